@@ -1,0 +1,25 @@
+# Shared by the two cross toolchains; KESTRUNE_ARCH is set by the including
+# file. The product is the 32-bit (i686) build; the x86_64 build exists for
+# test hosts whose kernel cannot run 32-bit programs, and so no 32-bit Wine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${KESTRUNE_ARCH})
+
+# The posix thread variant: GoogleTest needs std::mutex, which win32 lacks.
+set(CMAKE_C_COMPILER ${KESTRUNE_ARCH}-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KESTRUNE_ARCH}-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER ${KESTRUNE_ARCH}-w64-mingw32-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${KESTRUNE_ARCH}-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# ctest runs the Windows test programs through Wine; scripts/wine-env.sh
+# says which Wine loader fits this machine.
+if(DEFINED ENV{KESTRUNE_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR $ENV{KESTRUNE_WINE})
+else()
+  find_program(KESTRUNE_WINE_PROGRAM wine)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRUNE_WINE_PROGRAM})
+endif()

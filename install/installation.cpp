@@ -1,0 +1,104 @@
+#include "install/installation.h"
+
+#include <windows.h>
+
+#include "install/commands.h"
+#include "install/work_directory_removal.h"
+#include "launcher/kestrune.h"
+#include "package_password.h"
+#include "process/child_runner.h"
+#include "process/progress_notice.h"
+#include "text/bounded_text.h"
+
+namespace {
+
+void reportTooLong(const char* text) {
+    if (verboseMode) showBox(text, mainCaption);
+}
+
+// The temporary path, or null when the platform has none that fits.
+const char* readTemporaryPath(char (&buffer)[pathBufferSize]) {
+    const DWORD length = GetTempPathA(pathBufferSize, buffer);
+    return length != 0 && length < pathBufferSize ? buffer : nullptr;
+}
+
+int runSetup(SetupForm form, const char* workDirectory) {
+    char command[pathBufferSize];
+    if (!composeSetupCommand(form, workDirectory, command, sizeof command)) {
+        reportTooLong(setupCommandTooLongText);
+        return 0;
+    }
+    runProgram(workDirectory, command);
+    return 1;
+}
+
+int runPostProcessing(const char* workDirectory) {
+    char scriptPath[pathBufferSize];
+    char command[pathBufferSize];
+    if (!composeScriptPath(workDirectory, scriptPath, sizeof scriptPath) ||
+        !composeScriptCommand(workDirectory, command, sizeof command)) {
+        reportTooLong(scriptPathTooLongText);
+        return 0;
+    }
+    if (fileExists(scriptPath)) runProgram(workDirectory, command);
+    return 1;
+}
+
+// Extraction, setup and post-processing; stops at the first command that
+// does not fit.
+void runPackage(const char* packageDirectory, const char* workDirectory) {
+    if (!extractPackage(packageDirectory, workDirectory)) return;
+    const SetupForm form = chooseSetupForm(silentMode, silentMode == 1 ? hasTailMarker(msiMarkerTag) : 0);
+    const int setupRan = form == SetupForm::interactive ? runSetupInteractive(workDirectory)
+                         : form == SetupForm::msiQuiet  ? runSetupMsiQuiet(workDirectory)
+                                                        : runSetupSilent(workDirectory);
+    if (setupRan) runPostProcessing(workDirectory);
+}
+
+}  // namespace
+
+int extractPackage(const char* packageDirectory, const char* workDirectory) {
+    char command[pathBufferSize];
+    if (!composeExtractionCommand(packageDirectory, packagePassword, workDirectory, command,
+                                  sizeof command)) {
+        reportTooLong(extractionCommandTooLongText);
+        return 0;
+    }
+    // The notice stands only while the extraction runs, and only when the
+    // command is whole, so that it is never left behind unclosed.
+    if (!silentMode) startProgressNotice();
+    if (verboseMode) showBox(command, zipCommandCaption);
+    runExtractor("unzip.exe", packageDirectory, command);
+    if (!silentMode) closeProgressNotice();
+    return 1;
+}
+
+int runSetupInteractive(const char* workDirectory) { return runSetup(SetupForm::interactive, workDirectory); }
+int runSetupMsiQuiet(const char* workDirectory) { return runSetup(SetupForm::msiQuiet, workDirectory); }
+int runSetupSilent(const char* workDirectory) { return runSetup(SetupForm::silent, workDirectory); }
+
+void runInstallation(const char* dText) {
+    char temporaryPath[pathBufferSize];
+    const char* temporaryBase = workDirectoryIsNamed(dText) ? nullptr : readTemporaryPath(temporaryPath);
+    char workDirectory[pathBufferSize];
+    const WorkDirectoryChoice choice = chooseWorkDirectory(dText, temporaryBase, workDirectory, sizeof workDirectory);
+    if (choice == WorkDirectoryChoice::noTemporaryPath) {
+        reportTooLong(noTemporaryPathText);
+        return;
+    }
+    if (choice == WorkDirectoryChoice::tooLong) {
+        reportTooLong(workDirectoryTooLongText);
+        return;
+    }
+
+    CreateDirectoryA(workDirectory, nullptr);
+    char packageDirectory[pathBufferSize];
+    const DWORD length = GetCurrentDirectoryA(pathBufferSize, packageDirectory);
+    if (length != 0 && length < pathBufferSize) {
+        runPackage(packageDirectory, workDirectory);
+    } else {
+        reportTooLong(packageDirectoryTooLongText);
+    }
+
+    if (choice == WorkDirectoryChoice::temporary) removeWorkDirectory(workDirectory);
+}

@@ -1,0 +1,62 @@
+#include <windows.h>
+
+#include "install/installation.h"
+#include "launcher/kestrune.h"
+#include "launcher/switches.h"
+#include "text/bounded_text.h"
+
+int verboseMode = 0;
+int silentMode = 0;
+char programPath[pathBufferSize];
+
+namespace {
+
+// Two full-length directories and their labels.
+constexpr size_t directoriesBoxSize = 2 * pathBufferSize + 32;
+
+void readStartDirectory(char (&startDirectory)[pathBufferSize]) {
+    const DWORD length = GetCurrentDirectoryA(pathBufferSize, startDirectory);
+    // Too long for the buffer: the platform filled nothing, so show nothing.
+    if (length == 0 || length >= pathBufferSize) startDirectory[0] = 0;
+}
+
+void showDirectoriesBox(const char* startDirectory, const char* packageDirectory) {
+    char boxText[directoriesBoxSize] = "";
+    appendText(boxText, currentDirectoryLabel);
+    appendText(boxText, startDirectory);
+    appendText(boxText, runDirectoryLabel);
+    appendText(boxText, packageDirectory);
+    showBox(boxText, mainCaption);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTail, int) {
+    // A longer tail is cut: every switch must stand in its first 259 characters.
+    char workingCopy[pathBufferSize];
+    copyLeadingText(workingCopy, commandTail);
+
+    verboseMode = getSwitch(workingCopy, 'V');
+    if (getSwitch(workingCopy, 'H')) {
+        showBox(usageText, usageCaption);
+        return 0;
+    }
+
+    char startDirectory[pathBufferSize];
+    readStartDirectory(startDirectory);
+    char packageDirectory[pathBufferSize];
+    getProgramDirectory(packageDirectory);
+    SetCurrentDirectoryA(packageDirectory);
+    if (verboseMode) showDirectoriesBox(startDirectory, packageDirectory);
+
+    if (getSwitch(workingCopy, 'S')) silentMode = 1;
+
+    char outputDirectory[pathBufferSize];
+    clearText(outputDirectory);
+    if (getSwitch(workingCopy, 'D', outputDirectory) && verboseMode) {
+        showBox(outputDirectory, outputDirectoryCaption);
+    }
+
+    runInstallation(outputDirectory);
+    return 1;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <stddef.h>
+
+// Tells whether the switch `letter` (behind '-' or '/', either case) occurs
+// anywhere in `tail`. When `value` is given and the switch is found, the text
+// behind the letter is copied into it: up to an unquoted space, quotes kept.
+// At most valueCapacity - 1 characters are copied, always terminated.
+int getSwitch(const char* tail, char letter, char* value, size_t valueCapacity);
+
+inline int getSwitch(const char* tail, char letter) {
+    return getSwitch(tail, letter, nullptr, 0);
+}
+template <size_t N>
+inline int getSwitch(const char* tail, char letter, char (&value)[N]) {
+    return getSwitch(tail, letter, value, N);
+}

@@ -1,0 +1,84 @@
+#include "launcher/switches.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+struct SwitchCase {
+    const char* tail;
+    char letter;
+    int found;
+    const char* value;  // null: the buffer stays untouched (empty)
+};
+
+// The value table of the switch rules, for the D switch and others.
+const SwitchCase switchCases[] = {
+    {"-dC:\\out", 'D', 1, "C:\\out"},
+    {"-DC:\\out", 'D', 1, "C:\\out"},
+    {"/dC:\\out", 'D', 1, "C:\\out"},
+    {"-d C:\\out", 'D', 1, ""},
+    {"-dC:\\out -s", 'D', 1, "C:\\out"},
+    {"-s -dX", 'D', 1, "X"},
+    {"-dfoo bar", 'D', 1, "foo"},
+    {"-dX/Y", 'D', 1, "X/Y"},
+    {"/D\"C:\\My Dir\"", 'D', 1, "\"C:\\My Dir\""},
+    {"-d\"a b\" -s", 'D', 1, "\"a b\""},
+    {"-d\"a b\"c d", 'D', 1, "\"a b\"c"},
+    {"-d\"C:\\My Dir", 'D', 1, "\"C:\\My Dir"},
+    {"-d", 'D', 1, ""},
+    {"-dA -DB", 'D', 1, "B"},
+    {"/DA -dB", 'D', 1, "B"},
+    {"-default", 'D', 1, "efault"},
+    {"-sdX", 'D', 0, nullptr},
+    {"", 'D', 0, nullptr},
+    {"-dC:\\out\t-s", 'D', 1, "C:\\out\t-s"},
+    {"-dC:\\my-stuff", 'S', 1, "tuff"},
+    {"-dD:/video", 'V', 1, "ideo"},
+    {"-dC:/help", 'H', 1, "elp"},
+    {"-sv", 'S', 1, "v"},
+    {"-sv", 'V', 0, nullptr},
+    {"-verbose", 'V', 1, "erbose"},
+    {"x/h", 'H', 1, ""},
+    {"-H -h /H /h", 'H', 1, ""},
+};
+
+TEST(GetSwitch, FollowsTheSwitchTable) {
+    for (const SwitchCase& c : switchCases) {
+        char value[260];
+        std::memset(value, 0, sizeof value);
+        EXPECT_EQ(getSwitch(c.tail, c.letter, value), c.found) << c.tail << " letter " << c.letter;
+        EXPECT_STREQ(value, c.value == nullptr ? "" : c.value) << c.tail << " letter " << c.letter;
+        EXPECT_EQ(getSwitch(c.tail, c.letter), c.found) << "presence only: " << c.tail;
+    }
+}
+
+TEST(GetSwitch, LeavesTheBufferUntouchedWhenTheSwitchIsAbsent) {
+    char value[8] = "keep";
+    EXPECT_EQ(getSwitch("-s", 'D', value), 0);
+    EXPECT_STREQ(value, "keep");
+}
+
+TEST(GetSwitch, NeverWritesPastTheValueBuffer) {
+    char buffer[12];
+    std::memset(buffer, 'Z', sizeof buffer);
+    // Room for four characters and the terminator; the rest must stay.
+    EXPECT_EQ(getSwitch("-dABCDEFGHIJ", 'D', buffer, 5), 1);
+    EXPECT_STREQ(buffer, "ABCD");
+    for (size_t i = 5; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], 'Z') << i;
+}
+
+TEST(GetSwitch, AValueOfTheLongestTailFitsThePathBuffer) {
+    char tail[260];
+    std::memset(tail, 'x', 259);
+    tail[259] = 0;
+    tail[0] = '-';
+    tail[1] = 'd';
+    char value[260];
+    std::memset(value, 0, sizeof value);
+    EXPECT_EQ(getSwitch(tail, 'D', value), 1);
+    EXPECT_EQ(std::strlen(value), 257u);
+}
+
+}  // namespace

@@ -1,0 +1,44 @@
+# Sourced by the scripts that run Windows programs: a private Wine prefix in
+# the build tree, no Mono/Gecko prompts, no debug chatter.
+#
+# Some kernels cannot run 32-bit programs at all, and with them no 32-bit
+# Wine; there the tests run a 64-bit build of the same sources in a 64-bit
+# prefix. KESTRUNE_TEST_ARCH tells the build scripts which one to make.
+: "${KESTRUNE_BUILD:=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build}"
+
+host_runs_32bit() {
+    [ -x /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1
+}
+
+if host_runs_32bit; then
+    export KESTRUNE_TEST_ARCH=i686 WINEARCH=win32
+    export KESTRUNE_WINE=/usr/bin/wine KESTRUNE_WINESERVER=/usr/bin/wineserver
+else
+    export KESTRUNE_TEST_ARCH=x86_64 WINEARCH=win64
+    export KESTRUNE_WINE=/usr/lib/wine/wine64 KESTRUNE_WINESERVER=/usr/lib/wine/wineserver64
+    export WINELOADER=$KESTRUNE_WINE WINESERVER=$KESTRUNE_WINESERVER
+fi
+export WINEPREFIX="${KESTRUNE_WINEPREFIX:-$KESTRUNE_BUILD/wineprefix-$WINEARCH}"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# Creates the prefix once (about 30 s) and keeps one wineserver alive for the
+# whole run, so that each Windows program starts quickly.
+wine_up() {
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        mkdir -p "$WINEPREFIX"
+        "$KESTRUNE_WINE" wineboot -i >/dev/null 2>&1
+        "$KESTRUNE_WINESERVER" -w
+    fi
+    "$KESTRUNE_WINESERVER" -p >/dev/null 2>&1
+}
+
+wine_down() {
+    "$KESTRUNE_WINESERVER" -k >/dev/null 2>&1 || true
+}
+
+# The Linux path of a Windows path on drive C: of the prefix.
+wine_c_path() {
+    local rest="${1#C:\\}"
+    printf '%s/drive_c/%s\n' "$WINEPREFIX" "${rest//\\//}"
+}

@@ -1,0 +1,162 @@
+#include "box_recorder.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <atomic>
+#include <set>
+#include <thread>
+
+namespace {
+
+constexpr unsigned long pollMilliseconds = 10;
+constexpr int messageBoxTextId = 0xFFFF;
+
+struct WatchedBox {
+    HWND window;
+    size_t index;  // into RecordedRun::boxes
+};
+
+struct Watch {
+    std::set<DWORD> processes;  // the program and its descendants
+    RecordedRun* run;
+    const RecordOptions* options;
+    std::vector<WatchedBox> standing;
+};
+
+void addDescendants(std::set<DWORD>& processes) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (processes.count(entry.th32ParentProcessID) != 0) processes.insert(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+}
+
+std::string windowText(HWND window) {
+    char text[4096] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+bool isKnown(const Watch& watch, HWND window) {
+    return std::any_of(watch.standing.begin(), watch.standing.end(),
+                       [window](const WatchedBox& box) { return box.window == window; });
+}
+
+BOOL CALLBACK noteBox(HWND window, LPARAM parameter) {
+    Watch& watch = *reinterpret_cast<Watch*>(parameter);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (watch.processes.count(process) == 0 || !IsWindowVisible(window) || isKnown(watch, window)) return TRUE;
+    char className[64] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (std::string(className) != "#32770") return TRUE;
+
+    RecordedBox box;
+    box.caption = windowText(window);
+    char text[4096] = "";
+    GetDlgItemTextA(window, messageBoxTextId, text, sizeof text);
+    box.text = text;
+    const auto& leave = watch.options->leaveStanding;
+    box.answered = std::find(leave.begin(), leave.end(), box.text) == leave.end();
+    watch.standing.push_back({window, watch.run->boxes.size()});
+    watch.run->boxes.push_back(box);
+    if (box.answered) PostMessageA(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+}
+
+void forgetVanished(Watch& watch) {
+    auto gone = [&watch](const WatchedBox& box) {
+        if (IsWindow(box.window)) return false;
+        watch.run->boxes[box.index].vanished = true;
+        return true;
+    };
+    watch.standing.erase(std::remove_if(watch.standing.begin(), watch.standing.end(), gone),
+                         watch.standing.end());
+}
+
+}  // namespace
+
+std::vector<std::string> RecordedRun::answeredBoxes() const {
+    std::vector<std::string> lines;
+    for (const RecordedBox& box : boxes) {
+        if (box.answered) lines.push_back(box.caption + "|" + box.text);
+    }
+    return lines;
+}
+
+int RecordedRun::countWithText(const std::string& text) const {
+    return static_cast<int>(std::count_if(boxes.begin(), boxes.end(),
+                                          [&text](const RecordedBox& box) { return box.text == text; }));
+}
+
+RecordedRun recordRun(const std::string& commandLine, const RecordOptions& options) {
+    RecordedRun run;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION program = {};
+    std::string command = commandLine;
+    const char* directory = options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str();
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, directory, &startup, &program)) {
+        return run;
+    }
+    run.started = true;
+
+    Watch watch{{program.dwProcessId}, &run, &options, {}};
+    const DWORD startTick = GetTickCount();
+    for (;;) {
+        const bool ended = WaitForSingleObject(program.hProcess, pollMilliseconds) == WAIT_OBJECT_0;
+        // Boxes still up when the program ends go with it, not closed by it.
+        if (ended) break;
+        addDescendants(watch.processes);
+        forgetVanished(watch);
+        EnumWindows(noteBox, reinterpret_cast<LPARAM>(&watch));
+        if (GetTickCount() - startTick > options.timeoutMilliseconds) {
+            TerminateProcess(program.hProcess, 99);
+            WaitForSingleObject(program.hProcess, 5000);
+            run.timedOut = true;
+            break;
+        }
+    }
+    GetExitCodeProcess(program.hProcess, &run.exitCode);
+    CloseHandle(program.hThread);
+    CloseHandle(program.hProcess);
+    return run;
+}
+
+struct BoxWatcher::State {
+    RecordOptions options;
+    RecordedRun run;
+    std::atomic<bool> stopping{false};
+    std::thread thread;
+};
+
+BoxWatcher::BoxWatcher(RecordOptions options) : state_(new State) {
+    state_->options = std::move(options);
+    state_->run.started = true;
+    State* state = state_;
+    state_->thread = std::thread([state] {
+        Watch watch{{GetCurrentProcessId()}, &state->run, &state->options, {}};
+        while (!state->stopping) {
+            forgetVanished(watch);
+            EnumWindows(noteBox, reinterpret_cast<LPARAM>(&watch));
+            Sleep(pollMilliseconds);
+        }
+        forgetVanished(watch);
+    });
+}
+
+BoxWatcher::~BoxWatcher() {
+    stop();
+    delete state_;
+}
+
+RecordedRun BoxWatcher::stop() {
+    state_->stopping = true;
+    if (state_->thread.joinable()) state_->thread.join();
+    return state_->run;
+}

@@ -1,0 +1,51 @@
+// Runs a program and records every message box that it, or any process it
+// starts, shows: caption and text, in the order they appear. Each box is
+// answered with OK unless its text is one to leave standing (such as a
+// progress notice that the program closes itself).
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct RecordedBox {
+    std::string caption;
+    std::string text;
+    bool answered = false;  // false: left standing for the program to close
+    bool vanished = false;  // gone again before the run ended
+};
+
+struct RecordedRun {
+    bool started = false;
+    bool timedOut = false;  // the run was ended by the recorder
+    unsigned long exitCode = 0;
+    std::vector<RecordedBox> boxes;
+
+    // The boxes that were answered, as "caption|text" lines.
+    std::vector<std::string> answeredBoxes() const;
+    // How many boxes with this text appeared.
+    int countWithText(const std::string& text) const;
+};
+
+struct RecordOptions {
+    std::string currentDirectory;            // empty: the recorder's own
+    std::vector<std::string> leaveStanding;  // box texts not to answer
+    unsigned long timeoutMilliseconds = 120000;
+};
+
+RecordedRun recordRun(const std::string& commandLine, const RecordOptions& options = {});
+
+// Watches the boxes of the calling process from a thread of its own, for
+// tests that call the launcher's functions directly.
+class BoxWatcher {
+public:
+    explicit BoxWatcher(RecordOptions options = {});
+    ~BoxWatcher();
+    BoxWatcher(const BoxWatcher&) = delete;
+    BoxWatcher& operator=(const BoxWatcher&) = delete;
+    // Stops watching and gives what was seen.
+    RecordedRun stop();
+
+private:
+    struct State;
+    State* state_;
+};

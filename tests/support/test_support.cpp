@@ -1,0 +1,83 @@
+#include "test_support.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "test_paths.h"
+
+namespace testing_support {
+
+namespace {
+const char* const scratchRoot = "C:\\kestrune-tests";
+
+// Wine shows the Linux root as drive Z:.
+std::string windowsPathOf(const std::string& unixPath) {
+    std::string path = "Z:" + unixPath;
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    return path;
+}
+}  // namespace
+
+std::string launcherPath() { return windowsPathOf(kestruneLauncherFile); }
+std::string testChildPath() { return windowsPathOf(kestruneTestChildFile); }
+std::string extractorPath() { return windowsPathOf(kestruneExtractorFile); }
+std::string fixturePath(const std::string& name) { return windowsPathOf(kestruneFixtureDirectory) + "\\" + name; }
+
+void makeDirectory(const std::string& path) { std::filesystem::create_directories(path); }
+
+void removeTree(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+std::string makeScratchDirectory(const std::string& name) {
+    const std::string path = std::string(scratchRoot) + "\\" + name;
+    removeTree(path);
+    makeDirectory(path);
+    return path;
+}
+
+bool pathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void copyFile(const std::string& from, const std::string& to) {
+    CopyFileA(from.c_str(), to.c_str(), FALSE);
+}
+
+std::string currentDirectory() {
+    char directory[MAX_PATH * 2] = "";
+    GetCurrentDirectoryA(sizeof directory, directory);
+    return directory;
+}
+
+std::vector<ChildRun> readChildLog(const std::string& path) {
+    std::vector<ChildRun> runs;
+    std::istringstream lines(readFile(path));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const size_t colon = line.find(": ");
+        if (line.rfind("run: ", 0) == 0) runs.emplace_back();
+        if (runs.empty() || colon == std::string::npos) continue;
+        runs.back()[line.substr(0, colon)] = line.substr(colon + 2);
+    }
+    return runs;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,32 @@
+// Helpers shared by the Windows-side tests: scratch directories on drive C:,
+// files, the built programs' paths and the test child's log.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// The Windows paths of the programs under test (their Z: drive form).
+std::string launcherPath();
+std::string testChildPath();
+std::string extractorPath();
+// A file made on the Linux side before the tests run (see make_fixtures.sh).
+std::string fixturePath(const std::string& name);
+
+// A new, empty directory C:\kestrune-tests\<name>.
+std::string makeScratchDirectory(const std::string& name);
+void makeDirectory(const std::string& path);
+void removeTree(const std::string& path);
+bool pathExists(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+std::string readFile(const std::string& path);
+void copyFile(const std::string& from, const std::string& to);
+std::string currentDirectory();
+
+// One run of the test child: the "key: value" lines it logged.
+using ChildRun = std::map<std::string, std::string>;
+std::vector<ChildRun> readChildLog(const std::string& path);
+
+}  // namespace testing_support

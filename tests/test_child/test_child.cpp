@@ -1,0 +1,73 @@
+// A stand-in child program for the launcher's tests. It appends to a log what
+// it was given, so a test can check exactly how it was started:
+//   test-child [--log FILE] [--sleep MS] [--exit CODE] [anything else]
+// The log file and exit code may also come from the environment
+// (KESTRUNE_CHILD_LOG, KESTRUNE_CHILD_EXIT, KESTRUNE_CHILD_SLEEP), for runs
+// in which the launcher decides the command line, as with SETUP.EXE.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string environmentValue(const char* name) {
+    char value[1024] = "";
+    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+    return length > 0 && length < sizeof value ? value : "";
+}
+
+bool noticeStanding() {
+    return FindWindowA(MAKEINTATOM(0x8002), "Varnel Kestrune") != nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string logPath = environmentValue("KESTRUNE_CHILD_LOG");
+    std::string exitText = environmentValue("KESTRUNE_CHILD_EXIT");
+    std::string sleepText = environmentValue("KESTRUNE_CHILD_SLEEP");
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--log") == 0) logPath = argv[++i];
+        else if (std::strcmp(argv[i], "--exit") == 0) exitText = argv[++i];
+        else if (std::strcmp(argv[i], "--sleep") == 0) sleepText = argv[++i];
+    }
+
+    char program[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    char directory[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof directory, directory);
+    char consoleTitle[1024] = "";
+    GetConsoleTitleA(consoleTitle, sizeof consoleTitle);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    GetStartupInfoA(&startup);
+
+    if (!logPath.empty()) {
+        FILE* log = std::fopen(logPath.c_str(), "a");
+        if (log != nullptr) {
+            std::fprintf(log, "run: %s\n", program);
+            std::fprintf(log, "commandLine: %s\n", GetCommandLineA());
+            std::fprintf(log, "currentDirectory: %s\n", directory);
+            std::fprintf(log, "consoleTitle: %s\n", consoleTitle);
+            std::fprintf(log, "startupTitle: %s\n", startup.lpTitle != nullptr ? startup.lpTitle : "");
+            std::fprintf(log, "startupFlags: %lu\n", static_cast<unsigned long>(startup.dwFlags));
+            std::fprintf(log, "showWindow: %u\n", static_cast<unsigned>(startup.wShowWindow));
+            std::fprintf(log, "noticeStanding: %d\n", noticeStanding() ? 1 : 0);
+            std::fprintf(log, "end\n");
+            std::fclose(log);
+        }
+    }
+    if (!sleepText.empty()) {
+        Sleep(static_cast<DWORD>(std::strtoul(sleepText.c_str(), nullptr, 10)));
+        // Lets a test see that a child it stopped waiting for ran on.
+        FILE* log = logPath.empty() ? nullptr : std::fopen(logPath.c_str(), "a");
+        if (log != nullptr) {
+            std::fprintf(log, "finished: %s\n", program);
+            std::fclose(log);
+        }
+    }
+    return exitText.empty() ? 0 : std::atoi(exitText.c_str());
+}
