@@ -5,6 +5,10 @@
 namespace {
 // The class atom of every window MessageBoxA creates.
 const char* const dialogClassAtom = MAKEINTATOM(0x8002);
+// A closed box is destroyed only when its thread's modal loop next looks at
+// its queue; until then the window can still be found by the next search.
+constexpr int closeWaitSteps = 200;
+constexpr DWORD closeWaitStepMilliseconds = 10;
 }  // namespace
 
 DWORD WINAPI progressNoticeThread(LPVOID) {
@@ -24,5 +28,8 @@ int closeProgressNotice() {
     HWND notice = FindWindowA(dialogClassAtom, mainCaption);
     if (notice == nullptr) return 0;
     SendMessageA(notice, WM_CLOSE, 0, 0);
+    // Wait (briefly, bounded) until it is gone, so that a second call finds
+    // a second box rather than this one again.
+    for (int step = 0; step < closeWaitSteps && IsWindow(notice); ++step) Sleep(closeWaitStepMilliseconds);
     return 1;
 }

@@ -28,6 +28,10 @@ wine_up() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$WINEPREFIX"
         "$KESTRUNE_WINE" wineboot -i >/dev/null 2>&1
+        # One virtual desktop window: without a window manager on the
+        # display, Wine waits about two seconds on every box otherwise.
+        "$KESTRUNE_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+        "$KESTRUNE_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
         "$KESTRUNE_WINESERVER" -w
     fi
     "$KESTRUNE_WINESERVER" -p >/dev/null 2>&1

@@ -1,0 +1,167 @@
+#include "process/child_runner.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "box_recorder.h"
+#include "launcher/kestrune.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+class ChildRunner : public ::testing::Test {
+protected:
+    void SetUp() override {
+        directory_ = makeScratchDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        runFrom_ = directory_ + "\\run from";
+        makeDirectory(runFrom_);
+        log_ = directory_ + "\\child.log";
+        copyFile(testChildPath(), runFrom_ + "\\child.exe");
+        startDirectory_ = currentDirectory();
+    }
+    void TearDown() override {
+        verboseMode = 0;
+        SetCurrentDirectoryA(startDirectory_.c_str());
+    }
+    std::string childCommand(const std::string& arguments = "") const {
+        return "\"" + runFrom_ + "\\child.exe\" --log \"" + log_ + "\"" + arguments;
+    }
+    std::string directory_, runFrom_, log_, startDirectory_;
+};
+
+TEST_F(ChildRunner, ProgramEndingAtOnceGivesZeroAndRestoresTheDirectory) {
+    EXPECT_EQ(runProgram(runFrom_.c_str(), childCommand(" --exit 3").c_str()), 0);
+    EXPECT_EQ(currentDirectory(), startDirectory_);
+    EXPECT_EQ(runExtractor("unzip.exe", runFrom_.c_str(), childCommand().c_str()), 1);
+    EXPECT_EQ(currentDirectory(), startDirectory_);
+    EXPECT_EQ(readChildLog(log_).size(), 2u);
+}
+
+TEST_F(ChildRunner, EachRunnerStartsItsChildAsPrescribed) {
+    struct Case {
+        bool extractor;
+        const char* title;
+        const char* flags;
+        const char* show;
+    } cases[] = {
+        {true, "Unzip Files", "1", "6"},
+        {false, "External Program", "0", "0"},
+    };
+    for (const Case& c : cases) {
+        DeleteFileA(log_.c_str());
+        const std::string command = childCommand(" extra argument");
+        if (c.extractor) {
+            runExtractor("ignored.exe", runFrom_.c_str(), command.c_str());
+        } else {
+            runProgram(runFrom_.c_str(), command.c_str());
+        }
+        const auto runs = readChildLog(log_);
+        ASSERT_EQ(runs.size(), 1u) << c.title;
+        const ChildRun& run = runs[0];
+        EXPECT_EQ(run.at("commandLine"), command) << c.title;
+        EXPECT_EQ(run.at("currentDirectory"), runFrom_) << c.title;
+        EXPECT_EQ(run.at("startupTitle"), c.title);
+        // This test program has a console that a program child shares; the
+        // launcher has none, so its children's console titles are checked
+        // in the launcher-level tests.
+        if (c.extractor) {
+            EXPECT_EQ(run.at("consoleTitle"), c.title);
+        }
+        EXPECT_EQ(run.at("startupFlags"), c.flags) << c.title;
+        EXPECT_EQ(run.at("showWindow"), c.show) << c.title;
+    }
+}
+
+TEST_F(ChildRunner, TheProgramIsFoundInTheDirectoryToRunFrom) {
+    // No path: the platform's search includes the directory made current.
+    EXPECT_EQ(runProgram(runFrom_.c_str(), ("child.exe --log \"" + log_ + "\"").c_str()), 0);
+    ASSERT_EQ(readChildLog(log_).size(), 1u);
+}
+
+TEST_F(ChildRunner, MissingProgramGivesTheErrorCode) {
+    const std::string missing = "\"" + runFrom_ + "\\missing.exe\"";
+    EXPECT_EQ(runProgram(runFrom_.c_str(), missing.c_str()), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(currentDirectory(), startDirectory_);
+    EXPECT_EQ(runExtractor("unzip.exe", runFrom_.c_str(), missing.c_str()), 1);
+    EXPECT_EQ(currentDirectory(), startDirectory_);
+}
+
+TEST_F(ChildRunner, VerboseModeShowsTheStepsAndOneFailureBox) {
+    verboseMode = 1;
+    const std::string missing = "\"" + runFrom_ + "\\missing.exe\"";
+    BoxWatcher programBoxes;
+    runProgram(runFrom_.c_str(), missing.c_str());
+    const auto program = programBoxes.stop().answeredBoxes();
+    const std::vector<std::string> expectedProgram = {
+        "Directory into Run|" + startDirectory_,
+        "Directory to Run From|" + runFrom_,
+        "Running app|" + missing,
+        "Varnel Kestrune|Program Exec failed with rc = 2.",
+    };
+    EXPECT_EQ(program, expectedProgram);
+
+    BoxWatcher extractorBoxes;
+    runExtractor("unzip.exe", runFrom_.c_str(), missing.c_str());
+    const auto extractor = extractorBoxes.stop().answeredBoxes();
+    const std::vector<std::string> expectedExtractor = {
+        "Varnel Kestrune: Directory into Run|" + startDirectory_,
+        "Varnel Kestrune: Directory to Run From|" + runFrom_,
+        "Varnel Kestrune|Program Exec Failed.",
+    };
+    EXPECT_EQ(extractor, expectedExtractor);
+
+    BoxWatcher successBoxes;
+    runProgram(runFrom_.c_str(), childCommand().c_str());
+    EXPECT_EQ(successBoxes.stop().boxes.size(), 3u) << "no failure box when the child starts";
+}
+
+TEST_F(ChildRunner, QuietModeShowsNoBoxEvenOnFailure) {
+    BoxWatcher boxes;
+    runProgram(runFrom_.c_str(), "\"C:\\missing\\missing.exe\"");
+    runExtractor("unzip.exe", runFrom_.c_str(), "\"C:\\missing\\missing.exe\"");
+    runProgram(runFrom_.c_str(), childCommand().c_str());
+    EXPECT_TRUE(boxes.stop().boxes.empty());
+}
+
+TEST_F(ChildRunner, AChildPastTheWaitLimitIsLeftRunning) {
+    EXPECT_EQ(runChildWithLimit(ChildKind::program, runFrom_.c_str(), childCommand(" --sleep 3000").c_str(), 300),
+              WAIT_TIMEOUT);
+    EXPECT_EQ(currentDirectory(), startDirectory_);
+    auto runs = readChildLog(log_);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].count("finished"), 0u) << "the runner came back before the child ended";
+    for (int i = 0; i < 100 && readChildLog(log_)[0].count("finished") == 0; ++i) Sleep(100);
+    EXPECT_EQ(readChildLog(log_)[0].count("finished"), 1u) << "the child ran on by itself";
+}
+
+TEST_F(ChildRunner, AMissingDirectoryToRunFromStartsNothing) {
+    const std::string missingDirectory = directory_ + "\\missing";
+    EXPECT_NE(runProgram(missingDirectory.c_str(), childCommand().c_str()), 0);
+    EXPECT_EQ(currentDirectory(), startDirectory_);
+    EXPECT_FALSE(pathExists(log_));
+}
+
+TEST_F(ChildRunner, ALongCurrentDirectoryIsRestoredWhole) {
+    // Longer than 254 characters, so it does not fit a 255-character capacity.
+    std::string longDirectory = directory_;
+    while (longDirectory.size() < 240) longDirectory += "\\" + std::string(20, 'd');
+    longDirectory += "\\" + std::string(257 - longDirectory.size() - 1, 'e');
+    ASSERT_EQ(longDirectory.size(), 257u);
+    makeDirectory(longDirectory);
+    ASSERT_TRUE(SetCurrentDirectoryA(longDirectory.c_str()));
+    EXPECT_EQ(runProgram(runFrom_.c_str(), childCommand().c_str()), 0);
+    EXPECT_EQ(currentDirectory(), longDirectory);
+}
+
+TEST_F(ChildRunner, AnOverlongCommandLineIsRefusedNotCut) {
+    const std::string command = childCommand(" " + std::string(300, 'x'));
+    EXPECT_EQ(runProgram(runFrom_.c_str(), command.c_str()), ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FALSE(pathExists(log_));
+}
+
+}  // namespace

@@ -1,0 +1,196 @@
+#include "zip_test_support.h"
+
+#include "zip_crypto.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sys/wait.h>
+#include <unistd.h>
+
+TempDir::TempDir()
+{
+    std::string pattern = (fs::temp_directory_path() / "kestrune-unzip-test-XXXXXX").string();
+    if (mkdtemp(&pattern[0]) == nullptr)
+        ADD_FAILURE() << "mkdtemp failed";
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+std::string read_file(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const fs::path& path, const std::string& data)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+int run_command(const std::string& command)
+{
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string make_info_zip_archive(const fs::path& directory, const std::string& options)
+{
+    const fs::path archive = directory.parent_path() / (directory.filename().string() + ".zip");
+    fs::remove(archive);
+    const int status = run_command("cd '" + directory.string() + "' && zip -q -r " + options + " '" +
+                                   archive.string() + "' . >/dev/null");
+    EXPECT_EQ(status, 0) << "Info-ZIP zip failed (is the zip package installed?)";
+    return read_file(archive);
+}
+
+std::string compressible_data(size_t size)
+{
+    std::string data;
+    for (size_t line = 0; data.size() < size; ++line)
+        data += "line " + std::to_string(line) + " of a text that deflate shrinks well\n";
+    data.resize(size);
+    return data;
+}
+
+std::string incompressible_data(size_t size)
+{
+    std::mt19937 generator(12345);
+    std::string data(size, '\0');
+    for (char& c : data)
+        c = static_cast<char>(generator());
+    return data;
+}
+
+namespace {
+
+uint32_t crc_of(const std::string& data)
+{
+    return static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+}
+
+std::string raw_deflate(const std::string& content)
+{
+    z_stream stream{};
+    deflateInit2(&stream, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, content.size()), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
+    stream.avail_in = static_cast<uInt>(content.size());
+    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+void append16(std::string& out, uint16_t value)
+{
+    out += static_cast<char>(value & 0xff);
+    out += static_cast<char>(value >> 8);
+}
+
+void append32(std::string& out, uint32_t value)
+{
+    append16(out, static_cast<uint16_t>(value));
+    append16(out, static_cast<uint16_t>(value >> 16));
+}
+
+// The fields the local and the central header share, from "version needed".
+void append_common_fields(std::string& out, const CraftedEntry& entry)
+{
+    append16(out, 20);
+    append16(out, entry.flags);
+    append16(out, entry.method);
+    append16(out, entry.dos_time);
+    append16(out, 0x5a21); // date
+    append32(out, entry.crc32);
+    append32(out, entry.compressed_size);
+    append32(out, entry.uncompressed_size);
+    append16(out, static_cast<uint16_t>(entry.name.size()));
+    append16(out, 0); // extra field length
+}
+
+} // namespace
+
+CraftedEntry stored_entry(const std::string& name, const std::string& content)
+{
+    const auto size = static_cast<uint32_t>(content.size());
+    return CraftedEntry{name, content, 0, 0, 0x6c3f, crc_of(content), size, size};
+}
+
+CraftedEntry deflated_entry(const std::string& name, const std::string& content)
+{
+    const std::string data = raw_deflate(content);
+    return CraftedEntry{name, data, 8, 0, 0x6c3f, crc_of(content),
+                        static_cast<uint32_t>(data.size()), static_cast<uint32_t>(content.size())};
+}
+
+CraftedEntry encrypted(CraftedEntry entry, const char* password)
+{
+    entry.flags |= 1;
+    std::string header = "twelve byte ";
+    header[11] = static_cast<char>((entry.flags & 8) ? entry.dos_time >> 8 : entry.crc32 >> 24);
+    std::string data = header + entry.data;
+    ZipCryptoKeys keys = zip_crypto_keys_for_password(password);
+    zip_crypto_encrypt(keys, reinterpret_cast<uint8_t*>(&data[0]), data.size());
+    entry.data = data;
+    entry.compressed_size = static_cast<uint32_t>(data.size());
+    return entry;
+}
+
+std::string build_archive(const std::vector<CraftedEntry>& entries)
+{
+    std::string archive;
+    std::string directory;
+    for (const CraftedEntry& entry : entries) {
+        const auto offset = static_cast<uint32_t>(archive.size());
+        append32(archive, 0x04034b50);
+        append_common_fields(archive, entry);
+        archive += entry.name + entry.data;
+
+        append32(directory, 0x02014b50);
+        append16(directory, 0x0314); // made by: Unix
+        append_common_fields(directory, entry);
+        append16(directory, 0); // comment length
+        append16(directory, 0); // disk
+        append16(directory, 0); // internal attributes
+        append32(directory, 0); // external attributes
+        append32(directory, offset);
+        directory += entry.name;
+    }
+    const auto directory_offset = static_cast<uint32_t>(archive.size());
+    archive += directory;
+    append32(archive, 0x06054b50);
+    append16(archive, 0);
+    append16(archive, 0);
+    append16(archive, static_cast<uint16_t>(entries.size()));
+    append16(archive, static_cast<uint16_t>(entries.size()));
+    append32(archive, static_cast<uint32_t>(directory.size()));
+    append32(archive, directory_offset);
+    append16(archive, 0); // comment length
+    return archive;
+}
+
+void put16(std::string& archive, size_t offset, uint16_t value)
+{
+    archive[offset] = static_cast<char>(value & 0xff);
+    archive[offset + 1] = static_cast<char>(value >> 8);
+}
+
+void put32(std::string& archive, size_t offset, uint32_t value)
+{
+    put16(archive, offset, static_cast<uint16_t>(value));
+    put16(archive, offset + 2, static_cast<uint16_t>(value >> 16));
+}
