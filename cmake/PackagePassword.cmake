@@ -8,3 +8,5 @@ endif()
 set(KESTRUNE_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/package_password.h.in
                ${KESTRUNE_GENERATED_DIR}/package_password.h @ONLY)
+# For the tools and tests that make archives with the same password.
+file(WRITE ${KESTRUNE_GENERATED_DIR}/package_password.txt "${KESTRUNE_PACKAGE_PASSWORD}")

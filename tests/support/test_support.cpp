@@ -27,6 +27,7 @@ std::string launcherPath() { return windowsPathOf(kestruneLauncherFile); }
 std::string testChildPath() { return windowsPathOf(kestruneTestChildFile); }
 std::string extractorPath() { return windowsPathOf(kestruneExtractorFile); }
 std::string fixturePath(const std::string& name) { return windowsPathOf(kestruneFixtureDirectory) + "\\" + name; }
+std::string packagePassword() { return readFile(windowsPathOf(kestrunePasswordFile)); }
 
 void makeDirectory(const std::string& path) { std::filesystem::create_directories(path); }
 

@@ -14,6 +14,8 @@ std::string testChildPath();
 std::string extractorPath();
 // A file made on the Linux side before the tests run (see make_fixtures.sh).
 std::string fixturePath(const std::string& name);
+// The package password the build put into the launcher.
+std::string packagePassword();
 
 // A new, empty directory C:\kestrune-tests\<name>.
 std::string makeScratchDirectory(const std::string& name);

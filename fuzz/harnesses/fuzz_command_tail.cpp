@@ -1,0 +1,112 @@
+// The command tail and the switches over arbitrary command lines: the tail
+// must be where the rules put it, and every switch letter must give what the
+// rules say without writing past the value buffer.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "launcher/command_tail.h"
+#include "launcher/constants.h"
+#include "launcher/switches.h"
+#include "support/fuzz_check.h"
+
+namespace {
+
+constexpr unsigned char untouched = 0xA5;
+
+size_t referenceTailOffset(const std::string& line) {
+    size_t i = 0;
+    if (!line.empty() && line[0] == '"') {
+        const size_t close = line.find('"', 1);
+        i = close == std::string::npos ? line.size() : close + 1;
+    } else {
+        while (i < line.size() && static_cast<unsigned char>(line[i]) > 0x20) ++i;
+    }
+    // `line` holds no zero byte, so everything up to 0x20 is blank or control.
+    while (i < line.size() && static_cast<unsigned char>(line[i]) <= 0x20) ++i;
+    return i;
+}
+
+char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// -L, -l, /L, /l in that order; the first pattern found anywhere decides. The
+// value runs to an unquoted space, quotes kept.
+bool referenceSwitch(const std::string& tail, char letter, std::string& value) {
+    if (letter == 0) return false;  // a text holds no zero byte, so no such switch
+    for (char prefix : {'-', '/'}) {
+        for (char form : {upperAscii(letter), lowerAscii(letter)}) {
+            const size_t at = tail.find(std::string{prefix, form});
+            if (at == std::string::npos) continue;
+            value.clear();
+            bool quoted = false;
+            for (size_t i = at + 2; i < tail.size(); ++i) {
+                if (tail[i] == '"') {
+                    quoted = !quoted;
+                } else if (tail[i] == ' ' && !quoted) {
+                    break;
+                }
+                value += tail[i];
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+// An exactly sized heap copy, so that ASan sees any read past the terminator.
+char* heapText(const std::string& text) {
+    char* copy = new char[text.size() + 1];
+    std::memcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+
+void checkSwitch(const char* tail, const std::string& tailText, char letter, size_t capacity) {
+    std::string expected;
+    const bool present = referenceSwitch(tailText, letter, expected);
+    FUZZ_CHECK(getSwitch(tail, letter) == (present ? 1 : 0));
+
+    // One byte at least, so that capacity 0 can be checked for not writing.
+    const size_t allocated = capacity == 0 ? 1 : capacity;
+    unsigned char* value = new unsigned char[allocated];
+    std::memset(value, untouched, allocated);
+    const int found = getSwitch(tail, letter, reinterpret_cast<char*>(value), capacity);
+    FUZZ_CHECK(found == (present ? 1 : 0));
+    if (!present || capacity == 0) {
+        for (size_t i = 0; i < allocated; ++i) FUZZ_CHECK(value[i] == untouched);
+    } else {
+        FUZZ_CHECK(std::memchr(value, 0, capacity) != nullptr);
+        const std::string got(reinterpret_cast<const char*>(value));
+        FUZZ_CHECK(got == expected.substr(0, capacity - 1));
+    }
+    delete[] value;
+}
+
+void checkAllSwitches(const std::string& tailText, size_t smallCapacity) {
+    char* tail = heapText(tailText);
+    for (int letter = 0; letter < 256; ++letter) {
+        checkSwitch(tail, tailText, static_cast<char>(letter), pathBufferSize);
+        checkSwitch(tail, tailText, static_cast<char>(letter), smallCapacity);
+    }
+    delete[] tail;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // A command line is a text: it ends at the first zero byte.
+    const std::string line(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
+    char* commandLine = heapText(line);
+    const char* tail = skipProgramName(commandLine);
+    FUZZ_CHECK(tail >= commandLine && tail <= commandLine + line.size());
+    FUZZ_CHECK(static_cast<size_t>(tail - commandLine) == referenceTailOffset(line));
+    const std::string tailText(tail);
+    delete[] commandLine;
+
+    const size_t smallCapacity = size % 8;  // 0 to 7, to reach the capacity edge
+    checkAllSwitches(tailText, smallCapacity);
+    // The launcher looks for switches in the first 259 characters only.
+    if (tailText.size() >= pathBufferSize) checkAllSwitches(tailText.substr(0, pathBufferSize - 1), smallCapacity);
+    return 0;
+}

@@ -1,0 +1,196 @@
+// The extraction tool's archive reader over arbitrary archives.
+//
+// In memory: the sink never gets more than an entry's declared size, an
+// entry that verifies delivered exactly that many bytes with the right CRC,
+// and an encrypted entry without a password gives the sink nothing.
+//
+// On disk: the whole tool extracts into a fresh destination inside a private
+// root a few levels deep. Afterwards nothing may exist in the root but the
+// archive and the destination's subtree (no links anywhere), no temporary
+// part file may be left behind, and each file that stands where an entry
+// that verifies in memory goes holds that entry's data.
+//
+// Allocations sized from declared values are caught by libFuzzer's
+// -malloc_limit_mb (run_fuzzers.sh passes it).
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "entry_name.h"
+#include "exit_codes.h"
+#include "extract_archive.h"
+#include "support/fuzz_check.h"
+#include "zip_archive.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* password = "secret";
+constexpr const char* partSuffix = ".kestrune-part";
+
+struct Sandbox {
+    fs::path root;         // private; removed at exit
+    fs::path archiveDirectory;
+    fs::path archive;
+    fs::path destination;
+};
+
+// Entries must not climb out of the destination: any that did would land
+// in the root's levels above it (or, past the root, somewhere the check
+// cannot see; so the levels are more than the longest name could climb
+// with the input sizes used... the name checks refuse ".." outright anyway).
+const Sandbox& sandbox() {
+    static const Sandbox box = [] {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base != nullptr && *base != 0 ? base : "/tmp") + "/kestrune-zip-fuzz.XXXXXX";
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back(0);
+        if (mkdtemp(buffer.data()) == nullptr) {
+            std::perror("mkdtemp");
+            std::abort();
+        }
+        Sandbox made;
+        made.root = buffer.data();
+        made.archiveDirectory = made.root / "l1" / "l2" / "l3" / "l4";
+        fs::create_directories(made.archiveDirectory);
+        made.archive = made.archiveDirectory / "archive.zip";
+        made.destination = made.archiveDirectory / "out";
+        std::atexit([] { fs::remove_all(sandbox().root); });
+        return made;
+    }();
+    return box;
+}
+
+struct Collected {
+    std::vector<uint8_t> data;
+    uint32_t declared;
+    bool overrun = false;
+};
+
+bool collect(void* context, const uint8_t* data, size_t length) {
+    Collected& got = *static_cast<Collected*>(context);
+    FUZZ_CHECK(length <= 64 * 1024);
+    if (length > got.declared - got.data.size()) got.overrun = true;
+    got.data.insert(got.data.end(), data, data + length);
+    return true;
+}
+
+uint32_t crcOf(const std::vector<uint8_t>& data) {
+    uLong crc = crc32(0, nullptr, 0);
+    return static_cast<uint32_t>(crc32(crc, data.data(), static_cast<uInt>(data.size())));
+}
+
+bool isPathInside(const fs::path& path, const fs::path& directory) {
+    const std::string p = path.string();
+    const std::string d = directory.string();
+    return p == d || (p.size() > d.size() && p.compare(0, d.size(), d) == 0 && p[d.size()] == '/');
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+    const Sandbox& box = sandbox();
+    const ArchiveInput input = memory_archive_input(bytes, size);
+
+    // What the reader makes of the archive in memory.
+    std::vector<ZipEntry> entries;
+    const ZipStatus directoryStatus = read_central_directory(input, entries);
+    std::map<std::string, std::string> expectedFiles;  // path below the destination -> data
+    std::vector<std::string> entryPaths;
+    for (const ZipEntry& entry : entries) {
+        for (const char* given : {static_cast<const char*>(nullptr), password}) {
+            Collected got{{}, entry.uncompressed_size};
+            const ZipStatus status = extract_entry(input, entry, given, {collect, &got});
+            FUZZ_CHECK(!got.overrun);
+            FUZZ_CHECK(got.data.size() <= entry.uncompressed_size);
+            if (zip_entry_is_encrypted(entry) && given == nullptr) {
+                FUZZ_CHECK(status != ZipStatus::ok);
+                FUZZ_CHECK(got.data.empty());
+            }
+            if (status == ZipStatus::ok) {
+                FUZZ_CHECK(got.data.size() == entry.uncompressed_size);
+                FUZZ_CHECK(crcOf(got.data) == entry.crc32);
+            }
+            if (given == nullptr || entry_name_problem(entry.name) != nullptr || zip_entry_is_directory(entry))
+                continue;
+            const std::string path = join_below("", entry_name_components(entry.name),
+                                                entry_name_components(entry.name).size(), '/');
+            entryPaths.push_back(path);
+            // A later entry of the same name that fails leaves the earlier file.
+            if (status == ZipStatus::ok) expectedFiles[path] = std::string(got.data.begin(), got.data.end());
+        }
+    }
+    (void)directoryStatus;
+
+    // The whole tool, from a file, into a destination that does not exist yet.
+    {
+        std::ofstream out(box.archive, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
+        FUZZ_CHECK(out.good());
+    }
+    // The launcher passes its work directory as it stands, which may end in
+    // a separator ("D:\", or a D text like C:\Keep\).
+    const std::string destination = box.destination.string() + std::string(size % 3, '/');
+    const int code = extract_archive(box.archive.string(), password, destination);
+    const int knownCodes[] = {exit_success,          exit_damaged_archive,    exit_archive_unreadable,
+                              exit_refused_entry_name, exit_write_failed,       exit_unsupported,
+                              exit_wrong_password};
+    bool known = false;
+    for (int k : knownCodes) known = known || k == code;
+    FUZZ_CHECK(known);
+
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(box.root, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        const fs::path& path = it->path();
+        FUZZ_CHECK(!it->is_symlink());
+        const bool allowed = isPathInside(box.archiveDirectory, path) || path == box.archive ||
+                             isPathInside(path, box.destination);
+        if (!allowed) std::fprintf(stderr, "written outside the destination: %s\n", path.c_str());
+        FUZZ_CHECK(allowed);
+        const std::string name = path.filename().string();
+        if (name.size() > std::strlen(partSuffix) &&
+            name.compare(name.size() - std::strlen(partSuffix), std::string::npos, partSuffix) == 0) {
+            // Only an entry of that very name may stand there.
+            const std::string below = path.string().substr(box.destination.string().size() + 1);
+            bool isEntry = false;
+            for (const std::string& p : entryPaths) isEntry = isEntry || p == below;
+            if (!isEntry) std::fprintf(stderr, "part file left behind: %s\n", path.c_str());
+            FUZZ_CHECK(isEntry);
+        }
+    }
+    FUZZ_CHECK(!error);
+
+    for (const auto& [below, data] : expectedFiles) {
+        const fs::path path = box.destination / below;
+        struct stat status;
+        if (lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+            FUZZ_CHECK(readFile(path) == data);
+        } else {
+            // Only a clash with another entry (a file where a directory must go,
+            // or the reverse) may keep a verified entry from being written.
+            FUZZ_CHECK(code != exit_success);
+        }
+    }
+
+    fs::remove_all(box.destination, error);
+    FUZZ_CHECK(!error);
+    return 0;
+}

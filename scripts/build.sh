@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds everything: the product (32-bit setup.exe and unzip.exe) in
+# build/win32, the native tools in build/host and, where Wine can only run
+# 64-bit programs, a 64-bit test build in build/win64.
+# Prints the directory of the Windows build that the tests run, last.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+bash scripts/install-deps.sh
+source scripts/wine-env.sh
+
+configure_and_build() {  # source dir, build dir, extra cmake arguments...
+    local source=$1 binary=$2
+    shift 2
+    cmake -S "$source" -B "$binary" -DCMAKE_BUILD_TYPE=Release "$@" >"$binary.configure.log" 2>&1 ||
+        { cat "$binary.configure.log"; exit 1; }
+    cmake --build "$binary" -j2 >"$binary.build.log" 2>&1 || { tail -50 "$binary.build.log"; exit 1; }
+}
+
+mkdir -p build
+if [ "$KESTRUNE_TEST_ARCH" = i686 ]; then
+    configure_and_build . build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+    test_build=build/win32
+else
+    configure_and_build . build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DKESTRUNE_TESTS=OFF
+    configure_and_build . build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+        -DKESTRUNE_PRODUCT_DIR="$PWD/build/win32"
+    test_build=build/win64
+fi
+if [ -f host/CMakeLists.txt ]; then configure_and_build host build/host; fi
+echo "$test_build"

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and the demo need.
+# Idempotent: apt-get runs only when something is missing.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+
+packages=(
+    cmake make g++ googletest zlib1g-dev libzip-dev pkg-config
+    g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
+    wine wine64 xvfb xauth x11-apps imagemagick
+    zip unzip nsis
+    clang-14 libclang-rt-14-dev cppcheck clang-tidy-14
+)
+# A 32-bit Wine only where the kernel can run 32-bit programs.
+if host_runs_32bit; then packages+=(wine32:i386); fi
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+    dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# The README's test command: builds everything and runs every test, the
+# Windows ones under Wine on a virtual display.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+test_build=$(bash scripts/build.sh | tail -n 1)
+source scripts/wine-env.sh
+
+if [ -d build/host ]; then
+    ctest --test-dir build/host --output-on-failure -j2
+fi
+# Boxes need a display; one wineserver serves the whole run.
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    source scripts/wine-env.sh
+    wine_up
+    # Drive M: for the test of a launcher at the root of a drive.
+    mkdir -p "$WINEPREFIX/drive_c/kestrune-drive-m"
+    ln -sfn ../drive_c/kestrune-drive-m "$WINEPREFIX/dosdevices/m:"
+    ctest --test-dir "$1" --output-on-failure --timeout 600
+    status=$?
+    wine_down
+    exit $status' _ "$test_build"

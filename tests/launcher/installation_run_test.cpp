@@ -1,0 +1,257 @@
+// Whole installation runs on real media: the real setup.exe, the stand-in
+// unzip.exe and archives made with Info-ZIP zip that hold the test child as
+// SETUP.EXE and a PostProcess.cmd that logs its run.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "medium.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::string testName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::string extractionCommand(const std::string& packageDirectory, const std::string& workDirectory) {
+    return quoted(packageDirectory + "\\unzip.exe") + " -P " + packagePassword() + " " +
+           quoted(packageDirectory + "\\package.zip") + " -d " + quoted(workDirectory);
+}
+
+struct ScopedEnvironment {
+    std::string name;
+    ScopedEnvironment(const std::string& variable, const std::string& value) : name(variable) {
+        SetEnvironmentVariableA(name.c_str(), value.c_str());
+    }
+    ~ScopedEnvironment() { SetEnvironmentVariableA(name.c_str(), nullptr); }
+};
+
+TEST(InstallationRun, APlainRunExtractsRunsSetupThenTheScriptAndRemovesTheWorkDirectory) {
+    Medium medium(testName());
+    const RecordedRun run = medium.run("");
+    EXPECT_EQ(run.exitCode, 1u);
+
+    const auto runs = medium.childRuns();
+    ASSERT_EQ(runs.size(), 2u);
+    const std::string work = medium.workDirectory();
+    EXPECT_EQ(runs[0].at("run"), work + "\\SETUP.EXE");
+    EXPECT_EQ(runs[0].at("commandLine"), quoted(work + "\\SETUP.EXE"));
+    EXPECT_EQ(runs[0].at("currentDirectory"), work);
+    // Wine gives a console program started from a program without a console
+    // no console of its own, so only the title asked for can be checked.
+    EXPECT_EQ(runs[0].at("startupTitle"), "External Program");
+    EXPECT_EQ(runs[0].at("noticeStanding"), "0") << "the notice is closed before setup starts";
+    EXPECT_EQ(runs[1].at("run"), work + "\\PostProcess.cmd");
+    EXPECT_EQ(runs[1].at("currentDirectory"), work);
+
+    ASSERT_EQ(run.countWithText(progressNoticeText), 1);
+    EXPECT_EQ(run.boxes[0].caption, "Varnel Kestrune");
+    EXPECT_TRUE(run.boxes[0].vanished) << "the launcher closed its notice";
+    EXPECT_FALSE(pathExists(work));
+}
+
+TEST(InstallationRun, TheExtractorGetsItsCommandDirectoryAndWindow) {
+    // The test child stands in for unzip.exe and logs how it was started.
+    Medium medium(testName(), MediumLayout{"package.zip", false, "", ""});
+    copyFile(testChildPath(), medium.directory + "\\unzip.exe");
+    medium.run("");
+    const auto runs = medium.childRuns();
+    ASSERT_EQ(runs.size(), 1u) << "nothing was extracted, so no SETUP.EXE ran";
+    EXPECT_EQ(runs[0].at("commandLine"), extractionCommand(medium.directory, medium.workDirectory()));
+    EXPECT_EQ(runs[0].at("currentDirectory"), medium.directory);
+    EXPECT_EQ(runs[0].at("startupTitle"), "Unzip Files");
+    EXPECT_EQ(runs[0].at("consoleTitle"), "Unzip Files");
+    EXPECT_EQ(runs[0].at("startupFlags"), "1");
+    EXPECT_EQ(runs[0].at("showWindow"), "6");
+    EXPECT_EQ(runs[0].at("noticeStanding"), "1") << "extraction runs under the notice";
+    EXPECT_FALSE(pathExists(medium.workDirectory()));
+}
+
+TEST(InstallationRun, TheSwitchesAndTheMarkerChooseTheSetupForm) {
+    struct Case {
+        const char* tail;
+        const char* markers;
+        const char* arguments;
+        int notices;
+    } cases[] = {
+        {"", "", "", 1},
+        {"", "msi.tag \r\n", "", 1},
+        {"-s", "", " -s -SMS", 0},
+        {"-s", "other.tag \r\n", " -s -SMS", 0},
+        {"-s", "msi.tag \r\n", " /qn REBOOT=ReallySuppress", 0},
+        {"/S", "other.tag \r\nmsi.tag \r\n", " /qn REBOOT=ReallySuppress", 0},
+        {"-s", "MSI.TAG \r\n", " -s -SMS", 0},
+    };
+    for (const Case& c : cases) {
+        Medium medium(testName(), MediumLayout{"package.zip", true, c.markers, ""});
+        const RecordedRun run = medium.run(c.tail);
+        EXPECT_EQ(run.exitCode, 1u);
+        EXPECT_EQ(run.countWithText(progressNoticeText), c.notices) << c.tail << " " << c.markers;
+        const auto runs = medium.childRuns();
+        ASSERT_EQ(runs.size(), 2u) << c.tail << " " << c.markers;
+        EXPECT_EQ(runs[0].at("commandLine"), quoted(medium.workDirectory() + "\\SETUP.EXE") + c.arguments)
+            << c.tail << " " << c.markers;
+    }
+}
+
+TEST(InstallationRun, VerboseModeShowsEveryStepInOrder) {
+    Medium medium(testName());
+    const RecordedRun run = medium.run("-v");
+    const std::string work = medium.workDirectory();
+    const std::string setup = quoted(work + "\\SETUP.EXE");
+    const std::vector<std::string> expected = {
+        "Varnel Kestrune|ProgramPointer: " + medium.directory + "\\setup.exe\n",
+        "Varnel Kestrune|Current: " + medium.root + "\nRun: " + medium.directory + "\\",
+        "Varnel Kestrune: Zip CommandLine|" + extractionCommand(medium.directory, work),
+        "Varnel Kestrune: Directory into Run|" + medium.directory,
+        "Varnel Kestrune: Directory to Run From|" + medium.directory,
+        "Directory into Run|" + medium.directory,
+        "Directory to Run From|" + work,
+        "Running app|" + setup,
+        "Directory into Run|" + medium.directory,
+        "Directory to Run From|" + work,
+        "Running app|" + quoted(work + "\\PostProcess.cmd"),
+    };
+    EXPECT_EQ(run.answeredBoxes(), expected);
+    EXPECT_EQ(run.countWithText(progressNoticeText), 1);
+    EXPECT_EQ(medium.childRuns().size(), 2u);
+}
+
+TEST(InstallationRun, SilentAndVerboseShowsTheCommandButNoNotice) {
+    Medium medium(testName());
+    const RecordedRun run = medium.run("-s -v");
+    EXPECT_EQ(run.countWithText(progressNoticeText), 0);
+    EXPECT_EQ(run.countWithText(extractionCommand(medium.directory, medium.workDirectory())), 1);
+}
+
+TEST(InstallationRun, ANamedDirectoryIsLeftWithTheExtractedFiles) {
+    Medium medium(testName());
+    const std::string withColon = medium.root + "\\keep";
+    // Without a colon the text goes under C:\.
+    const std::string withoutColon = medium.root.substr(3) + "\\keep2";
+    const std::string withBlank = medium.root + "\\My Keep";
+    struct Case {
+        std::string tail;
+        std::string work;
+    } cases[] = {
+        {"-d" + withColon, withColon},
+        {"-d" + withoutColon, "C:\\" + withoutColon},
+        {"-d\"" + withBlank + "\"", withBlank},
+    };
+    for (const Case& c : cases) {
+        medium.run(c.tail);
+        EXPECT_TRUE(pathExists(c.work + "\\SETUP.EXE")) << c.tail;
+        EXPECT_TRUE(pathExists(c.work + "\\docs\\readme.txt")) << c.tail;
+        EXPECT_TRUE(pathExists(c.work + "\\PostProcess.cmd")) << c.tail;
+    }
+    const auto runs = medium.childRuns();
+    ASSERT_EQ(runs.size(), 6u);
+    EXPECT_EQ(runs[4].at("commandLine"), quoted(withBlank + "\\SETUP.EXE"));
+    EXPECT_EQ(runs[4].at("currentDirectory"), withBlank);
+    EXPECT_FALSE(pathExists(medium.workDirectory()));
+}
+
+TEST(InstallationRun, AnEarlierWorkDirectoryIsReusedAndRemovedWithItsFiles) {
+    Medium medium(testName());
+    makeDirectory(medium.workDirectory() + "\\old\\deeper");
+    writeFile(medium.workDirectory() + "\\old\\deeper\\left-over.txt", "from an earlier run");
+    writeFile(medium.workDirectory() + "\\SETUP.EXE", "not a program");
+    medium.run("");
+    EXPECT_EQ(medium.childRuns().size(), 2u) << "the archive's SETUP.EXE replaced the old file";
+    EXPECT_FALSE(pathExists(medium.workDirectory()));
+}
+
+TEST(InstallationRun, AFailedExtractionRunsNothingAndLeavesNoWorkDirectory) {
+    struct Case {
+        const char* what;
+        MediumLayout layout;
+    } cases[] = {
+        {"wrong password", {"package-wrong-password.zip", true, "", ""}},
+        {"no extraction tool", {"package.zip", false, "", ""}},
+        {"no archive", {"", true, "", ""}},
+    };
+    for (const Case& c : cases) {
+        Medium medium(testName(), c.layout);
+        const RecordedRun run = medium.run("");
+        EXPECT_EQ(run.exitCode, 1u) << c.what;
+        EXPECT_TRUE(medium.childRuns().empty()) << c.what;
+        EXPECT_FALSE(pathExists(medium.workDirectory())) << c.what;
+    }
+}
+
+TEST(InstallationRun, AFailingInstallerIsStillFollowedByTheScript) {
+    Medium medium(testName());
+    ScopedEnvironment failing("KESTRUNE_CHILD_EXIT", "1603");
+    medium.run("-s");
+    const auto runs = medium.childRuns();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[1].at("run"), medium.workDirectory() + "\\PostProcess.cmd");
+}
+
+TEST(InstallationRun, WithoutAScriptOnlySetupRuns) {
+    Medium medium(testName(), MediumLayout{"package-no-script.zip", true, "", ""});
+    const RecordedRun run = medium.run("-v");
+    EXPECT_EQ(medium.childRuns().size(), 1u);
+    EXPECT_EQ(run.countWithText(quoted(medium.workDirectory() + "\\PostProcess.cmd")), 0);
+}
+
+TEST(InstallationRun, BlanksInThePackageAndTemporaryDirectoriesAreQuoted) {
+    const std::string directory = "C:\\kestrune-tests\\My Media " + std::to_string(GetCurrentProcessId());
+    Medium withBlanks(testName(), MediumLayout{"package.zip", true, "", directory});
+    withBlanks.temp = withBlanks.root + "\\my temp\\";
+    makeDirectory(withBlanks.temp);
+    withBlanks.run("");
+    const auto runs = withBlanks.childRuns();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].at("commandLine"), quoted(withBlanks.workDirectory() + "\\SETUP.EXE"));
+    EXPECT_EQ(runs[0].at("currentDirectory"), withBlanks.workDirectory());
+    EXPECT_FALSE(pathExists(withBlanks.workDirectory()));
+}
+
+TEST(InstallationRun, ALauncherAtTheRootOfADrive) {
+    // The test script maps drive M: to an empty directory of the prefix.
+    if (!pathExists("M:\\")) GTEST_SKIP() << "drive M: is not mapped";
+    Medium medium(testName(), MediumLayout{"package.zip", true, "", "M:\\"});
+    const RecordedRun run = medium.run("-v");
+    const auto boxes = run.answeredBoxes();
+    ASSERT_GE(boxes.size(), 3u);
+    EXPECT_EQ(boxes[1], "Varnel Kestrune|Current: " + medium.root + "\nRun: M:\\");
+    EXPECT_EQ(boxes[2], "Varnel Kestrune: Zip CommandLine|" + extractionCommand("M:\\", medium.workDirectory()));
+    EXPECT_EQ(medium.childRuns().size(), 2u) << "the doubled backslashes still name the files";
+    DeleteFileA("M:\\setup.exe");
+    DeleteFileA("M:\\unzip.exe");
+    DeleteFileA("M:\\package.zip");
+}
+
+TEST(InstallationRun, AWorkDirectoryThatWouldNotFitEndsTheRunUntouched) {
+    Medium medium(testName());
+    // 257 characters (the most a 259-character tail holds) go under C:\ and
+    // need 260; the /v inside turns verbose mode on.
+    const std::string dText = std::string(100, 'w') + "/v" + std::string(155, 'w');
+    const RecordedRun run = medium.run("-d" + dText);
+    const auto boxes = run.answeredBoxes();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back(), "Varnel Kestrune|The work directory does not fit in 259 characters.");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(medium.childRuns().empty());
+    EXPECT_EQ(run.countWithText(progressNoticeText), 0);
+}
+
+TEST(InstallationRun, ATemporaryPathTooLongForKestruneRunsNothing) {
+    Medium medium(testName());
+    medium.temp = medium.root + "\\" + std::string(254 - medium.root.size(), 't') + "\\";
+    ASSERT_EQ(medium.temp.size(), 256u);
+    makeDirectory(medium.temp);
+    const RecordedRun run = medium.run("-v");
+    const auto boxes = run.answeredBoxes();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back(), "Varnel Kestrune|The work directory does not fit in 259 characters.");
+    EXPECT_TRUE(medium.childRuns().empty());
+}
+
+}  // namespace

@@ -1,0 +1,51 @@
+#include "medium.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+using namespace testing_support;
+
+const char* const progressNoticeText = "Copying Files. Please wait.";
+
+namespace {
+// Media live in short directories: the launcher's command lines hold the
+// package directory twice and must fit in 259 characters.
+std::string shortNameOf(const std::string& name) {
+    unsigned long hash = 2166136261UL;
+    for (unsigned char c : name) hash = ((hash ^ c) * 16777619UL) & 0xFFFFFFFFUL;
+    char text[16];
+    std::snprintf(text, sizeof text, "m%08lx", hash);
+    return text;
+}
+}  // namespace
+
+Medium::Medium(const std::string& name, const MediumLayout& layout) {
+    root = makeScratchDirectory(shortNameOf(name));
+    directory = layout.directory.empty() ? root + "\\medium" : layout.directory;
+    temp = root + "\\temp\\";
+    log = root + "\\children.log";
+    makeDirectory(directory);
+    makeDirectory(temp);
+
+    const std::string launcher = directory + (directory.back() == '\\' ? "" : "\\") + "setup.exe";
+    copyFile(launcherPath(), launcher);
+    if (!layout.tail.empty()) writeFile(launcher, readFile(launcher) + layout.tail);
+    const std::string base = directory + (directory.back() == '\\' ? "" : "\\");
+    if (layout.withExtractor) copyFile(extractorPath(), base + "unzip.exe");
+    if (!layout.package.empty()) copyFile(fixturePath(layout.package), base + "package.zip");
+}
+
+RecordedRun Medium::run(const std::string& arguments, const std::string& startDirectory) const {
+    // Children inherit the launcher's environment, so this reaches them all.
+    SetEnvironmentVariableA("TMP", temp.c_str());
+    SetEnvironmentVariableA("TEMP", temp.c_str());
+    SetEnvironmentVariableA("KESTRUNE_CHILD_LOG", log.c_str());
+    RecordOptions options;
+    options.currentDirectory = startDirectory.empty() ? root : startDirectory;
+    options.leaveStanding = {progressNoticeText};
+    const std::string base = directory + (directory.back() == '\\' ? "" : "\\");
+    return recordRun("\"" + base + "setup.exe\"" + (arguments.empty() ? "" : " " + arguments), options);
+}
+
+std::vector<ChildRun> Medium::childRuns() const { return readChildLog(log); }

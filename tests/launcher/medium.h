@@ -1,0 +1,36 @@
+// A distribution medium laid out for one launcher-level test: the real
+// setup.exe, the stand-in unzip.exe and a package archive in a scratch
+// directory, plus a private temporary directory and a log that every child
+// of the run writes into.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "box_recorder.h"
+#include "test_support.h"
+
+extern const char* const progressNoticeText;
+
+struct MediumLayout {
+    std::string package = "package.zip";  // fixture archive copied as package.zip; empty: none
+    bool withExtractor = true;
+    std::string tail;                     // bytes appended to setup.exe (marker lines)
+    std::string directory;                // where the medium goes; empty: <root>\medium
+};
+
+class Medium {
+public:
+    Medium(const std::string& name, const MediumLayout& layout = {});
+
+    // Runs "<medium>\setup.exe" ARGUMENTS from `startDirectory` (default: the
+    // test's root), answering every box but the progress notice.
+    RecordedRun run(const std::string& arguments, const std::string& startDirectory = "") const;
+    std::vector<testing_support::ChildRun> childRuns() const;
+
+    std::string root;       // C:\kestrune-tests\<name>
+    std::string directory;  // the medium
+    std::string temp;       // the launcher's temporary directory, with its backslash
+    std::string log;
+    std::string workDirectory() const { return temp + "KESTRUNE"; }
+};
