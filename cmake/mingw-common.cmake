@@ -17,9 +17,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # ctest runs the Windows test programs through Wine; scripts/wine-env.sh
 # says which Wine loader fits this machine.
+# The choice is kept in the cache, so that a later re-run of cmake from a
+# plain shell keeps it.
 if(DEFINED ENV{KESTRUNE_WINE})
-  set(CMAKE_CROSSCOMPILING_EMULATOR $ENV{KESTRUNE_WINE})
-else()
-  find_program(KESTRUNE_WINE_PROGRAM wine)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRUNE_WINE_PROGRAM})
+  set(KESTRUNE_WINE $ENV{KESTRUNE_WINE} CACHE FILEPATH "Wine loader that runs the tests" FORCE)
+elseif(NOT KESTRUNE_WINE)
+  find_program(KESTRUNE_WINE wine)
 endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRUNE_WINE})

@@ -11,6 +11,8 @@
 namespace {
 
 constexpr unsigned long pollMilliseconds = 10;
+// A process snapshot is slow under Wine; boxes are looked for more often.
+constexpr int pollsPerProcessScan = 10;
 constexpr int messageBoxTextId = 0xFFFF;
 
 struct WatchedBox {
@@ -108,11 +110,11 @@ RecordedRun recordRun(const std::string& commandLine, const RecordOptions& optio
 
     Watch watch{{program.dwProcessId}, &run, &options, {}};
     const DWORD startTick = GetTickCount();
-    for (;;) {
+    for (int poll = 0;; ++poll) {
         const bool ended = WaitForSingleObject(program.hProcess, pollMilliseconds) == WAIT_OBJECT_0;
         // Boxes still up when the program ends go with it, not closed by it.
         if (ended) break;
-        addDescendants(watch.processes);
+        if (poll % pollsPerProcessScan == 0) addDescendants(watch.processes);
         forgetVanished(watch);
         EnumWindows(noteBox, reinterpret_cast<LPARAM>(&watch));
         if (GetTickCount() - startTick > options.timeoutMilliseconds) {

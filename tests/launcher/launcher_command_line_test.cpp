@@ -40,7 +40,7 @@ TEST(LauncherCommandLine, AnUnquotedProgramNameIsSkippedToo) {
 }
 
 TEST(LauncherCommandLine, APlainRunShowsNoBoxButTheNoticeAndEndsWithOne) {
-    Medium medium(testName());
+    Medium medium(testName(), MediumLayout{"package-large.zip", true, "", ""});
     const RecordedRun run = medium.run("");
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_TRUE(run.answeredBoxes().empty());

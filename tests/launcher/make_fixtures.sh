@@ -28,3 +28,9 @@ zip_into() {  # archive name, password, source dir
 zip_into package.zip "$password" "$work/full"
 zip_into package-no-script.zip "$password" "$work/plain"
 zip_into package-wrong-password.zip "not-the-password" "$work/full"
+
+# Enough data that the extraction outlasts the notice's first showing.
+mkdir -p "$work/large"
+cp -r "$work/full/." "$work/large/"
+head -c 48M /dev/urandom >"$work/large/docs/payload.bin"
+zip_into package-large.zip "$password" "$work/large"
