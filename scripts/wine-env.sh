@@ -34,7 +34,8 @@ wine_up() {
         "$KESTRUNE_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
         "$KESTRUNE_WINESERVER" -w
     fi
-    "$KESTRUNE_WINESERVER" -p >/dev/null 2>&1
+    # Fails harmlessly when a server for this prefix already runs.
+    "$KESTRUNE_WINESERVER" -p >/dev/null 2>&1 || true
 }
 
 wine_down() {

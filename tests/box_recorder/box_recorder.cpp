@@ -67,6 +67,11 @@ BOOL CALLBACK noteBox(HWND window, LPARAM parameter) {
     box.answered = std::find(leave.begin(), leave.end(), box.text) == leave.end();
     watch.standing.push_back({window, watch.run->boxes.size()});
     watch.run->boxes.push_back(box);
+    if (!watch.options->signalFile.empty() && box.text == watch.options->signalText) {
+        HANDLE signal = CreateFileA(watch.options->signalFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (signal != INVALID_HANDLE_VALUE) CloseHandle(signal);
+    }
     if (box.answered) PostMessageA(window, WM_COMMAND, IDOK, 0);
     return TRUE;
 }

@@ -30,6 +30,10 @@ struct RecordOptions {
     std::string currentDirectory;            // empty: the recorder's own
     std::vector<std::string> leaveStanding;  // box texts not to answer
     unsigned long timeoutMilliseconds = 120000;
+    // When a box with `signalText` first appears, this file is created, so a
+    // script outside can act while it stands (the demo's screenshot).
+    std::string signalText;
+    std::string signalFile;
 };
 
 RecordedRun recordRun(const std::string& commandLine, const RecordOptions& options = {});

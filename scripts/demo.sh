@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The main job: builds everything, builds a sample product installer with
+# NSIS, packs it with the package password into a medium and runs the medium
+# under Wine on a virtual display, once plainly and once with -s, then prints
+# what happened. Leaves a screenshot of the progress notice.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+root=$PWD
+test_build=$(bash scripts/build.sh | tail -n 1)
+source scripts/wine-env.sh
+
+demo=$root/build/demo
+rm -rf "$demo"
+mkdir -p "$demo/payload"
+nsis_target=x86
+[ "$KESTRUNE_TEST_ARCH" = x86_64 ] && nsis_target=amd64
+product=$(bash demo/product/build_product.sh "$nsis_target" "$demo/product" | tail -n 1)
+
+# The package: the product's installer, the script, and enough data that the
+# extraction takes a moment.
+cp "$product" "$demo/payload/SETUP.EXE"
+cp demo/PostProcess.cmd "$demo/payload/"
+mkdir -p "$demo/payload/data"
+head -c 96M /dev/urandom >"$demo/payload/data/media.bin"
+password=$(cat "$test_build/generated/package_password.txt")
+(cd "$demo/payload" && zip -q -r -P "$password" "$demo/package.zip" .)
+
+# A prefix of its own: the demo installs a product into it.
+export KESTRUNE_WINEPREFIX=$root/build/wineprefix-demo
+export KESTRUNE_DEMO_BUILD=$root/$test_build KESTRUNE_DEMO_DIR=$demo
+xvfb-run -a -s "-screen 0 1024x768x24" bash demo/run_medium.sh
