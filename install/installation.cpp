@@ -12,7 +12,8 @@
 
 namespace {
 
-void reportTooLong(const char* text) {
+// Outside verbose mode the run just ends, as every failure does.
+void reportEarlyEnd(const char* text) {
     if (verboseMode) showBox(text, mainCaption);
 }
 
@@ -25,7 +26,7 @@ const char* readTemporaryPath(char (&buffer)[pathBufferSize]) {
 int runSetup(SetupForm form, const char* workDirectory) {
     char command[pathBufferSize];
     if (!composeSetupCommand(form, workDirectory, command, sizeof command)) {
-        reportTooLong(setupCommandTooLongText);
+        reportEarlyEnd(setupCommandTooLongText);
         return 0;
     }
     runProgram(workDirectory, command);
@@ -37,7 +38,7 @@ int runPostProcessing(const char* workDirectory) {
     char command[pathBufferSize];
     if (!composeScriptPath(workDirectory, scriptPath, sizeof scriptPath) ||
         !composeScriptCommand(workDirectory, command, sizeof command)) {
-        reportTooLong(scriptPathTooLongText);
+        reportEarlyEnd(scriptPathTooLongText);
         return 0;
     }
     if (fileExists(scriptPath)) runProgram(workDirectory, command);
@@ -61,7 +62,7 @@ int extractPackage(const char* packageDirectory, const char* workDirectory) {
     char command[pathBufferSize];
     if (!composeExtractionCommand(packageDirectory, packagePassword, workDirectory, command,
                                   sizeof command)) {
-        reportTooLong(extractionCommandTooLongText);
+        reportEarlyEnd(extractionCommandTooLongText);
         return 0;
     }
     // The notice stands only while the extraction runs, and only when the
@@ -83,11 +84,11 @@ void runInstallation(const char* dText) {
     char workDirectory[pathBufferSize];
     const WorkDirectoryChoice choice = chooseWorkDirectory(dText, temporaryBase, workDirectory, sizeof workDirectory);
     if (choice == WorkDirectoryChoice::noTemporaryPath) {
-        reportTooLong(noTemporaryPathText);
+        reportEarlyEnd(noTemporaryPathText);
         return;
     }
     if (choice == WorkDirectoryChoice::tooLong) {
-        reportTooLong(workDirectoryTooLongText);
+        reportEarlyEnd(workDirectoryTooLongText);
         return;
     }
 
@@ -97,7 +98,7 @@ void runInstallation(const char* dText) {
     if (length != 0 && length < pathBufferSize) {
         runPackage(packageDirectory, workDirectory);
     } else {
-        reportTooLong(packageDirectoryTooLongText);
+        reportEarlyEnd(packageDirectoryTooLongText);
     }
 
     if (choice == WorkDirectoryChoice::temporary) removeWorkDirectory(workDirectory);
