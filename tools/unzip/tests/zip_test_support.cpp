@@ -15,15 +15,14 @@
 TempDir::TempDir()
 {
     std::string pattern = (fs::temp_directory_path() / "kestrune-unzip-test-XXXXXX").string();
-    if (mkdtemp(&pattern[0]) == nullptr)
-        ADD_FAILURE() << "mkdtemp failed";
-    path_ = pattern;
+    EXPECT_NE(mkdtemp(&pattern[0]), nullptr);
+    path = pattern;
 }
 
 TempDir::~TempDir()
 {
     std::error_code ignored;
-    fs::remove_all(path_, ignored);
+    fs::remove_all(path, ignored);
 }
 
 std::string read_file(const fs::path& path)
@@ -46,11 +45,11 @@ int run_command(const std::string& command)
 
 std::string make_info_zip_archive(const fs::path& directory, const std::string& options)
 {
-    const fs::path archive = directory.parent_path() / (directory.filename().string() + ".zip");
-    fs::remove(archive);
-    const int status = run_command("cd '" + directory.string() + "' && zip -q -r " + options + " '" +
-                                   archive.string() + "' . >/dev/null");
-    EXPECT_EQ(status, 0) << "Info-ZIP zip failed (is the zip package installed?)";
+    const std::string archive = directory.string() + ".zip";
+    EXPECT_EQ(run_command("cd '" + directory.string() + "' && zip -q -r " + options + " '" +
+                          archive + "' ."),
+              0)
+        << "Info-ZIP zip failed (is it installed?)";
     return read_file(archive);
 }
 
@@ -59,8 +58,7 @@ std::string compressible_data(size_t size)
     std::string data;
     for (size_t line = 0; data.size() < size; ++line)
         data += "line " + std::to_string(line) + " of a text that deflate shrinks well\n";
-    data.resize(size);
-    return data;
+    return data.substr(0, size);
 }
 
 std::string incompressible_data(size_t size)
@@ -80,46 +78,27 @@ uint32_t crc_of(const std::string& data)
         crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
-std::string raw_deflate(const std::string& content)
-{
-    z_stream stream{};
-    deflateInit2(&stream, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&stream, content.size()), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
-    stream.avail_in = static_cast<uInt>(content.size());
-    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
-
-void append16(std::string& out, uint16_t value)
+void append16(std::string& out, uint32_t value)
 {
     out += static_cast<char>(value & 0xff);
-    out += static_cast<char>(value >> 8);
+    out += static_cast<char>((value >> 8) & 0xff);
 }
 
 void append32(std::string& out, uint32_t value)
 {
-    append16(out, static_cast<uint16_t>(value));
-    append16(out, static_cast<uint16_t>(value >> 16));
+    append16(out, value);
+    append16(out, value >> 16);
 }
 
-// The fields the local and the central header share, from "version needed".
+// The fields both headers share, from "version needed" to the extra length.
 void append_common_fields(std::string& out, const CraftedEntry& entry)
 {
-    append16(out, 20);
-    append16(out, entry.flags);
-    append16(out, entry.method);
-    append16(out, entry.dos_time);
-    append16(out, 0x5a21); // date
-    append32(out, entry.crc32);
-    append32(out, entry.compressed_size);
-    append32(out, entry.uncompressed_size);
-    append16(out, static_cast<uint16_t>(entry.name.size()));
-    append16(out, 0); // extra field length
+    for (uint32_t field : {20u, uint32_t{entry.flags}, uint32_t{entry.method}, uint32_t{entry.dos_time}, 0x5a21u})
+        append16(out, field);
+    for (uint32_t field : {entry.crc32, entry.compressed_size, entry.uncompressed_size})
+        append32(out, field);
+    append16(out, static_cast<uint32_t>(entry.name.size()));
+    append16(out, 0);
 }
 
 } // namespace
@@ -132,7 +111,16 @@ CraftedEntry stored_entry(const std::string& name, const std::string& content)
 
 CraftedEntry deflated_entry(const std::string& name, const std::string& content)
 {
-    const std::string data = raw_deflate(content);
+    z_stream stream{};
+    deflateInit2(&stream, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY); // raw deflate
+    std::string data(deflateBound(&stream, content.size()), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
+    stream.avail_in = static_cast<uInt>(content.size());
+    stream.next_out = reinterpret_cast<Bytef*>(&data[0]);
+    stream.avail_out = static_cast<uInt>(data.size());
+    deflate(&stream, Z_FINISH);
+    data.resize(stream.total_out);
+    deflateEnd(&stream);
     return CraftedEntry{name, data, 8, 0, 0x6c3f, crc_of(content),
                         static_cast<uint32_t>(data.size()), static_cast<uint32_t>(content.size())};
 }
@@ -140,9 +128,8 @@ CraftedEntry deflated_entry(const std::string& name, const std::string& content)
 CraftedEntry encrypted(CraftedEntry entry, const char* password)
 {
     entry.flags |= 1;
-    std::string header = "twelve byte ";
-    header[11] = static_cast<char>((entry.flags & 8) ? entry.dos_time >> 8 : entry.crc32 >> 24);
-    std::string data = header + entry.data;
+    std::string data = "twelve byte " + entry.data;
+    data[11] = static_cast<char>((entry.flags & 8) ? entry.dos_time >> 8 : entry.crc32 >> 24);
     ZipCryptoKeys keys = zip_crypto_keys_for_password(password);
     zip_crypto_encrypt(keys, reinterpret_cast<uint8_t*>(&data[0]), data.size());
     entry.data = data;
@@ -152,8 +139,7 @@ CraftedEntry encrypted(CraftedEntry entry, const char* password)
 
 std::string build_archive(const std::vector<CraftedEntry>& entries)
 {
-    std::string archive;
-    std::string directory;
+    std::string archive, directory;
     for (const CraftedEntry& entry : entries) {
         const auto offset = static_cast<uint32_t>(archive.size());
         append32(archive, 0x04034b50);
@@ -161,10 +147,9 @@ std::string build_archive(const std::vector<CraftedEntry>& entries)
         archive += entry.name + entry.data;
 
         append32(directory, 0x02014b50);
-        append16(directory, 0x0314); // made by: Unix
+        append16(directory, 0x0314); // made by Unix
         append_common_fields(directory, entry);
-        append16(directory, 0); // comment length
-        append16(directory, 0); // disk
+        append32(directory, 0); // comment length, disk
         append16(directory, 0); // internal attributes
         append32(directory, 0); // external attributes
         append32(directory, offset);
@@ -173,10 +158,9 @@ std::string build_archive(const std::vector<CraftedEntry>& entries)
     const auto directory_offset = static_cast<uint32_t>(archive.size());
     archive += directory;
     append32(archive, 0x06054b50);
-    append16(archive, 0);
-    append16(archive, 0);
-    append16(archive, static_cast<uint16_t>(entries.size()));
-    append16(archive, static_cast<uint16_t>(entries.size()));
+    append32(archive, 0); // disk numbers
+    append16(archive, static_cast<uint32_t>(entries.size()));
+    append16(archive, static_cast<uint32_t>(entries.size()));
     append32(archive, static_cast<uint32_t>(directory.size()));
     append32(archive, directory_offset);
     append16(archive, 0); // comment length
@@ -185,8 +169,7 @@ std::string build_archive(const std::vector<CraftedEntry>& entries)
 
 void put16(std::string& archive, size_t offset, uint16_t value)
 {
-    archive[offset] = static_cast<char>(value & 0xff);
-    archive[offset + 1] = static_cast<char>(value >> 8);
+    archive.replace(offset, 2, std::string{static_cast<char>(value & 0xff), static_cast<char>(value >> 8)});
 }
 
 void put32(std::string& archive, size_t offset, uint32_t value)
