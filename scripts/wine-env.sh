@@ -36,6 +36,10 @@ wine_up() {
     fi
     # Fails harmlessly when a server for this prefix already runs.
     "$KESTRUNE_WINESERVER" -p >/dev/null 2>&1 || true
+    # The first program of a session starts Wine's background services, and
+    # they keep its output open: start them here, with no pipe to inherit, so
+    # that no test run under ctest's pipes is the one that starts them.
+    "$KESTRUNE_WINE" wineboot >/dev/null 2>&1 </dev/null || true
 }
 
 wine_down() {

@@ -23,6 +23,8 @@ std::string extractionCommand(const std::string& packageDirectory, const std::st
            quoted(packageDirectory + "\\package.zip") + " -d " + quoted(workDirectory);
 }
 
+
+
 struct ScopedEnvironment {
     std::string name;
     ScopedEnvironment(const std::string& variable, const std::string& value) : name(variable) {
@@ -59,6 +61,8 @@ TEST(InstallationRun, TheExtractorGetsItsCommandDirectoryAndWindow) {
     // The test child stands in for unzip.exe and logs how it was started.
     Medium medium(testName(), MediumLayout{"package.zip", false, "", ""});
     copyFile(testChildPath(), medium.directory + "\\unzip.exe");
+    // The notice's thread may not have shown its box yet when the tool starts.
+    ScopedEnvironment noticeWait("KESTRUNE_CHILD_NOTICE_WAIT", "5000");
     medium.run("");
     const auto runs = medium.childRuns();
     ASSERT_EQ(runs.size(), 1u) << "nothing was extracted, so no SETUP.EXE ran";

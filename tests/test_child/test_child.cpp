@@ -4,6 +4,8 @@
 // The log file and exit code may also come from the environment
 // (KESTRUNE_CHILD_LOG, KESTRUNE_CHILD_EXIT, KESTRUNE_CHILD_SLEEP), for runs
 // in which the launcher decides the command line, as with SETUP.EXE.
+// KESTRUNE_CHILD_NOTICE_WAIT gives the launcher's notice that many
+// milliseconds to show before "noticeStanding" is logged.
 #include <windows.h>
 
 #include <cstdio>
@@ -19,8 +21,13 @@ std::string environmentValue(const char* name) {
     return length > 0 && length < sizeof value ? value : "";
 }
 
-bool noticeStanding() {
-    return FindWindowA(MAKEINTATOM(0x8002), "Varnel Kestrune") != nullptr;
+bool noticeStanding(DWORD waitMilliseconds) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (FindWindowA(MAKEINTATOM(0x8002), "Varnel Kestrune") != nullptr) return true;
+        if (GetTickCount() - start >= waitMilliseconds) return false;
+        Sleep(20);
+    }
 }
 
 }  // namespace
@@ -29,6 +36,8 @@ int main(int argc, char** argv) {
     std::string logPath = environmentValue("KESTRUNE_CHILD_LOG");
     std::string exitText = environmentValue("KESTRUNE_CHILD_EXIT");
     std::string sleepText = environmentValue("KESTRUNE_CHILD_SLEEP");
+    const DWORD noticeWait =
+        static_cast<DWORD>(std::strtoul(environmentValue("KESTRUNE_CHILD_NOTICE_WAIT").c_str(), nullptr, 10));
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--log") == 0) logPath = argv[++i];
         else if (std::strcmp(argv[i], "--exit") == 0) exitText = argv[++i];
@@ -55,7 +64,7 @@ int main(int argc, char** argv) {
             std::fprintf(log, "startupTitle: %s\n", startup.lpTitle != nullptr ? startup.lpTitle : "");
             std::fprintf(log, "startupFlags: %lu\n", static_cast<unsigned long>(startup.dwFlags));
             std::fprintf(log, "showWindow: %u\n", static_cast<unsigned>(startup.wShowWindow));
-            std::fprintf(log, "noticeStanding: %d\n", noticeStanding() ? 1 : 0);
+            std::fprintf(log, "noticeStanding: %d\n", noticeStanding(noticeWait) ? 1 : 0);
             std::fprintf(log, "end\n");
             std::fclose(log);
         }
