@@ -10,6 +10,9 @@ char toLowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c 
 // The first of -L, -l, /L, /l that occurs decides, at its first occurrence,
 // even when a later pattern stands earlier in the tail.
 const char* findSwitch(const char* tail, char letter) {
+    // A zero letter would leave the bare prefix as the pattern, and the value
+    // would then be read from past the end of the tail.
+    if (letter == 0) return nullptr;
     const char prefixes[2] = {'-', '/'};
     const char letters[2] = {toUpperAscii(letter), toLowerAscii(letter)};
     for (char prefix : prefixes) {

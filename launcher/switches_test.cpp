@@ -69,6 +69,21 @@ TEST(GetSwitch, NeverWritesPastTheValueBuffer) {
     for (size_t i = 5; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], 'Z') << i;
 }
 
+// Found by fuzzing: a zero letter matched a bare '-' or '/' and the value was
+// read from past the tail's terminator.
+TEST(GetSwitch, AZeroLetterIsNeverASwitch) {
+    for (const char* text : {"-", "/", "-d", "a -", "/ -"}) {
+        const size_t size = std::strlen(text) + 1;
+        char* tail = new char[size];
+        std::memcpy(tail, text, size);
+        char value[8] = "keep";
+        EXPECT_EQ(getSwitch(tail, '\0', value), 0) << text;
+        EXPECT_STREQ(value, "keep") << text;
+        EXPECT_EQ(getSwitch(tail, '\0'), 0) << text;
+        delete[] tail;
+    }
+}
+
 TEST(GetSwitch, AValueOfTheLongestTailFitsThePathBuffer) {
     char tail[260];
     std::memset(tail, 'x', 259);

@@ -62,32 +62,43 @@ char* heapText(const std::string& text) {
     return copy;
 }
 
-void checkSwitch(const char* tail, const std::string& tailText, char letter, size_t capacity) {
+// A value buffer of exactly `capacity` bytes (one at least, so that capacity
+// 0 can be checked for not writing), reused for every letter.
+struct ValueBuffer {
+    explicit ValueBuffer(size_t size) : capacity(size), allocated(size == 0 ? 1 : size), bytes(new unsigned char[allocated]) {}
+    ~ValueBuffer() { delete[] bytes; }
+    ValueBuffer(const ValueBuffer&) = delete;
+    ValueBuffer& operator=(const ValueBuffer&) = delete;
+
+    size_t capacity;
+    size_t allocated;
+    unsigned char* bytes;
+};
+
+void checkSwitch(const char* tail, const std::string& tailText, char letter, ValueBuffer& value) {
     std::string expected;
     const bool present = referenceSwitch(tailText, letter, expected);
     FUZZ_CHECK(getSwitch(tail, letter) == (present ? 1 : 0));
 
-    // One byte at least, so that capacity 0 can be checked for not writing.
-    const size_t allocated = capacity == 0 ? 1 : capacity;
-    unsigned char* value = new unsigned char[allocated];
-    std::memset(value, untouched, allocated);
-    const int found = getSwitch(tail, letter, reinterpret_cast<char*>(value), capacity);
+    std::memset(value.bytes, untouched, value.allocated);
+    const int found = getSwitch(tail, letter, reinterpret_cast<char*>(value.bytes), value.capacity);
     FUZZ_CHECK(found == (present ? 1 : 0));
-    if (!present || capacity == 0) {
-        for (size_t i = 0; i < allocated; ++i) FUZZ_CHECK(value[i] == untouched);
+    if (!present || value.capacity == 0) {
+        for (size_t i = 0; i < value.allocated; ++i) FUZZ_CHECK(value.bytes[i] == untouched);
     } else {
-        FUZZ_CHECK(std::memchr(value, 0, capacity) != nullptr);
-        const std::string got(reinterpret_cast<const char*>(value));
-        FUZZ_CHECK(got == expected.substr(0, capacity - 1));
+        FUZZ_CHECK(std::memchr(value.bytes, 0, value.capacity) != nullptr);
+        const std::string got(reinterpret_cast<const char*>(value.bytes));
+        FUZZ_CHECK(got == expected.substr(0, value.capacity - 1));
     }
-    delete[] value;
 }
 
 void checkAllSwitches(const std::string& tailText, size_t smallCapacity) {
     char* tail = heapText(tailText);
+    ValueBuffer path(pathBufferSize);
+    ValueBuffer small(smallCapacity);
     for (int letter = 0; letter < 256; ++letter) {
-        checkSwitch(tail, tailText, static_cast<char>(letter), pathBufferSize);
-        checkSwitch(tail, tailText, static_cast<char>(letter), smallCapacity);
+        checkSwitch(tail, tailText, static_cast<char>(letter), path);
+        checkSwitch(tail, tailText, static_cast<char>(letter), small);
     }
     delete[] tail;
 }

@@ -28,7 +28,8 @@ constexpr uint16_t flag_masked_local_headers = 1u << 13;
 constexpr uint16_t method_stored = 0;
 constexpr uint16_t method_deflated = 8;
 
-constexpr size_t chunk_size = 64 * 1024;
+// A constant: an overflow would not compile, so the widening loses nothing.
+constexpr size_t chunk_size = 64 * 1024; // NOLINT(bugprone-implicit-widening-of-multiplication-result)
 
 uint16_t get16(const uint8_t* p)
 {

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Writes the seed corpora under fuzz/corpus/ from the launcher's example
+# tables. Run by hand when the examples change; the output is committed.
+# Needs Info-ZIP zip for the archive seeds.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+corpus="$here/corpus"
+rm -rf "$corpus"
+mkdir -p "$corpus"/{fuzz_command_tail,fuzz_tail_marker,fuzz_commands,fuzz_quoting,fuzz_zip_reader}
+
+seed() { printf "$2" > "$corpus/$1"; }
+repeat() { head -c "$2" /dev/zero | tr '\0' "$1"; }
+
+# Whole command lines: the program name, then a tail from the switch table.
+seed fuzz_command_tail/d-then-s 'setup.exe -dC:\\out -s'
+seed fuzz_command_tail/quoted-d-value '"C:\\My Media\\setup.exe" /D"C:\\My Dir"'
+seed fuzz_command_tail/quote-inside-value 'setup.exe -d"a b"c d'
+seed fuzz_command_tail/no-switch-inside-word 'setup.exe -sdX'
+seed fuzz_command_tail/letter-in-value 'setup.exe -dC:/help'
+seed fuzz_command_tail/blanks-and-controls 'setup.exe \t\r\n\001\037 -d"a b"'
+seed fuzz_command_tail/unclosed-program-quote '"C:\\unclosed quote -s'
+seed fuzz_command_tail/upper-wins 'setup.exe -dA -DB /v'
+
+# One control byte (0x80: the tag is msi.tag; else its low 5 bits give the
+# length of the tag that follows), then the window.
+{ printf '\200'; repeat x 246; printf 'msi.tag \r\n'; } > "$corpus/fuzz_tail_marker/tag-at-end"
+{ printf '\200'; head -c 150 /dev/zero; printf 'NB10'; head -c 12 /dev/zero; printf 'C:\\build\\setup.pdb';
+  head -c 18 /dev/zero; printf 'other.tag \r\nmsi.tag \r\n'; } > "$corpus/fuzz_tail_marker/codeview-then-markers"
+{ printf '\007msi.tag'; head -c 100 /dev/zero; printf 'msi.tag'; } > "$corpus/fuzz_tail_marker/zero-filling-before-tag"
+{ printf '\200'; repeat x 256; printf 'msi.tag'; } > "$corpus/fuzz_tail_marker/tag-past-window"
+{ printf '\200msi.t'; head -c 1 /dev/zero; printf 'ag'; } > "$corpus/fuzz_tail_marker/tag-split-by-zero"
+{ printf '\011other.tag'; repeat y 40; printf 'other.tag \r\n'; } > "$corpus/fuzz_tail_marker/other-tag"
+
+# D text, temporary path, package directory, password, control bytes
+# (capacity - 1, setup switches: silent in bits 0-1, marker in bits 2-3, a
+# number), separated by zero bytes.
+seed fuzz_commands/drive-d-text 'D:\\Keep\000C:\\TEMP\\\000D:\\\000\000\377\005\000\000\001\000'
+seed fuzz_commands/plain-d-text 'Keep\000C:\\TEMP\\\000C:\\My Package'
+seed fuzz_commands/rooted-d-text '\\Keep\000C:\\TEMP\\\000C:\\My Package\000Kestrune-Package-2026\000\377\001'
+seed fuzz_commands/quoted-d-text '"C:\\My Dir"\000C:\\TEMP\\\000D:\\'
+seed fuzz_commands/temporary '\000C:\\TEMP\\\000C:\\My Package\000secret\000\100\005\377\377\377\377'
+seed fuzz_commands/no-temporary-path '""'
+{ repeat a 240; printf '\000C:\\TEMP\\\000'; repeat b 200; } > "$corpus/fuzz_commands/too-long"
+
+# Paths to quote; a byte after a zero byte sets the text already in the buffer.
+seed fuzz_quoting/blank 'C:\\My Dir'
+seed fuzz_quoting/trailing-backslash 'C:\\TEMP\\'
+seed fuzz_quoting/root 'D:\\'
+seed fuzz_quoting/quote-inside 'a"b'
+seed fuzz_quoting/backslashes-before-quote 'C:\\x\\\\"y\\\\'
+seed fuzz_quoting/unc-near-full '\\\\server\\share\\\000\360'
+seed fuzz_quoting/tab-and-high-bytes 'C:\\\tab\351\377'
+
+# Archives made with Info-ZIP zip -P secret: stored, deflated, streamed (data
+# descriptors), with a directory; one without encryption; truncated copies.
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/files/sub"
+printf 'kestrune setup payload\r\n' > "$work/files/SETUP.EXE"
+for i in 1 2 3 4 5 6; do printf 'line %s of a text that deflate can shorten\n' "$i"; done > "$work/files/sub/readme.txt"
+touch -d '2024-01-02 03:04:06' "$work/files/SETUP.EXE" "$work/files/sub/readme.txt" "$work/files/sub" "$work/files"
+zipdir="$corpus/fuzz_zip_reader"
+(cd "$work/files" && zip -q -X -0 -P secret "$zipdir/stored-encrypted.zip" SETUP.EXE)
+(cd "$work/files" && zip -q -X -9 -P secret -r "$zipdir/deflated-encrypted-with-directory.zip" SETUP.EXE sub)
+(cd "$work/files" && zip -q -X -P secret - sub/readme.txt > "$zipdir/streamed-data-descriptor.zip")
+(cd "$work/files" && zip -q -X "$zipdir/plain.zip" sub/readme.txt)
+# Names that must be refused, made by renaming entries of Info-ZIP archives in
+# both headers (same length, so sizes and CRCs stay right).
+mkdir -p "$work/files/zz"
+printf 'must stay inside\n' > "$work/files/zz/evil.txt"
+cp "$work/files/zz/evil.txt" "$work/files/zevil.txt"
+touch -d '2024-01-02 03:04:06' "$work/files/zz/evil.txt" "$work/files/zevil.txt"
+(cd "$work/files" && zip -q -X -P secret "$work/climbing.zip" zz/evil.txt SETUP.EXE)
+perl -0777 -pe 's{zz/evil}{../evil}g' "$work/climbing.zip" > "$zipdir/climbing-name.zip"
+(cd "$work/files" && zip -q -X "$work/absolute.zip" zevil.txt)
+perl -0777 -pe 's{zevil}{/evil}g' "$work/absolute.zip" > "$zipdir/absolute-name.zip"
+head -c 60 "$zipdir/deflated-encrypted-with-directory.zip" > "$zipdir/truncated-in-data.zip"
+size=$(stat -c %s "$zipdir/stored-encrypted.zip")
+head -c $((size - 10)) "$zipdir/stored-encrypted.zip" > "$zipdir/truncated-end-record.zip"
+du -sb "$corpus"/* | sed "s|$here/||"
