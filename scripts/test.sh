@@ -6,6 +6,13 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 test_build=$(bash scripts/build.sh | tail -n 1)
 source scripts/wine-env.sh
 
+# Static analysis and a bounded fuzzing run (KESTRUNE_FUZZ_SECONDS per
+# fuzzer, default 30); KESTRUNE_SKIP_FUZZ=1 leaves both out for a quick run.
+if [ "${KESTRUNE_SKIP_FUZZ:-0}" != 1 ]; then
+    bash analysis/run_analysis.sh "$PWD/build/analysis"
+    bash fuzz/run_fuzzers.sh "$PWD/build/fuzz"
+fi
+
 if [ -d build/host ]; then
     ctest --test-dir build/host --output-on-failure -j2
 fi
