@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# End to end: kestrune-medium (the host tool) builds media from a payload
+# folder with this build's launcher and extractor, checks them, and the
+# launcher runs them under Wine. The payload's SETUP.EXE is the test child,
+# which logs how it was started, and its PostProcess.cmd logs what it finds
+# of the extracted files. Each run's command line is compared with the one
+# `kestrune-medium check` predicts for the same directories.
+#
+# Usage: medium_e2e.sh TOOL SETUP_EXE UNZIP_EXE TEST_CHILD_EXE RECORD_BOXES_EXE WORK_DIR [WINE...]
+# Exits 77 (skipped) when TOOL has not been built. WINEPREFIX and the other
+# Wine settings come from the environment (scripts/wine-env.sh); Wine is
+# never given a pipe as stdout or stderr, as it would hang.
+set -u
+
+tool=$1 launcher=$2 extractor=$3 child=$4 recorder=$5 work=$6
+shift 6
+wine=("$@")
+[ ${#wine[@]} -gt 0 ] || wine=("${KESTRUNE_WINE:-wine}")
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+if [ ! -x "$tool" ]; then
+    echo "SKIP: kestrune-medium is not built at $tool; build the host project" \
+         "(scripts/build.sh does) or point KESTRUNE_HOST_DIR at its build directory"
+    exit 77
+fi
+case "$work" in
+    *[%^\&\|\<\>\"!]*) echo "FAIL: the work directory $work holds characters a batch file cannot quote"; exit 1 ;;
+esac
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# Wine maps / to drive Z:.
+winpath() {
+    local path=${1//\//\\}
+    printf 'Z:%s' "$path"
+}
+
+# The value of the first "KEY: value" line of a log in the test child's
+# format; its lines end in CR LF.
+log_value() {  # log key [occurrence]
+    grep "^$2: " "$1" 2>/dev/null | sed -n "${3:-1}p" | cut -d' ' -f2- | tr -d '\r'
+}
+
+# What `check` printed after "WHAT: ", without its " [n of 259 characters]".
+check_value() {  # report what
+    awk -v what="$2: " 'index($0, what) == 1 { print substr($0, length(what) + 1); exit }' "$1" |
+        sed -E 's/ \[[0-9]+ of 259 characters\]$//'
+}
+
+rm -rf "$work"
+mkdir -p "$work/payload/docs"
+cp "$child" "$work/payload/SETUP.EXE"
+echo "extracted data" >"$work/payload/docs/readme.txt"
+printf '%s\r\n' \
+    '@echo off' \
+    'echo run: %~f0>> "%KESTRUNE_CHILD_LOG%"' \
+    'echo currentDirectory: %CD%>> "%KESTRUNE_CHILD_LOG%"' \
+    'if exist "%~dp0docs\readme.txt" echo readme: present>> "%KESTRUNE_CHILD_LOG%"' \
+    'echo end>> "%KESTRUNE_CHILD_LOG%"' >"$work/payload/PostProcess.cmd"
+
+build_medium() {  # name, extra build arguments...
+    local name=$1
+    shift
+    if ! "$tool" build "$work/payload" --out "$work/$name" --launcher "$launcher" --extractor "$extractor" "$@" \
+            >"$work/$name.build.txt" 2>&1; then
+        fail "build of $name failed:"
+        cat "$work/$name.build.txt"
+        return 1
+    fi
+}
+
+# Checks a medium for the directories its run will use; the report goes to
+# WORK/NAME.check.txt.
+check_medium() {  # name
+    local name=$1
+    mkdir -p "$work/$name-temp"
+    if ! "$tool" check "$work/$name" --package-dir "$(winpath "$work/$name")" \
+            --temp "$(winpath "$work/$name-temp")\\" >"$work/$name.check.txt" 2>&1; then
+        fail "check of $name found problems:"
+        cat "$work/$name.check.txt"
+    fi
+}
+
+# Runs NAME/setup.exe with ARGUMENTS through record-boxes, from a batch file:
+# Wine sets TEMP and TMP from its registry for a program it starts, so they
+# are set inside Windows, where the launcher inherits them.
+run_medium() {  # name, arguments
+    local name=$1 arguments=$2
+    local script="$work/$name.run.cmd"
+    rm -f "$work/$name.children.log" "$work/$name.boxes.txt"
+    printf '%s\r\n' \
+        '@echo off' \
+        "set TEMP=$(winpath "$work/$name-temp")" \
+        "set TMP=$(winpath "$work/$name-temp")" \
+        "set KESTRUNE_CHILD_LOG=$(winpath "$work/$name.children.log")" \
+        "\"$(winpath "$recorder")\" --leave \"Copying Files. Please wait.\" --out \"$(winpath "$work/$name.boxes.txt")\" -- \"$(winpath "$work/$name")\\setup.exe\" $arguments" \
+        'exit /b %ERRORLEVEL%' >"$script"
+    "${wine[@]}" cmd /c "$(winpath "$script")" >"$work/$name.wine.txt" 2>&1 </dev/null
+}
+
+# One medium, one run: what ran, from where, with which command line, and
+# what the launcher left behind.
+expect_run() {  # name, arguments, expected setup arguments (after the program's quoted path)
+    local name=$1 arguments=$2 setup_arguments=$3
+    local log="$work/$name.children.log"
+    check_medium "$name"
+    run_medium "$name" "$arguments"
+    local work_directory
+    work_directory=$(check_value "$work/$name.check.txt" "work directory")
+    local predicted
+    if [ -n "$arguments" ]; then
+        predicted=$(check_value "$work/$name.check.txt" "silent setup command (-s)")
+    else
+        predicted=$(check_value "$work/$name.check.txt" "interactive setup command")
+    fi
+
+    [ -f "$log" ] || { fail "$name: nothing ran (no child log); boxes: $(cat "$work/$name.boxes.txt" 2>/dev/null)"; return; }
+    [ "$(log_value "$log" run)" = "$work_directory\\SETUP.EXE" ] ||
+        fail "$name: ran '$(log_value "$log" run)', not $work_directory\\SETUP.EXE"
+    [ "$(log_value "$log" commandLine)" = "\"$work_directory\\SETUP.EXE\"$setup_arguments" ] ||
+        fail "$name: command line '$(log_value "$log" commandLine)', not \"$work_directory\\SETUP.EXE\"$setup_arguments"
+    [ "$(log_value "$log" commandLine)" = "$predicted" ] ||
+        fail "$name: command line '$(log_value "$log" commandLine)' differs from check's '$predicted'"
+    [ "$(log_value "$log" currentDirectory)" = "$work_directory" ] ||
+        fail "$name: SETUP.EXE ran in '$(log_value "$log" currentDirectory)', not $work_directory"
+    [ "$(log_value "$log" run 2)" = "$work_directory\\PostProcess.cmd" ] ||
+        fail "$name: PostProcess.cmd did not run after SETUP.EXE (log: $(tr -d '\r' <"$log" | tr '\n' '|'))"
+    [ "$(log_value "$log" readme)" = "present" ] ||
+        fail "$name: PostProcess.cmd found no docs\\readme.txt among the extracted files"
+    [ ! -e "$work/$name-temp/KESTRUNE" ] || fail "$name: the temporary work directory was left behind"
+    grep -q '^exit: ' "$work/$name.boxes.txt" 2>/dev/null ||
+        fail "$name: record-boxes saw no end of the launcher: $(cat "$work/$name.boxes.txt" 2>/dev/null)"
+}
+
+start=$SECONDS
+build_medium msi --marker msi.tag
+build_medium plain
+build_medium interactive
+
+"$tool" markers "$work/msi/setup.exe" >"$work/msi.markers.txt" 2>&1
+grep -q '^marker: msi.tag$' "$work/msi.markers.txt" || fail "markers does not list msi.tag: $(cat "$work/msi.markers.txt")"
+
+# A silent run takes the MSI quiet form only with the marker.
+expect_run msi "-s" " /qn REBOOT=ReallySuppress"
+expect_run plain "-s" " -s -SMS"
+expect_run interactive "" ""
+
+echo "medium e2e: $failures failures, $((SECONDS - start)) s"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,240 @@
+#include "archive_check.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "command_line.h"
+#include "entry_name.h"
+#include "file_io.h"
+#include "medium_names.h"
+#include "payload.h"
+#include "pe_file.h"
+#include "progress.h"
+#include "zip_archive.h"
+
+namespace {
+
+// Enough of SETUP.EXE's start for peImageProblem.
+constexpr size_t setupHeadSize = (1 << 20) + 64;
+
+struct EntryProblems {
+    ArchiveReport* report;
+    size_t count = 0;
+
+    void add(const std::string& name, const std::string& problem) {
+        if (++count <= maxEntryProblemLines) report->problems.push_back(printable(name) + ": " + problem);
+    }
+    void finish() {
+        if (count > maxEntryProblemLines) {
+            report->problems.push_back(std::to_string(count - maxEntryProblemLines) +
+                                       " more entry problems (not listed)");
+        }
+    }
+};
+
+bool readHostFileAt(const void* context, uint64_t offset, uint8_t* buffer, size_t length) {
+    const int fd = *static_cast<const int*>(context);
+    while (length > 0) {
+        const ssize_t got = pread(fd, buffer, length, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        buffer += got;
+        offset += static_cast<uint64_t>(got);
+        length -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+// The archive's directory and names as unzip.exe's reader sees them: it
+// refuses zip64, methods other than store and deflate, strong encryption and
+// names that could leave the work directory.
+ZipStatus readExtractorDirectory(const std::string& path, std::vector<ZipEntry>& entries) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return ZipStatus::read_failed;
+    const off_t size = lseek(fd, 0, SEEK_END);
+    const ArchiveInput input{static_cast<uint64_t>(size < 0 ? 0 : size), readHostFileAt, &fd};
+    const ZipStatus status = read_central_directory(input, entries);
+    close(fd);
+    return status;
+}
+
+void checkWithExtractorReader(const std::string& path, ArchiveReport& report, EntryProblems& problems) {
+    std::vector<ZipEntry> entries;
+    const ZipStatus status = readExtractorDirectory(path, entries);
+    if (status != ZipStatus::ok) {
+        report.problems.push_back(std::string("unzip.exe cannot read the archive: ") + zip_status_text(status));
+    }
+    for (const ZipEntry& entry : entries) {
+        if (const char* problem = entry_name_problem(entry.name)) {
+            problems.add(entry.name, std::string("unzip.exe refuses this name: ") + problem);
+        }
+        if (entry.method != 0 && entry.method != 8) {
+            problems.add(entry.name, "compressed with method " + std::to_string(entry.method) +
+                                         "; unzip.exe reads only stored and deflated entries");
+        }
+        if (!zip_entry_is_encrypted(entry) && !zip_entry_is_directory(entry)) {
+            problems.add(entry.name, "not encrypted; the package must be encrypted with the launcher's password");
+        }
+    }
+}
+
+std::string libzipText(zip_error_t* error) { return zip_error_strerror(error); }
+
+// Reads the entry through libzip, whose reading checks the CRC at the end.
+// Keeps the first bytes in `head` (for SETUP.EXE's header check).
+void verifyEntry(zip_t* archive, zip_uint64_t index, const zip_stat_t& stat, const char* password,
+                 ArchiveReport& report, EntryProblems& problems, Progress& progress, std::string* head) {
+    if (stat.encryption_method != ZIP_EM_NONE && stat.encryption_method != ZIP_EM_TRAD_PKWARE) {
+        problems.add(stat.name, "encrypted with a method unzip.exe cannot decrypt (only traditional PKWARE)");
+        return;
+    }
+    zip_file_t* file = zip_fopen_index_encrypted(archive, index, 0, password);
+    if (file == nullptr) {
+        const int code = zip_error_code_zip(zip_get_error(archive));
+        problems.add(stat.name, code == ZIP_ER_WRONGPASSWD || code == ZIP_ER_NOPASSWD
+                                    ? std::string("does not open with the launcher's package password")
+                                    : "cannot be opened: " + libzipText(zip_get_error(archive)));
+        return;
+    }
+    std::vector<char> buffer(1 << 16);
+    uint64_t total = 0;
+    bool failed = false;
+    for (;;) {
+        const zip_int64_t got = zip_fread(file, buffer.data(), buffer.size());
+        if (got < 0) {
+            const int code = zip_error_code_zip(zip_file_get_error(file));
+            // The check byte lets one wrong password in 256 through; the data
+            // then fails to inflate or to match its CRC.
+            problems.add(stat.name, code == ZIP_ER_CRC || code == ZIP_ER_COMPRESSED_DATA || code == ZIP_ER_ZLIB
+                                        ? "bad data or CRC (damaged, or encrypted with another password)"
+                                        : "cannot be read: " + libzipText(zip_file_get_error(file)));
+            failed = true;
+            break;
+        }
+        if (got == 0) break;
+        if (head != nullptr && head->size() < setupHeadSize) {
+            head->append(buffer.data(), std::min<size_t>(static_cast<size_t>(got), setupHeadSize - head->size()));
+        }
+        total += static_cast<uint64_t>(got);
+        progressBytes(progress, static_cast<uint64_t>(got));
+    }
+    zip_fclose(file);
+    if (failed) return;
+    if ((stat.valid & ZIP_STAT_SIZE) != 0 && total != stat.size) {
+        problems.add(stat.name, "holds " + std::to_string(total) + " bytes, not the " + std::to_string(stat.size) +
+                                    " its header states");
+        return;
+    }
+    report.verified += 1;
+}
+
+std::string upperCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+bool isRootFile(const std::string& name) { return name.find('/') == std::string::npos; }
+
+void noteScript(const ArchiveReport& report, std::vector<std::string>& notes) {
+    for (const ArchiveEntryInfo& entry : report.entries) {
+        if (entry.directory || !isRootFile(entry.name)) continue;
+        if (entry.name == scriptFileName) {
+            notes.push_back(std::string(scriptFileName) + ": present; the launcher runs it after " + setupProgramName);
+            return;
+        }
+        if (upperCase(entry.name) == upperCase(scriptFileName)) {
+            notes.push_back(std::string(scriptFileName) + ": present as " + printable(entry.name) +
+                            "; Windows finds it under either spelling, so it runs after " + setupProgramName);
+            return;
+        }
+    }
+    notes.push_back(std::string(scriptFileName) + ": not in the archive; nothing runs after " + setupProgramName);
+}
+
+}  // namespace
+
+std::string extractorDirectoryProblem(const std::string& path) {
+    std::vector<ZipEntry> entries;
+    const ZipStatus status = readExtractorDirectory(path, entries);
+    return status == ZipStatus::ok ? "" : std::string("unzip.exe cannot read the archive: ") + zip_status_text(status);
+}
+
+ArchiveReport checkPackageArchive(const std::string& path, const char* password, bool showProgress) {
+    ArchiveReport report;
+    EntryProblems problems{&report};
+    int openError = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &openError);
+    if (archive == nullptr) {
+        zip_error_t details;
+        zip_error_init_with_code(&details, openError);
+        report.problems.push_back(std::string(packageFileName) + " cannot be opened as a ZIP archive: " +
+                                  libzipText(&details));
+        zip_error_fini(&details);
+        return report;
+    }
+    report.opened = true;
+    checkWithExtractorReader(path, report, problems);
+
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    std::vector<zip_stat_t> stats;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t stat;
+        if (zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &stat) != 0 || (stat.valid & ZIP_STAT_NAME) == 0) {
+            report.problems.push_back("entry " + std::to_string(i) + " cannot be read: " +
+                                      libzipText(zip_get_error(archive)));
+            continue;
+        }
+        ArchiveEntryInfo info;
+        info.name = stat.name;
+        info.directory = !info.name.empty() && info.name.back() == '/';
+        info.size = (stat.valid & ZIP_STAT_SIZE) != 0 ? stat.size : 0;
+        report.entries.push_back(info);
+        (info.directory ? report.directories : report.files) += 1;
+        report.bytes += info.size;
+        stats.push_back(stat);
+    }
+
+    std::string setupHead;
+    bool setupVerified = false;
+    Progress progress = startProgress("checking", report.files, report.bytes, showProgress);
+    for (const zip_stat_t& stat : stats) {
+        const std::string name = stat.name;
+        const bool isSetup = name == setupProgramName;
+        if (name.empty() || name.back() != '/') progressFileStarted(progress);
+        const size_t verifiedBefore = report.verified;
+        verifyEntry(archive, stat.index, stat, password, report, problems, progress, isSetup ? &setupHead : nullptr);
+        if (isSetup) setupVerified = report.verified > verifiedBefore;
+    }
+    finishProgress(progress);
+    zip_discard(archive);
+    problems.finish();
+
+    std::vector<std::string> rootNames;
+    for (const ArchiveEntryInfo& entry : report.entries) {
+        if (!entry.directory && isRootFile(entry.name)) rootNames.push_back(entry.name);
+    }
+    const std::string setupProblem = setupProgramProblem(rootNames, packageFileName);
+    report.hasSetupProgram = setupProblem.empty();
+    if (!report.hasSetupProgram) {
+        report.problems.push_back(setupProblem);
+    } else if (!setupVerified) {
+        // Its problem line, from the reading, says why it is not checked further.
+        report.notes.push_back(std::string(setupProgramName) + ": at the archive root");
+    } else {
+        const std::string peProblem = peImageProblem(setupHead);
+        if (!peProblem.empty()) {
+            report.problems.push_back(std::string(setupProgramName) + " is not a Windows program: " + peProblem);
+        } else {
+            report.notes.push_back(std::string(setupProgramName) + ": at the archive root, a Windows program");
+        }
+    }
+    noteScript(report, report.notes);
+    return report;
+}

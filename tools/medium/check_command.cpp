@@ -1,0 +1,143 @@
+// kestrune-medium check DIR [--package-dir WINPATH] [--temp WINPATH]
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "archive_check.h"
+#include "command_line.h"
+#include "commands.h"
+#include "file_io.h"
+#include "launch_plan.h"
+#include "launcher/constants.h"
+#include "layout.h"
+#include "markers.h"
+#include "medium_names.h"
+#include "package_password.h"
+#include "progress.h"
+
+namespace {
+
+// A drive root, as a medium in a CD or USB drive is usually seen.
+constexpr const char* defaultPackageDirectory = "D:\\";
+constexpr const char* defaultTemporaryPath = "C:\\Users\\Default\\AppData\\Local\\Temp\\";
+
+// Lines in the order they are found; problems are counted for the status.
+struct CheckReport {
+    size_t problems = 0;
+    void info(const std::string& line) { printInfo(line); }
+    void problem(const std::string& line) {
+        printInfo("problem: " + line);
+        ++problems;
+    }
+    void problemsFrom(const std::vector<std::string>& lines) {
+        for (const std::string& line : lines) problem(line);
+    }
+};
+
+int usageError(const std::string& message) {
+    printError(message);
+    std::fprintf(stderr, "see: kestrune-medium --help\n");
+    return exitUsage;
+}
+
+// The markers of setup.exe, and whether the launcher sees msi.tag.
+bool reportMarkers(const std::string& launcher, CheckReport& report) {
+    std::string tail;
+    uint64_t size = 0;
+    std::string error;
+    if (!readFileTail(launcher, markerScanSize, tail, size, error)) {
+        report.problem(error);
+        return false;
+    }
+    const TailAnalysis analysis = analyseTail(tail, size);
+    std::string seen;
+    for (const MarkerFinding& marker : analysis.markers) {
+        if (marker.place == MarkerPlace::inside && marker.seenByLauncher) {
+            seen += (seen.empty() ? "" : ", ") + printable(marker.tag);
+        } else if (!marker.seenByLauncher) {
+            // Meant for the launcher, yet out of its sight: usually data
+            // (a signature, say) appended after marking.
+            report.problem("marker " + printable(marker.tag) + " starts " + std::to_string(marker.distanceFromEnd) +
+                           " bytes before the end of setup.exe, not within the last " +
+                           std::to_string(markerWindowSize) + "; the launcher does not see it");
+        }
+    }
+    report.info("markers: " + (seen.empty() ? std::string("none") : seen));
+    return analysis.msiTagSeen;
+}
+
+std::string silentFormText(SetupForm form) {
+    return form == SetupForm::msiQuiet
+               ? std::string("MSI quiet form, /qn REBOOT=ReallySuppress (the ") + msiMarkerTag + " marker is seen)"
+               : std::string("silent form, -s -SMS (no ") + msiMarkerTag + " marker is seen)";
+}
+
+void reportPlan(const LaunchPlan& plan, CheckReport& report) {
+    report.info("package directory: " + printable(plan.packageDirectory) + "; temporary path: " +
+                printable(plan.temporaryPath));
+    for (const LaunchStep& step : plan.steps) {
+        if (step.text.empty()) continue;  // its problem line says why
+        const std::string length = std::to_string(step.text.size()) + " of " + std::to_string(longestPath) + " characters";
+        report.info(step.what + ": " + (step.secret ? "(not shown: it holds the password)" : printable(step.text)) +
+                    " [" + length + "]");
+    }
+    report.info("a silent run (-s) uses the " + silentFormText(plan.silentForm));
+    report.problemsFrom(plan.problems);
+}
+
+}  // namespace
+
+int runCheck(const std::vector<std::string>& arguments) {
+    static const std::vector<OptionRule> rules = {
+        {"--package-dir", true, false}, {"--temp", true, false}, {"--help", false, false}};
+    ParsedArguments parsed;
+    std::string error;
+    if (!parseArguments(arguments, rules, parsed, error)) return usageError(error);
+    if (parsed.has("--help")) {
+        std::fputs(mediumUsageText, stdout);
+        return exitOk;
+    }
+    if (parsed.positional.size() != 1) return usageError("check takes one medium folder");
+    const std::string directory = parsed.positional.front();
+    const std::string packageDirectory = parsed.value("--package-dir", defaultPackageDirectory);
+    const std::string temporaryPath = parsed.value("--temp", defaultTemporaryPath);
+    for (const auto& [option, path] : {std::pair<const char*, std::string>{"--package-dir", packageDirectory},
+                                       std::pair<const char*, std::string>{"--temp", temporaryPath}}) {
+        const std::string problem = windowsPathProblem(path);
+        if (!problem.empty()) return usageError(std::string(option) + " " + printable(path) + " " + problem);
+    }
+
+    CheckReport report;
+    report.info("medium: " + directory);
+    const LayoutReport layout = checkLayout(directory, packagePassword);
+    for (const std::string& line : layout.info) report.info(line);
+    report.problemsFrom(layout.problems);
+
+    bool msiSeen = false;
+    if (layout.launcherUsable) msiSeen = reportMarkers(joinHostPath(directory, launcherFileName), report);
+
+    ArchiveReport archive;
+    if (layout.packagePresent) {
+        archive = checkPackageArchive(joinHostPath(directory, packageFileName), packagePassword,
+                                      isatty(STDERR_FILENO) == 1);
+        if (archive.opened) {
+            report.info(std::string(packageFileName) + ": " + countText(archive.entries.size(), "entry", "entries") +
+                        " (" + countText(archive.files, "file", "files") + ", " +
+                        countText(archive.directories, "folder", "folders") + "), " + sizeText(archive.bytes) +
+                        " unpacked; " + std::to_string(archive.verified) + " of " +
+                        std::to_string(archive.entries.size()) + " open with the package password and pass their CRC check");
+        }
+        for (const std::string& line : archive.notes) report.info(line);
+        report.problemsFrom(archive.problems);
+    }
+    if (layout.directoryExists) {
+        reportPlan(planLaunch(packageDirectory, temporaryPath, msiSeen, packagePassword, archive.entries), report);
+    }
+
+    if (report.problems == 0) {
+        report.info("check: no problems found");
+        return exitOk;
+    }
+    report.info("check: " + std::to_string(report.problems) + (report.problems == 1 ? " problem" : " problems"));
+    return exitFailed;
+}

@@ -1,0 +1,101 @@
+#include "command_line.h"
+
+#include <cstdio>
+
+bool ParsedArguments::has(const std::string& option) const {
+    return flags.count(option) != 0 || values.count(option) != 0;
+}
+
+std::string ParsedArguments::value(const std::string& option, const std::string& fallback) const {
+    const auto found = values.find(option);
+    return found == values.end() || found->second.empty() ? fallback : found->second.back();
+}
+
+std::vector<std::string> ParsedArguments::all(const std::string& option) const {
+    const auto found = values.find(option);
+    return found == values.end() ? std::vector<std::string>{} : found->second;
+}
+
+namespace {
+
+const OptionRule* findRule(const std::vector<OptionRule>& rules, const std::string& name) {
+    for (const OptionRule& rule : rules) {
+        if (name == rule.name) return &rule;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool parseArguments(const std::vector<std::string>& arguments, const std::vector<OptionRule>& rules,
+                    ParsedArguments& parsed, std::string& error) {
+    bool optionsEnded = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            parsed.positional.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const size_t equals = argument.find('=');
+        const std::string name = argument.substr(0, equals);
+        const OptionRule* rule = findRule(rules, name);
+        if (rule == nullptr) {
+            error = "unknown option " + printable(name);
+            return false;
+        }
+        if (!rule->repeatable && parsed.has(name)) {
+            error = "option " + name + " given more than once";
+            return false;
+        }
+        if (!rule->takesValue) {
+            if (equals != std::string::npos) {
+                error = "option " + name + " takes no value";
+                return false;
+            }
+            parsed.flags.insert(name);
+            continue;
+        }
+        std::string value;
+        if (equals != std::string::npos) {
+            value = argument.substr(equals + 1);
+        } else if (i + 1 < arguments.size()) {
+            value = arguments[++i];
+        } else {
+            error = "option " + name + " needs a value";
+            return false;
+        }
+        // An empty value is never meaningful here: say so rather than fall
+        // back on a default the user did not ask for.
+        if (value.empty()) {
+            error = "option " + name + " needs a non-empty value";
+            return false;
+        }
+        parsed.values[name].push_back(value);
+    }
+    return true;
+}
+
+std::string printable(const std::string& text) {
+    std::string shown = text;
+    for (char& c : shown) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) c = '?';
+    }
+    return shown;
+}
+
+void printError(const std::string& message) {
+    std::fprintf(stderr, "kestrune-medium: error: %s\n", message.c_str());
+}
+
+void printWarning(const std::string& message) {
+    std::fprintf(stderr, "kestrune-medium: warning: %s\n", message.c_str());
+}
+
+void printInfo(const std::string& message) {
+    std::fprintf(stdout, "%s\n", message.c_str());
+}

@@ -1,0 +1,47 @@
+// The command line of kestrune-medium: exit statuses, option parsing and the
+// one place that prints errors, warnings and information.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+enum ExitStatus {
+    exitOk = 0,
+    exitFailed = 1,  // the command could not do its work, or check found problems
+    exitUsage = 2,   // the command line itself is wrong
+};
+
+struct OptionRule {
+    const char* name;  // with its dashes: "--out"
+    bool takesValue;
+    bool repeatable;
+};
+
+struct ParsedArguments {
+    std::vector<std::string> positional;
+    std::map<std::string, std::vector<std::string>> values;
+    std::set<std::string> flags;
+
+    bool has(const std::string& option) const;
+    // The option's (only) value, or `fallback` when it was not given.
+    std::string value(const std::string& option, const std::string& fallback = "") const;
+    std::vector<std::string> all(const std::string& option) const;
+};
+
+// Options may stand before, between or after the positional arguments, as
+// "--out DIR" or "--out=DIR"; "--" ends the options, so that a positional
+// argument (a marker tag, say) may start with a dash. False, with the reason
+// in `error`, for an unknown option, a missing value or a repeated option
+// that may be given once.
+bool parseArguments(const std::vector<std::string>& arguments, const std::vector<OptionRule>& rules,
+                    ParsedArguments& parsed, std::string& error);
+
+// Names and tags come from files and users: control characters are shown as
+// '?' so that they cannot move the cursor or end a report line.
+std::string printable(const std::string& text);
+
+void printError(const std::string& message);    // stderr, "kestrune-medium: error: ..."
+void printWarning(const std::string& message);  // stderr, "kestrune-medium: warning: ..."
+void printInfo(const std::string& message);     // stdout, the line as given

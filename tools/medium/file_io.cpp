@@ -1,0 +1,211 @@
+#include "file_io.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr size_t chunkSize = 1 << 20;
+
+// Closes a descriptor on every path out of a function.
+struct Descriptor {
+    int fd;
+    explicit Descriptor(int value) : fd(value) {}
+    ~Descriptor() {
+        if (fd >= 0) close(fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+};
+
+bool readAt(int fd, uint64_t offset, char* buffer, size_t length, size_t& got) {
+    got = 0;
+    while (got < length) {
+        const ssize_t n = pread(fd, buffer + got, length - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool writeAll(int fd, const std::string& data) {
+    size_t written = 0;
+    while (written < data.size()) {
+        const ssize_t n = write(fd, data.data() + written, data.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        written += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool openForReading(const std::string& path, Descriptor& file, struct stat& status, std::string& error) {
+    file.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file.fd < 0 || fstat(file.fd, &status) != 0) {
+        error = "cannot read " + path + ": " + systemErrorText(errno);
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = "cannot read " + path + ": not a regular file";
+        return false;
+    }
+    return true;
+}
+
+bool writeAndSync(int fd, const std::string& path, const std::string& data, std::string& error) {
+    if (!writeAll(fd, data) || fsync(fd) != 0) {
+        error = "cannot write " + path + ": " + systemErrorText(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string systemErrorText(int error) { return std::strerror(error); }
+
+std::string joinHostPath(const std::string& directory, const std::string& name) {
+    if (directory.empty()) return name;
+    return directory.back() == '/' ? directory + name : directory + "/" + name;
+}
+
+PathKind pathKind(const std::string& path) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? PathKind::missing : PathKind::unreachable;
+    }
+    if (S_ISREG(status.st_mode)) return PathKind::file;
+    if (S_ISDIR(status.st_mode)) return PathKind::directory;
+    return PathKind::other;
+}
+
+bool readWholeFile(const std::string& path, std::string& data, std::string& error) {
+    Descriptor file(-1);
+    struct stat status;
+    if (!openForReading(path, file, status, error)) return false;
+    data.assign(static_cast<size_t>(status.st_size), '\0');
+    size_t got = 0;
+    if (!readAt(file.fd, 0, &data[0], data.size(), got)) {
+        error = "cannot read " + path + ": " + systemErrorText(errno);
+        return false;
+    }
+    data.resize(got);
+    return true;
+}
+
+bool readFileTail(const std::string& path, size_t maxBytes, std::string& tail, uint64_t& fileSize,
+                  std::string& error) {
+    Descriptor file(-1);
+    struct stat status;
+    if (!openForReading(path, file, status, error)) return false;
+    fileSize = static_cast<uint64_t>(status.st_size);
+    const size_t length = fileSize < maxBytes ? static_cast<size_t>(fileSize) : maxBytes;
+    tail.assign(length, '\0');
+    size_t got = 0;
+    if (!readAt(file.fd, fileSize - length, &tail[0], length, got)) {
+        error = "cannot read " + path + ": " + systemErrorText(errno);
+        return false;
+    }
+    if (got != length) {
+        error = "cannot read " + path + ": it shrank while it was read";
+        return false;
+    }
+    return true;
+}
+
+bool fileContains(const std::string& path, const std::string& needle, bool& found, std::string& error) {
+    Descriptor file(-1);
+    struct stat status;
+    if (!openForReading(path, file, status, error)) return false;
+    found = false;
+    // Each chunk is searched together with the end of the previous one, so a
+    // needle across a chunk boundary is found too.
+    const size_t overlap = needle.empty() ? 0 : needle.size() - 1;
+    std::string window;
+    std::vector<char> buffer(chunkSize);
+    for (uint64_t offset = 0;;) {
+        size_t got = 0;
+        if (!readAt(file.fd, offset, buffer.data(), buffer.size(), got)) {
+            error = "cannot read " + path + ": " + systemErrorText(errno);
+            return false;
+        }
+        if (got == 0) return true;
+        window.append(buffer.data(), got);
+        if (window.find(needle) != std::string::npos) {
+            found = true;
+            return true;
+        }
+        if (window.size() > overlap) window.erase(0, window.size() - overlap);
+        offset += got;
+    }
+}
+
+bool writeNewFile(const std::string& path, const std::string& data, std::string& error) {
+    Descriptor file(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777));
+    if (file.fd < 0) {
+        error = "cannot create " + path + ": " + systemErrorText(errno);
+        return false;
+    }
+    return writeAndSync(file.fd, path, data, error);
+}
+
+bool appendToFile(const std::string& path, const std::string& data, std::string& error) {
+    Descriptor file(open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    if (file.fd < 0) {
+        error = "cannot open " + path + " for writing: " + systemErrorText(errno);
+        return false;
+    }
+    return writeAndSync(file.fd, path, data, error);
+}
+
+bool syncPath(const std::string& path, std::string& error) {
+    Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.fd < 0 || fsync(file.fd) != 0) {
+        error = "cannot flush " + path + " to the disk: " + systemErrorText(errno);
+        return false;
+    }
+    return true;
+}
+
+bool directoryIsEmpty(const std::string& path, bool& empty, std::string& error) {
+    DIR* directory = opendir(path.c_str());
+    if (directory == nullptr) {
+        error = "cannot read directory " + path + ": " + systemErrorText(errno);
+        return false;
+    }
+    empty = true;
+    while (const dirent* entry = readdir(directory)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            empty = false;
+            break;
+        }
+    }
+    closedir(directory);
+    return true;
+}
+
+bool removeTree(const std::string& path) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) return errno == ENOENT;
+    if (!S_ISDIR(status.st_mode)) return unlink(path.c_str()) == 0;
+    bool removed = true;
+    if (DIR* directory = opendir(path.c_str())) {
+        std::vector<std::string> names;
+        while (const dirent* entry = readdir(directory)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+                names.push_back(entry->d_name);
+            }
+        }
+        closedir(directory);
+        for (const std::string& name : names) removed = removeTree(joinHostPath(path, name)) && removed;
+    }
+    return rmdir(path.c_str()) == 0 && removed;
+}

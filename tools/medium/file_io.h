@@ -1,0 +1,36 @@
+// The host file operations the tool needs, each reporting failure as one
+// line of text ("cannot read X: reason") rather than by exception.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+std::string systemErrorText(int error);
+std::string joinHostPath(const std::string& directory, const std::string& name);
+
+enum class PathKind { missing, file, directory, other, unreachable };
+// Follows symbolic links: what a program opening `path` would find.
+PathKind pathKind(const std::string& path);
+
+bool readWholeFile(const std::string& path, std::string& data, std::string& error);
+// The last `maxBytes` bytes of the file (all of a shorter one) and its size.
+bool readFileTail(const std::string& path, size_t maxBytes, std::string& tail, uint64_t& fileSize,
+                  std::string& error);
+// Whether the file's bytes contain `needle` anywhere, read in chunks so that
+// a large file is never held whole.
+bool fileContains(const std::string& path, const std::string& needle, bool& found, std::string& error);
+
+// Creates `path` (which must not exist), writes `data` and flushes it to the
+// disk, so that a medium renamed into place afterwards is really complete.
+bool writeNewFile(const std::string& path, const std::string& data, std::string& error);
+// Appends to an existing file and flushes it.
+bool appendToFile(const std::string& path, const std::string& data, std::string& error);
+// Flushes an existing file or directory to the disk.
+bool syncPath(const std::string& path, std::string& error);
+
+// Whether `path` is a directory without entries; false with `error` when it
+// cannot be read.
+bool directoryIsEmpty(const std::string& path, bool& empty, std::string& error);
+// Removes `path` and everything below it. Symbolic links are removed, never
+// followed, so that nothing outside the tree can be touched.
+bool removeTree(const std::string& path);

@@ -1,0 +1,46 @@
+// What the launcher composes when it runs from a given package directory
+// with a given temporary path: the work directory and every command line,
+// made by the launcher's own functions (install/commands.cpp), so that a
+// medium that checks out here is run the same way on Windows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "archive_check.h"
+#include "install/commands.h"
+
+// Longest path the ANSI Win32 calls of the launcher and unzip.exe accept.
+constexpr size_t longestPath = pathBufferSize - 1;
+// CreateDirectoryA leaves room for an 8.3 name: 248 with the terminator.
+constexpr size_t longestDirectoryPath = 247;
+// unzip.exe writes each file under this suffix first (tools/unzip).
+constexpr const char* extractorPartSuffix = ".kestrune-part";
+
+struct LaunchStep {
+    std::string what;    // "work directory", "extraction command", ...
+    std::string text;    // as the launcher composes it; empty when it does not fit
+    bool secret = false; // holds the package password: shown by length only
+};
+
+struct LaunchPlan {
+    std::string packageDirectory;  // as GetCurrentDirectoryA gives it
+    std::string temporaryPath;     // as GetTempPathA gives it
+    std::vector<LaunchStep> steps;
+    SetupForm silentForm = SetupForm::silent;
+    std::vector<std::string> problems;
+};
+
+// Why `path` is not an absolute Windows path ("D:\..." or "\\server\share..."),
+// or "" when it is one.
+std::string windowsPathProblem(const std::string& path);
+// The package directory as the launcher holds it after changing into it:
+// no final backslash, except the one of a drive root ("D:\").
+std::string launcherPackageDirectory(const std::string& given);
+// The temporary path as GetTempPathA gives it: with a final backslash.
+std::string launcherTemporaryPath(const std::string& given);
+
+// `msiMarkerSeen` is what the launcher's windowHoldsTag finds for msi.tag in
+// setup.exe; `entries` are the archive's, whose extracted paths must fit too.
+LaunchPlan planLaunch(const std::string& packageDirectory, const std::string& temporaryPath, bool msiMarkerSeen,
+                      const char* password, const std::vector<ArchiveEntryInfo>& entries);

@@ -1,0 +1,71 @@
+#include "pe_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+#include "file_io.h"
+
+namespace {
+
+constexpr size_t dosHeaderSize = 64;
+constexpr size_t lfanewOffset = 0x3c;
+constexpr size_t peSignatureSize = 4;
+constexpr size_t fileHeaderSize = 20;
+constexpr size_t characteristicsOffset = 18;  // within the file header
+constexpr uint16_t executableImage = 0x0002;
+constexpr uint16_t dynamicLibrary = 0x2000;
+// Linkers put the PE header within the first few hundred bytes; a pointer
+// beyond this is taken as damage rather than read.
+constexpr uint32_t largestHeaderOffset = 1 << 20;
+
+uint32_t little32(const std::string& bytes, size_t at) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(bytes[at])) |
+           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
+           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
+}
+
+uint16_t little16(const std::string& bytes, size_t at) {
+    return static_cast<uint16_t>(static_cast<unsigned char>(bytes[at]) |
+                                 static_cast<unsigned char>(bytes[at + 1]) << 8);
+}
+
+}  // namespace
+
+std::string peImageProblem(const std::string& start) {
+    if (start.size() < 2 || start.compare(0, 2, "MZ") != 0) return "no \"MZ\" header";
+    if (start.size() < dosHeaderSize) return "too short for a DOS header";
+    const uint32_t peOffset = little32(start, lfanewOffset);
+    if (peOffset > largestHeaderOffset || peOffset + peSignatureSize + fileHeaderSize > start.size()) {
+        return "the PE header pointer leads outside the file";
+    }
+    if (start.compare(peOffset, peSignatureSize, std::string("PE\0\0", 4)) != 0) return "no PE signature";
+    const uint16_t characteristics = little16(start, peOffset + peSignatureSize + characteristicsOffset);
+    if ((characteristics & dynamicLibrary) != 0) return "a DLL, not a program";
+    if ((characteristics & executableImage) == 0) return "not marked as an executable image";
+    return "";
+}
+
+std::string peFileProblem(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return "cannot be read: " + systemErrorText(errno);
+    // Enough for any header that peImageProblem accepts.
+    std::string start(largestHeaderOffset + peSignatureSize + fileHeaderSize, '\0');
+    size_t got = 0;
+    bool failed = false;
+    while (got < start.size()) {
+        const ssize_t n = pread(fd, &start[got], start.size() - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) failed = true;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    const int readError = errno;
+    close(fd);
+    if (failed) return "cannot be read: " + systemErrorText(readError);
+    start.resize(got);
+    return peImageProblem(start);
+}

@@ -1,0 +1,443 @@
+// kestrune-medium as a user runs it: bad input, build and check of whole
+// media, replacing a medium, and builds that fail or are interrupted.
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "medium_test_support.h"
+#include "package_password.h"
+
+using namespace medium_test;
+
+extern char** environ;
+
+namespace {
+
+// A scratch folder with what the commands take: a payload, a stand-in
+// launcher and extractor, and files that are not programs.
+struct Workspace {
+    ScratchDirectory scratch;
+    std::string payload = scratch / "payload";
+    std::string launcher = scratch / "launcher.exe";
+    std::string extractor = scratch / "extractor.exe";
+    std::string medium = scratch / "medium";
+
+    Workspace() {
+        makePayload(payload);
+        writeFile(launcher, fakeLauncher());
+        writeFile(extractor, peImage(0x0102, "extractor"));
+        writeFile(scratch / "notes.txt", "not a program");
+        writeFile(scratch / "library.dll", peImage(0x2102, std::string(packagePassword) + '\0'));
+        writeFile(scratch / "other-password.exe", peImage(0x0102, std::string("Other-Password") + '\0'));
+    }
+
+    std::vector<std::string> build(std::vector<std::string> extra = {}, const std::string& payloadDirectory = "") const {
+        std::vector<std::string> arguments = {"build", payloadDirectory.empty() ? payload : payloadDirectory,
+                                              "--out", medium, "--launcher", launcher, "--extractor", extractor};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return arguments;
+    }
+    std::vector<std::string> buildUsing(const std::string& launcherFile, const std::string& extractorFile) const {
+        return {"build", payload, "--out", medium, "--launcher", launcherFile, "--extractor", extractorFile};
+    }
+    ToolRun check(std::vector<std::string> extra = {}) const {
+        std::vector<std::string> arguments = {"check", medium};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return runTool(arguments);
+    }
+};
+
+size_t countOf(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+// Whether a "problem: ..." line of the report holds `text`.
+bool hasProblemLine(const std::string& report, const std::string& text) {
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("problem: ", 0) == 0 && line.find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+// Info-ZIP zip, run in `directory`, as a package author would use it.
+void infoZip(const std::string& directory, const std::string& archive, const std::string& options) {
+    ASSERT_EQ(std::string(KESTRUNE_INFOZIP_ZIP).find("NOTFOUND"), std::string::npos)
+        << "Info-ZIP zip is needed (scripts/install-deps.sh installs it)";
+    const std::string command = "cd '" + directory + "' && '" + KESTRUNE_INFOZIP_ZIP + "' -q -r " + options + " '" +
+                                archive + "' . >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+}  // namespace
+
+TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
+    Workspace w;
+    const std::string s = w.scratch.path;
+    makeDirectories(s + "/no-setup/docs");
+    writeFile(s + "/no-setup/docs/a.txt", "a");
+    makeDirectories(s + "/lower-case");
+    writeFile(s + "/lower-case/setup.exe", peImage());
+    makeDirectories(s + "/taken");
+    writeFile(s + "/taken/keep.txt", "keep");
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        const char* message;
+    } cases[] = {
+        {{}, 2, "usage:"},
+        {{"burn"}, 2, "unknown command burn"},
+        {{"build", w.payload, "--out", w.medium, "--colour"}, 2, "unknown option --colour"},
+        {{"build", w.payload, "--out"}, 2, "--out needs a value"},
+        {{"build", w.payload}, 2, "needs --out"},
+        {{"build", "--out", w.medium}, 2, "needs a payload folder"},
+        {{"build", w.payload, s + "/second", "--out", w.medium}, 2, "one payload folder"},
+        {{"build", w.payload, "--out", w.medium, "--out", s + "/m2"}, 2, "more than once"},
+        {w.build({"--marker", ""}), 2, "non-empty value"},
+        {w.build({"--marker", "two\r\nlines"}), 2, "line break"},
+        {w.build({"--marker", std::string(201, 't')}), 2, "at most 200"},
+        {w.build({}, s + "/missing"), 1, "does not exist"},
+        {w.build({}, s + "/notes.txt"), 1, "is not a folder"},
+        {w.build({}, s + "/no-setup"), 1, "no SETUP.EXE"},
+        {w.build({}, s + "/lower-case"), 1, "only setup.exe, which differs in case"},
+        {{"build", w.payload, "--out", s + "/taken", "--launcher", w.launcher, "--extractor", w.extractor}, 1,
+         "give --force"},
+        {{"build", w.payload, "--out", s + "/notes.txt", "--launcher", w.launcher, "--extractor", w.extractor}, 1,
+         "is not a folder"},
+        {{"build", w.payload, "--out", s + "/absent/medium", "--launcher", w.launcher, "--extractor", w.extractor}, 1,
+         "does not exist"},
+        {{"build", w.payload, "--out", w.payload, "--force", "--launcher", w.launcher, "--extractor", w.extractor}, 1,
+         "lies in"},
+        {{"build", w.payload, "--out", w.payload + "/docs/medium", "--launcher", w.launcher, "--extractor", w.extractor},
+         1, "lies in"},
+        {w.buildUsing(s + "/notes.txt", w.extractor), 1, "not a Windows PE program"},
+        {w.buildUsing(s + "/library.dll", w.extractor), 1, "a DLL"},
+        {w.buildUsing(s + "/other-password.exe", w.extractor), 1, "does not hold this tool's package password"},
+        {w.buildUsing(s + "/missing.exe", w.extractor), 1, "does not exist"},
+        {w.buildUsing(w.launcher, s + "/notes.txt"), 1, "not a Windows PE program"},
+        {w.buildUsing(w.launcher, s + "/library.dll"), 1, "a DLL"},
+        {{"mark", s + "/notes.txt", "msi.tag"}, 1, "not a Windows PE launcher"},
+        {{"mark", s + "/missing.exe", "msi.tag"}, 1, "does not exist"},
+        {{"mark", w.launcher}, 2, "at least one tag"},
+        {{"mark", w.launcher, "ok", "bad\nline"}, 2, "line break"},
+        {{"markers", s + "/notes.txt"}, 1, "not a Windows PE launcher"},
+        {{"markers", s + "/missing.exe"}, 1, "does not exist"},
+        {{"markers"}, 2, "one launcher file"},
+        {{"check", w.medium, "--temp"}, 2, "--temp needs a value"},
+        {{"check", w.medium, "--temp", "relative\\temp"}, 2, "not an absolute Windows path"},
+        {{"check", w.medium, "--package-dir", "/media/usb"}, 2, "not an absolute Windows path"},
+        {{"check", w.medium, "--verbose"}, 2, "unknown option --verbose"},
+        {{"check"}, 2, "one medium folder"},
+    };
+    const std::string launcherBefore = readFile(w.launcher);
+    for (const Case& c : cases) {
+        std::string shown;
+        for (const std::string& argument : c.arguments) shown += argument + " ";
+        const ToolRun run = runTool(c.arguments);
+        EXPECT_EQ(run.status, c.status) << shown << "\n" << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << shown << "\n" << run.err;
+        EXPECT_FALSE(exists(w.medium)) << shown;
+        EXPECT_EQ(stagingLeftovers(s), std::vector<std::string>{}) << shown;
+        EXPECT_EQ(stagingLeftovers(w.payload + "/docs"), std::vector<std::string>{}) << shown;
+    }
+    EXPECT_EQ(readFile(s + "/taken/keep.txt"), "keep");
+    EXPECT_EQ(readFile(w.launcher), launcherBefore) << "a refused mark changes nothing";
+}
+
+TEST(MediumCommandLine, HelpPrintsTheUsage) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--help"}, {"build", "--help"}, {"check", "--help"}, {"mark", "--help"}}) {
+        const ToolRun run = runTool(arguments);
+        EXPECT_EQ(run.status, 0) << arguments.front();
+        EXPECT_NE(run.out.find("usage: kestrune-medium"), std::string::npos) << arguments.front();
+    }
+}
+
+TEST(MediumBuild, BuildThenCheckRoundTrip) {
+    Workspace w;
+    writeFile(w.payload + "/docs/data.bin", incompressibleBytes(200 * 1024));
+    const ToolRun built = runTool(w.build({"--marker", "msi.tag", "--marker", "product=demo"}));
+    ASSERT_EQ(built.status, 0) << built.err;
+    EXPECT_EQ(listDirectory(w.medium), (std::vector<std::string>{"package.zip", "setup.exe", "unzip.exe"}));
+    EXPECT_EQ(readFile(w.medium + "/setup.exe"), readFile(w.launcher) + "msi.tag \r\nproduct=demo \r\n");
+    EXPECT_EQ(readFile(w.medium + "/unzip.exe"), readFile(w.extractor));
+    EXPECT_EQ(archiveContents(w.medium + "/package.zip", packagePassword), payloadContents(w.payload));
+    EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{});
+
+    const ToolRun checked = w.check();
+    EXPECT_EQ(checked.status, 0) << checked.out;
+    EXPECT_EQ(countOf(checked.out, "problem:"), 0u) << checked.out;
+    EXPECT_NE(checked.out.find("markers: msi.tag, product=demo"), std::string::npos) << checked.out;
+    EXPECT_NE(checked.out.find("PostProcess.cmd: present"), std::string::npos) << checked.out;
+    EXPECT_NE(checked.out.find("\"C:\\Users\\Default\\AppData\\Local\\Temp\\KESTRUNE\\SETUP.EXE\" /qn REBOOT=ReallySuppress"),
+              std::string::npos)
+        << checked.out;
+    EXPECT_EQ(checked.out.find(packagePassword), std::string::npos) << "the password is never shown";
+
+    const ToolRun markers = runTool({"markers", w.medium + "/setup.exe"});
+    EXPECT_EQ(markers.status, 0);
+    EXPECT_NE(markers.out.find("marker: msi.tag\nmarker: product=demo\n"), std::string::npos) << markers.out;
+    EXPECT_NE(markers.out.find("msi.tag: seen by the launcher"), std::string::npos) << markers.out;
+}
+
+TEST(MediumBuild, ReplacesAMediumOnlyWithForce) {
+    Workspace w;
+    ASSERT_EQ(runTool(w.build()).status, 0);
+    writeFile(w.medium + "/left-over.txt", "from before");
+    const std::string firstArchive = readFile(w.medium + "/package.zip");
+
+    writeFile(w.payload + "/docs/readme.txt", "second edition\n");
+    const ToolRun refused = runTool(w.build());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("--force"), std::string::npos);
+    EXPECT_EQ(readFile(w.medium + "/package.zip"), firstArchive);
+    EXPECT_TRUE(exists(w.medium + "/left-over.txt"));
+
+    const ToolRun replaced = runTool(w.build({"--force", "--marker", "msi.tag"}));
+    ASSERT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_EQ(listDirectory(w.medium), (std::vector<std::string>{"package.zip", "setup.exe", "unzip.exe"}));
+    EXPECT_EQ(archiveContents(w.medium + "/package.zip", packagePassword), payloadContents(w.payload));
+    EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{});
+
+    // An empty folder is no medium to protect.
+    ScratchDirectory other;
+    makeDirectories(other / "empty");
+    const ToolRun intoEmpty = runTool({"build", w.payload, "--out", other / "empty", "--launcher", w.launcher,
+                                       "--extractor", w.extractor});
+    EXPECT_EQ(intoEmpty.status, 0) << intoEmpty.err;
+    EXPECT_TRUE(exists(other / "empty/package.zip"));
+}
+
+TEST(MediumBuild, AFailedBuildLeavesNeitherMediumNorTemporaryFolder) {
+    struct Case {
+        const char* what;
+        bool existingMedium;
+    } cases[] = {{"no medium yet", false}, {"replacing a medium", true}};
+    for (const Case& c : cases) {
+        Workspace w;
+        if (c.existingMedium) {
+            ASSERT_EQ(runTool(w.build()).status, 0);
+        }
+        const std::string before = c.existingMedium ? readFile(w.medium + "/package.zip") : "";
+        // Opens, but reading it fails (EIO), as a file on a failing disk does;
+        // unlike a chmod, that holds for root too.
+        ASSERT_EQ(symlink("/proc/self/mem", (w.payload + "/docs/unreadable.bin").c_str()), 0);
+        const ToolRun run = runTool(w.build({"--force"}));
+        EXPECT_EQ(run.status, 1) << c.what;
+        EXPECT_NE(run.err.find("no medium was made: cannot read"), std::string::npos) << c.what << run.err;
+        EXPECT_NE(run.err.find("unreadable.bin"), std::string::npos) << c.what << run.err;
+        EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{}) << c.what;
+        EXPECT_EQ(exists(w.medium), c.existingMedium) << c.what;
+        if (c.existingMedium) {
+            EXPECT_EQ(readFile(w.medium + "/package.zip"), before) << c.what;
+        }
+    }
+}
+
+TEST(MediumBuild, AnInterruptedBuildRemovesItsTemporaryFolder) {
+    struct Case {
+        const char* what;
+        int signal;
+        bool existingMedium;
+    } cases[] = {{"SIGTERM, no medium yet", SIGTERM, false}, {"SIGINT while replacing", SIGINT, true}};
+    for (const Case& c : cases) {
+        Workspace w;
+        if (c.existingMedium) {
+            ASSERT_EQ(runTool(w.build()).status, 0);
+        }
+        const std::string before = c.existingMedium ? readFile(w.medium + "/setup.exe") : "";
+        // Large enough that packing it lasts well beyond the signal.
+        writeFile(w.payload + "/docs/large.bin", incompressibleBytes(160 * 1024 * 1024));
+
+        std::vector<std::string> arguments = w.build({"--force"});
+        arguments.insert(arguments.begin(), KESTRUNE_MEDIUM_EXE);
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) argv.push_back(&argument[0]);
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        // The temporary folder stands once the payload is read.
+        for (int i = 0; i < 1000 && stagingLeftovers(w.scratch.path).empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_FALSE(stagingLeftovers(w.scratch.path).empty()) << c.what;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        kill(pid, c.signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << c.what << " status " << status;
+        EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{}) << c.what;
+        EXPECT_EQ(exists(w.medium), c.existingMedium) << c.what;
+        if (c.existingMedium) {
+            EXPECT_EQ(readFile(w.medium + "/setup.exe"), before) << c.what;
+        }
+    }
+}
+
+TEST(MediumBuild, ProgressGoesToATerminalOnly) {
+    Workspace w;
+    writeFile(w.payload + "/docs/data.bin", incompressibleBytes(4 * 1024 * 1024));
+    // On a pipe: nothing but the summary, which goes to stdout.
+    const std::string viaPipe = w.scratch / "pipe.txt";
+    std::string command = "'" + std::string(KESTRUNE_MEDIUM_EXE) + "'";
+    for (const std::string& argument : w.build()) command += " '" + argument + "'";
+    ASSERT_EQ(std::system((command + " 2>&1 >/dev/null | cat > '" + viaPipe + "'").c_str()), 0);
+    EXPECT_EQ(readFile(viaPipe), "");
+
+    // On a terminal: the progress line, files and bytes.
+    std::vector<std::string> arguments = w.build({"--force"});
+    arguments.insert(arguments.begin(), KESTRUNE_MEDIUM_EXE);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t got; (got = read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, static_cast<size_t>(got));
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
+    EXPECT_NE(shown.find("packing: 4/4 files"), std::string::npos) << shown;
+    EXPECT_NE(shown.find(" of 4.0 MiB"), std::string::npos) << shown;
+}
+
+TEST(MediumCheck, FindsTheProblemsOfBrokenMedia) {
+    struct Case {
+        const char* what;
+        void (*spoil)(const Workspace& w);
+        std::vector<std::string> options;
+        std::vector<const char*> problems;  // each must be reported
+    } cases[] = {
+        {"an archive with another password",
+         [](const Workspace& w) {
+             std::remove((w.medium + "/package.zip").c_str());
+             infoZip(w.payload, w.medium + "/package.zip", "-P wrong");
+         },
+         {},
+         {"SETUP.EXE: does not open with the launcher's package password",
+          "docs/readme.txt: does not open with the launcher's package password"}},
+        {"an archive without SETUP.EXE",
+         [](const Workspace& w) {
+             std::remove((w.medium + "/package.zip").c_str());
+             std::remove((w.payload + "/SETUP.EXE").c_str());
+             infoZip(w.payload, w.medium + "/package.zip", std::string("-P ") + packagePassword);
+         },
+         {},
+         {"no SETUP.EXE at the root of package.zip"}},
+        {"an archive that is not encrypted",
+         [](const Workspace& w) {
+             std::remove((w.medium + "/package.zip").c_str());
+             infoZip(w.payload, w.medium + "/package.zip", "");
+         },
+         {},
+         {"SETUP.EXE: not encrypted"}},
+        {"a temporary path too long for the work directory", [](const Workspace&) {},
+         {"--temp", "C:\\" + std::string(250, 't') + "\\"},
+         {"the work directory"}},
+        {"a package directory too long for the extraction command", [](const Workspace&) {},
+         {"--package-dir", "E:\\" + std::string(130, 'p')},
+         {"the extraction command does not fit in 259 characters"}},
+        {"a missing extractor",
+         [](const Workspace& w) { std::remove((w.medium + "/unzip.exe").c_str()); }, {}, {"unzip.exe is missing"}},
+        {"a launcher with another password",
+         [](const Workspace& w) { writeFile(w.medium + "/setup.exe", readFile(w.scratch / "other-password.exe")); },
+         {},
+         {"does not hold this tool's package password"}},
+        {"a marker pushed out of the window by a signature",
+         [](const Workspace& w) {
+             writeFile(w.medium + "/setup.exe", readFile(w.medium + "/setup.exe") + std::string(400, '\x82'));
+         },
+         {},
+         {"marker msi.tag starts 410 bytes before the end of setup.exe"}},
+    };
+    for (const Case& c : cases) {
+        Workspace w;
+        ASSERT_EQ(runTool(w.build({"--marker", "msi.tag"})).status, 0) << c.what;
+        c.spoil(w);
+        const ToolRun run = w.check(c.options);
+        EXPECT_EQ(run.status, 1) << c.what << "\n" << run.out;
+        for (const char* problem : c.problems) {
+            EXPECT_TRUE(hasProblemLine(run.out, problem)) << c.what << ": " << problem << "\n" << run.out;
+        }
+        EXPECT_NE(run.out.find("check: "), std::string::npos) << c.what;
+        EXPECT_EQ(run.out.find(packagePassword), std::string::npos) << c.what;
+    }
+}
+
+TEST(MediumCheck, TheSilentFormFollowsTheMarkersOfSetupExe) {
+    struct Case {
+        std::vector<std::string> markers;
+        std::string appended;  // written after marking
+        const char* form;
+    } cases[] = {
+        {{}, "", "-s -SMS"},
+        {{"other.tag"}, "", "-s -SMS"},
+        {{"msi.tag"}, "", "/qn REBOOT=ReallySuppress"},
+        {{"msi.tag"}, std::string(300, '\x82'), "-s -SMS"},
+        {{"MSI.TAG"}, "", "-s -SMS"},
+    };
+    for (const Case& c : cases) {
+        Workspace w;
+        ASSERT_EQ(runTool(w.build()).status, 0);
+        if (!c.markers.empty()) {
+            std::vector<std::string> arguments = {"mark", w.medium + "/setup.exe"};
+            arguments.insert(arguments.end(), c.markers.begin(), c.markers.end());
+            ASSERT_EQ(runTool(arguments).status, 0);
+        }
+        writeFile(w.medium + "/setup.exe", readFile(w.medium + "/setup.exe") + c.appended);
+        const ToolRun run = w.check();
+        EXPECT_NE(run.out.find(std::string("KESTRUNE\\SETUP.EXE\" ") + c.form + " ["), std::string::npos)
+            << c.form << "\n" << run.out;
+    }
+}
+
+TEST(MediumMarkers, ReportsLinesInsideStraddlingAndOutsideTheWindow) {
+    Workspace w;
+    const std::string marked = w.scratch / "marked.exe";
+    writeFile(marked, readFile(w.launcher));
+    ASSERT_EQ(runTool({"mark", marked, "outside.tag"}).status, 0);
+    writeFile(marked, readFile(marked) + std::string(300, '\x82'));
+    ASSERT_EQ(runTool({"mark", marked, "--", "-dash.tag", "msi.tag"}).status, 0);
+    const ToolRun run = runTool({"markers", marked});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("outside the window: outside.tag, " + std::to_string(300 + 14 + 12 + 10) +
+                           " bytes before the end of the file; the launcher does not see it"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("marker: -dash.tag\nmarker: msi.tag\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("msi.tag: seen by the launcher"), std::string::npos) << run.out;
+
+    // A block of markers longer than the window: mark warns about the first.
+    const std::string crowded = w.scratch / "crowded.exe";
+    writeFile(crowded, readFile(w.launcher));
+    const ToolRun mark = runTool({"mark", crowded, std::string(150, 'a'), std::string(150, 'b')});
+    EXPECT_EQ(mark.status, 0);
+    EXPECT_NE(mark.err.find("warning: " + std::string(150, 'a') + " does not stand in the last 256 bytes"),
+              std::string::npos)
+        << mark.err;
+    EXPECT_EQ(mark.err.find(std::string(150, 'b') + " does not stand"), std::string::npos) << mark.err;
+    const ToolRun listed = runTool({"markers", crowded});
+    EXPECT_NE(listed.out.find("partly outside the window: " + std::string(150, 'a')), std::string::npos) << listed.out;
+}

@@ -1,0 +1,62 @@
+// Helpers for the kestrune-medium tests: scratch folders, files, stand-in
+// Windows programs and runs of the built tool.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace medium_test {
+
+// A fresh folder under /tmp, removed with everything in it at the end.
+struct ScratchDirectory {
+    std::string path;
+    ScratchDirectory();
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
+void writeFile(const std::string& path, const std::string& content);
+std::string readFile(const std::string& path);
+void makeDirectories(const std::string& path);
+bool exists(const std::string& path);
+// Names in a folder, sorted; hidden ones too.
+std::vector<std::string> listDirectory(const std::string& path);
+// Names in `directory` that look like the tool's temporary folders.
+std::vector<std::string> stagingLeftovers(const std::string& directory);
+
+// The headers of a Windows PE program and nothing more: what the tool looks
+// for in setup.exe and unzip.exe. `characteristics` is the file header's.
+std::string peImage(uint16_t characteristics = 0x0102, const std::string& body = "");
+// A stand-in launcher: a PE image that holds the package password, ending in
+// zero padding as a linker's last section does.
+std::string fakeLauncher();
+
+// `count` bytes that deflate cannot shrink.
+std::string incompressibleBytes(size_t count, uint64_t seed = 1);
+
+// A payload folder: SETUP.EXE (a PE image), docs/readme.txt, an empty
+// folder and PostProcess.cmd.
+void makePayload(const std::string& directory);
+
+struct ToolRun {
+    int status = -1;   // exit code, or 128 + signal
+    std::string out;
+    std::string err;
+    bool contains(const std::string& text) const {
+        return out.find(text) != std::string::npos || err.find(text) != std::string::npos;
+    }
+};
+
+// Runs kestrune-medium with `arguments`; stdout and stderr go to files.
+ToolRun runTool(const std::vector<std::string>& arguments);
+
+// Unpacks an archive with the extraction tool's own reader and returns
+// "name=content" of every file, sorted, or an error text.
+std::vector<std::string> archiveContents(const std::string& path, const char* password);
+// The same "name=content" list for the files below a payload folder.
+std::vector<std::string> payloadContents(const std::string& directory);
+
+}  // namespace medium_test
