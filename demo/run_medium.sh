@@ -10,7 +10,7 @@ medium=$drive_c/kestrune-demo/medium
 product_dir="$drive_c/Program Files/Kestrune Demo Product"
 rm -rf "$drive_c/kestrune-demo"
 mkdir -p "$medium"
-cp "$build/setup.exe" "$build/tools/unzip/unzip.exe" "$demo/package.zip" "$medium/"
+cp "$demo/medium/setup.exe" "$demo/medium/unzip.exe" "$demo/medium/package.zip" "$medium/"
 
 run_medium() {  # label, launcher arguments
     local label=$1 arguments=$2 report=$drive_c/kestrune-demo/$1.txt

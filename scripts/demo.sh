@@ -16,14 +16,17 @@ nsis_target=x86
 [ "$KESTRUNE_TEST_ARCH" = x86_64 ] && nsis_target=amd64
 product=$(bash demo/product/build_product.sh "$nsis_target" "$demo/product" | tail -n 1)
 
-# The package: the product's installer, the script, and enough data that the
-# extraction takes a moment.
+# The payload: the product's installer, the script, and enough data that
+# the extraction takes a moment. kestrune-medium packs it into a medium with
+# the launcher's password, using the Windows build that runs here.
 cp "$product" "$demo/payload/SETUP.EXE"
 cp demo/PostProcess.cmd "$demo/payload/"
 mkdir -p "$demo/payload/data"
 head -c 96M /dev/urandom >"$demo/payload/data/media.bin"
-password=$(cat "$test_build/generated/package_password.txt")
-(cd "$demo/payload" && zip -q -r -P "$password" "$demo/package.zip" .)
+build/host/medium/kestrune-medium build "$demo/payload" --out "$demo/medium" \
+    --launcher "$test_build/setup.exe" --extractor "$test_build/tools/unzip/unzip.exe" >/dev/null
+build/host/medium/kestrune-medium check "$demo/medium" --package-dir 'C:\kestrune-demo\medium' \
+    --temp 'C:\users\root\Temp\' | sed 's/^/medium check: /'
 
 # A prefix of its own: the demo installs a product into it.
 export KESTRUNE_WINEPREFIX=$root/build/wineprefix-demo
