@@ -92,6 +92,18 @@ void runInstallation(const char* dText) {
         return;
     }
 
+    if (choice == WorkDirectoryChoice::temporary) {
+        // What an earlier run left there (its removal stopped by a file in
+        // use) must never be run as this package's files.
+        removeWorkDirectory(workDirectory);
+        // A link in its place would lead the extraction out of the
+        // temporary directory.
+        const DWORD attributes = GetFileAttributesA(workDirectory);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            reportEarlyEnd(noTemporaryPathText);
+            return;
+        }
+    }
     CreateDirectoryA(workDirectory, nullptr);
     char packageDirectory[pathBufferSize];
     const DWORD length = GetCurrentDirectoryA(pathBufferSize, packageDirectory);

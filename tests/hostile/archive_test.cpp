@@ -1,0 +1,68 @@
+// Crafted package archives: entry names that would leave the work directory
+// (zip slip), archives cut short or empty, the wrong password, and central
+// directories that declare sizes the data does not have. The extraction may
+// fail, the launcher still ends with 1, nothing is written outside the work
+// directory and the work directory is removed.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "hostile_support.h"
+
+using namespace testing_support;
+using namespace hostile;
+
+namespace {
+
+const std::vector<std::string> setupAndScript = {"SETUP.EXE", "PostProcess.cmd"};
+const std::vector<std::string> scriptOnly = {"PostProcess.cmd"};
+const std::vector<std::string> nothing = {};
+
+TEST(Archive, AHostileArchiveNeverWritesOutsideTheWorkDirectory) {
+    struct Case {
+        const char* archive;
+        std::vector<std::string> expectedRuns;  // below the work directory, in order
+    } cases[] = {
+        // The crafting itself keeps a sound archive sound.
+        {"rewritten.zip", setupAndScript},
+        // ../evil.txt, a/../../evil.txt, /abs.txt, C:evil.txt, ..\evil.txt,
+        // C:\evil.txt and sub\..\..\evil.txt beside a sound setup.
+        {"slip-beside-setup.zip", setupAndScript},
+        // SETUP.EXE and the script only under names that leave the directory.
+        {"slip-setup.zip", nothing},
+        {"empty.zip", nothing},
+        {"cut-1.zip", nothing},
+        {"cut-30.zip", nothing},
+        {"cut-half.zip", nothing},
+        {"cut-end-record.zip", nothing},
+        {"wrong-password.zip", nothing},
+        // Central directory sizes of about 4 GB, or far too small.
+        {"huge-uncompressed.zip", nothing},
+        {"huge-compressed.zip", nothing},
+        {"huge-setup.zip", scriptOnly},
+        {"small-setup.zip", scriptOnly},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        Medium medium = mediumWithArchive(testName() + std::to_string(index++), c.archive);
+        const std::string work = medium.workDirectory();
+        const OutsideWatch watch(medium);
+        const RecordedRun run = medium.run("-s");
+        EXPECT_EQ(run.exitCode, 1u) << c.archive;
+        EXPECT_FALSE(run.timedOut) << c.archive;
+        std::vector<std::string> ran;
+        for (const auto& child : medium.childRuns()) {
+            const std::string program = child.at("run");
+            EXPECT_EQ(program.rfind(work + "\\", 0), 0u) << c.archive << ": " << program;
+            ran.push_back(program.substr(work.size() + 1));
+        }
+        EXPECT_EQ(ran, c.expectedRuns) << c.archive;
+        EXPECT_FALSE(pathExists(work)) << c.archive;
+        // The medium, the temporary directory, C:\ and the scratch root: no
+        // evil.txt, abs.txt, SETUP.EXE or part file anywhere.
+        EXPECT_EQ(watch.changes(), std::vector<std::string>{}) << c.archive;
+    }
+}
+
+}  // namespace

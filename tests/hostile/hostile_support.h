@@ -1,0 +1,56 @@
+// What the hostile tests share: the crafted archives, media that carry one,
+// and a watch over everything a run could touch outside its work directory.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "medium.h"
+
+namespace hostile {
+
+std::string testName();
+std::string quoted(const std::string& text);
+// A crafted archive made by make_hostile_fixtures.sh.
+std::string hostileFixturePath(const std::string& name);
+// A medium whose package.zip is the crafted archive `fixture`.
+Medium mediumWithArchive(const std::string& name, const std::string& fixture);
+bool runningUnderWine();
+
+// The boxes answered in a run, as "caption|text" lines, without the progress
+// notice when the recorder caught it while it was being closed: its text
+// control already gone, it reads as an empty box with the main caption, a
+// box the launcher never shows itself.
+std::vector<std::string> answeredLauncherBoxes(const RecordedRun& run);
+
+struct ScopedEnvironment {
+    std::string name;
+    ScopedEnvironment(const std::string& variable, const std::string& value);
+    ~ScopedEnvironment();
+};
+
+// Every file (size and time) and directory below `path`; links to
+// directories are listed, never entered.
+std::map<std::string, std::string> snapshotTree(const std::string& path, bool recursive = true);
+
+// Taken before a run: the medium's whole scratch tree (medium, temporary
+// directory, anything beside them) and the entries of C:\ and of the
+// scratch root. changes() lists what differs afterwards as "+path", "-path"
+// or "~path", leaving out the children's log and the paths below `expected`.
+class OutsideWatch {
+public:
+    explicit OutsideWatch(const Medium& medium);
+    std::vector<std::string> changes(const std::vector<std::string>& expected = {}) const;
+
+private:
+    std::string root_;
+    std::string log_;
+    std::map<std::string, std::string> before_;
+    std::map<std::string, std::string> now() const;
+};
+
+// The entries left below `path` (none when it is gone), as paths relative to it.
+std::vector<std::string> entriesBelow(const std::string& path);
+
+}  // namespace hostile

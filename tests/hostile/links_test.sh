@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# Work directories that hold links, which only the Linux side of the prefix
+# can make: a link to the directory it stands in, a loop back to the top,
+# links to a full and an empty directory and to a file outside the tree, a
+# dangling link. Wine shows a link to a directory as a directory with the
+# reparse point attribute, a link to a file as a plain file, and every Win32
+# way of deleting either acts on the target; so under Wine the links, and the
+# directories above them, stay. Nothing outside the tree may change and
+# nothing else may be left. Four cases: the launcher's removal (remove-tree)
+# on such a tree and on a tree that is itself a link; a whole silent launcher
+# run whose temporary KESTRUNE directory holds the links, and one where
+# KESTRUNE itself is a link.
+#
+#   links_test.sh REMOVE_TREE SETUP UNZIP PACKAGE_ZIP RECORD_BOXES [WINE]
+#
+# WINEPREFIX comes from the environment (scripts/wine-env.sh). Wine is never
+# given a pipe as stdout or stderr.
+set -u
+remove_tree=$1 setup=$2 unzip=$3 package=$4 recorder=$5
+wine=${6:-${KESTRUNE_WINE:-wine}}
+: "${WINEPREFIX:?WINEPREFIX must name the test prefix}"
+export WINEDEBUG=${WINEDEBUG:--all}
+
+name=links-$$
+base=$WINEPREFIX/drive_c/kestrune-tests/$name
+win_base='C:\kestrune-tests\'$name
+rm -rf "$base"
+mkdir -p "$base"
+trap 'rm -rf "$base"' EXIT
+failures=0
+
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+windows_path() {  # a Linux path outside the prefix, as Wine's drive Z: shows it
+    local path=${1//\//\\}
+    printf 'Z:%s' "$path"
+}
+
+run_wine() {
+    timeout 180 "$wine" "$@" </dev/null >>"$base/wine.log" 2>&1
+}
+
+# Outside the trees, made anew for each case: a directory with files, an
+# empty one, a lone file.
+outside=$base/outside
+make_outside() {
+    rm -rf "$outside"
+    mkdir -p "$outside/full/inner" "$outside/empty"
+    echo "outside data" >"$outside/full/data.txt"
+    echo "more outside data" >"$outside/full/inner/more.txt"
+    echo "an outside file" >"$outside/file.txt"
+    outside_before=$(outside_state)
+}
+
+outside_state() {
+    (cd "$outside" && find . -printf '%y %p %s %T@ %l\n' | sort)
+}
+
+# Ordinary content beside every kind of link.
+lay_out_links() {  # tree
+    local tree=$1
+    mkdir -p "$tree/sub/deeper" "$tree/plain/empty"
+    echo a >"$tree/a.txt"
+    echo b >"$tree/sub/b.txt"
+    echo c >"$tree/sub/deeper/c.txt"
+    ln -s . "$tree/sub/own-parent"             # the directory the link stands in
+    ln -s ../.. "$tree/sub/deeper/loop"        # back to the top of the tree
+    ln -s "$outside/full" "$tree/full-outside" # a directory outside, with files
+    ln -s ../../outside/empty "$tree/sub/empty-outside"  # an empty one, relative
+    ln -s "$outside/file.txt" "$tree/file-outside.txt"
+    ln -s /nonexistent-kestrune-target "$tree/dangling"
+}
+
+# Nothing outside changed, no plain file is left in the tree, and every
+# directory left holds a link somewhere below it (a reason to stay).
+check_tree() {  # what tree
+    local what=$1 tree=$2 dir
+    [ "$(outside_state)" = "$outside_before" ] ||
+        fail "$what: the outside tree changed: $(diff <(echo "$outside_before") <(outside_state) | tr '\n' ' ')"
+    [ -z "$(find "$tree" -type f 2>/dev/null)" ] ||
+        fail "$what: files left: $(find "$tree" -type f | tr '\n' ' ')"
+    while IFS= read -r dir; do
+        [ -n "$(find "$dir" -type l)" ] || fail "$what: directory left with no link below it: $dir"
+    done < <(find "$tree" -type d 2>/dev/null)
+}
+
+# 1. The launcher's removal on a tree holding every kind of link.
+make_outside
+lay_out_links "$base/tree"
+run_wine "$remove_tree" "$win_base\\tree" || fail "remove-tree ended with $?"
+check_tree "removal" "$base/tree"
+
+# 2. The removal given a tree that is itself a link to a directory outside.
+make_outside
+ln -s "$outside/full" "$base/top-link"
+run_wine "$remove_tree" "$win_base\\top-link" || fail "remove-tree on a link ended with $?"
+check_tree "removal of a link" "$base/top-link"
+
+# A whole silent run of the launcher from a medium in $base/m, with the
+# temporary directory $base/t; sets $record (the recorder's lines) and $ran
+# (the programs the children's log names).
+mkdir -p "$base/m" "$base/t"
+cp "$setup" "$base/m/setup.exe"
+cp "$unzip" "$base/m/unzip.exe"
+cp "$package" "$base/m/package.zip"
+work="$win_base\\t\\KESTRUNE"
+run_launcher() {
+    rm -f "$base/boxes.txt" "$base/children.log"
+    printf '%s\r\n' \
+        '@echo off' \
+        "set TMP=$win_base\\t\\" \
+        "set TEMP=$win_base\\t\\" \
+        "set KESTRUNE_CHILD_LOG=$win_base\\children.log" \
+        "\"$(windows_path "$recorder")\" --out $win_base\\boxes.txt -- \"$win_base\\m\\setup.exe\" -s" \
+        >"$base/run.cmd"
+    run_wine cmd /c "$win_base\\run.cmd"
+    record=$(tr -d '\r' <"$base/boxes.txt" 2>/dev/null | tr '\n' '|')
+    ran=$(grep '^run: ' "$base/children.log" 2>/dev/null | tr -d '\r' | tr '\n' '|')
+}
+check_medium() {  # what
+    [ "$(ls -A "$base/m" | tr '\n' ' ')" = "package.zip setup.exe unzip.exe " ] || fail "$1: the medium changed"
+}
+
+# 3. The temporary work directory already holds the links (the launcher
+#    reuses an existing KESTRUNE directory).
+make_outside
+lay_out_links "$base/t/KESTRUNE"
+run_launcher
+[ "$record" = "exit: 1|" ] || fail "run: recorded $record"
+[ "$ran" = "run: $work\\SETUP.EXE|run: $work\\PostProcess.cmd|" ] || fail "run: children $ran"
+check_tree "run" "$base/t/KESTRUNE"
+check_medium "run"
+
+# 4. The temporary work directory is itself a link to a directory outside:
+#    nothing is extracted through it, nothing runs, nothing outside changes.
+make_outside
+rm -rf "$base/t/KESTRUNE"
+ln -s "$outside/full" "$base/t/KESTRUNE"
+run_launcher
+[ "$record" = "exit: 1|" ] || fail "run through a link: recorded $record"
+[ -z "$ran" ] || fail "run through a link: children $ran"
+check_tree "run through a link" "$base/t/KESTRUNE"
+check_medium "run through a link"
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures failure(s); Wine said:"
+    cat "$base/wine.log"
+    exit 1
+fi
+echo "links: all checks passed"

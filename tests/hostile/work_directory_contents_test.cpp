@@ -1,0 +1,106 @@
+// A temporary work directory that already holds something when the run
+// starts: a file held open without sharing, read-only files, and a SETUP.EXE
+// and script left from an earlier run whose removal did not finish.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "hostile_support.h"
+
+using namespace testing_support;
+using namespace hostile;
+
+namespace {
+
+// Files and directories that a run must remove like its own.
+void leaveOldFiles(const std::string& work) {
+    makeDirectory(work + "\\old\\deeper");
+    writeFile(work + "\\old\\deeper\\left-over.txt", "from an earlier run");
+    writeFile(work + "\\loose.txt", "loose");
+}
+
+TEST(WorkDirectoryContents, AFileHeldOpenStaysAndEverythingElseGoes) {
+    Medium medium(testName());
+    const std::string work = medium.workDirectory();
+    leaveOldFiles(work);
+    makeDirectory(work + "\\held");
+    writeFile(work + "\\held\\held.txt", "held open");
+    HANDLE held = CreateFileA((work + "\\held\\held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const OutsideWatch watch(medium);
+    const RecordedRun run = medium.run("-s");
+    CloseHandle(held);
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(medium.childRuns().size(), 2u);
+    EXPECT_EQ(entriesBelow(work), (std::vector<std::string>{"held", "held\\held.txt"}));
+    EXPECT_EQ(readFile(work + "\\held\\held.txt"), "held open");
+    EXPECT_EQ(watch.changes({work}), std::vector<std::string>{});
+}
+
+TEST(WorkDirectoryContents, ReadOnlyFilesAreAllThatMayStay) {
+    Medium medium(testName());
+    const std::string work = medium.workDirectory();
+    leaveOldFiles(work);
+    makeDirectory(work + "\\locked");
+    const std::vector<std::string> readOnly = {work + "\\read-only.txt", work + "\\locked\\read-only.txt"};
+    for (const std::string& path : readOnly) {
+        writeFile(path, "read-only");
+        ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    const OutsideWatch watch(medium);
+    const RecordedRun run = medium.run("-s");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(medium.childRuns().size(), 2u);
+    const std::vector<std::string> mayStay = {"locked", "locked\\read-only.txt", "read-only.txt"};
+    for (const std::string& entry : entriesBelow(work)) {
+        EXPECT_NE(std::find(mayStay.begin(), mayStay.end(), entry), mayStay.end()) << entry << " was left";
+    }
+    EXPECT_EQ(watch.changes({work}), std::vector<std::string>{});
+    const std::vector<std::string> left = entriesBelow(work);
+    for (const std::string& path : readOnly) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (runningUnderWine()) {
+        GTEST_SKIP() << "Wine run as root deletes read-only files, so whether they stay is not seen here";
+    }
+    EXPECT_EQ(left, mayStay) << "the platform refuses to delete read-only files";
+}
+
+// A failed extraction must not run what an earlier run left behind.
+TEST(WorkDirectoryContents, WhatAnEarlierRunLeftIsNeverRunAfterAFailedExtraction) {
+    struct Case {
+        const char* archive;
+        std::vector<std::string> expectedRuns;  // below the work directory
+    } cases[] = {
+        {"wrong-password.zip", {}},
+        {"cut-half.zip", {}},
+        // SETUP.EXE is damaged, the script is sound and runs.
+        {"huge-setup.zip", {"PostProcess.cmd"}},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        Medium medium = mediumWithArchive(testName() + std::to_string(index++), c.archive);
+        const std::string work = medium.workDirectory();
+        leaveOldFiles(work);
+        copyFile(testChildPath(), work + "\\SETUP.EXE");
+        writeFile(work + "\\PostProcess.cmd",
+                  "@echo off\r\necho run: %~f0>> \"%KESTRUNE_CHILD_LOG%\"\r\n"
+                  "echo stale: yes>> \"%KESTRUNE_CHILD_LOG%\"\r\necho end>> \"%KESTRUNE_CHILD_LOG%\"\r\n");
+        const OutsideWatch watch(medium);
+        const RecordedRun run = medium.run("-s");
+        EXPECT_EQ(run.exitCode, 1u) << c.archive;
+        std::vector<std::string> ran;
+        for (const auto& child : medium.childRuns()) {
+            EXPECT_EQ(child.count("stale"), 0u) << c.archive << ": the old script ran";
+            ran.push_back(child.at("run").substr(work.size() + 1));
+        }
+        EXPECT_EQ(ran, c.expectedRuns) << c.archive;
+        EXPECT_FALSE(pathExists(work)) << c.archive;
+        EXPECT_EQ(watch.changes({work}), std::vector<std::string>{}) << c.archive;
+    }
+}
+
+}  // namespace
