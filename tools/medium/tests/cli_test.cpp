@@ -336,8 +336,9 @@ TEST(MediumCheck, FindsTheProblemsOfBrokenMedia) {
              infoZip(w.payload, w.medium + "/package.zip", "-P wrong");
          },
          {},
-         {"SETUP.EXE: does not open with the launcher's package password",
-          "docs/readme.txt: does not open with the launcher's package password"}},
+         // One wrong password in 256 passes the cipher's check byte and is
+         // caught by the CRC instead, so only the entry is named here.
+         {"SETUP.EXE: ", "docs/readme.txt: "}},
         {"an archive without SETUP.EXE",
          [](const Workspace& w) {
              std::remove((w.medium + "/package.zip").c_str());
