@@ -1,0 +1,255 @@
+#!/usr/bin/env bash
+# The benchmark: launcher overhead, large-package overhead, extraction speed
+# and the launcher's peak memory, each measured in this run.
+#   bash bench/run.sh
+# Builds what it needs (scripts/build.sh, then bench/'s own programs in
+# build/bench), makes the packages, runs the Windows side under Wine on a
+# virtual display in its own prefix (build/bench-wine) and prints the report.
+# KESTRUNE_BENCH_ROUNDS (default 9, at least 7) sets the runs per variant.
+# To time existing builds instead of building (development), set all of
+# KESTRUNE_BENCH_WINDOWS_BUILD, KESTRUNE_BENCH_HOST_BUILD and
+# KESTRUNE_BENCH_PRODUCT_BUILD to build directories.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+repo=$PWD
+rounds=${KESTRUNE_BENCH_ROUNDS:-9}
+work=${KESTRUNE_BENCH_DIR:-$repo/build/bench}
+export KESTRUNE_WINEPREFIX=${KESTRUNE_WINEPREFIX:-$repo/build/bench-wine}
+random_mib=60  # stored: deflate cannot shrink it
+text_mib=60    # log-like text, deflated
+mkdir -p "$work"
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# --- builds
+if [ -n "${KESTRUNE_BENCH_WINDOWS_BUILD:-}" ]; then
+    bash scripts/install-deps.sh
+    windows_build=$KESTRUNE_BENCH_WINDOWS_BUILD
+    host_build=$KESTRUNE_BENCH_HOST_BUILD
+    product_build=$KESTRUNE_BENCH_PRODUCT_BUILD
+else
+    echo "building (scripts/build.sh) ..."
+    bash scripts/build.sh >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
+    windows_build=$repo/$(tail -n 1 "$work/build.log")
+    host_build=$repo/build/host
+    product_build=$repo/build/win32
+fi
+source scripts/wine-env.sh
+cmake -S bench -B "$work/programs" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-$KESTRUNE_TEST_ARCH.cmake" >"$work/programs.log" 2>&1 &&
+    cmake --build "$work/programs" -j2 >>"$work/programs.log" 2>&1 || { cat "$work/programs.log"; exit 1; }
+
+launcher=$windows_build/setup.exe
+extractor=$windows_build/tools/unzip/unzip.exe
+host_unzip=$host_build/unzip/kestrune-unzip
+password=$(cat "$windows_build/generated/package_password.txt")
+for file in "$launcher" "$extractor" "$host_unzip" "$product_build/setup.exe"; do
+    [ -f "$file" ] || { echo "missing: $file"; exit 1; }
+done
+
+# --- packages, made now
+data=$work/data
+rm -rf "$data"
+mkdir -p "$data/small" "$data/large/payload"
+cp "$work/programs/quick-setup.exe" "$data/small/SETUP.EXE"
+echo "A small package for the launcher benchmark." >"$data/small/readme.txt"
+cp -r "$data/small/." "$data/large/"
+head -c "${random_mib}M" /dev/urandom >"$data/large/payload/random.bin"
+awk -v bytes=$((text_mib * 1048576)) 'BEGIN {
+    srand(7)
+    while (written < bytes) {
+        line = sprintf("2026-03-%02d %02d:%02d:%02d.%03d INFO worker-%d request id=%08d path=/api/v1/items/%d status=%d bytes=%d\n",
+                       1 + int(rand() * 28), int(rand() * 24), int(rand() * 60), int(rand() * 60), int(rand() * 1000),
+                       int(rand() * 8), written / 97, int(rand() * 5000), rand() < 0.95 ? 200 : 404, int(rand() * 65536))
+        printf "%s", line
+        written += length(line)
+    }
+}' >"$data/large/payload/text.log"
+(cd "$data/small" && zip -q -r -P "$password" ../small.zip .)
+(cd "$data/large" && zip -q -r -P "$password" ../large.zip .)
+large_zip_bytes=$(stat -c %s "$data/large.zip")
+[ "$large_zip_bytes" -ge $((64 * 1048576)) ] || { echo "large.zip is only $large_zip_bytes bytes"; exit 1; }
+large_total=$(find "$data/large" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+random_bytes=$(stat -c %s "$data/large/payload/random.bin")
+
+results=$work/results.txt
+: >"$results"
+now_ns() { date +%s%N; }
+
+# --- extraction, native: ours against Info-ZIP, interleaved, same archive
+time_native() {  # variant round command...
+    local variant=$1 round=$2
+    shift 2
+    rm -rf "$work/native-out"
+    sync  # earlier runs' writes are not this run's
+    local start end
+    start=$(now_ns)
+    "$@" >/dev/null 2>"$work/native.err" || { echo "$variant failed:"; cat "$work/native.err"; exit 1; }
+    end=$(now_ns)
+    diff -r -q "$data/large" "$work/native-out" >/dev/null || { echo "$variant: extracted tree differs"; exit 1; }
+    if [ "$round" -gt 0 ]; then
+        awk -v v="$variant" -v r="$round" -v ns=$((end - start)) 'BEGIN { printf "run %s %d %.1f\n", v, r, ns / 1e6 }' >>"$results"
+    fi
+}
+echo "extraction, native ($rounds runs each) ..."
+for round in $(seq 0 "$rounds"); do
+    ours=("$host_unzip" -P "$password" "$data/large.zip" -d "$work/native-out")
+    infozip=(unzip -P "$password" -o -q "$data/large.zip" -d "$work/native-out")
+    if [ $((round % 2)) -eq 0 ]; then
+        time_native native-ours "$round" "${ours[@]}"
+        time_native native-infozip "$round" "${infozip[@]}"
+    else
+        time_native native-infozip "$round" "${infozip[@]}"
+        time_native native-ours "$round" "${ours[@]}"
+    fi
+done
+rm -rf "$work/native-out"
+
+# --- the Windows side: media in the prefix, the driver times everything
+echo "launcher runs under Wine ($rounds rounds) ..."
+root_linux=$WINEPREFIX/drive_c/kbench
+mkdir -p "$WINEPREFIX"
+rm -rf "$root_linux"
+for medium in small large; do
+    mkdir -p "$root_linux/$medium"
+    cp "$launcher" "$root_linux/$medium/setup.exe"
+    cp "$extractor" "$root_linux/$medium/unzip.exe"
+    cp "$data/$medium.zip" "$root_linux/$medium/package.zip"
+done
+mkdir -p "$root_linux/empty"
+cp "$launcher" "$root_linux/empty/setup.exe"
+cp "$data/small/SETUP.EXE" "$root_linux/empty/quick.exe"
+driver_out=$work/driver.txt
+rm -f "$driver_out"
+KESTRUNE_BENCH_OUT=$driver_out xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    source scripts/wine-env.sh
+    wine_up
+    "$KESTRUNE_WINE" "$@" >/dev/null 2>"$KESTRUNE_BENCH_OUT.err" </dev/null
+    status=$?
+    wine_down
+    exit $status' _ "$work/programs/bench-driver.exe" "$rounds" 'C:\kbench' "$password" "$large_total" \
+    "$random_bytes" </dev/null || true
+cp "$root_linux/driver.txt" "$driver_out" 2>/dev/null || true
+if [ ! -s "$driver_out" ] || grep -q '^fail' "$driver_out" || ! grep -q '^mem unzip-large 3 ' "$driver_out"; then
+    echo "the driver failed:"; cat "$driver_out" "$driver_out.err" 2>/dev/null; exit 1
+fi
+grep -E '^(run|step|mem|left) ' "$driver_out" >>"$results"
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+rm -rf "$root_linux"
+
+# --- the report
+product_size=$(stat -c %s "$product_build/setup.exe")
+product_imports=$(i686-w64-mingw32-objdump -p "$product_build/setup.exe" | awk '/DLL Name:/ { printf "%s ", $3 }')
+"$KESTRUNE_WINE" --version >"$work/wine-version.txt" 2>&1 </dev/null || true
+echo
+echo "== kestrune benchmark, $(date -u '+%Y-%m-%d %H:%M UTC') =="
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(uname -sr)"
+echo "Wine: $(cat "$work/wine-version.txt"), prefix $WINEPREFIX, virtual display (xvfb)"
+echo "load average (1/5/15 min): before $load_before, after $load_after"
+if [ "$KESTRUNE_TEST_ARCH" = x86_64 ]; then
+    echo "Windows programs: 64-bit build ($launcher), the same sources as the 32-bit product:"
+    echo "  this kernel runs no 32-bit programs, so only 64-bit Wine works here"
+else
+    echo "Windows programs: $launcher"
+fi
+echo "product setup.exe ($product_build, i686): $product_size bytes, imports: $product_imports"
+echo "small package: $(stat -c %s "$data/small.zip") bytes = SETUP.EXE (bench/quick_setup.cpp: a $(stat -c %s "$data/small/SETUP.EXE")-byte GUI program that logs its command line and exits) + readme.txt; no PostProcess.cmd"
+echo "large package: $large_zip_bytes bytes = the small one + ${random_mib} MiB from /dev/urandom (stored) + ${text_mib} MiB log-like text (deflated); $large_total bytes extracted"
+echo "runs: $rounds rounds after one warm-up round; the short small runs (and process-start, launcher-alone) three"
+echo "  times a round; interleaved: each pair in alternating order, the three large Windows runs in rotating order;"
+echo "  Windows times by QueryPerformanceCounter in bench-driver.exe around CreateProcessA ... WaitForSingleObject,"
+echo "  native times by date +%s%N around the command; all times in ms. bench-driver.exe is a GUI program"
+echo "  without a console, as the launcher is, so in both kinds of run unzip.exe gets a console of its own,"
+echo "  as when a medium is started from the desktop"
+echo "variants:"
+echo "  small-launcher  \"P\\setup.exe\" -s on the small medium: unzip.exe, SETUP.EXE -s -SMS, a look for PostProcess.cmd, W removed"
+echo "  small-direct    the driver does the same: starts the same children in the same order with the launcher's"
+echo "                  CreateProcessA settings and waits, looks for PostProcess.cmd, removes W as the launcher does;"
+echo "                  all inside the timed span"
+echo "  large-launcher  \"P\\setup.exe\" -s on the large medium"
+echo "  large-extract   the driver runs only unzip.exe, as the launcher does (W checked and removed outside the timed span)"
+echo "  large-direct    the small-direct sequence on the large medium"
+echo "  process-start   a GUI program that does next to nothing (the packages' SETUP.EXE) started as the launcher is"
+echo "  launcher-alone  \"setup.exe\" -s with nothing beside it: the launcher's own start and end"
+echo "  native-ours     $host_unzip -P pw large.zip -d DEST"
+echo "  native-infozip  unzip -P pw -o -q large.zip -d DEST (Debian's Info-ZIP $(unzip -v 2>/dev/null | awk 'NR == 1 { print $2 }'))"
+echo
+awk '
+function sorted_median(list, count,   a, n, i, j, t) {
+    n = split(list, a, " ")
+    for (i = 2; i <= n; i++) { t = a[i]; for (j = i - 1; j >= 1 && a[j] + 0 > t + 0; j--) a[j + 1] = a[j]; a[j + 1] = t }
+    smin = a[1]; smax = a[n]
+    return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+}
+function stats(v) { med[v] = sorted_median(times[v]); lo[v] = smin; hi[v] = smax }
+function verdict(r, target) { return r <= target ? "PASS" : "OVER TARGET" }
+function ratio(label, a, b, target, note) {
+    r = med[a] / med[b]
+    if (target == "") printf "  %-14s %-45s %6.3f  (%s)\n", label, a " / " b, r, note
+    else printf "  %-14s %-45s %6.3f  target <= %.2f  %s\n", label, a " / " b, r, target, verdict(r, target)
+
+}
+$1 == "run"  { times[$2] = times[$2] " " $4; at[$2, $3] = $4; if ($3 > last) last = $3 }
+$1 == "step" { steps[$2, $4] = steps[$2, $4] " " $5 }
+$1 == "left" { left[$2]++; if ($4 > 0) left_full[$2]++ }
+$1 == "mem" && $4 == "running" { run_ws[$2] = run_ws[$2] " " $5; run_pf[$2] = run_pf[$2] " " $6 }
+$1 == "mem" && $4 != "running" {
+    ended[$2]++
+    if ($5 == 0) ended_zero[$2]++
+    else { end_ws[$2] = end_ws[$2] " " $5; end_pf[$2] = end_pf[$2] " " $6 }
+}
+END {
+    variants = split("small-launcher small-direct process-start launcher-alone large-launcher large-extract large-direct native-ours native-infozip", order, " ")
+    for (g = 1; g <= 2; g++) {
+        first = g == 1 ? 1 : 5; final = g == 1 ? 4 : variants
+        rows = 0
+        for (n = 1; n <= last; n++) if (at[order[first], n] != "") rows = n
+        printf "%sper run (ms):\n  %-4s", g == 1 ? "" : "\n", "run"
+        for (k = first; k <= final; k++) printf " %15s", order[k]
+        printf "\n"
+        for (n = 1; n <= rows; n++) {
+            printf "  %-4d", n
+            for (k = first; k <= final; k++) printf " %15s", at[order[k], n]
+            printf "\n"
+        }
+    }
+    printf "\n%-17s %9s %9s %9s\n", "variant", "min", "median", "max"
+    for (k = 1; k <= variants; k++) { v = order[k]; stats(v); printf "  %-15s %9.1f %9.1f %9.1f\n", v, lo[v], med[v], hi[v] }
+    printf "\nwhere the time of the direct runs goes (medians, ms):\n"
+    split("unzip.exe SETUP.EXE PostProcess.cmd removal", children, " ")
+    for (m = 1; m <= 2; m++) {
+        v = m == 1 ? "small-direct" : "large-direct"
+        printf "  %-15s", v
+        for (c = 1; c <= 4; c++) {
+            if (steps[v, children[c]] == "") printf "  %s not there", children[c]
+            else printf "  %s %.1f", children[c], sorted_median(steps[v, children[c]])
+        }
+        printf "\n"
+    }
+    printf "\nratios of the medians:\n"
+    ratio("overhead", "small-launcher", "small-direct", 1.10)
+    ratio("large package", "large-launcher", "large-extract", 1.02)
+    ratio("extraction", "native-ours", "native-infozip", 1.00)
+    ratio("(information)", "large-launcher", "large-direct", "", "the launcher against the same children on the large medium")
+    printf "  %-14s %-45s %6.3f  (the least any launcher process could add here)\n", "(floor)",
+        "(small-direct + process-start) / small-direct", (med["small-direct"] + med["process-start"]) / med["small-direct"]
+    printf "\nwork directory W still there right after the run:"
+    split("small-launcher small-direct large-launcher large-direct", wv, " ")
+    for (k = 1; k <= 4; k++) printf " %s %d%s", wv[k], left[wv[k]], left_full[wv[k]] ? " (" left_full[wv[k]] " not empty)" : ""
+    printf "\n  (0 expected: with no console child running from W nothing holds it. Then W is removed outside the timed span.)\n"
+    printf "\npeak memory as Wine reports it (GetProcessMemoryInfo on the process handle, KiB, medians):\n"
+    split("small-launcher large-launcher unzip-large", mv, " ")
+    for (k = 1; k <= 3; k++) {
+        v = mv[k]
+        printf "  %-15s while running: PeakWorkingSetSize %6.0f, PeakPagefileUsage %6.0f", v,
+            sorted_median(run_ws[v]) / 1024, sorted_median(run_pf[v]) / 1024
+        printf "; after the end: %d of %d readings 0", ended_zero[v], ended[v]
+        if (end_ws[v] != "")
+            printf ", the others %6.0f, %6.0f", sorted_median(end_ws[v]) / 1024, sorted_median(end_pf[v]) / 1024
+        printf "\n"
+    }
+    printf "  (while running: the largest values read every 5 ms in 3 untimed runs; after the end: read once\n"
+    printf "   the process had ended, in those runs and after each timed launcher run. unzip-large: unzip.exe\n"
+    printf "   as the launcher starts it, on the large package. Wine takes the counters from the Linux\n"
+    printf "   process'"'"'s /proc status, which has no memory lines once the process is gone: hence any zeros.)\n"
+}' "$results"
