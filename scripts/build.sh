@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything: the product (32-bit setup.exe and unzip.exe) in
-# build/win32, the native tools in build/host and, where Wine can only run
-# 64-bit programs, a 64-bit test build in build/win64.
+# build/win32, the same sources for x86-64 in build/win64 (the build the
+# Windows tests and the demo run under Wine) and the native tools in build/host.
 # Prints the directory of the Windows build that the tests run, last.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -17,14 +17,9 @@ configure_and_build() {  # source dir, build dir, extra cmake arguments...
 }
 
 mkdir -p build
-if [ "$KESTRUNE_TEST_ARCH" = i686 ]; then
-    configure_and_build . build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-    test_build=build/win32
-else
-    configure_and_build . build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DKESTRUNE_TESTS=OFF
-    configure_and_build . build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-        -DKESTRUNE_PRODUCT_DIR="$PWD/build/win32"
-    test_build=build/win64
-fi
+configure_and_build . build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DKESTRUNE_TESTS=OFF
+configure_and_build . build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+    -DKESTRUNE_PRODUCT_DIR="$PWD/build/win32"
+test_build=build/win64
 if [ -f host/CMakeLists.txt ]; then configure_and_build host build/host; fi
 echo "$test_build"

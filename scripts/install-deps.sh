@@ -11,8 +11,6 @@ packages=(
     zip unzip nsis
     clang-14 libclang-rt-14-dev cppcheck clang-tidy-14
 )
-# A 32-bit Wine only where the kernel can run 32-bit programs.
-if host_runs_32bit; then packages+=(wine32:i386); fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -23,9 +21,6 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "installing: ${missing[*]}"
-if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
-    dpkg --add-architecture i386
-fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq "${missing[@]}" >/dev/null

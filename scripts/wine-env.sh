@@ -1,23 +1,16 @@
 # Sourced by the scripts that run Windows programs: a private Wine prefix in
 # the build tree, no Mono/Gecko prompts, no debug chatter.
 #
-# Some kernels cannot run 32-bit programs at all, and with them no 32-bit
-# Wine; there the tests run a 64-bit build of the same sources in a 64-bit
-# prefix. KESTRUNE_TEST_ARCH tells the build scripts which one to make.
+# The product is the 32-bit build, checked statically; the Windows tests and
+# the demo run the same sources built for x86-64 in a 64-bit prefix, so that
+# every machine runs the same build whether or not its kernel can start
+# 32-bit programs (CI's cannot).
 : "${KESTRUNE_BUILD:=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build}"
 
-host_runs_32bit() {
-    [ -x /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1
-}
-
-if host_runs_32bit; then
-    export KESTRUNE_TEST_ARCH=i686 WINEARCH=win32
-    export KESTRUNE_WINE=/usr/bin/wine KESTRUNE_WINESERVER=/usr/bin/wineserver
-else
-    export KESTRUNE_TEST_ARCH=x86_64 WINEARCH=win64
-    export KESTRUNE_WINE=/usr/lib/wine/wine64 KESTRUNE_WINESERVER=/usr/lib/wine/wineserver64
-    export WINELOADER=$KESTRUNE_WINE WINESERVER=$KESTRUNE_WINESERVER
-fi
+export KESTRUNE_TEST_ARCH=x86_64 WINEARCH=win64
+# Called directly: the /usr/bin/wine wrapper would pick the 32-bit loader.
+export KESTRUNE_WINE=/usr/lib/wine/wine64 KESTRUNE_WINESERVER=/usr/lib/wine/wineserver64
+export WINELOADER=$KESTRUNE_WINE WINESERVER=$KESTRUNE_WINESERVER
 export WINEPREFIX="${KESTRUNE_WINEPREFIX:-$KESTRUNE_BUILD/wineprefix-$WINEARCH}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
