@@ -46,10 +46,11 @@ log_value() {  # log key [occurrence]
     grep "^$2: " "$1" 2>/dev/null | sed -n "${3:-1}p" | cut -d' ' -f2- | tr -d '\r'
 }
 
-# What `check` printed after "WHAT: ", without its " [n of 259 characters]".
+# What `check` printed after "WHAT: ", without its " [n of 259 characters]"
+# and without the single quotes around a path.
 check_value() {  # report what
     awk -v what="$2: " 'index($0, what) == 1 { print substr($0, length(what) + 1); exit }' "$1" |
-        sed -E 's/ \[[0-9]+ of 259 characters\]$//'
+        sed -E "s/ \\[[0-9]+ of 259 characters\\]$//; s/^'(.*)'$/\\1/"
 }
 
 rm -rf "$work"
@@ -62,6 +63,8 @@ printf '%s\r\n' \
     'echo currentDirectory: %CD%>> "%KESTRUNE_CHILD_LOG%"' \
     'if exist "%~dp0docs\readme.txt" echo readme: present>> "%KESTRUNE_CHILD_LOG%"' \
     'echo end>> "%KESTRUNE_CHILD_LOG%"' >"$work/payload/PostProcess.cmd"
+# Real payload folders are years old; the folder's entry must still extract.
+touch -d '2020-01-01 10:00' "$work/payload/docs"
 
 build_medium() {  # name, extra build arguments...
     local name=$1

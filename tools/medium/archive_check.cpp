@@ -1,6 +1,7 @@
 #include "archive_check.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
 
@@ -12,6 +13,7 @@
 #include "entry_name.h"
 #include "file_io.h"
 #include "medium_names.h"
+#include "name_rules.h"
 #include "payload.h"
 #include "pe_file.h"
 #include "progress.h"
@@ -27,7 +29,7 @@ struct EntryProblems {
     size_t count = 0;
 
     void add(const std::string& name, const std::string& problem) {
-        if (++count <= maxEntryProblemLines) report->problems.push_back(printable(name) + ": " + problem);
+        if (++count <= maxEntryProblemLines) report->problems.push_back(quoted(name) + ": " + problem);
     }
     void finish() {
         if (count > maxEntryProblemLines) {
@@ -69,10 +71,12 @@ void checkWithExtractorReader(const std::string& path, ArchiveReport& report, En
     if (status != ZipStatus::ok) {
         report.problems.push_back(std::string("unzip.exe cannot read the archive: ") + zip_status_text(status));
     }
+    std::vector<std::string> names;
+    for (const ZipEntry& entry : entries) names.push_back(entry.name);
+    for (const NameFinding& finding : nameFindings(names)) {
+        (finding.refused ? report.problems : report.warnings).push_back(finding.line());
+    }
     for (const ZipEntry& entry : entries) {
-        if (const char* problem = entry_name_problem(entry.name)) {
-            problems.add(entry.name, std::string("unzip.exe refuses this name: ") + problem);
-        }
         if (entry.method != 0 && entry.method != 8) {
             problems.add(entry.name, "compressed with method " + std::to_string(entry.method) +
                                          "; unzip.exe reads only stored and deflated entries");
@@ -85,13 +89,14 @@ void checkWithExtractorReader(const std::string& path, ArchiveReport& report, En
 
 std::string libzipText(zip_error_t* error) { return zip_error_strerror(error); }
 
-// Reads the entry through libzip, whose reading checks the CRC at the end.
-// Keeps the first bytes in `head` (for SETUP.EXE's header check).
-void verifyEntry(zip_t* archive, zip_uint64_t index, const zip_stat_t& stat, const char* password,
-                 ArchiveReport& report, EntryProblems& problems, Progress& progress, std::string* head) {
+// Reads the entry through libzip, whose reading checks the CRC at the end;
+// true when it was read whole. Keeps the first bytes in `head` (for
+// SETUP.EXE's header check).
+bool verifyEntry(zip_t* archive, zip_uint64_t index, const zip_stat_t& stat, const char* password,
+                 EntryProblems& problems, Progress& progress, std::string* head) {
     if (stat.encryption_method != ZIP_EM_NONE && stat.encryption_method != ZIP_EM_TRAD_PKWARE) {
         problems.add(stat.name, "encrypted with a method unzip.exe cannot decrypt (only traditional PKWARE)");
-        return;
+        return false;
     }
     zip_file_t* file = zip_fopen_index_encrypted(archive, index, 0, password);
     if (file == nullptr) {
@@ -99,7 +104,7 @@ void verifyEntry(zip_t* archive, zip_uint64_t index, const zip_stat_t& stat, con
         problems.add(stat.name, code == ZIP_ER_WRONGPASSWD || code == ZIP_ER_NOPASSWD
                                     ? std::string("does not open with the launcher's package password")
                                     : "cannot be opened: " + libzipText(zip_get_error(archive)));
-        return;
+        return false;
     }
     std::vector<char> buffer(1 << 16);
     uint64_t total = 0;
@@ -124,13 +129,13 @@ void verifyEntry(zip_t* archive, zip_uint64_t index, const zip_stat_t& stat, con
         progressBytes(progress, static_cast<uint64_t>(got));
     }
     zip_fclose(file);
-    if (failed) return;
+    if (failed) return false;
     if ((stat.valid & ZIP_STAT_SIZE) != 0 && total != stat.size) {
         problems.add(stat.name, "holds " + std::to_string(total) + " bytes, not the " + std::to_string(stat.size) +
                                     " its header states");
-        return;
+        return false;
     }
-    report.verified += 1;
+    return true;
 }
 
 std::string upperCase(std::string text) {
@@ -150,7 +155,7 @@ void noteScript(const ArchiveReport& report, std::vector<std::string>& notes) {
             return;
         }
         if (upperCase(entry.name) == upperCase(scriptFileName)) {
-            notes.push_back(std::string(scriptFileName) + ": present as " + printable(entry.name) +
+            notes.push_back(std::string(scriptFileName) + ": present as " + quoted(entry.name) +
                             "; Windows finds it under either spelling, so it runs after " + setupProgramName);
             return;
         }
@@ -180,6 +185,8 @@ ArchiveReport checkPackageArchive(const std::string& path, const char* password,
         return report;
     }
     report.opened = true;
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0) report.archiveSize = static_cast<uint64_t>(status.st_size);
     checkWithExtractorReader(path, report, problems);
 
     const zip_int64_t count = zip_get_num_entries(archive, 0);
@@ -207,10 +214,17 @@ ArchiveReport checkPackageArchive(const std::string& path, const char* password,
     for (const zip_stat_t& stat : stats) {
         const std::string name = stat.name;
         const bool isSetup = name == setupProgramName;
-        if (name.empty() || name.back() != '/') progressFileStarted(progress);
-        const size_t verifiedBefore = report.verified;
-        verifyEntry(archive, stat.index, stat, password, report, problems, progress, isSetup ? &setupHead : nullptr);
-        if (isSetup) setupVerified = report.verified > verifiedBefore;
+        const bool encrypted = stat.encryption_method != ZIP_EM_NONE;
+        const bool directory = !name.empty() && name.back() == '/';
+        // A folder stored as `zip -P` stores it, without data and unencrypted,
+        // has nothing to read.
+        if (directory && !encrypted) continue;
+        if (!directory) progressFileStarted(progress);
+        report.encrypted += encrypted ? 1 : 0;
+        const bool whole = verifyEntry(archive, stat.index, stat, password, problems, progress,
+                                       isSetup ? &setupHead : nullptr);
+        if (whole && encrypted) report.verified += 1;
+        if (isSetup) setupVerified = whole;
     }
     finishProgress(progress);
     zip_discard(archive);

@@ -16,19 +16,26 @@ struct ArchiveEntryInfo {
 
 struct ArchiveReport {
     bool opened = false;
+    uint64_t archiveSize = 0;  // of package.zip itself
     std::vector<ArchiveEntryInfo> entries;
     size_t files = 0;
     size_t directories = 0;
     uint64_t bytes = 0;
-    // Entries read in full with the password and found whole.
+    // Encrypted entries (every file must be; folders are stored without
+    // data, so need not be), and those of them read in full with the
+    // password and found whole.
+    size_t encrypted = 0;
     size_t verified = 0;
     std::vector<std::string> problems;  // one line each
+    std::vector<std::string> warnings;  // the medium works, but not quite as it looks
     std::vector<std::string> notes;     // informational lines
     bool hasSetupProgram = false;
 };
 
-// At most this many entries get a problem line of their own; the rest are
-// counted, so that an archive with a wrong password does not flood the report.
+// At most this many entries get a problem line of their own for their data
+// (method, encryption, password, CRC); the rest are counted, so that an
+// archive with a wrong password does not flood the report. Name problems
+// are all listed.
 constexpr size_t maxEntryProblemLines = 20;
 
 // Why unzip.exe's reader cannot read the archive's directory, or "": a quick

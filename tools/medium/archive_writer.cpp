@@ -2,197 +2,388 @@
 
 #include <fcntl.h>
 #include <unistd.h>
-#include <zip.h>
+#include <zlib.h>
 
 #include <cerrno>
-#include <memory>
 #include <vector>
 
 #include "command_line.h"
 #include "file_io.h"
 #include "progress.h"
+#include "zip_crypto.h"
 
 namespace {
 
-// What went wrong first while libzip read the payload; libzip's own message
-// does not say which file it was.
-struct WriteFailure {
-    std::string text;
-    void note(const std::string& message) {
-        if (text.empty()) text = message;
+constexpr uint32_t localHeaderSignature = 0x04034b50;
+constexpr uint32_t centralHeaderSignature = 0x02014b50;
+constexpr uint32_t endOfDirectorySignature = 0x06054b50;
+constexpr size_t localHeaderSize = 30;
+constexpr size_t compressedSizeOffset = 18;  // within the local header
+constexpr uint16_t flagEncrypted = 1u << 0;
+constexpr uint16_t flagUtf8Name = 1u << 11;
+constexpr uint16_t methodStored = 0;
+constexpr uint16_t methodDeflated = 8;
+// Made by "MS-DOS" (attributes are DOS attributes), ZIP 2.0.
+constexpr uint16_t versionMadeBy = 20;
+constexpr uint16_t versionForFolders = 10;
+constexpr uint16_t versionForFiles = 20;  // deflate and encryption
+constexpr uint32_t dosDirectoryAttribute = 0x10;
+// No zip64: unzip.exe reads none, so no offset or size may reach this.
+constexpr uint64_t zip32Limit = 0xffffffffULL;
+constexpr size_t chunkSize = 1 << 16;
+
+void put16(std::string& out, uint16_t value) {
+    out += static_cast<char>(value & 0xff);
+    out += static_cast<char>(value >> 8);
+}
+
+void put32(std::string& out, uint32_t value) {
+    put16(out, static_cast<uint16_t>(value & 0xffff));
+    put16(out, static_cast<uint16_t>(value >> 16));
+}
+
+// What the central directory needs to know of an entry once it is written.
+struct WrittenEntry {
+    const PayloadEntry* entry;
+    uint16_t flags;
+    uint16_t method;
+    DosDateTime when;
+    uint32_t crc;
+    uint32_t compressedSize;
+    uint32_t offset;
+};
+
+// Names that are valid UTF-8 beyond ASCII are marked as such, so that an
+// extraction tool that reads the mark spells them as they were meant.
+bool isUtf8BeyondAscii(const std::string& name) {
+    bool beyondAscii = false;
+    for (size_t i = 0; i < name.size();) {
+        const unsigned char lead = static_cast<unsigned char>(name[i]);
+        size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xe ? 3 : (lead >> 3) == 0x1e ? 4 : 0;
+        if (length == 0 || i + length > name.size()) return false;
+        for (size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(name[i + k]) & 0xc0) != 0x80) return false;
+        }
+        beyondAscii = beyondAscii || length > 1;
+        i += length;
+    }
+    return beyondAscii;
+}
+
+// The archive file, written front to back through a buffer, with its offset.
+struct ArchiveFile {
+    std::string path;
+    int fd = -1;
+    uint64_t offset = 0;
+    std::string buffer;
+
+    bool flush(std::string& error) {
+        size_t written = 0;
+        while (written < buffer.size()) {
+            const ssize_t n = write(fd, buffer.data() + written, buffer.size() - written);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                error = "cannot write " + quoted(path) + ": " + systemErrorText(n < 0 ? errno : EIO);
+                return false;
+            }
+            written += static_cast<size_t>(n);
+        }
+        buffer.clear();
+        return true;
+    }
+    bool append(const std::string& bytes, std::string& error) {
+        if (offset + bytes.size() > zip32Limit) {
+            error = "package.zip would reach 4 GiB; unzip.exe reads no larger (zip64) archives";
+            return false;
+        }
+        buffer += bytes;
+        offset += bytes.size();
+        return buffer.size() < (1u << 20) || flush(error);
+    }
+    // Writes `bytes` at `at`, before the buffered end.
+    bool patch(uint64_t at, const std::string& bytes, std::string& error) {
+        if (!flush(error)) return false;
+        if (pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at)) != static_cast<ssize_t>(bytes.size())) {
+            error = "cannot write " + quoted(path) + ": " + systemErrorText(errno);
+            return false;
+        }
+        return true;
     }
 };
 
 struct WriteState {
     const ArchiveWriteOptions* options;
+    ArchiveFile* archive;
     Progress progress;
-    WriteFailure failure;
-};
-
-// One payload file as a libzip source. It reads the file itself (rather than
-// zip_source_file) to count bytes for the progress line, to stop on an
-// interrupt, and to refuse a file that changes size while it is packed.
-struct FileSource {
-    const PayloadEntry* entry;
-    WriteState* state;
-    int fd = -1;
-    uint64_t delivered = 0;
-    zip_error_t error;
 };
 
 bool cancelled(const WriteState& state) {
     return state.options->cancelled != nullptr && state.options->cancelled();
 }
 
-zip_int64_t failSource(FileSource& source, int zipError, int systemError, const std::string& message) {
-    source.state->failure.note(message);
-    zip_error_set(&source.error, zipError, systemError);
-    return -1;
+bool interrupted(const WriteState& state, std::string& error) {
+    if (cancelled(state)) error = "interrupted";
+    return cancelled(state);
 }
 
-zip_int64_t openSource(FileSource& source) {
-    source.fd = open(source.entry->hostPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (source.fd < 0) {
-        return failSource(source, ZIP_ER_OPEN, errno,
-                          "cannot read " + source.entry->hostPath + ": " + systemErrorText(errno));
-    }
-    // libzip may read a source again; its bytes are then counted again.
-    source.state->progress.bytesDone -= source.delivered;
-    if (source.delivered == 0) progressFileStarted(source.state->progress);
-    source.delivered = 0;
-    return 0;
-}
-
-zip_int64_t readSource(FileSource& source, void* data, zip_uint64_t length) {
-    if (cancelled(*source.state)) return failSource(source, ZIP_ER_CANCELLED, 0, "interrupted");
+// Reads up to `length` bytes at `offset`; 0 at the end of the file.
+bool readChunk(int fd, const PayloadEntry& entry, uint64_t offset, uint8_t* data, size_t length, size_t& got,
+               const WriteState& state, std::string& error) {
     for (;;) {
-        const ssize_t got = read(source.fd, data, length);
-        if (got < 0 && errno == EINTR) {
-            if (cancelled(*source.state)) return failSource(source, ZIP_ER_CANCELLED, 0, "interrupted");
+        const ssize_t n = pread(fd, data, length, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) {
+            if (interrupted(state, error)) return false;
             continue;
         }
-        if (got < 0) {
-            return failSource(source, ZIP_ER_READ, errno,
-                              "cannot read " + source.entry->hostPath + ": " + systemErrorText(errno));
-        }
-        source.delivered += static_cast<uint64_t>(got);
-        // The size went into the headers' plan: a file that grew or shrank
-        // would give an entry that is not what was listed.
-        if (source.delivered > source.entry->size || (got == 0 && source.delivered != source.entry->size)) {
-            return failSource(source, ZIP_ER_READ, 0, source.entry->hostPath + " changed while it was packed");
-        }
-        progressBytes(source.state->progress, static_cast<uint64_t>(got));
-        return got;
-    }
-}
-
-zip_int64_t fileSourceCallback(void* userdata, void* data, zip_uint64_t length, zip_source_cmd_t command) {
-    FileSource& source = *static_cast<FileSource*>(userdata);
-    switch (command) {
-    case ZIP_SOURCE_OPEN:
-        return openSource(source);
-    case ZIP_SOURCE_READ:
-        return readSource(source, data, length);
-    case ZIP_SOURCE_CLOSE:
-        if (source.fd >= 0) close(source.fd);
-        source.fd = -1;
-        return 0;
-    case ZIP_SOURCE_STAT: {
-        zip_stat_t* stat = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &source.error);
-        if (stat == nullptr) return -1;
-        zip_stat_init(stat);
-        stat->size = source.entry->size;
-        stat->mtime = source.entry->modified;
-        stat->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
-        return sizeof(zip_stat_t);
-    }
-    case ZIP_SOURCE_ERROR:
-        return zip_error_to_data(&source.error, data, length);
-    case ZIP_SOURCE_FREE:
-        if (source.fd >= 0) close(source.fd);
-        source.fd = -1;
-        return 0;
-    case ZIP_SOURCE_SUPPORTS:
-        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
-                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
-    default:
-        zip_error_set(&source.error, ZIP_ER_OPNOTSUPP, 0);
-        return -1;
-    }
-}
-
-// libzip asks this between writes; nonzero stops zip_close.
-int cancelCallback(zip_t*, void* userdata) {
-    return cancelled(*static_cast<WriteState*>(userdata)) ? 1 : 0;
-}
-
-std::string archiveError(zip_t* archive, const std::string& path, const std::string& step) {
-    return "cannot " + step + " " + path + ": " + zip_strerror(archive);
-}
-
-bool addEntry(zip_t* archive, const PayloadEntry& entry, FileSource* source, const char* password,
-              const std::string& path, std::string& error) {
-    zip_int64_t index = -1;
-    if (entry.directory) {
-        std::string name = entry.name;
-        name.pop_back();  // zip_dir_add puts the '/' back
-        index = zip_dir_add(archive, name.c_str(), ZIP_FL_ENC_GUESS);
-    } else {
-        zip_source_t* data = zip_source_function(archive, fileSourceCallback, source);
-        if (data == nullptr) {
-            error = archiveError(archive, path, "add " + printable(entry.name) + " to");
+        if (n < 0) {
+            error = "cannot read " + quoted(entry.hostPath) + ": " + systemErrorText(errno);
             return false;
         }
-        index = zip_file_add(archive, entry.name.c_str(), data, ZIP_FL_ENC_GUESS);
-        if (index < 0) zip_source_free(data);
+        got = static_cast<size_t>(n);
+        return true;
     }
-    const zip_uint64_t at = static_cast<zip_uint64_t>(index);
-    if (index < 0 || zip_set_file_compression(archive, at, entry.directory ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0) != 0 ||
-        zip_file_set_encryption(archive, at, ZIP_EM_TRAD_PKWARE, password) != 0 ||
-        zip_file_set_mtime(archive, at, entry.modified, 0) != 0) {
-        error = archiveError(archive, path, "add " + printable(entry.name) + " to");
+}
+
+// The CRC of the whole file, which the encryption header's check byte and
+// the local header need before the data is written.
+bool crcOfFile(int fd, const PayloadEntry& entry, const WriteState& state, uint32_t& crc, std::string& error) {
+    std::vector<uint8_t> data(chunkSize);
+    uLong sum = crc32(0, Z_NULL, 0);
+    uint64_t total = 0;
+    for (;;) {
+        if (interrupted(state, error)) return false;
+        size_t got = 0;
+        if (!readChunk(fd, entry, total, data.data(), data.size(), got, state, error)) return false;
+        if (got == 0) break;
+        sum = crc32(sum, data.data(), static_cast<uInt>(got));
+        total += got;
+        if (total > entry.size) break;
+    }
+    if (total != entry.size) {
+        error = quoted(entry.hostPath) + " changed while it was packed";
         return false;
     }
+    crc = static_cast<uint32_t>(sum);
     return true;
+}
+
+// Eleven bytes that differ from entry to entry, then the check byte, which
+// an extraction tool compares after decrypting to tell a wrong password:
+// the CRC's high byte. They are derived from the entry rather than drawn at
+// random, so that the same payload gives the same archive; the cipher does
+// not keep the password from a holder of the medium anyway (setup.exe holds it).
+std::string encryptionHeader(const PayloadEntry& entry, uint32_t crc, const DosDateTime& when) {
+    uint64_t state = 0xcbf29ce484222325ULL;  // FNV-1a over what identifies the entry
+    auto mix = [&state](uint64_t value) {
+        for (int i = 0; i < 8; ++i) {
+            state ^= (value >> (8 * i)) & 0xff;
+            state *= 0x100000001b3ULL;
+        }
+    };
+    for (char c : entry.name) mix(static_cast<unsigned char>(c));
+    mix(entry.size);
+    mix(crc);
+    mix(static_cast<uint64_t>(when.date) << 16 | when.time);
+    std::string header;
+    for (size_t i = 0; i + 1 < zip_crypto_header_size; ++i) {
+        // splitmix64 spreads the hash over the bytes.
+        state += 0x9e3779b97f4a7c15ULL;
+        uint64_t z = state;
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+        header += static_cast<char>((z ^ (z >> 31)) & 0xff);
+    }
+    header += static_cast<char>(crc >> 24);
+    return header;
+}
+
+std::string localHeader(const WrittenEntry& written) {
+    std::string header;
+    put32(header, localHeaderSignature);
+    put16(header, written.entry->directory ? versionForFolders : versionForFiles);
+    put16(header, written.flags);
+    put16(header, written.method);
+    put16(header, written.when.time);
+    put16(header, written.when.date);
+    put32(header, written.crc);
+    put32(header, written.compressedSize);  // patched once the data is written
+    put32(header, static_cast<uint32_t>(written.entry->size));
+    put16(header, static_cast<uint16_t>(written.entry->name.size()));
+    put16(header, 0);  // no extra field
+    return header + written.entry->name;
+}
+
+std::string centralHeader(const WrittenEntry& written) {
+    std::string header;
+    put32(header, centralHeaderSignature);
+    put16(header, versionMadeBy);
+    put16(header, written.entry->directory ? versionForFolders : versionForFiles);
+    put16(header, written.flags);
+    put16(header, written.method);
+    put16(header, written.when.time);
+    put16(header, written.when.date);
+    put32(header, written.crc);
+    put32(header, written.compressedSize);
+    put32(header, static_cast<uint32_t>(written.entry->size));
+    put16(header, static_cast<uint16_t>(written.entry->name.size()));
+    put16(header, 0);  // extra field
+    put16(header, 0);  // comment
+    put16(header, 0);  // disk
+    put16(header, 0);  // internal attributes
+    put32(header, written.entry->directory ? dosDirectoryAttribute : 0);
+    put32(header, written.offset);
+    return header + written.entry->name;
+}
+
+// Compresses (unless the file is empty) and encrypts the file's data into the
+// archive; `compressed` counts what was written, encryption header included.
+bool packData(int fd, const PayloadEntry& entry, bool deflated, ZipCryptoKeys& keys, WriteState& state,
+              uint32_t expectedCrc, uint64_t& compressed, std::string& error) {
+    z_stream stream{};
+    if (deflated && deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        error = "cannot start compressing " + quoted(entry.hostPath);
+        return false;
+    }
+    std::vector<uint8_t> in(chunkSize);
+    std::vector<uint8_t> out(chunkSize);
+    uLong crc = crc32(0, Z_NULL, 0);
+    uint64_t offset = 0;
+    bool ok = true;
+    bool finished = !deflated;
+    while (ok && !finished) {
+        size_t got = 0;
+        ok = !interrupted(state, error) && readChunk(fd, entry, offset, in.data(), in.size(), got, state, error);
+        if (!ok) break;
+        offset += got;
+        if (offset > entry.size) {
+            error = quoted(entry.hostPath) + " changed while it was packed";
+            ok = false;
+            break;
+        }
+        crc = crc32(crc, in.data(), static_cast<uInt>(got));
+        progressBytes(state.progress, got);
+        stream.next_in = in.data();
+        stream.avail_in = static_cast<uInt>(got);
+        const int flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            stream.next_out = out.data();
+            stream.avail_out = static_cast<uInt>(out.size());
+            const int result = deflate(&stream, flush);
+            const size_t produced = out.size() - stream.avail_out;
+            zip_crypto_encrypt(keys, out.data(), produced);
+            compressed += produced;
+            ok = state.archive->append(std::string(reinterpret_cast<const char*>(out.data()), produced), error);
+            finished = result == Z_STREAM_END;
+        } while (ok && !finished && stream.avail_out == 0);
+    }
+    if (deflated) deflateEnd(&stream);
+    // The same bytes as when the CRC was taken: a file rewritten in place
+    // between the two readings is refused rather than packed half old.
+    if (ok && (offset != entry.size || static_cast<uint32_t>(crc) != expectedCrc)) {
+        error = quoted(entry.hostPath) + " changed while it was packed";
+        ok = false;
+    }
+    return ok;
+}
+
+bool writeFolder(WrittenEntry& written, WriteState& state, std::string& error) {
+    written.method = methodStored;
+    written.crc = 0;
+    written.compressedSize = 0;
+    return state.archive->append(localHeader(written), error);
+}
+
+bool writeFile(const PayloadEntry& entry, WrittenEntry& written, WriteState& state, std::string& error) {
+    Descriptor file(openPayloadFile(entry, error));
+    if (file.fd < 0) return false;
+    progressFileStarted(state.progress);
+    if (!crcOfFile(file.fd, entry, state, written.crc, error)) return false;
+    written.flags |= flagEncrypted;
+    // An empty file is stored: there is nothing to compress.
+    written.method = entry.size == 0 ? methodStored : methodDeflated;
+    written.compressedSize = 0;
+    if (!state.archive->append(localHeader(written), error)) return false;
+
+    ZipCryptoKeys keys = zip_crypto_keys_for_password(state.options->password);
+    std::string header = encryptionHeader(entry, written.crc, written.when);
+    zip_crypto_encrypt(keys, reinterpret_cast<uint8_t*>(&header[0]), header.size());
+    if (!state.archive->append(header, error)) return false;
+    uint64_t compressed = header.size();
+    if (!packData(file.fd, entry, written.method == methodDeflated, keys, state, written.crc, compressed, error)) {
+        return false;
+    }
+    written.compressedSize = static_cast<uint32_t>(compressed);
+    std::string size;
+    put32(size, written.compressedSize);
+    return state.archive->patch(written.offset + compressedSizeOffset, size, error);
+}
+
+bool writeEntries(const Payload& payload, WriteState& state, std::string& error) {
+    std::vector<WrittenEntry> written;
+    written.reserve(payload.entries.size());
+    for (const PayloadEntry& entry : payload.entries) {
+        const time_t when = state.options->clampTimes && entry.modified > state.options->latestTime
+                                ? state.options->latestTime
+                                : entry.modified;
+        WrittenEntry record{&entry, 0, methodStored, dosDateTime(when, state.options->clampTimes), 0, 0,
+                            static_cast<uint32_t>(state.archive->offset)};
+        if (isUtf8BeyondAscii(entry.name)) record.flags |= flagUtf8Name;
+        if (!(entry.directory ? writeFolder(record, state, error) : writeFile(entry, record, state, error))) {
+            return false;
+        }
+        written.push_back(record);
+    }
+    const uint64_t directoryStart = state.archive->offset;
+    for (const WrittenEntry& record : written) {
+        if (!state.archive->append(centralHeader(record), error)) return false;
+    }
+    std::string end;
+    put32(end, endOfDirectorySignature);
+    put16(end, 0);  // this disk
+    put16(end, 0);  // the disk where the directory starts
+    put16(end, static_cast<uint16_t>(written.size()));
+    put16(end, static_cast<uint16_t>(written.size()));
+    put32(end, static_cast<uint32_t>(state.archive->offset - directoryStart));
+    put32(end, static_cast<uint32_t>(directoryStart));
+    put16(end, 0);  // comment
+    return state.archive->append(end, error) && state.archive->flush(error);
 }
 
 }  // namespace
 
+DosDateTime dosDateTime(time_t when, bool utc) {
+    tm parts{};
+    if ((utc ? gmtime_r(&when, &parts) : localtime_r(&when, &parts)) == nullptr || parts.tm_year < 80) {
+        return DosDateTime{static_cast<uint16_t>((1 << 5) | 1), 0};  // 1980-01-01 00:00
+    }
+    if (parts.tm_year > 207) {
+        return DosDateTime{static_cast<uint16_t>((127 << 9) | (12 << 5) | 31),
+                           static_cast<uint16_t>((23 << 11) | (59 << 5) | 29)};  // 2107-12-31 23:59:58
+    }
+    DosDateTime result;
+    result.date = static_cast<uint16_t>(((parts.tm_year - 80) << 9) | ((parts.tm_mon + 1) << 5) | parts.tm_mday);
+    result.time = static_cast<uint16_t>((parts.tm_hour << 11) | (parts.tm_min << 5) | (parts.tm_sec / 2));
+    return result;
+}
+
 bool writePackageArchive(const Payload& payload, const std::string& path, const ArchiveWriteOptions& options,
                          std::string& error) {
-    int openError = 0;
-    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_EXCL, &openError);
-    if (archive == nullptr) {
-        zip_error_t details;
-        zip_error_init_with_code(&details, openError);
-        error = "cannot create " + path + ": " + zip_error_strerror(&details);
-        zip_error_fini(&details);
+    ArchiveFile archive;
+    archive.path = path;
+    archive.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (archive.fd < 0) {
+        error = "cannot create " + quoted(path) + ": " + systemErrorText(errno);
         return false;
     }
-    WriteState state{&options, {}, {}};
-    // The sources point into this vector: it is sized once and never moves.
-    std::vector<FileSource> sources(payload.entries.size());
-    for (size_t i = 0; i < payload.entries.size(); ++i) {
-        sources[i].entry = &payload.entries[i];
-        sources[i].state = &state;
-        zip_error_init(&sources[i].error);
-        if (!addEntry(archive, payload.entries[i], &sources[i], options.password, path, error)) {
-            zip_discard(archive);
-            return false;
-        }
-    }
-    zip_register_cancel_callback_with_state(archive, cancelCallback, nullptr, &state);
-
-    // libzip packs everything here, into a temporary file it renames to `path`.
+    WriteState state{&options, &archive, {}};
     state.progress = startProgress("packing", payload.fileCount, payload.totalBytes, options.showProgress);
-    const bool closed = zip_close(archive) == 0;
+    bool written = writeEntries(payload, state, error);
     finishProgress(state.progress);
-    if (!closed) {
-        error = !state.failure.text.empty() ? state.failure.text
-                : cancelled(state)          ? "interrupted"
-                                            : archiveError(archive, path, "write");
-        zip_discard(archive);
+    if (written && fsync(archive.fd) != 0) {
+        error = "cannot write " + quoted(path) + ": " + systemErrorText(errno);
+        written = false;
     }
-    for (FileSource& source : sources) zip_error_fini(&source.error);
-    return closed;
+    close(archive.fd);
+    if (!written) unlink(path.c_str());
+    return written;
 }

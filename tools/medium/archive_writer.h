@@ -1,8 +1,16 @@
-// Writing package.zip with libzip: every entry deflated (folders have no
-// data) and encrypted with traditional PKWARE encryption under the password
-// built into the launcher, which is the cipher unzip.exe decrypts.
+// Writing package.zip: each file deflated and encrypted with traditional
+// PKWARE encryption under the password built into the launcher (the cipher
+// unzip.exe decrypts); each folder stored empty and unencrypted, as
+// `zip -P` stores it, since a folder has no data to protect and its name
+// stands in the clear in any ZIP archive.
+//
+// The bytes depend only on the payload: the entries in the payload's order,
+// their times (clamped to a given latest time), and encryption headers
+// derived from each entry, so that the same payload gives the same archive.
 #pragma once
 
+#include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "payload.h"
@@ -12,9 +20,25 @@ struct ArchiveWriteOptions {
     bool showProgress = false;
     // Asked while data is packed; true stops the write as a failure.
     bool (*cancelled)() = nullptr;
+    // For reproducible archives (SOURCE_DATE_EPOCH): no entry is given a
+    // later time than this, and times are written in UTC rather than in the
+    // local time zone, so that the bytes do not depend on where they were made.
+    bool clampTimes = false;
+    time_t latestTime = 0;
 };
 
 // Writes the archive at `path`, which must not exist. On failure `error`
 // names the file or step that failed and no archive is left at `path`.
+// Each payload file is opened without following a link and must still be
+// the regular file the scan found (same device, inode and size).
 bool writePackageArchive(const Payload& payload, const std::string& path, const ArchiveWriteOptions& options,
                          std::string& error);
+
+// An entry's time as an archive holds it: MS-DOS date and time fields.
+struct DosDateTime {
+    uint16_t date = 0;
+    uint16_t time = 0;
+};
+// Times before 1980 or after 2107, which the fields cannot hold, are moved
+// to the nearest one they can.
+DosDateTime dosDateTime(time_t when, bool utc);

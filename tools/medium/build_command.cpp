@@ -1,9 +1,10 @@
-// kestrune-medium build PAYLOAD_DIR --out DIR [--launcher setup.exe]
-//     [--extractor unzip.exe] [--marker TAG]... [--force]
+// kestrune-medium build PAYLOAD_DIR --out DIR [options]
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "archive_check.h"
@@ -11,10 +12,12 @@
 #include "command_line.h"
 #include "commands.h"
 #include "file_io.h"
+#include "launch_plan.h"
 #include "launcher/constants.h"
 #include "layout.h"
 #include "markers.h"
 #include "medium_names.h"
+#include "name_rules.h"
 #include "package_password.h"
 #include "payload.h"
 #include "pe_file.h"
@@ -32,6 +35,10 @@ struct BuildRequest {
     bool force = false;
     bool defaultLauncher = false;
     bool defaultExtractor = false;
+    ScanOptions scan;
+    LaunchPlace place;
+    bool reproducible = false;  // SOURCE_DATE_EPOCH is set
+    time_t sourceDateEpoch = 0;
 };
 
 int usageError(const std::string& message) {
@@ -70,22 +77,22 @@ std::string overlapProblem(const BuildRequest& request) {
     const std::string payload = resolved(request.payload);
     const std::string target = resolvedTarget(request.out);
     if (payload.empty() || target.empty()) return "";
-    if (within(payload, target)) return "the payload " + request.payload + " lies in the output " + request.out;
-    if (within(target, payload)) return "the output " + request.out + " lies in the payload " + request.payload;
+    if (within(payload, target)) return "the payload " + quoted(request.payload) + " lies in the output " + quoted(request.out);
+    if (within(target, payload)) return "the output " + quoted(request.out) + " lies in the payload " + quoted(request.payload);
     return "";
 }
 
 std::string programProblem(const std::string& path, bool isDefault, const char* option, bool launcher) {
     const PathKind kind = pathKind(path);
     if (kind == PathKind::missing) {
-        return isDefault ? "no " + std::string(launcher ? launcherFileName : extractorFileName) + " at " + path +
+        return isDefault ? "no " + std::string(launcher ? launcherFileName : extractorFileName) + " at " + quoted(path) +
                                " (the default); build the product with scripts/build.sh or give " + option
-                         : path + " does not exist";
+                         : quoted(path) + " does not exist";
     }
-    if (kind != PathKind::file) return path + " is not a file";
+    if (kind != PathKind::file) return quoted(path) + " is not a file";
     if (launcher) return launcherProblem(path, packagePassword);
     const std::string problem = peFileProblem(path);
-    return problem.empty() ? "" : path + " is not a Windows PE program: " + problem;
+    return problem.empty() ? "" : quoted(path) + " is not a Windows PE program: " + problem;
 }
 
 // What the launcher will see of the markers once they stand behind it.
@@ -104,15 +111,33 @@ void warnAboutMarkers(const std::string& launcherBytes, const BuildRequest& requ
     for (const std::string& tag : request.tags) msiAsked = msiAsked || tag == msiMarkerTag;
     if (analysis.msiTagSeen && !msiAsked) {
         printWarning(std::string("the launcher finds \"") + msiMarkerTag +
-                     "\" in the end of setup.exe (as part of another marker or from " + request.launcher +
+                     "\" in the end of setup.exe (as part of another marker or from " + quoted(request.launcher) +
                      "): silent runs will take the MSI quiet form");
     }
 }
 
+// SOURCE_DATE_EPOCH, the reproducible-builds convention: seconds since 1970.
+bool readSourceDateEpoch(BuildRequest& request, std::string& error) {
+    const char* value = std::getenv("SOURCE_DATE_EPOCH");
+    if (value == nullptr || *value == '\0') return true;
+    char* end = nullptr;
+    errno = 0;
+    const long long seconds = std::strtoll(value, &end, 10);
+    if (errno != 0 || *end != '\0' || seconds < 0 || *value < '0' || *value > '9') {
+        error = "SOURCE_DATE_EPOCH " + quoted(value) + " is not a number of seconds since 1970";
+        return false;
+    }
+    request.reproducible = true;
+    request.sourceDateEpoch = static_cast<time_t>(seconds);
+    return true;
+}
+
 bool parseBuild(const std::vector<std::string>& arguments, BuildRequest& request, int& status) {
     static const std::vector<OptionRule> rules = {
-        {"--out", true, false},       {"--launcher", true, false}, {"--extractor", true, false},
-        {"--marker", true, true},     {"--force", false, false},   {"--help", false, false},
+        {"--out", true, false},      {"--launcher", true, false},        {"--extractor", true, false},
+        {"--marker", true, true},    {"--force", false, false},          {"--exclude", true, true},
+        {"--no-default-excludes", false, false}, packageDirectoryOption, temporaryPathOption,
+        {"--help", false, false},
     };
     ParsedArguments parsed;
     std::string error;
@@ -141,6 +166,8 @@ bool parseBuild(const std::vector<std::string>& arguments, BuildRequest& request
     request.extractor = parsed.value("--extractor", KESTRUNE_DEFAULT_EXTRACTOR);
     request.tags = parsed.all("--marker");
     request.force = parsed.has("--force");
+    request.scan.excludes = parsed.all("--exclude");
+    request.scan.defaultExcludes = !parsed.has("--no-default-excludes");
     for (const std::string& tag : request.tags) {
         const std::string problem = tagProblem(tag);
         if (!problem.empty()) {
@@ -148,7 +175,41 @@ bool parseBuild(const std::vector<std::string>& arguments, BuildRequest& request
             return false;
         }
     }
+    if (!launchPlaceFrom(parsed, request.place, error) || !readSourceDateEpoch(request, error)) {
+        status = usageError(error);
+        return false;
+    }
     return true;
+}
+
+std::vector<ArchiveEntryInfo> archiveEntries(const Payload& payload) {
+    std::vector<ArchiveEntryInfo> entries;
+    for (const PayloadEntry& entry : payload.entries) entries.push_back(ArchiveEntryInfo{entry.name, entry.directory, entry.size});
+    return entries;
+}
+
+// Every problem `check` would report of the medium this payload makes, on
+// its names and paths, and the payload's own (what cannot be packed), all
+// at once; warnings are printed as they are found.
+std::vector<std::string> packageProblems(const BuildRequest& request, const Payload& payload, bool msiSeen) {
+    std::vector<std::string> problems = payload.problems;
+    std::vector<std::string> names;
+    for (const PayloadEntry& entry : payload.entries) names.push_back(entry.name);
+    for (const NameFinding& finding : nameFindings(names)) {
+        if (finding.refused) {
+            problems.push_back("payload name " + finding.line());
+        } else {
+            printWarning("payload name " + finding.line());
+        }
+    }
+    for (const PayloadEntry& entry : payload.entries) {
+        if (entry.name != setupProgramName) continue;
+        const std::string problem = peFileProblem(entry.hostPath);
+        if (!problem.empty()) problems.push_back(std::string(setupProgramName) + " is not a Windows program: " + problem);
+    }
+    const LaunchPlan plan = planLaunch(request.place, msiSeen, packagePassword, archiveEntries(payload));
+    problems.insert(problems.end(), plan.problems.begin(), plan.problems.end());
+    return problems;
 }
 
 // Everything that can be refused is refused here, before any output exists.
@@ -158,7 +219,9 @@ bool prepare(const BuildRequest& request, Payload& payload, std::string& launche
     if (error.empty()) error = targetProblem(request.out, request.force);
     if (error.empty()) error = overlapProblem(request);
     if (!error.empty()) return false;
-    if (!scanPayload(request.payload, payload, error)) return false;
+    ScanOptions scan = request.scan;
+    scan.cancelled = interruptRequested;
+    if (!scanPayload(request.payload, scan, payload, error)) return false;
     return readWholeFile(request.launcher, launcherBytes, error);
 }
 
@@ -173,9 +236,11 @@ bool fillStaging(const BuildRequest& request, const Payload& payload, const std:
     options.password = packagePassword;
     options.showProgress = isatty(STDERR_FILENO) == 1;
     options.cancelled = interruptRequested;
+    options.clampTimes = request.reproducible;
+    options.latestTime = request.sourceDateEpoch;
     const std::string archive = joinHostPath(staging.path, packageFileName);
-    if (!writePackageArchive(payload, archive, options, error) || !syncPath(archive, error)) return false;
-    // Confirms that what libzip wrote stays within what unzip.exe reads.
+    if (!writePackageArchive(payload, archive, options, error)) return false;
+    // Confirms that what was written stays within what unzip.exe reads.
     error = extractorDirectoryProblem(archive);
     if (!error.empty() || stopIfInterrupted(error)) return false;
 
@@ -189,17 +254,39 @@ bool fillStaging(const BuildRequest& request, const Payload& payload, const std:
            !stopIfInterrupted(error);
 }
 
+std::string exclusionText(const Exclusion& exclusion) {
+    std::string counts;
+    if (exclusion.folders > 0) counts += countText(exclusion.folders, "folder", "folders");
+    if (exclusion.files > 0) counts += (counts.empty() ? "" : ", ") + countText(exclusion.files, "file", "files");
+    return quoted(exclusion.pattern) + " (" + counts + ")";
+}
+
 void printSummary(const BuildRequest& request, const Payload& payload) {
     std::string tags;
     for (const std::string& tag : request.tags) tags += (tags.empty() ? "" : ", ") + printable(tag);
-    printInfo("medium: " + request.out);
-    printInfo(std::string("  ") + packageFileName + ": " + countText(payload.entries.size(), "entry", "entries") + " (" +
+    struct stat archive;
+    const std::string archivePath = joinHostPath(request.out, packageFileName);
+    const uint64_t archiveSize = stat(archivePath.c_str(), &archive) == 0 ? static_cast<uint64_t>(archive.st_size) : 0;
+    printInfo("medium: " + quoted(request.out));
+    printInfo(std::string("  ") + packageFileName + ": " + packedSizeText(archiveSize, payload.totalBytes) + "; " +
+              countText(payload.entries.size(), "entry", "entries") + " (" +
               countText(payload.fileCount, "file", "files") + ", " +
-              countText(payload.entries.size() - payload.fileCount, "folder", "folders") + ", " +
-              sizeText(payload.totalBytes) + "), encrypted with the launcher's package password");
-    printInfo(std::string("  ") + launcherFileName + ": from " + request.launcher +
+              countText(payload.entries.size() - payload.fileCount, "folder", "folders") +
+              "), files encrypted with the launcher's package password");
+    std::string byDefault, byRequest;
+    for (const Exclusion& exclusion : payload.exclusions) {
+        if (exclusion.files + exclusion.folders == 0) continue;
+        std::string& list = exclusion.byDefault ? byDefault : byRequest;
+        list += (list.empty() ? "" : ", ") + exclusionText(exclusion);
+    }
+    if (!byDefault.empty()) printInfo("  left out by default: " + byDefault + " (--no-default-excludes packs them)");
+    if (!byRequest.empty()) printInfo("  left out by --exclude: " + byRequest);
+    if (request.reproducible) {
+        printInfo("  times: none later than SOURCE_DATE_EPOCH " + std::to_string(request.sourceDateEpoch) + ", in UTC");
+    }
+    printInfo(std::string("  ") + launcherFileName + ": from " + quoted(request.launcher) +
               (tags.empty() ? ", no markers" : ", markers: " + tags));
-    printInfo(std::string("  ") + extractorFileName + ": from " + request.extractor);
+    printInfo(std::string("  ") + extractorFileName + ": from " + quoted(request.extractor));
 }
 
 }  // namespace
@@ -213,13 +300,20 @@ int runBuild(const std::vector<std::string>& arguments) {
     std::string launcherBytes;
     std::string error;
     if (!prepare(request, payload, launcherBytes, error)) return failure(error);
-    for (const std::string& warning : payload.warnings) printWarning(warning);
-    const PayloadEntry* setup = nullptr;
-    for (const PayloadEntry& entry : payload.entries) {
-        if (entry.name == setupProgramName) setup = &entry;
+    for (const Exclusion& exclusion : payload.exclusions) {
+        if (!exclusion.byDefault && exclusion.files + exclusion.folders == 0) {
+            printWarning("--exclude " + quoted(exclusion.pattern) + " matches nothing in the payload");
+        }
     }
-    const std::string setupProblem = setup != nullptr ? peFileProblem(setup->hostPath) : "";
-    if (!setupProblem.empty()) printWarning(std::string(setupProgramName) + " is not a Windows program: " + setupProblem);
+    const std::string block = markerBlock(request.tags);
+    const size_t keep = launcherBytes.size() < markerScanSize ? launcherBytes.size() : markerScanSize;
+    const bool msiSeen = launcherSeesTag(launcherBytes.substr(launcherBytes.size() - keep) + block, msiMarkerTag);
+    const std::vector<std::string> problems = packageProblems(request, payload, msiSeen);
+    if (!problems.empty()) {
+        for (const std::string& problem : problems) printError(problem);
+        return failure("no medium was made: " + countText(problems.size(), "problem", "problems") +
+                       " (each on a line above)");
+    }
     warnAboutMarkers(launcherBytes, request);
 
     // Until now nothing was written, so a signal may simply end the tool;

@@ -17,10 +17,6 @@
 
 namespace {
 
-// A drive root, as a medium in a CD or USB drive is usually seen.
-constexpr const char* defaultPackageDirectory = "D:\\";
-constexpr const char* defaultTemporaryPath = "C:\\Users\\Default\\AppData\\Local\\Temp\\";
-
 // Lines in the order they are found; problems are counted for the status.
 struct CheckReport {
     size_t problems = 0;
@@ -31,6 +27,9 @@ struct CheckReport {
     }
     void problemsFrom(const std::vector<std::string>& lines) {
         for (const std::string& line : lines) problem(line);
+    }
+    void warningsFrom(const std::vector<std::string>& lines) {
+        for (const std::string& line : lines) printInfo("warning: " + line);
     }
 };
 
@@ -72,16 +71,26 @@ std::string silentFormText(SetupForm form) {
                : std::string("silent form, -s -SMS (no ") + msiMarkerTag + " marker is seen)";
 }
 
-void reportPlan(const LaunchPlan& plan, CheckReport& report) {
-    report.info("package directory: " + printable(plan.packageDirectory) + "; temporary path: " +
-                printable(plan.temporaryPath));
-    for (const LaunchStep& step : plan.steps) {
-        if (step.text.empty()) continue;  // its problem line says why
-        const std::string length = std::to_string(step.text.size()) + " of " + std::to_string(longestPath) + " characters";
-        report.info(step.what + ": " + (step.secret ? "(not shown: it holds the password)" : printable(step.text)) +
-                    " [" + length + "]");
+// The command lines are shown only with a launcher to run them; the paths
+// must fit whatever it will be.
+void reportPlan(const LaunchPlan& plan, bool launcherUsable, CheckReport& report) {
+    report.info("package directory: " + quoted(plan.packageDirectory) + "; temporary path: " +
+                quoted(plan.temporaryPath));
+    if (launcherUsable) {
+        for (const LaunchStep& step : plan.steps) {
+            if (step.text.empty()) continue;  // its problem line says why
+            const std::string length =
+                std::to_string(step.text.size()) + " of " + std::to_string(longestPath) + " characters";
+            const bool isPath = step.what == "launcher path" || step.what == "work directory";
+            const std::string shown = step.secret ? "(not shown: it holds the password)"
+                                      : isPath    ? quoted(step.text)
+                                                  : printable(step.text);
+            report.info(step.what + ": " + shown + " [" + length + "]");
+        }
+        report.info("a silent run (-s) uses the " + silentFormText(plan.silentForm));
+    } else {
+        report.info(std::string("command lines: not shown without a usable ") + launcherFileName);
     }
-    report.info("a silent run (-s) uses the " + silentFormText(plan.silentForm));
     report.problemsFrom(plan.problems);
 }
 
@@ -89,7 +98,7 @@ void reportPlan(const LaunchPlan& plan, CheckReport& report) {
 
 int runCheck(const std::vector<std::string>& arguments) {
     static const std::vector<OptionRule> rules = {
-        {"--package-dir", true, false}, {"--temp", true, false}, {"--help", false, false}};
+        packageDirectoryOption, temporaryPathOption, {"--help", false, false}};
     ParsedArguments parsed;
     std::string error;
     if (!parseArguments(arguments, rules, parsed, error)) return usageError(error);
@@ -99,16 +108,11 @@ int runCheck(const std::vector<std::string>& arguments) {
     }
     if (parsed.positional.size() != 1) return usageError("check takes one medium folder");
     const std::string directory = parsed.positional.front();
-    const std::string packageDirectory = parsed.value("--package-dir", defaultPackageDirectory);
-    const std::string temporaryPath = parsed.value("--temp", defaultTemporaryPath);
-    for (const auto& [option, path] : {std::pair<const char*, std::string>{"--package-dir", packageDirectory},
-                                       std::pair<const char*, std::string>{"--temp", temporaryPath}}) {
-        const std::string problem = windowsPathProblem(path);
-        if (!problem.empty()) return usageError(std::string(option) + " " + printable(path) + " " + problem);
-    }
+    LaunchPlace place;
+    if (!launchPlaceFrom(parsed, place, error)) return usageError(error);
 
     CheckReport report;
-    report.info("medium: " + directory);
+    report.info("medium: " + quoted(directory));
     const LayoutReport layout = checkLayout(directory, packagePassword);
     for (const std::string& line : layout.info) report.info(line);
     report.problemsFrom(layout.problems);
@@ -121,17 +125,19 @@ int runCheck(const std::vector<std::string>& arguments) {
         archive = checkPackageArchive(joinHostPath(directory, packageFileName), packagePassword,
                                       isatty(STDERR_FILENO) == 1);
         if (archive.opened) {
-            report.info(std::string(packageFileName) + ": " + countText(archive.entries.size(), "entry", "entries") +
-                        " (" + countText(archive.files, "file", "files") + ", " +
-                        countText(archive.directories, "folder", "folders") + "), " + sizeText(archive.bytes) +
-                        " unpacked; " + std::to_string(archive.verified) + " of " +
-                        std::to_string(archive.entries.size()) + " open with the package password and pass their CRC check");
+            report.info(std::string(packageFileName) + ": " + packedSizeText(archive.archiveSize, archive.bytes) + "; " +
+                        countText(archive.entries.size(), "entry", "entries") + " (" +
+                        countText(archive.files, "file", "files") + ", " +
+                        countText(archive.directories, "folder", "folders") + "); " + std::to_string(archive.verified) +
+                        " of " + countText(archive.encrypted, "encrypted entry", "encrypted entries") +
+                        " open with the package password and pass their CRC check");
         }
         for (const std::string& line : archive.notes) report.info(line);
+        report.warningsFrom(archive.warnings);
         report.problemsFrom(archive.problems);
     }
     if (layout.directoryExists) {
-        reportPlan(planLaunch(packageDirectory, temporaryPath, msiSeen, packagePassword, archive.entries), report);
+        reportPlan(planLaunch(place, msiSeen, packagePassword, archive.entries), layout.launcherUsable, report);
     }
 
     if (report.problems == 0) {

@@ -88,6 +88,12 @@ std::string printable(const std::string& text) {
     return shown;
 }
 
+std::string quoted(const std::string& text) {
+    std::string shown = "'";
+    for (char c : printable(text)) shown += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return shown + "'";
+}
+
 void printError(const std::string& message) {
     std::fprintf(stderr, "kestrune-medium: error: %s\n", message.c_str());
 }

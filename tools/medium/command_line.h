@@ -41,6 +41,9 @@ bool parseArguments(const std::vector<std::string>& arguments, const std::vector
 // Names and tags come from files and users: control characters are shown as
 // '?' so that they cannot move the cursor or end a report line.
 std::string printable(const std::string& text);
+// A path or name in a message: printable, in single quotes as a shell takes
+// it ('my medium', 'it'\''s'), so that blanks and the ends stay visible.
+std::string quoted(const std::string& text);
 
 void printError(const std::string& message);    // stderr, "kestrune-medium: error: ..."
 void printWarning(const std::string& message);  // stderr, "kestrune-medium: warning: ..."

@@ -13,17 +13,6 @@ namespace {
 
 constexpr size_t chunkSize = 1 << 20;
 
-// Closes a descriptor on every path out of a function.
-struct Descriptor {
-    int fd;
-    explicit Descriptor(int value) : fd(value) {}
-    ~Descriptor() {
-        if (fd >= 0) close(fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-};
-
 bool readAt(int fd, uint64_t offset, char* buffer, size_t length, size_t& got) {
     got = 0;
     while (got < length) {
@@ -69,6 +58,10 @@ bool writeAndSync(int fd, const std::string& path, const std::string& data, std:
 }
 
 }  // namespace
+
+Descriptor::~Descriptor() {
+    if (fd >= 0) close(fd);
+}
 
 std::string systemErrorText(int error) { return std::strerror(error); }
 

@@ -5,6 +5,15 @@
 #include <cstdint>
 #include <string>
 
+// Closes a descriptor on every path out of a function.
+struct Descriptor {
+    int fd;
+    explicit Descriptor(int value) : fd(value) {}
+    ~Descriptor();
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+};
+
 std::string systemErrorText(int error);
 std::string joinHostPath(const std::string& directory, const std::string& name);
 

@@ -29,37 +29,26 @@ std::string windowsEntryPath(const std::string& workDirectory, const std::string
 // Each extracted file and folder must have a path the ANSI calls accept.
 void checkEntryPaths(const std::string& workDirectory, const std::vector<ArchiveEntryInfo>& entries,
                      LaunchPlan& plan) {
-    size_t listed = 0;
-    size_t unlisted = 0;
-    auto report = [&](const std::string& problem) {
-        if (listed < maxEntryProblemLines) {
-            plan.problems.push_back(problem);
-            ++listed;
-        } else {
-            ++unlisted;
-        }
-    };
     for (const ArchiveEntryInfo& entry : entries) {
         std::string path = windowsEntryPath(workDirectory, entry.name);
         if (entry.directory) {
             path.pop_back();
             if (path.size() > longestDirectoryPath) {
-                report("extracted folder " + printable(path) + " " + limitText(longestDirectoryPath) +
-                       " (it has " + std::to_string(path.size()) + ")");
+                plan.problems.push_back("extracted folder " + quoted(path) + " " + limitText(longestDirectoryPath) +
+                                        " (it has " + std::to_string(path.size()) + ")");
             }
             continue;
         }
         const size_t parentLength = path.rfind('\\');
         // The work directory itself has a problem line of its own.
         if (parentLength > longestDirectoryPath && parentLength > workDirectory.size()) {
-            report("folder of extracted file " + printable(path) + " " + limitText(longestDirectoryPath));
+            plan.problems.push_back("folder of extracted file " + quoted(path) + " " + limitText(longestDirectoryPath));
         } else if (path.size() + std::string(extractorPartSuffix).size() > longestPath) {
-            report("extracted file " + printable(path) + " " + limitText(longestPath) + " with unzip.exe's " +
-                   extractorPartSuffix + " suffix (it has " +
-                   std::to_string(path.size() + std::string(extractorPartSuffix).size()) + ")");
+            plan.problems.push_back("extracted file " + quoted(path) + " " + limitText(longestPath) +
+                                    " with unzip.exe's " + extractorPartSuffix + " suffix (it has " +
+                                    std::to_string(path.size() + std::string(extractorPartSuffix).size()) + ")");
         }
     }
-    if (unlisted > 0) plan.problems.push_back(std::to_string(unlisted) + " more extracted paths are too long (not listed)");
 }
 
 void addStep(LaunchPlan& plan, const std::string& what, bool composed, const char* text, bool secret = false) {
@@ -68,6 +57,23 @@ void addStep(LaunchPlan& plan, const std::string& what, bool composed, const cha
 }
 
 }  // namespace
+
+const OptionRule packageDirectoryOption = {"--package-dir", true, false};
+const OptionRule temporaryPathOption = {"--temp", true, false};
+
+bool launchPlaceFrom(const ParsedArguments& parsed, LaunchPlace& place, std::string& error) {
+    place.packageDirectory = parsed.value(packageDirectoryOption.name, defaultPackageDirectory);
+    place.temporaryPath = parsed.value(temporaryPathOption.name, defaultTemporaryPath);
+    for (const auto& [option, path] : {std::pair<const char*, std::string>{packageDirectoryOption.name, place.packageDirectory},
+                                       std::pair<const char*, std::string>{temporaryPathOption.name, place.temporaryPath}}) {
+        const std::string problem = windowsPathProblem(path);
+        if (!problem.empty()) {
+            error = std::string(option) + " " + quoted(path) + " " + problem;
+            return false;
+        }
+    }
+    return true;
+}
 
 std::string windowsPathProblem(const std::string& path) {
     const bool drive = path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
@@ -120,7 +126,7 @@ LaunchPlan planLaunch(const std::string& packageDirectory, const std::string& te
     char work[pathBufferSize];
     const WorkDirectoryChoice choice = chooseWorkDirectory("", plan.temporaryPath.c_str(), work, sizeof work);
     if (choice != WorkDirectoryChoice::temporary) {
-        plan.problems.push_back("the work directory (the temporary path " + printable(plan.temporaryPath) +
+        plan.problems.push_back("the work directory (the temporary path " + quoted(plan.temporaryPath) +
                                 " with KESTRUNE behind it) " + limitText(longestPath) + "; the launcher would stop");
         return plan;
     }
@@ -147,4 +153,9 @@ LaunchPlan planLaunch(const std::string& packageDirectory, const std::string& te
             scriptFits && composeScriptCommand(work, command, sizeof command), command);
     checkEntryPaths(work, entries, plan);
     return plan;
+}
+
+LaunchPlan planLaunch(const LaunchPlace& place, bool msiMarkerSeen, const char* password,
+                      const std::vector<ArchiveEntryInfo>& entries) {
+    return planLaunch(place.packageDirectory, place.temporaryPath, msiMarkerSeen, password, entries);
 }

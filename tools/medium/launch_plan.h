@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive_check.h"
+#include "command_line.h"
 #include "install/commands.h"
 
 // Longest path the ANSI Win32 calls of the launcher and unzip.exe accept.
@@ -31,6 +32,22 @@ struct LaunchPlan {
     std::vector<std::string> problems;
 };
 
+// Where the medium will run, as --package-dir and --temp give it (`build`
+// and `check` take both): by default a drive root, as a medium in a CD or
+// USB drive is seen, and the default user's temporary folder.
+constexpr const char* defaultPackageDirectory = "D:\\";
+constexpr const char* defaultTemporaryPath = "C:\\Users\\Default\\AppData\\Local\\Temp\\";
+extern const OptionRule packageDirectoryOption;
+extern const OptionRule temporaryPathOption;
+
+struct LaunchPlace {
+    std::string packageDirectory = defaultPackageDirectory;
+    std::string temporaryPath = defaultTemporaryPath;
+};
+// The place from the parsed options; false, with `error`, for a value that
+// is not an absolute Windows path.
+bool launchPlaceFrom(const ParsedArguments& parsed, LaunchPlace& place, std::string& error);
+
 // Why `path` is not an absolute Windows path ("D:\..." or "\\server\share..."),
 // or "" when it is one.
 std::string windowsPathProblem(const std::string& path);
@@ -42,5 +59,8 @@ std::string launcherTemporaryPath(const std::string& given);
 
 // `msiMarkerSeen` is what the launcher's windowHoldsTag finds for msi.tag in
 // setup.exe; `entries` are the archive's, whose extracted paths must fit too.
+// Every problem is listed: one line for each command or path that does not fit.
 LaunchPlan planLaunch(const std::string& packageDirectory, const std::string& temporaryPath, bool msiMarkerSeen,
                       const char* password, const std::vector<ArchiveEntryInfo>& entries);
+LaunchPlan planLaunch(const LaunchPlace& place, bool msiMarkerSeen, const char* password,
+                      const std::vector<ArchiveEntryInfo>& entries);

@@ -2,20 +2,19 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <map>
-#include <set>
-#include <utility>
 
 #include "command_line.h"
-#include "entry_name.h"
 #include "file_io.h"
 #include "medium_names.h"
+
+const char* const defaultExclusions[2] = {".git", ".DS_Store"};
 
 namespace {
 
@@ -26,145 +25,200 @@ std::string upperCase(std::string text) {
     return text;
 }
 
-bool isAscii(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 struct Walk {
+    const ScanOptions* options;
     Payload* payload;
-    // Folders being walked, by device and inode: a link back to one of them
-    // would make the walk endless.
-    std::set<std::pair<dev_t, ino_t>> open;
-    // Upper-cased entry names: Windows does not tell "a.txt" from "A.TXT".
-    std::map<std::string, std::string> byFoldedName;
-    std::string error;
+    bool tooMany = false;
 };
 
-bool listDirectory(const std::string& path, std::vector<std::string>& names, std::string& error) {
-    DIR* directory = opendir(path.c_str());
-    if (directory == nullptr) {
-        error = "cannot read folder " + path + ": " + systemErrorText(errno);
+// What a payload entry of this kind is, for a refusal.
+std::string specialKind(mode_t mode) {
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISFIFO(mode)) return "a FIFO (named pipe)";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "neither a file nor a folder";
+}
+
+std::string linkTarget(int directory, const std::string& name) {
+    std::vector<char> buffer(4096);
+    const ssize_t length = readlinkat(directory, name.c_str(), buffer.data(), buffer.size());
+    return length < 0 ? "an unreadable target" : quoted(std::string(buffer.data(), static_cast<size_t>(length)));
+}
+
+// The names in an open folder, sorted, so that the archive's order does not
+// depend on the order the file system keeps them in.
+bool listNames(int directory, const std::string& hostPath, std::vector<std::string>& names, std::string& error) {
+    const int listing = dup(directory);
+    DIR* stream = listing < 0 ? nullptr : fdopendir(listing);
+    if (stream == nullptr) {
+        if (listing >= 0) close(listing);
+        error = "cannot read folder " + quoted(hostPath) + ": " + systemErrorText(errno);
         return false;
     }
     errno = 0;
-    while (const dirent* entry = readdir(directory)) {
+    while (const dirent* entry = readdir(stream)) {
         if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
             names.push_back(entry->d_name);
         }
     }
     const int readError = errno;
-    closedir(directory);
+    closedir(stream);
     if (readError != 0) {
-        error = "cannot read folder " + path + ": " + systemErrorText(readError);
+        error = "cannot read folder " + quoted(hostPath) + ": " + systemErrorText(readError);
         return false;
     }
     std::sort(names.begin(), names.end());
     return true;
 }
 
+bool patternMatches(const std::string& pattern, const std::string& component, const std::string& relative,
+                    bool directory) {
+    std::string body = pattern;
+    if (body.size() > 1 && body.back() == '/') {
+        if (!directory) return false;
+        body.pop_back();
+    }
+    if (body.find('/') == std::string::npos) return fnmatch(body.c_str(), component.c_str(), 0) == 0;
+    return fnmatch(body.c_str(), relative.c_str(), FNM_PATHNAME) == 0;
+}
+
+bool excluded(Walk& walk, const std::string& component, const std::string& relative, bool directory) {
+    for (Exclusion& exclusion : walk.payload->exclusions) {
+        if (patternMatches(exclusion.pattern, component, relative, directory)) {
+            (directory ? exclusion.folders : exclusion.files) += 1;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool addEntry(Walk& walk, const PayloadEntry& entry) {
-    // A file "a" and a folder "A/" collide as well.
-    std::string folded = upperCase(entry.name);
-    if (entry.directory) folded.pop_back();
-    const auto [existing, added] = walk.byFoldedName.emplace(folded, entry.name);
-    if (!added) {
-        walk.error = "payload names " + printable(existing->second) + " and " + printable(entry.name) +
-                     " differ only in case; on Windows one would overwrite the other";
-        return false;
-    }
     if (walk.payload->entries.size() >= maxPayloadEntries) {
-        walk.error = "payload has more than " + std::to_string(maxPayloadEntries) +
-                     " files and folders; unzip.exe reads no larger (zip64) archives";
+        if (!walk.tooMany) {
+            walk.payload->problems.push_back("the payload has more than " + std::to_string(maxPayloadEntries) +
+                                             " files and folders; unzip.exe reads no larger (zip64) archives");
+        }
+        walk.tooMany = true;
         return false;
-    }
-    if (!isAscii(entry.name)) {
-        walk.payload->warnings.push_back(printable(entry.name) +
-                                         " is not plain ASCII; unzip.exe creates names in the Windows "
-                                         "ANSI code page, so it may be spelled differently there");
     }
     walk.payload->entries.push_back(entry);
     return true;
 }
 
-// Opening each file now finds an unreadable one before anything is written.
-bool checkReadable(const std::string& path, std::string& error) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = "cannot read " + path + ": " + systemErrorText(errno);
-        return false;
-    }
-    close(fd);
-    return true;
+bool sameFile(const struct stat& status, const PayloadEntry& entry) {
+    return S_ISREG(status.st_mode) && status.st_dev == entry.device && status.st_ino == entry.inode &&
+           static_cast<uint64_t>(status.st_size) == entry.size && status.st_ctim.tv_sec == entry.changed.tv_sec &&
+           status.st_ctim.tv_nsec == entry.changed.tv_nsec;
 }
 
-bool walkDirectory(Walk& walk, const std::string& hostPath, const std::string& prefix);
-
-bool walkEntry(Walk& walk, const std::string& hostPath, const std::string& name) {
+// Whether the file opened at `fd` is the one the entry describes; closes
+// `fd` and returns -1 when it is not.
+int confirmOpened(int fd, const PayloadEntry& entry, std::string& error) {
+    if (fd < 0) {
+        error = errno == ELOOP ? quoted(entry.hostPath) + " is now a symbolic link; it is not followed"
+                               : "cannot read " + quoted(entry.hostPath) + ": " + systemErrorText(errno);
+        return -1;
+    }
     struct stat status;
-    // Links are followed: the medium gets what they point at.
-    if (stat(hostPath.c_str(), &status) != 0) {
-        walk.error = "cannot read " + hostPath + ": " + systemErrorText(errno);
-        return false;
+    if (fstat(fd, &status) != 0 || !sameFile(status, entry)) {
+        error = quoted(entry.hostPath) + " is no longer the file that was scanned (it was replaced or changed)";
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+constexpr int payloadFileFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+
+bool walkDirectory(Walk& walk, int directory, const std::string& hostPath, const std::string& prefix,
+                   std::string& error);
+
+// One name in an open folder. Problems with it are recorded and the walk
+// goes on; false only when the whole scan must stop.
+bool walkEntry(Walk& walk, int directory, const std::string& component, const std::string& hostPath,
+               const std::string& prefix, std::string& error) {
+    const std::string path = joinHostPath(hostPath, component);
+    struct stat status;
+    if (fstatat(directory, component.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        walk.payload->problems.push_back("cannot read " + quoted(path) + ": " + systemErrorText(errno));
+        return true;
+    }
+    const bool isDirectory = S_ISDIR(status.st_mode);
+    if (excluded(walk, component, prefix + component, isDirectory)) return true;
+    if (S_ISLNK(status.st_mode)) {
+        walk.payload->problems.push_back(quoted(path) + " is a symbolic link to " + linkTarget(directory, component) +
+                                         "; only files and folders are packed (put the file itself there)");
+        return true;
+    }
+    if (!isDirectory && !S_ISREG(status.st_mode)) {
+        walk.payload->problems.push_back(quoted(path) + " is " + specialKind(status.st_mode) +
+                                         "; only files and folders are packed");
+        return true;
     }
     PayloadEntry entry;
-    entry.hostPath = hostPath;
+    entry.hostPath = path;
     entry.modified = status.st_mtime;
-    if (S_ISDIR(status.st_mode)) {
-        if (walk.open.count({status.st_dev, status.st_ino}) != 0) {
-            walk.error = hostPath + " leads back to a folder that holds it (a link loop)";
-            return false;
-        }
-        entry.name = name + "/";
+    entry.device = status.st_dev;
+    entry.inode = status.st_ino;
+    entry.changed = status.st_ctim;
+    if (isDirectory) {
+        entry.name = prefix + component + "/";
         entry.directory = true;
-        if (!addEntry(walk, entry)) return false;
-        walk.open.insert({status.st_dev, status.st_ino});
-        const bool walked = walkDirectory(walk, hostPath, entry.name);
-        walk.open.erase({status.st_dev, status.st_ino});
-        return walked;
+        const int inner = openat(directory, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (inner < 0) {
+            walk.payload->problems.push_back("cannot read folder " + quoted(path) + ": " + systemErrorText(errno));
+            return true;
+        }
+        Descriptor closer(inner);
+        struct stat opened;
+        // A folder swapped for another since it was looked at is not walked.
+        if (fstat(inner, &opened) != 0 || opened.st_dev != entry.device || opened.st_ino != entry.inode) {
+            walk.payload->problems.push_back(quoted(path) + " changed while the payload was read");
+            return true;
+        }
+        if (!addEntry(walk, entry)) return true;
+        return walkDirectory(walk, inner, path, entry.name, error);
     }
-    if (!S_ISREG(status.st_mode)) {
-        walk.error = hostPath + " is neither a file nor a folder";
-        return false;
-    }
-    if (static_cast<uint64_t>(status.st_size) > maxPayloadFileSize) {
-        walk.error = hostPath + " is 4 GiB or larger; unzip.exe reads no larger (zip64) entries";
-        return false;
-    }
-    if (!checkReadable(hostPath, walk.error)) return false;
-    entry.name = name;
+    entry.name = prefix + component;
     entry.size = static_cast<uint64_t>(status.st_size);
-    if (!addEntry(walk, entry)) return false;
+    if (entry.size > maxPayloadFileSize) {
+        walk.payload->problems.push_back(quoted(path) + " is 4 GiB or larger; unzip.exe reads no larger (zip64) entries");
+        return true;
+    }
+    // Opening each file now finds an unreadable one before anything is written.
+    std::string openError;
+    const int fd = confirmOpened(openat(directory, component.c_str(), payloadFileFlags), entry, openError);
+    if (fd < 0) {
+        walk.payload->problems.push_back(openError);
+        return true;
+    }
+    close(fd);
+    if (!addEntry(walk, entry)) return true;
     walk.payload->fileCount += 1;
     walk.payload->totalBytes += entry.size;
     return true;
 }
 
-bool walkDirectory(Walk& walk, const std::string& hostPath, const std::string& prefix) {
+bool walkDirectory(Walk& walk, int directory, const std::string& hostPath, const std::string& prefix,
+                   std::string& error) {
     std::vector<std::string> names;
-    if (!listDirectory(hostPath, names, walk.error)) return false;
+    std::string listError;
+    if (!listNames(directory, hostPath, names, listError)) {
+        walk.payload->problems.push_back(listError);
+        return true;
+    }
     for (const std::string& component : names) {
-        const std::string problem = componentProblem(component);
-        if (!problem.empty()) {
-            walk.error = "payload name " + printable(prefix + component) + " cannot be used on Windows: " + problem;
+        if (walk.options->cancelled != nullptr && walk.options->cancelled()) {
+            error = "interrupted";
             return false;
         }
-        if (!walkEntry(walk, joinHostPath(hostPath, component), prefix + component)) return false;
+        if (!walkEntry(walk, directory, component, hostPath, prefix, error)) return false;
     }
     return true;
 }
 
 }  // namespace
-
-std::string componentProblem(const std::string& component) {
-    // The extraction tool's own rules first: it refuses these names.
-    if (const char* problem = entry_name_problem(component)) return problem;
-    // It takes '\' as a separator, as Windows does: a Linux name holding one
-    // would come out as a folder and a file.
-    if (component.find('\\') != std::string::npos) return "a backslash, which Windows takes as a separator";
-    // Windows drops these when it creates the file, so the name changes.
-    if (component.back() == '.' || component.back() == ' ') return "ends in a dot or a blank";
-    return "";
-}
 
 std::string setupProgramProblem(const std::vector<std::string>& rootNames, const std::string& where) {
     std::vector<std::string> otherSpellings;
@@ -174,37 +228,43 @@ std::string setupProgramProblem(const std::vector<std::string>& rootNames, const
     }
     std::string problem = std::string("no ") + setupProgramName + " at the root of " + where;
     if (!otherSpellings.empty()) {
-        problem += ", only " + printable(otherSpellings.front()) + ", which differs in case; name it " +
+        problem += ", only " + quoted(otherSpellings.front()) + ", which differs in case; name it " +
                    setupProgramName + " exactly, as the launcher runs it";
     }
     return problem;
 }
 
-bool scanPayload(const std::string& directory, Payload& payload, std::string& error) {
+bool scanPayload(const std::string& directory, const ScanOptions& options, Payload& payload, std::string& error) {
     payload = Payload{};
-    const PathKind kind = pathKind(directory);
-    if (kind == PathKind::missing) {
-        error = "payload folder " + directory + " does not exist";
+    if (options.defaultExcludes) {
+        for (const char* pattern : defaultExclusions) payload.exclusions.push_back(Exclusion{pattern, true, 0, 0});
+    }
+    for (const std::string& pattern : options.excludes) payload.exclusions.push_back(Exclusion{pattern, false, 0, 0});
+
+    // The folder named on the command line may itself be reached through a
+    // link: it is what the user gave. Nothing below it is followed.
+    const int root = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0) {
+        const PathKind kind = pathKind(directory);
+        error = kind == PathKind::missing ? "payload folder " + quoted(directory) + " does not exist"
+                : kind != PathKind::directory
+                    ? "payload " + quoted(directory) + " is not a folder"
+                    : "cannot read payload folder " + quoted(directory) + ": " + systemErrorText(errno);
         return false;
     }
-    if (kind != PathKind::directory) {
-        error = "payload " + directory + " is not a folder";
-        return false;
-    }
-    struct stat status;
-    if (stat(directory.c_str(), &status) != 0) {
-        error = "cannot read payload folder " + directory + ": " + systemErrorText(errno);
-        return false;
-    }
-    Walk walk{&payload, {{status.st_dev, status.st_ino}}, {}, {}};
-    if (!walkDirectory(walk, directory, "")) {
-        error = walk.error;
-        return false;
-    }
+    Descriptor closer(root);
+    Walk walk{&options, &payload};
+    if (!walkDirectory(walk, root, directory, "", error)) return false;
+
     std::vector<std::string> rootNames;
     for (const PayloadEntry& entry : payload.entries) {
         if (!entry.directory && entry.name.find('/') == std::string::npos) rootNames.push_back(entry.name);
     }
-    error = setupProgramProblem(rootNames, "payload " + directory);
-    return error.empty();
+    const std::string setupProblem = setupProgramProblem(rootNames, "payload " + quoted(directory));
+    if (!setupProblem.empty()) payload.problems.push_back(setupProblem);
+    return true;
+}
+
+int openPayloadFile(const PayloadEntry& entry, std::string& error) {
+    return confirmOpened(open(entry.hostPath.c_str(), payloadFileFlags), entry, error);
 }

@@ -67,6 +67,14 @@ std::string sizeText(uint64_t bytes) {
     return text;
 }
 
+std::string packedSizeText(uint64_t archiveBytes, uint64_t unpackedBytes) {
+    if (unpackedBytes == 0) return sizeText(archiveBytes) + ", for files without data";
+    char percent[32];
+    std::snprintf(percent, sizeof percent, "%.0f%%",
+                  100.0 * static_cast<double>(archiveBytes) / static_cast<double>(unpackedBytes));
+    return sizeText(archiveBytes) + ", " + percent + " of the " + sizeText(unpackedBytes) + " unpacked";
+}
+
 std::string countText(size_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }

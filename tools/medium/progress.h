@@ -26,5 +26,8 @@ void finishProgress(Progress& progress);
 
 // "512 bytes", "3.4 KiB", "12.0 MiB": sizes for people.
 std::string sizeText(uint64_t bytes);
+// The size of package.zip against what it unpacks to:
+// "234.5 KiB, 34% of the 691.8 KiB unpacked".
+std::string packedSizeText(uint64_t archiveBytes, uint64_t unpackedBytes);
 // "1 folder", "3 folders".
 std::string countText(size_t count, const char* one, const char* many);

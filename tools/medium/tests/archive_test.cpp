@@ -1,5 +1,8 @@
 // package.zip as libzip writes it, read back by unzip.exe's own reader and
 // by the check.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 #include <gtest/gtest.h>
@@ -18,7 +21,8 @@ namespace {
 Payload scanned(const std::string& directory) {
     Payload payload;
     std::string error;
-    if (!scanPayload(directory, payload, error)) ADD_FAILURE() << error;
+    if (!scanPayload(directory, ScanOptions{}, payload, error)) ADD_FAILURE() << error;
+    for (const std::string& problem : payload.problems) ADD_FAILURE() << problem;
     return payload;
 }
 
@@ -28,6 +32,22 @@ bool write(const Payload& payload, const std::string& path, std::string& error, 
     options.cancelled = cancelled;
     return writePackageArchive(payload, path, options, error);
 }
+
+bool writeClamped(const Payload& payload, const std::string& path, time_t latest, std::string& error) {
+    ArchiveWriteOptions options;
+    options.password = packagePassword;
+    options.clampTimes = true;
+    options.latestTime = latest;
+    return writePackageArchive(payload, path, options, error);
+}
+
+void setTime(const std::string& path, time_t when) {
+    const timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+// 2020-01-01 10:00:00 UTC: a payload folder as old as most real ones.
+constexpr time_t yearsAgo = 1577872800;
 
 }  // namespace
 
@@ -47,17 +67,62 @@ TEST(PackageArchive, TheExtractorsReaderGetsBackEveryFileWithThePassword) {
     std::vector<ZipEntry> entries;
     ASSERT_EQ(read_central_directory(input, entries), ZipStatus::ok);
     for (const ZipEntry& entry : entries) {
-        EXPECT_TRUE(zip_entry_is_encrypted(entry)) << entry.name;
-        if (!zip_entry_is_directory(entry) && entry.uncompressed_size > 0) {
-            EXPECT_EQ(entry.method, 8) << entry.name;
+        if (zip_entry_is_directory(entry)) {
+            // As `zip -P` stores a folder: no data, nothing to decrypt.
+            EXPECT_FALSE(zip_entry_is_encrypted(entry)) << entry.name;
+            EXPECT_EQ(entry.method, 0) << entry.name;
+            EXPECT_EQ(entry.compressed_size, 0u) << entry.name;
+            continue;
         }
-    }
-    for (const ZipEntry& entry : entries) {
-        if (zip_entry_is_directory(entry) || entry.uncompressed_size == 0) continue;
+        EXPECT_TRUE(zip_entry_is_encrypted(entry)) << entry.name;
+        EXPECT_EQ(entry.method, entry.uncompressed_size > 0 ? 8 : 0) << entry.name;
+        if (entry.uncompressed_size == 0) continue;
         const ZipStatus status = extract_entry(input, entry, "not-the-password",
                                                OutputSink{[](void*, const uint8_t*, size_t) { return true; }, nullptr});
         EXPECT_NE(status, ZipStatus::ok) << entry.name;
     }
+}
+
+TEST(PackageArchive, EntryTimesAreDosFieldsWithinWhatTheyCanHold) {
+    struct Case {
+        time_t when;
+        uint16_t date;
+        uint16_t time;
+    } cases[] = {
+        {yearsAgo, (40 << 9) | (1 << 5) | 1, (10 << 11)},
+        {yearsAgo + 59, (40 << 9) | (1 << 5) | 1, (10 << 11) | 29},  // two-second steps
+        {0, (0 << 9) | (1 << 5) | 1, 0},                              // 1970: before DOS time
+        {4354819200, (127 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29},  // 2108: after it
+    };
+    for (const Case& c : cases) {
+        const DosDateTime dos = dosDateTime(c.when, true);
+        EXPECT_EQ(dos.date, c.date) << c.when;
+        EXPECT_EQ(dos.time, c.time) << c.when;
+    }
+}
+
+TEST(PackageArchive, TheSamePayloadGivesTheSameBytesOnceTimesAreClamped) {
+    ScratchDirectory scratch;
+    makePayload(scratch / "one");
+    writeFile(scratch / "one/docs/data.bin", incompressibleBytes(100 * 1024));
+    const time_t epoch = yearsAgo;
+    std::string error;
+    ASSERT_TRUE(writeClamped(scanned(scratch / "one"), scratch / "one.zip", epoch, error)) << error;
+
+    // The same files made again elsewhere, later, in another order.
+    makeDirectories(scratch / "two/docs/empty");
+    writeFile(scratch / "two/docs/data.bin", incompressibleBytes(100 * 1024));
+    writeFile(scratch / "two/PostProcess.cmd", readFile(scratch / "one/PostProcess.cmd"));
+    writeFile(scratch / "two/docs/readme.txt", readFile(scratch / "one/docs/readme.txt"));
+    writeFile(scratch / "two/SETUP.EXE", readFile(scratch / "one/SETUP.EXE"));
+    ASSERT_TRUE(writeClamped(scanned(scratch / "two"), scratch / "two.zip", epoch, error)) << error;
+    EXPECT_EQ(readFile(scratch / "one.zip"), readFile(scratch / "two.zip"));
+
+    // A file older than the epoch keeps its own time, so it shows.
+    setTime(scratch / "two/docs/readme.txt", epoch - 3600);
+    ASSERT_TRUE(writeClamped(scanned(scratch / "two"), scratch / "older.zip", epoch, error)) << error;
+    EXPECT_NE(readFile(scratch / "one.zip"), readFile(scratch / "older.zip"));
+    EXPECT_EQ(archiveContents(scratch / "older.zip", packagePassword), payloadContents(scratch / "one"));
 }
 
 TEST(PackageArchive, InfoZipUnzipAcceptsItToo) {
@@ -82,7 +147,7 @@ TEST(PackageArchive, AFailedOrInterruptedWriteLeavesNoArchive) {
         {"a file removed after the scan", nullptr,
          [](const std::string& p) { std::remove((p + "/docs/data.bin").c_str()); }, "docs/data.bin"},
         {"a file that grew after the scan", nullptr,
-         [](const std::string& p) { writeFile(p + "/docs/readme.txt", std::string(5000, 'g')); }, "changed"},
+         [](const std::string& p) { writeFile(p + "/docs/readme.txt", std::string(5000, 'g')); }, "no longer the file"},
     };
     for (const Case& c : cases) {
         makePayload(scratch / "payload");
@@ -114,15 +179,36 @@ TEST(PackageArchiveCheck, VerifiesEveryEntryAndFindsSetupAndScript) {
     const ArchiveReport report = checkPackageArchive(scratch / "package.zip", packagePassword, false);
     EXPECT_TRUE(report.problems.empty()) << report.problems.front();
     EXPECT_EQ(report.entries.size(), payload.entries.size());
-    EXPECT_EQ(report.verified, payload.entries.size());
+    EXPECT_EQ(report.verified, payload.fileCount);
     EXPECT_EQ(report.files, payload.fileCount);
     EXPECT_EQ(report.bytes, payload.totalBytes);
     EXPECT_TRUE(report.hasSetupProgram);
 
-    // Folders are encrypted too, so none of the entries opens.
+    // Every file is encrypted and holds data, so with another password none
+    // opens: the check byte lets 2 in 256 through (libzip accepts both the
+    // CRC's and the time's byte), and the data then fails to inflate or to
+    // match its CRC. Folders hold no data and are not encrypted.
+    EXPECT_EQ(report.encrypted, payload.fileCount);
     const ArchiveReport wrong = checkPackageArchive(scratch / "package.zip", "another-password", false);
     EXPECT_EQ(wrong.verified, 0u);
-    EXPECT_EQ(wrong.problems.size(), payload.entries.size());
+    EXPECT_EQ(wrong.encrypted, payload.fileCount);
+    EXPECT_EQ(wrong.problems.size(), payload.fileCount);
+}
+
+TEST(PackageArchiveCheck, FoldersOfAnyTimeAreNoProblem) {
+    ScratchDirectory scratch;
+    makePayload(scratch / "payload");
+    for (const char* folder : {"docs", "docs/empty"}) {
+        for (time_t when : {yearsAgo, time_t{0}, yearsAgo + 7 * 3600 + 1234}) {
+            setTime(scratch / ("payload/" + std::string(folder)), when);
+            std::remove((scratch / "package.zip").c_str());
+            std::string error;
+            ASSERT_TRUE(write(scanned(scratch / "payload"), scratch / "package.zip", error)) << error;
+            const ArchiveReport report = checkPackageArchive(scratch / "package.zip", packagePassword, false);
+            EXPECT_TRUE(report.problems.empty()) << folder << " " << when << ": " << report.problems.front();
+            EXPECT_EQ(report.verified, report.encrypted);
+        }
+    }
 }
 
 TEST(PackageArchiveCheck, ASetupProgramThatIsNoProgramIsAProblem) {
@@ -146,7 +232,7 @@ TEST(PackageArchiveCheck, TooManyEntryProblemsAreCountedNotListed) {
     ASSERT_TRUE(write(payload, scratch / "package.zip", error)) << error;
     const ArchiveReport report = checkPackageArchive(scratch / "package.zip", "another-password", false);
     ASSERT_EQ(report.problems.size(), maxEntryProblemLines + 1);
-    EXPECT_NE(report.problems.back().find(std::to_string(payload.entries.size() - maxEntryProblemLines) + " more"),
+    EXPECT_NE(report.problems.back().find(std::to_string(payload.fileCount - maxEntryProblemLines) + " more"),
               std::string::npos)
         << report.problems.back();
 }

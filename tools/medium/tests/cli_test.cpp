@@ -2,6 +2,7 @@
 // media, replacing a medium, and builds that fail or are interrupted.
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -110,7 +111,7 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
         {w.build({}, s + "/missing"), 1, "does not exist"},
         {w.build({}, s + "/notes.txt"), 1, "is not a folder"},
         {w.build({}, s + "/no-setup"), 1, "no SETUP.EXE"},
-        {w.build({}, s + "/lower-case"), 1, "only setup.exe, which differs in case"},
+        {w.build({}, s + "/lower-case"), 1, "only 'setup.exe', which differs in case"},
         {{"build", w.payload, "--out", s + "/taken", "--launcher", w.launcher, "--extractor", w.extractor}, 1,
          "give --force"},
         {{"build", w.payload, "--out", s + "/notes.txt", "--launcher", w.launcher, "--extractor", w.extractor}, 1,
@@ -191,6 +192,57 @@ TEST(MediumBuild, BuildThenCheckRoundTrip) {
     EXPECT_NE(markers.out.find("msi.tag: seen by the launcher"), std::string::npos) << markers.out;
 }
 
+// Real payload folders are years old: a folder's entry must open all the same.
+TEST(MediumBuild, AMediumFromOldFoldersPassesCheckAndBothExtractionTools) {
+    Workspace w;
+    for (const char* folder : {"/docs", "/docs/empty"}) {
+        const timespec times[2] = {{1577872800, 0}, {1577872800, 0}};  // 2020-01-01 10:00 UTC
+        ASSERT_EQ(utimensat(AT_FDCWD, (w.payload + folder).c_str(), times, 0), 0);
+    }
+    ASSERT_EQ(runTool(w.build()).status, 0);
+    const ToolRun checked = w.check();
+    EXPECT_EQ(checked.status, 0) << checked.out;
+    EXPECT_NE(checked.out.find("check: no problems found"), std::string::npos) << checked.out;
+
+    const std::string archive = w.medium + "/package.zip";
+    const ToolRun ours = runProgram({KESTRUNE_UNZIP_EXE, "-P", packagePassword, archive, "-d", w.scratch / "ours"});
+    EXPECT_EQ(ours.status, 0) << ours.err;
+    EXPECT_EQ(payloadContents(w.scratch / "ours"), payloadContents(w.payload));
+    EXPECT_TRUE(exists(w.scratch / "ours/docs/empty"));
+
+    const ToolRun infoZip = runProgram({"unzip", "-t", "-P", packagePassword, archive});
+    EXPECT_EQ(infoZip.status, 0) << infoZip.out << infoZip.err;
+    EXPECT_NE(infoZip.out.find("No errors detected"), std::string::npos) << infoZip.out;
+}
+
+TEST(MediumBuild, TheSamePayloadAndSourceDateEpochGiveTheSamePackage) {
+    Workspace w;
+    writeFile(w.payload + "/docs/data.bin", incompressibleBytes(64 * 1024));
+    const std::vector<std::string> epoch = {"SOURCE_DATE_EPOCH=1577872800"};
+    const ToolRun first = runTool(w.build(), epoch);
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_NE(first.out.find("times: none later than SOURCE_DATE_EPOCH 1577872800, in UTC"), std::string::npos)
+        << first.out;
+    const std::string firstBytes = readFile(w.medium + "/package.zip");
+
+    // Touched since, and built again in another time zone.
+    for (const std::string& content : payloadContents(w.payload)) {
+        const std::string path = w.payload + "/" + content.substr(0, content.find('='));
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), nullptr, 0), 0) << path;
+    }
+    const ToolRun second = runTool(w.build({"--force"}), {epoch[0], "TZ=America/New_York"});
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(readFile(w.medium + "/package.zip"), firstBytes);
+
+    const ToolRun unclamped = runTool(w.build({"--force"}));
+    ASSERT_EQ(unclamped.status, 0) << unclamped.err;
+    EXPECT_NE(readFile(w.medium + "/package.zip"), firstBytes) << "without the epoch the files' own times count";
+
+    const ToolRun bad = runTool(w.build({"--force"}), {"SOURCE_DATE_EPOCH=yesterday"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("SOURCE_DATE_EPOCH 'yesterday' is not a number of seconds"), std::string::npos) << bad.err;
+}
+
 TEST(MediumBuild, ReplacesAMediumOnlyWithForce) {
     Workspace w;
     ASSERT_EQ(runTool(w.build()).status, 0);
@@ -230,13 +282,18 @@ TEST(MediumBuild, AFailedBuildLeavesNeitherMediumNorTemporaryFolder) {
             ASSERT_EQ(runTool(w.build()).status, 0);
         }
         const std::string before = c.existingMedium ? readFile(w.medium + "/package.zip") : "";
-        // Opens, but reading it fails (EIO), as a file on a failing disk does;
-        // unlike a chmod, that holds for root too.
-        ASSERT_EQ(symlink("/proc/self/mem", (w.payload + "/docs/unreadable.bin").c_str()), 0);
-        const ToolRun run = runTool(w.build({"--force"}));
+        // Writing package.zip fails part way (EFBIG), as on a full disk:
+        // a file size limit of 64 KiB, with SIGXFSZ ignored so that the
+        // write returns an error rather than end the tool.
+        writeFile(w.payload + "/docs/data.bin", incompressibleBytes(200 * 1024));
+        std::vector<std::string> command = {"bash", "-c", "ulimit -f 64 && trap '' XFSZ && exec \"$0\" \"$@\"",
+                                            KESTRUNE_MEDIUM_EXE};
+        const std::vector<std::string> arguments = w.build({"--force"});
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        const ToolRun run = runProgram(command);
         EXPECT_EQ(run.status, 1) << c.what;
-        EXPECT_NE(run.err.find("no medium was made: cannot read"), std::string::npos) << c.what << run.err;
-        EXPECT_NE(run.err.find("unreadable.bin"), std::string::npos) << c.what << run.err;
+        EXPECT_NE(run.err.find("no medium was made: cannot write"), std::string::npos) << c.what << run.err;
+        EXPECT_NE(run.err.find("package.zip': File too large"), std::string::npos) << c.what << run.err;
         EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{}) << c.what;
         EXPECT_EQ(exists(w.medium), c.existingMedium) << c.what;
         if (c.existingMedium) {
@@ -338,7 +395,7 @@ TEST(MediumCheck, FindsTheProblemsOfBrokenMedia) {
          {},
          // One wrong password in 256 passes the cipher's check byte and is
          // caught by the CRC instead, so only the entry is named here.
-         {"SETUP.EXE: ", "docs/readme.txt: "}},
+         {"'SETUP.EXE': ", "'docs/readme.txt': "}},
         {"an archive without SETUP.EXE",
          [](const Workspace& w) {
              std::remove((w.medium + "/package.zip").c_str());
@@ -353,7 +410,7 @@ TEST(MediumCheck, FindsTheProblemsOfBrokenMedia) {
              infoZip(w.payload, w.medium + "/package.zip", "");
          },
          {},
-         {"SETUP.EXE: not encrypted"}},
+         {"'SETUP.EXE': not encrypted"}},
         {"a temporary path too long for the work directory", [](const Workspace&) {},
          {"--temp", "C:\\" + std::string(250, 't') + "\\"},
          {"the work directory"}},

@@ -117,15 +117,31 @@ void makePayload(const std::string& directory) {
     writeFile(directory + "/PostProcess.cmd", "@echo off\r\n");
 }
 
-ToolRun runTool(const std::vector<std::string>& arguments) {
+ToolRun runTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+    std::vector<std::string> command = {KESTRUNE_MEDIUM_EXE};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return runProgram(command, environment);
+}
+
+ToolRun runProgram(const std::vector<std::string>& command, const std::vector<std::string>& environment) {
     ScratchDirectory capture;
     const std::string outPath = capture / "out";
     const std::string errPath = capture / "err";
-    std::vector<std::string> all = {KESTRUNE_MEDIUM_EXE};
-    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> all = command;
     std::vector<char*> argv;
     for (std::string& argument : all) argv.push_back(&argument[0]);
     argv.push_back(nullptr);
+    std::vector<std::string> settings = environment;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string setting = *variable;
+        const std::string name = setting.substr(0, setting.find('=') + 1);
+        bool overridden = false;
+        for (const std::string& given : environment) overridden = overridden || given.compare(0, name.size(), name) == 0;
+        if (!overridden) settings.push_back(setting);
+    }
+    std::vector<char*> envp;
+    for (std::string& setting : settings) envp.push_back(&setting[0]);
+    envp.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -134,7 +150,7 @@ ToolRun runTool(const std::vector<std::string>& arguments) {
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = 0;
     ToolRun run;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) {
         int status = 0;
         waitpid(pid, &status, 0);
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -51,7 +51,10 @@ struct ToolRun {
 };
 
 // Runs kestrune-medium with `arguments`; stdout and stderr go to files.
-ToolRun runTool(const std::vector<std::string>& arguments);
+// `environment` holds "NAME=value" settings on top of this process's own.
+ToolRun runTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
+// Runs a program with `arguments` the same way.
+ToolRun runProgram(const std::vector<std::string>& command, const std::vector<std::string>& environment = {});
 
 // Unpacks an archive with the extraction tool's own reader and returns
 // "name=content" of every file, sorted, or an error text.

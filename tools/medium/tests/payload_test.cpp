@@ -1,30 +1,115 @@
-// Reading a payload folder, and what is refused before anything is written.
+// Reading a payload folder, the rules on names, and what is refused before
+// anything is written.
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <gtest/gtest.h>
 
+#include "archive_writer.h"
 #include "medium_test_support.h"
+#include "name_rules.h"
+#include "package_password.h"
 #include "payload.h"
 
 using namespace medium_test;
 
-TEST(PayloadNames, ThoseWindowsWouldChangeOrRefuseAreProblems) {
+namespace {
+
+Payload scanned(const std::string& directory, const ScanOptions& options = {}) {
+    Payload payload;
+    std::string error;
+    EXPECT_TRUE(scanPayload(directory, options, payload, error)) << error;
+    return payload;
+}
+
+std::vector<std::string> namesOf(const Payload& payload) {
+    std::vector<std::string> names;
+    for (const PayloadEntry& entry : payload.entries) names.push_back(entry.name);
+    return names;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+}
+
+// A socket file, as a program that listens on one leaves it.
+void makeSocket(const std::string& path) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    path.copy(address.sun_path, path.size());
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << path;
+    close(fd);
+}
+
+}  // namespace
+
+TEST(NameRules, EachNameWindowsWouldChangeOrRefuseIsFoundWithItsReason) {
     struct Case {
-        const char* component;
-        bool accepted;
+        const char* name;
+        const char* expected;  // nullptr: no finding
+        bool refused;
     } cases[] = {
-        {"readme.txt", true},   {"My Documents", true}, {".hidden", true},
-        {"back\\slash", false}, {"trailing.", false},    {"trailing ", false},
-        {"con.txt", false},     {"a:b", false},          {"star*", false},
-        {"..", false},          {"tab\there", false},
+        {"readme.txt", nullptr, false},
+        {"My Documents/", nullptr, false},
+        {".hidden", nullptr, false},
+        {"docs/a.b.c", nullptr, false},
+        {"back\\slash", "holds a backslash", true},
+        {"trailing.", "'trailing.' ends in a dot or a blank", true},
+        {"trailing /x.txt", "'trailing ' ends in a dot or a blank", true},
+        {"con.txt", "reserved device name", true},
+        {"docs/LPT1", "reserved device name", true},
+        {"a:b", "holds ':'", true},
+        {"star*", "holds '*', which Windows does not allow", true},
+        {"what?.txt", "holds '?'", true},
+        {"less<more", "holds '<'", true},
+        {"tab\there", "holds a control character (0x09)", true},
+        {"../up", "parent or current directory", true},
+        {"caf\xc3\xa9.txt", "not plain ASCII", false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(componentProblem(c.component).empty(), c.accepted) << c.component;
+        const std::vector<NameFinding> findings = nameFindings({c.name});
+        if (c.expected == nullptr) {
+            EXPECT_TRUE(findings.empty()) << c.name << ": " << findings.front().problem;
+            continue;
+        }
+        ASSERT_EQ(findings.size(), 1u) << c.name;
+        EXPECT_NE(findings[0].problem.find(c.expected), std::string::npos) << c.name << ": " << findings[0].problem;
+        EXPECT_EQ(findings[0].refused, c.refused) << c.name;
     }
 }
 
-TEST(PayloadNames, SetupProgramMustBeSpelledAsTheLauncherRunsIt) {
+TEST(NameRules, EveryBadNameIsListedOnceInOneRun) {
+    const std::vector<std::string> names = {
+        "SETUP.EXE",  "a?.txt",        "b*.txt",         "con/",          "con/inside.txt",
+        "docs/",      "docs/x.txt",    "DOCS/",          "docs/README",   "docs/readme",
+        "end.",       "caf\xc3\xa9/", "caf\xc3\xa9/a", "caf\xc3\xa9/b",
+    };
+    const std::vector<NameFinding> findings = nameFindings(names);
+    std::vector<std::string> lines;
+    for (const NameFinding& finding : findings) lines.push_back(finding.line());
+    const std::vector<std::string> expected = {
+        "'a?.txt': unzip.exe refuses it: holds '?', which Windows does not allow in names",
+        "'b*.txt': unzip.exe refuses it: holds '*', which Windows does not allow in names",
+        "'con/': unzip.exe refuses it: reserved device name",
+        "'end.': 'end.' ends in a dot or a blank, which Windows drops, so the name would change",
+        "'caf\xc3\xa9/': is not plain ASCII; unzip.exe creates names in the Windows ANSI code page, so it may be "
+        "spelled differently there",
+        "'DOCS/': differs from 'docs/' only in case; on Windows one would overwrite the other",
+        "'docs/readme': differs from 'docs/README' only in case; on Windows one would overwrite the other",
+    };
+    EXPECT_EQ(lines, expected) << joined(lines);
+}
+
+TEST(NameRules, SetupProgramMustBeSpelledAsTheLauncherRunsIt) {
     struct Case {
         std::vector<std::string> rootNames;
         const char* expected;  // "" when fine
@@ -33,8 +118,8 @@ TEST(PayloadNames, SetupProgramMustBeSpelledAsTheLauncherRunsIt) {
         {{"data.bin", "SETUP.EXE"}, ""},
         {{}, "no SETUP.EXE"},
         {{"install.exe"}, "no SETUP.EXE"},
-        {{"setup.exe"}, "only setup.exe, which differs in case"},
-        {{"a.txt", "Setup.Exe"}, "only Setup.Exe, which differs in case"},
+        {{"setup.exe"}, "only 'setup.exe', which differs in case"},
+        {{"a.txt", "Setup.Exe"}, "only 'Setup.Exe', which differs in case"},
     };
     for (const Case& c : cases) {
         const std::string problem = setupProgramProblem(c.rootNames, "payload");
@@ -50,14 +135,11 @@ TEST(PayloadScan, ListsFoldersBeforeTheirFilesWithSizes) {
     ScratchDirectory scratch;
     makePayload(scratch / "payload");
     writeFile(scratch / "payload/docs/b.bin", std::string(1000, 'b'));
-    Payload payload;
-    std::string error;
-    ASSERT_TRUE(scanPayload(scratch / "payload", payload, error)) << error;
-    std::vector<std::string> names;
-    for (const PayloadEntry& entry : payload.entries) names.push_back(entry.name);
+    const Payload payload = scanned(scratch / "payload");
     const std::vector<std::string> expected = {"PostProcess.cmd", "SETUP.EXE", "docs/", "docs/b.bin",
                                                "docs/empty/", "docs/readme.txt"};
-    EXPECT_EQ(names, expected);
+    EXPECT_EQ(namesOf(payload), expected);
+    EXPECT_TRUE(payload.problems.empty()) << joined(payload.problems);
     uint64_t bytes = 0;
     for (const std::string& content : payloadContents(scratch / "payload")) {
         bytes += content.size() - content.find('=') - 1;
@@ -66,51 +148,154 @@ TEST(PayloadScan, ListsFoldersBeforeTheirFilesWithSizes) {
     EXPECT_EQ(payload.fileCount, 4u);
 }
 
-TEST(PayloadScan, RefusesWhatCannotGoOnAMedium) {
-    struct Case {
-        const char* what;
-        void (*arrange)(const std::string& payload);
-        const char* expected;
-    } cases[] = {
-        {"names that differ in case",
-         [](const std::string& p) { writeFile(p + "/docs/README.TXT", "x"); }, "differ only in case"},
-        {"a file and a folder that differ in case",
-         [](const std::string& p) { writeFile(p + "/DOCS", "x"); }, "differ only in case"},
-        {"a backslash in a name",
-         [](const std::string& p) { writeFile(p + "/docs/a\\b.txt", "x"); }, "backslash"},
-        {"a link loop",
-         [](const std::string& p) { symlink("..", (p + "/docs/loop").c_str()); }, "link loop"},
-        {"a dangling link",
-         [](const std::string& p) { symlink("nowhere", (p + "/gone").c_str()); }, "cannot read"},
-        {"a named pipe",
-         [](const std::string& p) { mkfifo((p + "/pipe").c_str(), 0600); }, "neither a file nor a folder"},
-        {"no SETUP.EXE", [](const std::string& p) { unlink((p + "/SETUP.EXE").c_str()); }, "no SETUP.EXE"},
-    };
-    for (const Case& c : cases) {
-        ScratchDirectory scratch;
-        const std::string path = scratch / "payload";
-        makePayload(path);
-        c.arrange(path);
-        Payload payload;
-        std::string error;
-        EXPECT_FALSE(scanPayload(path, payload, error)) << c.what;
-        EXPECT_NE(error.find(c.expected), std::string::npos) << c.what << ": " << error;
+TEST(PayloadScan, RefusesLinksAndSpecialFilesNamingEachOneAndNeverFollows) {
+    ScratchDirectory scratch;
+    const std::string p = scratch / "payload";
+    makePayload(p);
+    makeDirectories(scratch / "outside");
+    writeFile(scratch / "outside/secret.txt", "not for the medium");
+    ASSERT_EQ(symlink("/etc/shadow", (p + "/shadow").c_str()), 0);
+    ASSERT_EQ(symlink((scratch / "outside").c_str(), (p + "/docs/elsewhere").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", (p + "/dangling").c_str()), 0);
+    ASSERT_EQ(symlink("..", (p + "/docs/loop").c_str()), 0);
+    ASSERT_EQ(mkfifo((p + "/pipe").c_str(), 0600), 0);
+    makeSocket(p + "/docs/socket");
+
+    const Payload payload = scanned(p);
+    const std::string problems = joined(payload.problems);
+    for (const std::string& expected : {
+             "'" + p + "/shadow' is a symbolic link to '/etc/shadow'",
+             "'" + p + "/docs/elsewhere' is a symbolic link to '" + scratch.path + "/outside'",
+             "'" + p + "/dangling' is a symbolic link to 'nowhere'",
+             "'" + p + "/docs/loop' is a symbolic link to '..'",
+             "'" + p + "/pipe' is a FIFO (named pipe)",
+             "'" + p + "/docs/socket' is a socket",
+         }) {
+        EXPECT_NE(problems.find(expected), std::string::npos) << expected << "\n" << problems;
+    }
+    EXPECT_EQ(payload.problems.size(), 6u) << problems;
+    for (const std::string& name : namesOf(payload)) {
+        EXPECT_EQ(name.find("secret"), std::string::npos) << "followed a link to " << name;
     }
 }
 
-TEST(PayloadScan, FollowsLinksToFilesAndWarnsAboutNonAsciiNames) {
+TEST(PayloadScan, RefusesADevice) {
     ScratchDirectory scratch;
-    const std::string path = scratch / "payload";
-    makePayload(path);
-    writeFile(scratch / "outside.txt", "linked in");
-    ASSERT_EQ(symlink((scratch / "outside.txt").c_str(), (path + "/linked.txt").c_str()), 0);
-    writeFile(path + "/caf\xc3\xa9.txt", "x");
-    Payload payload;
-    std::string error;
-    ASSERT_TRUE(scanPayload(path, payload, error)) << error;
-    bool linked = false;
-    for (const PayloadEntry& entry : payload.entries) linked = linked || (entry.name == "linked.txt" && entry.size == 9);
-    EXPECT_TRUE(linked);
-    ASSERT_EQ(payload.warnings.size(), 1u);
-    EXPECT_NE(payload.warnings[0].find("ANSI code page"), std::string::npos);
+    const std::string p = scratch / "payload";
+    makePayload(p);
+    // Making a device node needs root (CAP_MKNOD); the tests run as root.
+    if (mknod((p + "/null").c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0 && errno == EPERM) {
+        GTEST_SKIP() << "cannot make a device node without root";
+    }
+    const Payload payload = scanned(p);
+    ASSERT_EQ(payload.problems.size(), 1u);
+    EXPECT_NE(payload.problems[0].find("'" + p + "/null' is a character device"), std::string::npos)
+        << payload.problems[0];
+}
+
+TEST(PayloadScan, ExclusionsLeaveOutWhatTheyMatchAndCountIt) {
+    ScratchDirectory scratch;
+    const std::string p = scratch / "payload";
+    makePayload(p);
+    makeDirectories(p + "/.git/objects");
+    writeFile(p + "/.git/HEAD", "ref: refs/heads/main\n");
+    // What an excluded folder holds is never looked at, so it cannot object.
+    ASSERT_EQ(mkfifo((p + "/.git/fifo").c_str(), 0600), 0);
+    writeFile(p + "/.DS_Store", "finder");
+    writeFile(p + "/docs/.DS_Store", "finder");
+    writeFile(p + "/docs/old.bak", "backup");
+    writeFile(p + "/keep.bak", "kept: the pattern names a path below docs");
+    struct Case {
+        const char* what;
+        ScanOptions options;
+        std::vector<std::string> names;
+        std::vector<size_t> filesAndFolders;  // per exclusion, in order
+    } cases[] = {
+        {"the defaults",
+         {},
+         {"PostProcess.cmd", "SETUP.EXE", "docs/", "docs/empty/", "docs/old.bak",
+          "docs/readme.txt", "keep.bak"},
+         {0, 1, 2, 0}},
+        {"the defaults and two patterns",
+         {{"docs/*.bak", "empty/"}, true, nullptr},
+         {"PostProcess.cmd", "SETUP.EXE", "docs/", "docs/readme.txt", "keep.bak"},
+         {0, 1, 2, 0, 1, 0, 0, 1}},
+        {"no defaults",
+         {{".git/fifo"}, false, nullptr},
+         {".DS_Store", ".git/", ".git/HEAD", ".git/objects/", "PostProcess.cmd", "SETUP.EXE", "docs/", "docs/.DS_Store",
+          "docs/empty/", "docs/old.bak", "docs/readme.txt", "keep.bak"},
+         {1, 0}},
+    };
+    for (const Case& c : cases) {
+        const Payload payload = scanned(p, c.options);
+        EXPECT_EQ(namesOf(payload), c.names) << c.what;
+        EXPECT_TRUE(payload.problems.empty()) << c.what << "\n" << joined(payload.problems);
+        std::vector<size_t> counts;
+        for (const Exclusion& exclusion : payload.exclusions) {
+            counts.push_back(exclusion.files);
+            counts.push_back(exclusion.folders);
+        }
+        EXPECT_EQ(counts, c.filesAndFolders) << c.what;
+    }
+}
+
+TEST(PayloadFile, ASwapAfterTheScanIsRefusedNeverFollowedAndNeverWaitedOn) {
+    struct Case {
+        const char* what;
+        void (*swap)(const std::string& file, const std::string& scratch);
+        const char* expected;
+    } cases[] = {
+        {"a link to another file",
+         [](const std::string& f, const std::string& s) {
+             writeFile(s + "/other.txt", std::string(15, 'o'));
+             unlink(f.c_str());
+             symlink((s + "/other.txt").c_str(), f.c_str());
+         },
+         "is now a symbolic link"},
+        {"a FIFO, which would block an ordinary open",
+         [](const std::string& f, const std::string&) {
+             unlink(f.c_str());
+             mkfifo(f.c_str(), 0600);
+         },
+         "is no longer the file that was scanned"},
+        {"another file of the same size",
+         [](const std::string& f, const std::string&) {
+             rename(f.c_str(), (f + ".scanned").c_str());
+             writeFile(f, std::string(15, 'x'));
+         },
+         "is no longer the file that was scanned"},
+        {"the same file grown",
+         [](const std::string& f, const std::string&) { writeFile(f, std::string(5000, 'g')); },
+         "is no longer the file that was scanned"},
+        // The inode may be used again for a new file: its change time differs.
+        {"removed and made again",
+         [](const std::string& f, const std::string&) {
+             unlink(f.c_str());
+             writeFile(f, std::string(15, 'x'));
+         },
+         "is no longer the file that was scanned"},
+    };
+    for (const Case& c : cases) {
+        ScratchDirectory scratch;
+        makePayload(scratch / "payload");
+        const std::string file = scratch / "payload/docs/readme.txt";
+        const Payload payload = scanned(scratch / "payload");
+        c.swap(file, scratch.path);
+
+        const PayloadEntry* entry = nullptr;
+        for (const PayloadEntry& candidate : payload.entries) {
+            if (candidate.name == "docs/readme.txt") entry = &candidate;
+        }
+        ASSERT_NE(entry, nullptr);
+        std::string error;
+        EXPECT_EQ(openPayloadFile(*entry, error), -1) << c.what;
+        EXPECT_NE(error.find("'" + file + "' " + c.expected), std::string::npos) << c.what << ": " << error;
+
+        ArchiveWriteOptions options;
+        options.password = packagePassword;
+        error.clear();
+        EXPECT_FALSE(writePackageArchive(payload, scratch / "package.zip", options, error)) << c.what;
+        EXPECT_NE(error.find(c.expected), std::string::npos) << c.what << ": " << error;
+        EXPECT_FALSE(exists(scratch / "package.zip")) << c.what;
+    }
 }
