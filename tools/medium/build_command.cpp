@@ -18,6 +18,7 @@
 #include "markers.h"
 #include "medium_names.h"
 #include "name_rules.h"
+#include "output_folder.h"
 #include "package_password.h"
 #include "payload.h"
 #include "pe_file.h"
@@ -50,36 +51,6 @@ int usageError(const std::string& message) {
 int failure(const std::string& message) {
     printError(message);
     return exitFailed;
-}
-
-std::string resolved(const std::string& path) {
-    char buffer[PATH_MAX];
-    return realpath(path.c_str(), buffer) != nullptr ? buffer : "";
-}
-
-// The output's absolute path, for a folder that need not exist yet.
-std::string resolvedTarget(const std::string& target) {
-    std::string trimmed = target;
-    while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-    const size_t slash = trimmed.rfind('/');
-    const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : trimmed.substr(0, slash);
-    const std::string parentPath = resolved(parent);
-    return parentPath.empty() ? "" : joinHostPath(parentPath, trimmed.substr(slash + 1));
-}
-
-bool within(const std::string& inner, const std::string& outer) {
-    return inner == outer || inner.compare(0, outer.size() + 1, outer + "/") == 0;
-}
-
-// Replacing a medium removes the old folder: it must not be, hold or lie
-// in the payload.
-std::string overlapProblem(const BuildRequest& request) {
-    const std::string payload = resolved(request.payload);
-    const std::string target = resolvedTarget(request.out);
-    if (payload.empty() || target.empty()) return "";
-    if (within(payload, target)) return "the payload " + quoted(request.payload) + " lies in the output " + quoted(request.out);
-    if (within(target, payload)) return "the output " + quoted(request.out) + " lies in the payload " + quoted(request.payload);
-    return "";
 }
 
 std::string programProblem(const std::string& path, bool isDefault, const char* option, bool launcher) {
@@ -216,8 +187,8 @@ std::vector<std::string> packageProblems(const BuildRequest& request, const Payl
 bool prepare(const BuildRequest& request, Payload& payload, std::string& launcherBytes, std::string& error) {
     error = programProblem(request.launcher, request.defaultLauncher, "--launcher", true);
     if (error.empty()) error = programProblem(request.extractor, request.defaultExtractor, "--extractor", false);
-    if (error.empty()) error = targetProblem(request.out, request.force);
-    if (error.empty()) error = overlapProblem(request);
+    if (error.empty()) error = outputPlaceProblem(request.out, request.payload, homeFolders());
+    if (error.empty()) error = outputFolderProblem(request.out, request.force);
     if (!error.empty()) return false;
     ScanOptions scan = request.scan;
     scan.cancelled = interruptRequested;
@@ -249,9 +220,20 @@ bool fillStaging(const BuildRequest& request, const Payload& payload, const std:
         return false;
     }
     std::string extractorBytes;
-    return readWholeFile(request.extractor, extractorBytes, error) &&
-           writeNewFile(joinHostPath(staging.path, extractorFileName), extractorBytes, error) &&
-           !stopIfInterrupted(error);
+    if (!readWholeFile(request.extractor, extractorBytes, error) ||
+        !writeNewFile(joinHostPath(staging.path, extractorFileName), extractorBytes, error)) {
+        return false;
+    }
+    // An autorun.inf the author put beside the old medium stays with the new one.
+    const std::string autorun = joinHostPath(request.out, autorunFileName);
+    std::string autorunBytes;
+    struct stat status;
+    if (request.force && lstat(autorun.c_str(), &status) == 0 &&
+        (!readWholeFile(autorun, autorunBytes, error, false) ||
+         !writeNewFile(joinHostPath(staging.path, autorunFileName), autorunBytes, error))) {
+        return false;
+    }
+    return !stopIfInterrupted(error);
 }
 
 std::string exclusionText(const Exclusion& exclusion) {
@@ -287,19 +269,16 @@ void printSummary(const BuildRequest& request, const Payload& payload) {
     printInfo(std::string("  ") + launcherFileName + ": from " + quoted(request.launcher) +
               (tags.empty() ? ", no markers" : ", markers: " + tags));
     printInfo(std::string("  ") + extractorFileName + ": from " + quoted(request.extractor));
+    if (pathKind(joinHostPath(request.out, autorunFileName)) == PathKind::file) {
+        printInfo(std::string("  ") + autorunFileName + ": kept from the medium it replaced");
+    }
 }
 
-}  // namespace
-
-int runBuild(const std::vector<std::string>& arguments) {
-    BuildRequest request;
-    int status = exitOk;
-    if (!parseBuild(arguments, request, status)) return status;
-
+int buildMedium(const BuildRequest& request) {
     Payload payload;
     std::string launcherBytes;
     std::string error;
-    if (!prepare(request, payload, launcherBytes, error)) return failure(error);
+    if (!prepare(request, payload, launcherBytes, error)) return interruptRequested() ? exitFailed : failure(error);
     for (const Exclusion& exclusion : payload.exclusions) {
         if (!exclusion.byDefault && exclusion.files + exclusion.folders == 0) {
             printWarning("--exclude " + quoted(exclusion.pattern) + " matches nothing in the payload");
@@ -315,19 +294,33 @@ int runBuild(const std::vector<std::string>& arguments) {
                        " (each on a line above)");
     }
     warnAboutMarkers(launcherBytes, request);
+    if (interruptRequested()) return exitFailed;
 
-    // Until now nothing was written, so a signal may simply end the tool;
-    // from here on it must first remove the temporary folder.
-    installInterruptHandlers();
     Staging staging;
-    if (!createStaging(request.out, staging, error)) return failure(error);
-    const bool built = fillStaging(request, payload, launcherBytes, staging, error) &&
+    const bool created = createStaging(request.out, staging, error);
+    for (const std::string& note : staging.notes) printWarning(note);
+    staging.notes.clear();
+    const bool built = created && fillStaging(request, payload, launcherBytes, staging, error) &&
                        !stopIfInterrupted(error) && commitStaging(staging, request.force, error);
+    for (const std::string& note : staging.notes) printWarning(note);
     if (!built) {
         discardStaging(staging);
-        reraiseInterrupt();
-        return failure("no medium was made: " + error);
+        return interruptRequested() ? exitFailed : failure("no medium was made: " + error);
     }
     printSummary(request, payload);
     return exitOk;
+}
+
+}  // namespace
+
+int runBuild(const std::vector<std::string>& arguments) {
+    BuildRequest request;
+    int status = exitOk;
+    if (!parseBuild(arguments, request, status)) return status;
+    // From here a signal only sets a flag: the build ends at the next step,
+    // removes what it made and says so.
+    installInterruptHandlers();
+    const int result = buildMedium(request);
+    reraiseInterrupt();
+    return result;
 }

@@ -5,8 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -36,8 +40,9 @@ bool writeAll(int fd, const std::string& data) {
     return true;
 }
 
-bool openForReading(const std::string& path, Descriptor& file, struct stat& status, std::string& error) {
-    file.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+bool openForReading(const std::string& path, Descriptor& file, struct stat& status, std::string& error,
+                    bool followLink = true) {
+    file.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLink ? 0 : O_NOFOLLOW));
     if (file.fd < 0 || fstat(file.fd, &status) != 0) {
         error = "cannot read " + path + ": " + systemErrorText(errno);
         return false;
@@ -70,6 +75,40 @@ std::string joinHostPath(const std::string& directory, const std::string& name) 
     return directory.back() == '/' ? directory + name : directory + "/" + name;
 }
 
+std::string resolvedPath(const std::string& path) {
+    char buffer[PATH_MAX];
+    return realpath(path.c_str(), buffer) != nullptr ? buffer : "";
+}
+
+bool isMountPoint(const std::string& path) {
+    struct stat self, parent;
+    if (stat(path.c_str(), &self) == 0 && stat(joinHostPath(path, "..").c_str(), &parent) == 0 &&
+        self.st_dev != parent.st_dev) {
+        return true;
+    }
+    // A bind mount from the same file system keeps the device number: the
+    // kernel's list of mounts tells. Its fifth field is the mount point,
+    // with blanks and the like written as octal escapes ("\040").
+    const std::string resolved = resolvedPath(path);
+    std::ifstream mounts("/proc/self/mountinfo");
+    for (std::string line; std::getline(mounts, line);) {
+        std::istringstream fields(line);
+        std::string field, mountPoint;
+        for (int i = 0; i < 5 && fields >> field; ++i) mountPoint = field;
+        std::string unescaped;
+        for (size_t i = 0; i < mountPoint.size(); ++i) {
+            if (mountPoint[i] == '\\' && i + 3 < mountPoint.size()) {
+                unescaped += static_cast<char>(std::strtol(mountPoint.substr(i + 1, 3).c_str(), nullptr, 8));
+                i += 3;
+            } else {
+                unescaped += mountPoint[i];
+            }
+        }
+        if (!resolved.empty() && unescaped == resolved) return true;
+    }
+    return false;
+}
+
 PathKind pathKind(const std::string& path) {
     struct stat status;
     if (stat(path.c_str(), &status) != 0) {
@@ -80,10 +119,10 @@ PathKind pathKind(const std::string& path) {
     return PathKind::other;
 }
 
-bool readWholeFile(const std::string& path, std::string& data, std::string& error) {
+bool readWholeFile(const std::string& path, std::string& data, std::string& error, bool followLink) {
     Descriptor file(-1);
     struct stat status;
-    if (!openForReading(path, file, status, error)) return false;
+    if (!openForReading(path, file, status, error, followLink)) return false;
     data.assign(static_cast<size_t>(status.st_size), '\0');
     size_t got = 0;
     if (!readAt(file.fd, 0, &data[0], data.size(), got)) {

@@ -17,11 +17,18 @@ struct Descriptor {
 std::string systemErrorText(int error);
 std::string joinHostPath(const std::string& directory, const std::string& name);
 
+// The absolute path with links resolved; "" when it does not exist.
+std::string resolvedPath(const std::string& path);
+// Whether a file system is mounted on the folder `path` (its own or a bind
+// mount of part of another), so that it cannot be renamed or replaced.
+bool isMountPoint(const std::string& path);
+
 enum class PathKind { missing, file, directory, other, unreachable };
 // Follows symbolic links: what a program opening `path` would find.
 PathKind pathKind(const std::string& path);
 
-bool readWholeFile(const std::string& path, std::string& data, std::string& error);
+// With `followLink` false, a link at `path` is refused rather than followed.
+bool readWholeFile(const std::string& path, std::string& data, std::string& error, bool followLink = true);
 // The last `maxBytes` bytes of the file (all of a shorter one) and its size.
 bool readFileTail(const std::string& path, size_t maxBytes, std::string& tail, uint64_t& fileSize,
                   std::string& error);

@@ -9,3 +9,11 @@ constexpr const char* extractorFileName = "unzip.exe";
 constexpr const char* packageFileName = "package.zip";
 constexpr const char* setupProgramName = "SETUP.EXE";
 constexpr const char* scriptFileName = "PostProcess.cmd";
+
+// A medium folder may also hold this, which starts setup.exe when the
+// medium is inserted.
+constexpr const char* autorunFileName = "autorun.inf";
+// Everything a medium folder holds; `build --force` replaces only a folder
+// that holds these files and nothing else.
+constexpr const char* const mediumFolderNames[] = {launcherFileName, extractorFileName, packageFileName,
+                                                   autorunFileName};

@@ -1,6 +1,8 @@
 #include "staging.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,24 +10,80 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
+#include <cstring>
 
+#include "command_line.h"
 #include "file_io.h"
+#include "medium_names.h"
+#include "output_folder.h"
 
 namespace {
 
 volatile sig_atomic_t pendingSignal = 0;
 const int handledSignals[] = {SIGINT, SIGTERM, SIGHUP};
+const std::string stagingMark = ".kestrune-medium-";
+constexpr size_t stagingRandomLength = 6;  // mkdtemp's XXXXXX
+// A medium moved aside while it is replaced, where no atomic exchange exists.
+const std::string asideSuffix = ".old";
 
 void onSignal(int signal) { pendingSignal = signal; }
 
-// "a/b/medium/" gives "a/b" and "medium".
-void splitTarget(const std::string& target, std::string& parent, std::string& name) {
-    std::string trimmed = target;
-    while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-    const size_t slash = trimmed.rfind('/');
-    parent = slash == std::string::npos ? "." : slash == 0 ? "/" : trimmed.substr(0, slash);
-    name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+// Whether `name` is a temporary folder of a build of `mediumName`.
+bool isStagingName(const std::string& name, const std::string& mediumName) {
+    const std::string start = "." + mediumName + stagingMark;
+    if (name.compare(0, start.size(), start) != 0) return false;
+    const std::string rest = name.substr(start.size());
+    return rest.size() == stagingRandomLength ||
+           (rest.size() == stagingRandomLength + asideSuffix.size() &&
+            rest.compare(stagingRandomLength, std::string::npos, asideSuffix) == 0);
+}
+
+// A lock on the folder at `path`, held while the descriptor is open: -1
+// when it cannot be opened, or (with `busy`) when another build holds it.
+int lockFolder(const std::string& path, bool& busy) {
+    busy = false;
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        busy = errno == EWOULDBLOCK;
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Removes what killed builds of the same medium left beside it; false when
+// a build of it is running now.
+bool removeLeftovers(const std::string& parent, const std::string& name, const std::string& own, Staging& staging,
+                     std::string& error) {
+    DIR* listing = opendir(parent.c_str());
+    if (listing == nullptr) return true;
+    std::vector<std::string> candidates;
+    while (const dirent* entry = readdir(listing)) {
+        if (isStagingName(entry->d_name, name) && joinHostPath(parent, entry->d_name) != own) {
+            candidates.push_back(entry->d_name);
+        }
+    }
+    closedir(listing);
+    for (const std::string& candidate : candidates) {
+        const std::string path = joinHostPath(parent, candidate);
+        struct stat status;
+        // Only a folder this user could have made; never one someone planted.
+        if (lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != geteuid()) continue;
+        bool busy = false;
+        const int lock = lockFolder(path, busy);
+        if (busy) {
+            error = "another build of " + quoted(staging.target) + " is running (it works in " + quoted(path) +
+                    "); let it end first";
+            return false;
+        }
+        if (lock < 0) continue;
+        const bool removed = removeTree(path);
+        close(lock);
+        staging.notes.push_back(removed ? "removed " + quoted(path) + ", left by an earlier build that was killed"
+                                        : "could not remove " + quoted(path) + ", left by an earlier build that was killed");
+    }
+    return true;
 }
 
 // Every folder a medium is made in gets the usual permissions, not mkdtemp's
@@ -36,98 +94,123 @@ void applyUsualMode(const std::string& path) {
     chmod(path.c_str(), 0777 & ~mask);
 }
 
-}  // namespace
-
-std::string targetProblem(const std::string& target, bool replace) {
-    std::string parent, name;
-    splitTarget(target, parent, name);
-    if (name.empty() || name == "." || name == ".." || name == "/") {
-        return "output " + target + " must name a folder of its own (not ., .. or /)";
-    }
-    if (pathKind(parent) != PathKind::directory) return "the folder " + parent + " that should hold " + target + " does not exist";
-    switch (pathKind(target)) {
-    case PathKind::missing:
-        return "";
-    case PathKind::directory:
-        break;
-    case PathKind::unreachable:
-        return "cannot reach output " + target + ": " + systemErrorText(errno);
-    default:
-        return "output " + target + " exists and is not a folder";
-    }
-    bool empty = false;
-    std::string error;
-    if (!directoryIsEmpty(target, empty, error)) return error;
-    if (!empty && !replace) return "output " + target + " already holds files; give --force to replace that medium";
-    return "";
+// The new medium folder takes the place of `target`: it keeps that
+// folder's owner and mode.
+void releaseLock(Staging& staging) {
+    if (staging.lock >= 0) close(staging.lock);
+    staging.lock = -1;
 }
+
+void keepOwnerAndMode(Staging& staging, const std::string& target) {
+    struct stat old;
+    if (lstat(target.c_str(), &old) != 0 || !S_ISDIR(old.st_mode)) return;
+    struct stat made;
+    if (stat(staging.path.c_str(), &made) == 0 && (made.st_uid != old.st_uid || made.st_gid != old.st_gid) &&
+        chown(staging.path.c_str(), old.st_uid, old.st_gid) != 0) {
+        staging.notes.push_back("could not keep the owner of " + quoted(target) + " (" + systemErrorText(errno) +
+                                "); the medium folder belongs to you now");
+    }
+    chmod(staging.path.c_str(), old.st_mode & 07777);
+}
+
+// Removes a replaced medium: its own files, then the folder. Anything else
+// that appeared in it meanwhile is left, with the folder, and named.
+void removeReplacedMedium(const std::string& path, Staging& staging) {
+    for (const char* name : mediumFolderNames) {
+        const std::string file = joinHostPath(path, name);
+        struct stat status;
+        if (lstat(file.c_str(), &status) == 0 && S_ISREG(status.st_mode)) unlink(file.c_str());
+    }
+    if (rmdir(path.c_str()) != 0) {
+        staging.notes.push_back("the old medium's folder is kept at " + quoted(path) +
+                                ": something other than a medium was put in it during the build");
+    }
+}
+
+}  // namespace
 
 bool createStaging(const std::string& target, Staging& staging, std::string& error) {
     std::string parent, name;
-    splitTarget(target, parent, name);
-    std::string pattern = joinHostPath(parent, "." + name + ".kestrune-medium-XXXXXX");
+    splitOutputPath(target, parent, name);
+    std::string pattern = joinHostPath(parent, "." + name + stagingMark + std::string(stagingRandomLength, 'X'));
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (mkdtemp(buffer.data()) == nullptr) {
-        error = "cannot create a temporary folder in " + parent + ": " + systemErrorText(errno);
+        error = "cannot create a temporary folder in " + quoted(parent) + ": " + systemErrorText(errno);
         return false;
     }
     staging.target = target;
     staging.path = buffer.data();
+    bool busy = false;
+    staging.lock = lockFolder(staging.path, busy);
     applyUsualMode(staging.path);
-    return true;
+    // Looked for only once this build's own folder is locked, so that two
+    // builds started together see each other.
+    return removeLeftovers(parent, name, staging.path, staging, error);
 }
 
 bool commitStaging(Staging& staging, bool replace, std::string& error) {
     std::string parent, name;
-    splitTarget(staging.target, parent, name);
+    splitOutputPath(staging.target, parent, name);
     const std::string target = joinHostPath(parent, name);
     std::string syncError;
     if (!syncPath(staging.path, syncError)) {
         error = syncError;
         return false;
     }
+    keepOwnerAndMode(staging, target);
     // rename() puts a folder in the place of a missing or empty one, and
     // fails on one that holds files, so a medium that appeared meanwhile
     // is not overwritten without --force.
     if (rename(staging.path.c_str(), target.c_str()) == 0) {
         staging.path.clear();
+        releaseLock(staging);
         syncPath(parent, syncError);
         return true;
     }
     if (!replace || (errno != ENOTEMPTY && errno != EEXIST)) {
-        error = "cannot put the medium at " + target + ": " + systemErrorText(errno);
+        error = "cannot put the medium at " + quoted(target) + ": " + systemErrorText(errno);
         return false;
     }
     // The old and new media change places in one step; the temporary name
     // then holds the old one, removed only now that the new one stands.
     if (renameat2(AT_FDCWD, staging.path.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
         syncPath(parent, syncError);
-        discardStaging(staging);
+        removeReplacedMedium(staging.path, staging);
+        staging.path.clear();
+        releaseLock(staging);
         return true;
     }
     // Without an atomic exchange (some file systems): move the old medium
-    // aside, put the new one in place, and move the old one back if that fails.
-    const std::string aside = staging.path + ".old";
+    // aside, put the new one in place, and move the old one back if that
+    // fails. The old one is locked meanwhile, so that no other build takes
+    // it for a leftover.
+    const std::string aside = staging.path + asideSuffix;
+    bool busy = false;
+    const int oldLock = lockFolder(target, busy);
     if (rename(target.c_str(), aside.c_str()) != 0) {
-        error = "cannot move the old medium " + target + " aside: " + systemErrorText(errno);
+        error = "cannot move the old medium " + quoted(target) + " aside: " + systemErrorText(errno);
+        if (oldLock >= 0) close(oldLock);
         return false;
     }
     if (rename(staging.path.c_str(), target.c_str()) != 0) {
-        error = "cannot put the medium at " + target + ": " + systemErrorText(errno);
+        error = "cannot put the medium at " + quoted(target) + ": " + systemErrorText(errno);
         rename(aside.c_str(), target.c_str());
+        if (oldLock >= 0) close(oldLock);
         return false;
     }
     staging.path.clear();
+    releaseLock(staging);
     syncPath(parent, syncError);
-    removeTree(aside);
+    removeReplacedMedium(aside, staging);
+    if (oldLock >= 0) close(oldLock);
     return true;
 }
 
 void discardStaging(Staging& staging) {
-    if (staging.path.empty()) return;
-    removeTree(staging.path);
+    if (!staging.path.empty()) removeTree(staging.path);
     staging.path.clear();
+    releaseLock(staging);
 }
 
 void installInterruptHandlers() {
@@ -147,6 +230,8 @@ bool interruptRequested() { return pendingSignal != 0; }
 void reraiseInterrupt() {
     const int signal = pendingSignal;
     if (signal == 0) return;
+    printError("interrupted; nothing was written");
+    std::fflush(stderr);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     // Only if the signal was blocked: end with the shell's code for it.

@@ -1,30 +1,37 @@
 // A medium is built in a temporary folder beside its destination and renamed
 // into place only when it is complete, so that an interrupted or failed build
 // leaves either the old medium or nothing, never half a medium.
+//
+// The build holds a lock on its temporary folder while it lives. A folder
+// of that name whose lock is free was left by a build that was killed
+// (SIGKILL, a power cut): the next build of the same output removes it and
+// says so. One whose lock is held belongs to a build still running.
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct Staging {
     std::string target;  // the medium folder asked for
     std::string path;    // the temporary folder beside it; empty once gone
+    int lock = -1;       // open on the temporary folder, locked
+    std::vector<std::string> notes;  // what the user should know: leftovers removed, an owner not kept
 };
 
-// Why `target` cannot receive a medium: "" when it is missing or an empty
-// folder, or when it is a folder and `replace` allows it to be replaced.
-std::string targetProblem(const std::string& target, bool replace);
-
-// Creates ".<name>.kestrune-medium-XXXXXX" beside `target`.
+// Creates ".<name>.kestrune-medium-XXXXXX" beside `target`, after removing
+// such folders that killed builds of the same target left.
 bool createStaging(const std::string& target, Staging& staging, std::string& error);
-// Puts the staged medium at `target`. With `replace`, an existing medium is
-// swapped out in one step and removed only after the new one stands.
+// Puts the staged medium at `target`, with the owner and mode of the folder
+// it replaces. With `replace`, an existing medium is swapped out in one step,
+// and of the old folder only the medium's own files are removed.
 bool commitStaging(Staging& staging, bool replace, std::string& error);
 // Removes the temporary folder and whatever is in it.
 void discardStaging(Staging& staging);
 
 // SIGINT, SIGTERM and SIGHUP only set a flag, which the build polls; it then
-// discards its temporary folder and calls reraiseInterrupt(), so the tool
-// ends as killed by that signal. A second signal ends the tool at once.
+// discards its temporary folder and calls reraiseInterrupt(), which says
+// "interrupted; nothing was written" and ends the tool as killed by that
+// signal. A second signal ends the tool at once.
 void installInterruptHandlers();
 bool interruptRequested();
 void reraiseInterrupt();

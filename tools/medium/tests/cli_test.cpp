@@ -23,40 +23,6 @@ extern char** environ;
 
 namespace {
 
-// A scratch folder with what the commands take: a payload, a stand-in
-// launcher and extractor, and files that are not programs.
-struct Workspace {
-    ScratchDirectory scratch;
-    std::string payload = scratch / "payload";
-    std::string launcher = scratch / "launcher.exe";
-    std::string extractor = scratch / "extractor.exe";
-    std::string medium = scratch / "medium";
-
-    Workspace() {
-        makePayload(payload);
-        writeFile(launcher, fakeLauncher());
-        writeFile(extractor, peImage(0x0102, "extractor"));
-        writeFile(scratch / "notes.txt", "not a program");
-        writeFile(scratch / "library.dll", peImage(0x2102, std::string(packagePassword) + '\0'));
-        writeFile(scratch / "other-password.exe", peImage(0x0102, std::string("Other-Password") + '\0'));
-    }
-
-    std::vector<std::string> build(std::vector<std::string> extra = {}, const std::string& payloadDirectory = "") const {
-        std::vector<std::string> arguments = {"build", payloadDirectory.empty() ? payload : payloadDirectory,
-                                              "--out", medium, "--launcher", launcher, "--extractor", extractor};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        return arguments;
-    }
-    std::vector<std::string> buildUsing(const std::string& launcherFile, const std::string& extractorFile) const {
-        return {"build", payload, "--out", medium, "--launcher", launcherFile, "--extractor", extractorFile};
-    }
-    ToolRun check(std::vector<std::string> extra = {}) const {
-        std::vector<std::string> arguments = {"check", medium};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        return runTool(arguments);
-    }
-};
-
 size_t countOf(const std::string& text, const std::string& part) {
     size_t count = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
@@ -113,7 +79,7 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
         {w.build({}, s + "/no-setup"), 1, "no SETUP.EXE"},
         {w.build({}, s + "/lower-case"), 1, "only 'setup.exe', which differs in case"},
         {{"build", w.payload, "--out", s + "/taken", "--launcher", w.launcher, "--extractor", w.extractor}, 1,
-         "give --force"},
+         "holds 'keep.txt', which is not part of a medium"},
         {{"build", w.payload, "--out", s + "/notes.txt", "--launcher", w.launcher, "--extractor", w.extractor}, 1,
          "is not a folder"},
         {{"build", w.payload, "--out", s + "/absent/medium", "--launcher", w.launcher, "--extractor", w.extractor}, 1,
@@ -243,34 +209,6 @@ TEST(MediumBuild, TheSamePayloadAndSourceDateEpochGiveTheSamePackage) {
     EXPECT_NE(bad.err.find("SOURCE_DATE_EPOCH 'yesterday' is not a number of seconds"), std::string::npos) << bad.err;
 }
 
-TEST(MediumBuild, ReplacesAMediumOnlyWithForce) {
-    Workspace w;
-    ASSERT_EQ(runTool(w.build()).status, 0);
-    writeFile(w.medium + "/left-over.txt", "from before");
-    const std::string firstArchive = readFile(w.medium + "/package.zip");
-
-    writeFile(w.payload + "/docs/readme.txt", "second edition\n");
-    const ToolRun refused = runTool(w.build());
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.err.find("--force"), std::string::npos);
-    EXPECT_EQ(readFile(w.medium + "/package.zip"), firstArchive);
-    EXPECT_TRUE(exists(w.medium + "/left-over.txt"));
-
-    const ToolRun replaced = runTool(w.build({"--force", "--marker", "msi.tag"}));
-    ASSERT_EQ(replaced.status, 0) << replaced.err;
-    EXPECT_EQ(listDirectory(w.medium), (std::vector<std::string>{"package.zip", "setup.exe", "unzip.exe"}));
-    EXPECT_EQ(archiveContents(w.medium + "/package.zip", packagePassword), payloadContents(w.payload));
-    EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{});
-
-    // An empty folder is no medium to protect.
-    ScratchDirectory other;
-    makeDirectories(other / "empty");
-    const ToolRun intoEmpty = runTool({"build", w.payload, "--out", other / "empty", "--launcher", w.launcher,
-                                       "--extractor", w.extractor});
-    EXPECT_EQ(intoEmpty.status, 0) << intoEmpty.err;
-    EXPECT_TRUE(exists(other / "empty/package.zip"));
-}
-
 TEST(MediumBuild, AFailedBuildLeavesNeitherMediumNorTemporaryFolder) {
     struct Case {
         const char* what;
@@ -298,50 +236,6 @@ TEST(MediumBuild, AFailedBuildLeavesNeitherMediumNorTemporaryFolder) {
         EXPECT_EQ(exists(w.medium), c.existingMedium) << c.what;
         if (c.existingMedium) {
             EXPECT_EQ(readFile(w.medium + "/package.zip"), before) << c.what;
-        }
-    }
-}
-
-TEST(MediumBuild, AnInterruptedBuildRemovesItsTemporaryFolder) {
-    struct Case {
-        const char* what;
-        int signal;
-        bool existingMedium;
-    } cases[] = {{"SIGTERM, no medium yet", SIGTERM, false}, {"SIGINT while replacing", SIGINT, true}};
-    for (const Case& c : cases) {
-        Workspace w;
-        if (c.existingMedium) {
-            ASSERT_EQ(runTool(w.build()).status, 0);
-        }
-        const std::string before = c.existingMedium ? readFile(w.medium + "/setup.exe") : "";
-        // Large enough that packing it lasts well beyond the signal.
-        writeFile(w.payload + "/docs/large.bin", incompressibleBytes(160 * 1024 * 1024));
-
-        std::vector<std::string> arguments = w.build({"--force"});
-        arguments.insert(arguments.begin(), KESTRUNE_MEDIUM_EXE);
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) argv.push_back(&argument[0]);
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        pid_t pid = 0;
-        ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        // The temporary folder stands once the payload is read.
-        for (int i = 0; i < 1000 && stagingLeftovers(w.scratch.path).empty(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        EXPECT_FALSE(stagingLeftovers(w.scratch.path).empty()) << c.what;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        kill(pid, c.signal);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << c.what << " status " << status;
-        EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{}) << c.what;
-        EXPECT_EQ(exists(w.medium), c.existingMedium) << c.what;
-        if (c.existingMedium) {
-            EXPECT_EQ(readFile(w.medium + "/setup.exe"), before) << c.what;
         }
     }
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -72,6 +73,37 @@ std::vector<std::string> listDirectory(const std::string& path) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+namespace {
+
+void addTree(const std::string& directory, const std::string& prefix, std::vector<std::string>& out) {
+    for (const std::string& name : listDirectory(directory)) {
+        const std::string path = directory + "/" + name;
+        struct stat status;
+        if (lstat(path.c_str(), &status) != 0) continue;
+        char attributes[64];
+        std::snprintf(attributes, sizeof attributes, " %04o %u:%u", static_cast<unsigned>(status.st_mode & 07777),
+                      static_cast<unsigned>(status.st_uid), static_cast<unsigned>(status.st_gid));
+        if (S_ISLNK(status.st_mode)) {
+            char target[4096];
+            const ssize_t length = readlink(path.c_str(), target, sizeof target);
+            out.push_back(prefix + name + "->" + std::string(target, length < 0 ? 0 : static_cast<size_t>(length)));
+        } else if (S_ISDIR(status.st_mode)) {
+            out.push_back(prefix + name + "/" + attributes);
+            addTree(path, prefix + name + "/", out);
+        } else {
+            out.push_back(prefix + name + "=" + readFile(path) + attributes);
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> treeOf(const std::string& directory) {
+    std::vector<std::string> tree;
+    addTree(directory, "", tree);
+    return tree;
 }
 
 std::vector<std::string> stagingLeftovers(const std::string& directory) {
@@ -159,6 +191,38 @@ ToolRun runProgram(const std::vector<std::string>& command, const std::vector<st
     run.out = readFile(outPath);
     run.err = readFile(errPath);
     return run;
+}
+
+Workspace::Workspace() {
+    makePayload(payload);
+    writeFile(launcher, fakeLauncher());
+    writeFile(extractor, peImage(0x0102, "extractor"));
+    writeFile(scratch / "notes.txt", "not a program");
+    writeFile(scratch / "library.dll", peImage(0x2102, std::string(packagePassword) + '\0'));
+    writeFile(scratch / "other-password.exe", peImage(0x0102, std::string("Other-Password") + '\0'));
+}
+
+std::vector<std::string> Workspace::build(std::vector<std::string> extra, const std::string& payloadDirectory) const {
+    std::vector<std::string> arguments = {"build", payloadDirectory.empty() ? payload : payloadDirectory,
+                                          "--out", medium, "--launcher", launcher, "--extractor", extractor};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return arguments;
+}
+
+std::vector<std::string> Workspace::buildTo(const std::string& out, std::vector<std::string> extra) const {
+    std::vector<std::string> arguments = {"build", payload, "--out", out, "--launcher", launcher, "--extractor", extractor};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return arguments;
+}
+
+std::vector<std::string> Workspace::buildUsing(const std::string& launcherFile, const std::string& extractorFile) const {
+    return {"build", payload, "--out", medium, "--launcher", launcherFile, "--extractor", extractorFile};
+}
+
+ToolRun Workspace::check(std::vector<std::string> extra) const {
+    std::vector<std::string> arguments = {"check", medium};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return runTool(arguments);
 }
 
 namespace {

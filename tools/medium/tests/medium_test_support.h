@@ -24,6 +24,10 @@ void makeDirectories(const std::string& path);
 bool exists(const std::string& path);
 // Names in a folder, sorted; hidden ones too.
 std::vector<std::string> listDirectory(const std::string& path);
+// Everything below `directory`, sorted: "name=content" for a file,
+// "name/" for a folder, "name->target" for a link, with owners and modes
+// ("name/ 0750 0:0"); what a refused command must leave as it was.
+std::vector<std::string> treeOf(const std::string& directory);
 // Names in `directory` that look like the tool's temporary folders.
 std::vector<std::string> stagingLeftovers(const std::string& directory);
 
@@ -61,5 +65,24 @@ ToolRun runProgram(const std::vector<std::string>& command, const std::vector<st
 std::vector<std::string> archiveContents(const std::string& path, const char* password);
 // The same "name=content" list for the files below a payload folder.
 std::vector<std::string> payloadContents(const std::string& directory);
+
+// A scratch folder with what the commands take: a payload, a stand-in
+// launcher and extractor, and files that are not programs.
+struct Workspace {
+    ScratchDirectory scratch;
+    std::string payload = scratch / "payload";
+    std::string launcher = scratch / "launcher.exe";
+    std::string extractor = scratch / "extractor.exe";
+    std::string medium = scratch / "medium";
+
+    Workspace();
+
+    // The arguments of a build of the payload (or another) into the medium.
+    std::vector<std::string> build(std::vector<std::string> extra = {}, const std::string& payloadDirectory = "") const;
+    // The same into another folder.
+    std::vector<std::string> buildTo(const std::string& out, std::vector<std::string> extra = {}) const;
+    std::vector<std::string> buildUsing(const std::string& launcherFile, const std::string& extractorFile) const;
+    ToolRun check(std::vector<std::string> extra = {}) const;
+};
 
 }  // namespace medium_test

@@ -1,0 +1,306 @@
+// The folder a medium is built into: what --force may replace, what is
+// refused before anything is packed, what a replaced folder keeps, and the
+// leftovers of killed builds.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "file_io.h"
+#include "medium_test_support.h"
+#include "package_password.h"
+
+using namespace medium_test;
+
+extern char** environ;
+
+namespace {
+
+void makeMedium(const std::string& directory) {
+    makeDirectories(directory);
+    writeFile(directory + "/setup.exe", "old launcher");
+    writeFile(directory + "/unzip.exe", "old extractor");
+    writeFile(directory + "/package.zip", "old package");
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+}
+
+// Starts kestrune-medium with `arguments`, its stderr into `errPath`.
+pid_t startTool(std::vector<std::string> arguments, const std::string& errPath) {
+    arguments.insert(arguments.begin(), KESTRUNE_MEDIUM_EXE);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Waits (polling the file system, not the clock) until the build's
+// temporary folder stands in `directory`.
+bool stagingAppears(const std::string& directory) {
+    for (int i = 0; i < 2000 && stagingLeftovers(directory).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return !stagingLeftovers(directory).empty();
+}
+
+}  // namespace
+
+TEST(MediumOutput, ReplacesAMediumOnlyWithForceAndKeepsItsAutorun) {
+    Workspace w;
+    ASSERT_EQ(runTool(w.build()).status, 0);
+    const std::string firstArchive = readFile(w.medium + "/package.zip");
+
+    writeFile(w.payload + "/docs/readme.txt", "second edition\n");
+    const ToolRun refused = runTool(w.build());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("holds a medium; give --force to replace it"), std::string::npos) << refused.err;
+    EXPECT_EQ(readFile(w.medium + "/package.zip"), firstArchive);
+
+    writeFile(w.medium + "/autorun.inf", "[autorun]\r\nopen=setup.exe\r\n");
+    const ToolRun replaced = runTool(w.build({"--force", "--marker", "msi.tag"}));
+    ASSERT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_EQ(listDirectory(w.medium),
+              (std::vector<std::string>{"autorun.inf", "package.zip", "setup.exe", "unzip.exe"}));
+    EXPECT_EQ(readFile(w.medium + "/autorun.inf"), "[autorun]\r\nopen=setup.exe\r\n");
+    EXPECT_NE(replaced.out.find("autorun.inf: kept from the medium it replaced"), std::string::npos) << replaced.out;
+    EXPECT_EQ(archiveContents(w.medium + "/package.zip", packagePassword), payloadContents(w.payload));
+    EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{});
+
+    // An empty folder is no medium to protect.
+    makeDirectories(w.scratch / "empty");
+    const ToolRun intoEmpty = runTool(w.buildTo(w.scratch / "empty"));
+    EXPECT_EQ(intoEmpty.status, 0) << intoEmpty.err;
+    EXPECT_TRUE(exists(w.scratch / "empty/package.zip"));
+}
+
+TEST(MediumOutput, ForceNeverReplacesAFolderThatIsNotAMediumAndNothingElse) {
+    struct Case {
+        const char* what;
+        void (*arrange)(const std::string& out, const std::string& scratch);
+        const char* expected;
+    } cases[] = {
+        {"a folder of the author's",
+         [](const std::string& out, const std::string&) {
+             makeDirectories(out + "/sub");
+             writeFile(out + "/notes.txt", "precious");
+             writeFile(out + "/sub/more.txt", "precious too");
+         },
+         "holds 'notes.txt', which is not part of a medium"},
+        {"a medium and a file beside it",
+         [](const std::string& out, const std::string&) {
+             makeMedium(out);
+             writeFile(out + "/left-over.txt", "from before");
+         },
+         "holds 'left-over.txt', which is not part of a medium"},
+        {"a medium whose setup.exe is a folder",
+         [](const std::string& out, const std::string&) {
+             makeMedium(out);
+             unlink((out + "/setup.exe").c_str());
+             makeDirectories(out + "/setup.exe");
+             writeFile(out + "/setup.exe/inside.txt", "precious");
+         },
+         "holds 'setup.exe', which is not a regular file"},
+        {"a medium whose unzip.exe links elsewhere",
+         [](const std::string& out, const std::string& scratch) {
+             makeMedium(out);
+             unlink((out + "/unzip.exe").c_str());
+             writeFile(scratch + "/elsewhere.exe", "precious");
+             symlink((scratch + "/elsewhere.exe").c_str(), (out + "/unzip.exe").c_str());
+         },
+         "holds 'unzip.exe', which is not a regular file"},
+        {"part of a medium",
+         [](const std::string& out, const std::string&) {
+             makeDirectories(out);
+             writeFile(out + "/package.zip", "precious");
+         },
+         "holds no whole medium (no setup.exe)"},
+        {"a link to a medium",
+         [](const std::string& out, const std::string& scratch) {
+             makeMedium(scratch + "/real-medium");
+             symlink((scratch + "/real-medium").c_str(), out.c_str());
+         },
+         "is a symbolic link to '"},
+    };
+    for (const Case& c : cases) {
+        Workspace w;
+        const std::string out = w.scratch / "out";
+        c.arrange(out, w.scratch.path);
+        const std::vector<std::string> before = treeOf(w.scratch.path);
+        const ToolRun run = runTool(w.buildTo(out, {"--force"}));
+        EXPECT_EQ(run.status, 1) << c.what;
+        EXPECT_NE(run.err.find(c.expected), std::string::npos) << c.what << "\n" << run.err;
+        EXPECT_EQ(treeOf(w.scratch.path), before) << c.what << ": something was changed";
+    }
+}
+
+TEST(MediumOutput, NeverTheCurrentFolderAHomeFolderOrThePayload) {
+    struct Case {
+        const char* what;
+        const char* out;         // below the scratch folder
+        const char* current;     // the tool's current folder, below the scratch folder
+        const char* home;        // $HOME, below the scratch folder
+        const char* expected;
+    } cases[] = {
+        {"the current folder", "place/medium", "place/medium", "elsewhere", "is the current folder"},
+        {"a folder that holds the current folder", "place", "place/medium", "elsewhere", "holds the current folder"},
+        {"the home folder", "place/medium", "elsewhere", "place/medium", "is the home folder"},
+        {"a folder that holds the home folder", "place", "elsewhere", "place/medium", "holds the home folder"},
+        {"the payload", "payload", "elsewhere", "elsewhere", "lies in the output"},
+        {"a folder in the payload", "payload/docs/medium", "elsewhere", "elsewhere", "lies in the payload"},
+    };
+    for (const Case& c : cases) {
+        Workspace w;
+        // Each place holds nothing but a medium: only where it is refuses it.
+        makeMedium(w.scratch / "place/medium");
+        makeDirectories(w.scratch / "elsewhere");
+        const std::vector<std::string> before = treeOf(w.scratch.path);
+        std::vector<std::string> command = {"bash", "-c", "cd \"$0\" && exec \"$@\"", w.scratch / c.current,
+                                            KESTRUNE_MEDIUM_EXE};
+        for (const std::string& argument : w.buildTo(w.scratch / c.out, {"--force"})) command.push_back(argument);
+        const ToolRun run = runProgram(command, {"HOME=" + w.scratch / c.home});
+        EXPECT_EQ(run.status, 1) << c.what;
+        EXPECT_NE(run.err.find(c.expected), std::string::npos) << c.what << "\n" << run.err;
+        EXPECT_EQ(treeOf(w.scratch.path), before) << c.what << ": something was changed";
+    }
+}
+
+TEST(MediumOutput, AMountPointIsRefusedBeforeAnythingIsPacked) {
+    EXPECT_TRUE(isMountPoint("/proc"));
+    EXPECT_TRUE(isMountPoint("/"));
+    Workspace w;
+    EXPECT_FALSE(isMountPoint(w.scratch.path));
+    const ToolRun run = runTool(w.buildTo("/proc", {"--force"}));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("output '/proc' is a mount point; the medium is renamed into its place"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(stagingLeftovers("/"), std::vector<std::string>{});
+}
+
+TEST(MediumOutput, AReplacedFolderKeepsItsOwnerAndMode) {
+    struct Case {
+        const char* what;
+        bool medium;  // else an empty folder
+        mode_t mode;
+    } cases[] = {{"a medium", true, 0750}, {"an empty folder", false, 0701}};
+    // Only root can give a folder to another user; others check the mode.
+    const bool root = geteuid() == 0;
+    for (const Case& c : cases) {
+        Workspace w;
+        if (c.medium) {
+            ASSERT_EQ(runTool(w.build()).status, 0);
+        } else {
+            makeDirectories(w.medium);
+        }
+        ASSERT_EQ(chmod(w.medium.c_str(), c.mode), 0);
+        if (root) {
+            ASSERT_EQ(chown(w.medium.c_str(), 4321, 4322), 0);
+        }
+        const ToolRun run = runTool(w.build({"--force"}));
+        ASSERT_EQ(run.status, 0) << c.what << run.err;
+        struct stat status;
+        ASSERT_EQ(stat(w.medium.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, c.mode) << c.what;
+        if (root) {
+            EXPECT_EQ(status.st_uid, 4321u) << c.what;
+            EXPECT_EQ(status.st_gid, 4322u) << c.what;
+        }
+        EXPECT_EQ(archiveContents(w.medium + "/package.zip", packagePassword), payloadContents(w.payload)) << c.what;
+    }
+}
+
+TEST(MediumOutput, TheNextBuildRemovesAndNamesWhatAKilledBuildLeft) {
+    Workspace w;
+    // Large enough that packing it lasts well beyond the kill.
+    writeFile(w.payload + "/docs/large.bin", incompressibleBytes(64 * 1024 * 1024));
+    const std::string errors = w.scratch / "killed.err";
+    const pid_t pid = startTool(w.build(), errors);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(stagingAppears(w.scratch.path));
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const std::vector<std::string> left = stagingLeftovers(w.scratch.path);
+    ASSERT_EQ(left.size(), 1u) << "a killed build cannot clean up";
+
+    unlink((w.payload + "/docs/large.bin").c_str());
+    const ToolRun next = runTool(w.build());
+    ASSERT_EQ(next.status, 0) << next.err;
+    EXPECT_NE(next.err.find("warning: removed '" + w.scratch / left[0] + "', left by an earlier build that was killed"),
+              std::string::npos)
+        << next.err;
+    EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{});
+    EXPECT_EQ(archiveContents(w.medium + "/package.zip", packagePassword), payloadContents(w.payload));
+}
+
+TEST(MediumOutput, ABuildThatIsStillRunningIsLeftAloneAndRefusesTheSecond) {
+    Workspace w;
+    // A temporary folder as a running build holds it: locked.
+    const std::string running = w.scratch / ".medium.kestrune-medium-Ab12Cd";
+    makeDirectories(running);
+    writeFile(running + "/package.zip", "being written");
+    const int lock = open(running.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    // Another medium's leftover and a look-alike that is no folder of ours.
+    makeDirectories(w.scratch / ".other.kestrune-medium-Zz99Yy");
+    writeFile(w.scratch / ".medium.kestrune-medium-notes", "a file of the author's");
+
+    const ToolRun run = runTool(w.build());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("another build of '" + w.medium + "' is running (it works in '" + running + "')"),
+              std::string::npos)
+        << run.err;
+    EXPECT_FALSE(exists(w.medium));
+    EXPECT_EQ(readFile(running + "/package.zip"), "being written");
+    EXPECT_EQ(stagingLeftovers(w.scratch.path),
+              (std::vector<std::string>{".medium.kestrune-medium-Ab12Cd", ".medium.kestrune-medium-notes",
+                                        ".other.kestrune-medium-Zz99Yy"}));
+    close(lock);
+}
+
+TEST(MediumOutput, AnInterruptedBuildSaysSoAndLeavesNothing) {
+    struct Case {
+        const char* what;
+        int signal;
+        bool existingMedium;
+    } cases[] = {{"SIGTERM, no medium yet", SIGTERM, false}, {"SIGINT while replacing", SIGINT, true}};
+    for (const Case& c : cases) {
+        Workspace w;
+        if (c.existingMedium) {
+            ASSERT_EQ(runTool(w.build()).status, 0);
+        }
+        const std::vector<std::string> before = treeOf(w.medium);
+        // Large enough that packing it lasts well beyond the signal.
+        writeFile(w.payload + "/docs/large.bin", incompressibleBytes(64 * 1024 * 1024));
+        const std::string errors = w.scratch / "interrupted.err";
+        const pid_t pid = startTool(w.build({"--force"}), errors);
+        ASSERT_GT(pid, 0);
+        EXPECT_TRUE(stagingAppears(w.scratch.path)) << c.what;
+        kill(pid, c.signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << c.what << " status " << status;
+        EXPECT_EQ(readFile(errors), "kestrune-medium: error: interrupted; nothing was written\n") << c.what;
+        EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{}) << c.what;
+        EXPECT_EQ(treeOf(w.medium), before) << c.what << "\n" << joined(treeOf(w.medium));
+    }
+}
