@@ -1,4 +1,4 @@
-// kestrune-medium build PAYLOAD_DIR --out DIR [options]
+// kestrune-medium build PAYLOAD_DIR --out DIR [options] (usage.cpp lists them)
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -34,6 +34,7 @@ struct BuildRequest {
     std::string extractor;
     std::vector<std::string> tags;
     bool force = false;
+    bool anyMarker = false;
     bool defaultLauncher = false;
     bool defaultExtractor = false;
     ScanOptions scan;
@@ -41,12 +42,6 @@ struct BuildRequest {
     bool reproducible = false;  // SOURCE_DATE_EPOCH is set
     time_t sourceDateEpoch = 0;
 };
-
-int usageError(const std::string& message) {
-    printError(message);
-    std::fprintf(stderr, "see: kestrune-medium --help\n");
-    return exitUsage;
-}
 
 int failure(const std::string& message) {
     printError(message);
@@ -66,21 +61,30 @@ std::string programProblem(const std::string& path, bool isDefault, const char* 
     return problem.empty() ? "" : quoted(path) + " is not a Windows PE program: " + problem;
 }
 
-// What the launcher will see of the markers once they stand behind it.
-void warnAboutMarkers(const std::string& launcherBytes, const BuildRequest& request) {
-    const std::string block = markerBlock(request.tags);
+// setup.exe as the build will write it: the launcher and the marker lines
+// it does not hold yet.
+struct MarkerPlan {
+    std::vector<std::string> appended;
+    std::vector<std::string> alreadyThere;  // asked for, and already in the launcher
+    TailAnalysis after;                     // of the written setup.exe's end
+};
+
+MarkerPlan planMarkers(const std::string& launcherBytes, const std::vector<std::string>& tags) {
     const size_t keep = launcherBytes.size() < markerScanSize ? launcherBytes.size() : markerScanSize;
-    const std::string tail = launcherBytes.substr(launcherBytes.size() - keep) + block;
-    const TailAnalysis analysis = analyseTail(tail, launcherBytes.size() + block.size());
-    for (const std::string& tag : request.tags) {
-        if (!launcherSeesTag(tail, tag)) {
-            printWarning("the marker lines take " + std::to_string(block.size()) + " bytes, more than the last " +
-                         std::to_string(markerWindowSize) + " the launcher reads: it would not see " + printable(tag));
-        }
-    }
+    const std::string tail = launcherBytes.substr(launcherBytes.size() - keep);
+    MarkerPlan plan;
+    plan.appended = tagsToAppend(analyseTail(tail, launcherBytes.size()), tags, plan.alreadyThere);
+    const std::string block = markerBlock(plan.appended);
+    plan.after = analyseTail(tail + block, launcherBytes.size() + block.size());
+    return plan;
+}
+
+// The launcher may find msi.tag where it was not asked for: in another
+// tag, or in what --launcher already held.
+void warnAboutUnaskedMsiTag(const MarkerPlan& plan, const BuildRequest& request) {
     bool msiAsked = false;
     for (const std::string& tag : request.tags) msiAsked = msiAsked || tag == msiMarkerTag;
-    if (analysis.msiTagSeen && !msiAsked) {
+    if (plan.after.msiTagSeen && !msiAsked) {
         printWarning(std::string("the launcher finds \"") + msiMarkerTag +
                      "\" in the end of setup.exe (as part of another marker or from " + quoted(request.launcher) +
                      "): silent runs will take the MSI quiet form");
@@ -106,27 +110,19 @@ bool readSourceDateEpoch(BuildRequest& request, std::string& error) {
 bool parseBuild(const std::vector<std::string>& arguments, BuildRequest& request, int& status) {
     static const std::vector<OptionRule> rules = {
         {"--out", true, false},      {"--launcher", true, false},        {"--extractor", true, false},
-        {"--marker", true, true},    {"--force", false, false},          {"--exclude", true, true},
-        {"--no-default-excludes", false, false}, packageDirectoryOption, temporaryPathOption,
-        {"--help", false, false},
+        {"--marker", true, true},    {"--any-marker", false, false},     {"--force", false, false},
+        {"--exclude", true, true},   {"--no-default-excludes", false, false}, packageDirectoryOption,
+        temporaryPathOption,
     };
     ParsedArguments parsed;
-    std::string error;
-    if (!parseArguments(arguments, rules, parsed, error)) {
-        status = usageError(error);
-        return false;
-    }
-    if (parsed.has("--help")) {
-        std::fputs(mediumUsageText, stdout);
-        status = exitOk;
-        return false;
-    }
+    if (!parseCommand("build", arguments, rules, parsed, status)) return false;
     if (parsed.positional.size() != 1) {
-        status = usageError(parsed.positional.empty() ? "build needs a payload folder" : "build takes one payload folder");
+        status = usageError("build", parsed.positional.empty() ? "build needs a payload folder"
+                                                               : "build takes one payload folder");
         return false;
     }
     if (!parsed.has("--out")) {
-        status = usageError("build needs --out DIR, the folder to lay the medium out in");
+        status = usageError("build", "build needs --out DIR, the folder to lay the medium out in");
         return false;
     }
     request.payload = parsed.positional.front();
@@ -137,17 +133,19 @@ bool parseBuild(const std::vector<std::string>& arguments, BuildRequest& request
     request.extractor = parsed.value("--extractor", KESTRUNE_DEFAULT_EXTRACTOR);
     request.tags = parsed.all("--marker");
     request.force = parsed.has("--force");
+    request.anyMarker = parsed.has("--any-marker");
     request.scan.excludes = parsed.all("--exclude");
     request.scan.defaultExcludes = !parsed.has("--no-default-excludes");
     for (const std::string& tag : request.tags) {
-        const std::string problem = tagProblem(tag);
+        const std::string problem = markerTagProblem(tag, request.anyMarker);
         if (!problem.empty()) {
-            status = usageError("--marker " + printable(tag) + ": " + problem);
+            status = usageError("build", "--marker " + quoted(tag) + ": " + problem);
             return false;
         }
     }
+    std::string error;
     if (!launchPlaceFrom(parsed, request.place, error) || !readSourceDateEpoch(request, error)) {
-        status = usageError(error);
+        status = usageError("build", error);
         return false;
     }
     return true;
@@ -162,8 +160,12 @@ std::vector<ArchiveEntryInfo> archiveEntries(const Payload& payload) {
 // Every problem `check` would report of the medium this payload makes, on
 // its names and paths, and the payload's own (what cannot be packed), all
 // at once; warnings are printed as they are found.
-std::vector<std::string> packageProblems(const BuildRequest& request, const Payload& payload, bool msiSeen) {
+std::vector<std::string> packageProblems(const BuildRequest& request, const Payload& payload,
+                                         const MarkerPlan& markers) {
     std::vector<std::string> problems = payload.problems;
+    const MarkerFindings markerLines = markerFindings(markers.after);
+    problems.insert(problems.end(), markerLines.problems.begin(), markerLines.problems.end());
+    for (const std::string& warning : markerLines.warnings) printWarning(warning);
     std::vector<std::string> names;
     for (const PayloadEntry& entry : payload.entries) names.push_back(entry.name);
     for (const NameFinding& finding : nameFindings(names)) {
@@ -178,7 +180,7 @@ std::vector<std::string> packageProblems(const BuildRequest& request, const Payl
         const std::string problem = peFileProblem(entry.hostPath);
         if (!problem.empty()) problems.push_back(std::string(setupProgramName) + " is not a Windows program: " + problem);
     }
-    const LaunchPlan plan = planLaunch(request.place, msiSeen, packagePassword, archiveEntries(payload));
+    const LaunchPlan plan = planLaunch(request.place, markers.after.msiTagSeen, packagePassword, archiveEntries(payload));
     problems.insert(problems.end(), plan.problems.begin(), plan.problems.end());
     return problems;
 }
@@ -202,7 +204,7 @@ bool stopIfInterrupted(std::string& error) {
 }
 
 bool fillStaging(const BuildRequest& request, const Payload& payload, const std::string& launcherBytes,
-                 const Staging& staging, std::string& error) {
+                 const MarkerPlan& markers, const Staging& staging, std::string& error) {
     ArchiveWriteOptions options;
     options.password = packagePassword;
     options.showProgress = isatty(STDERR_FILENO) == 1;
@@ -215,7 +217,8 @@ bool fillStaging(const BuildRequest& request, const Payload& payload, const std:
     error = extractorDirectoryProblem(archive);
     if (!error.empty() || stopIfInterrupted(error)) return false;
 
-    if (!writeNewFile(joinHostPath(staging.path, launcherFileName), launcherBytes + markerBlock(request.tags), error) ||
+    if (!writeNewFile(joinHostPath(staging.path, launcherFileName), launcherBytes + markerBlock(markers.appended),
+                      error) ||
         stopIfInterrupted(error)) {
         return false;
     }
@@ -243,9 +246,12 @@ std::string exclusionText(const Exclusion& exclusion) {
     return quoted(exclusion.pattern) + " (" + counts + ")";
 }
 
-void printSummary(const BuildRequest& request, const Payload& payload) {
+void printSummary(const BuildRequest& request, const Payload& payload, const MarkerPlan& markers) {
     std::string tags;
-    for (const std::string& tag : request.tags) tags += (tags.empty() ? "" : ", ") + printable(tag);
+    for (const std::string& tag : markers.appended) tags += (tags.empty() ? "" : ", ") + printable(tag);
+    std::string kept;
+    for (const std::string& tag : markers.alreadyThere) kept += (kept.empty() ? "" : ", ") + printable(tag);
+    if (!kept.empty()) tags += (tags.empty() ? "" : "; ") + kept + " already there";
     struct stat archive;
     const std::string archivePath = joinHostPath(request.out, packageFileName);
     const uint64_t archiveSize = stat(archivePath.c_str(), &archive) == 0 ? static_cast<uint64_t>(archive.st_size) : 0;
@@ -284,30 +290,28 @@ int buildMedium(const BuildRequest& request) {
             printWarning("--exclude " + quoted(exclusion.pattern) + " matches nothing in the payload");
         }
     }
-    const std::string block = markerBlock(request.tags);
-    const size_t keep = launcherBytes.size() < markerScanSize ? launcherBytes.size() : markerScanSize;
-    const bool msiSeen = launcherSeesTag(launcherBytes.substr(launcherBytes.size() - keep) + block, msiMarkerTag);
-    const std::vector<std::string> problems = packageProblems(request, payload, msiSeen);
+    const MarkerPlan markers = planMarkers(launcherBytes, request.tags);
+    const std::vector<std::string> problems = packageProblems(request, payload, markers);
     if (!problems.empty()) {
         for (const std::string& problem : problems) printError(problem);
         return failure("no medium was made: " + countText(problems.size(), "problem", "problems") +
                        " (each on a line above)");
     }
-    warnAboutMarkers(launcherBytes, request);
+    warnAboutUnaskedMsiTag(markers, request);
     if (interruptRequested()) return exitFailed;
 
     Staging staging;
     const bool created = createStaging(request.out, staging, error);
     for (const std::string& note : staging.notes) printWarning(note);
     staging.notes.clear();
-    const bool built = created && fillStaging(request, payload, launcherBytes, staging, error) &&
+    const bool built = created && fillStaging(request, payload, launcherBytes, markers, staging, error) &&
                        !stopIfInterrupted(error) && commitStaging(staging, request.force, error);
     for (const std::string& note : staging.notes) printWarning(note);
     if (!built) {
         discardStaging(staging);
         return interruptRequested() ? exitFailed : failure("no medium was made: " + error);
     }
-    printSummary(request, payload);
+    printSummary(request, payload, markers);
     return exitOk;
 }
 

@@ -33,12 +33,6 @@ struct CheckReport {
     }
 };
 
-int usageError(const std::string& message) {
-    printError(message);
-    std::fprintf(stderr, "see: kestrune-medium --help\n");
-    return exitUsage;
-}
-
 // The markers of setup.exe, and whether the launcher sees msi.tag.
 bool reportMarkers(const std::string& launcher, CheckReport& report) {
     std::string tail;
@@ -53,15 +47,12 @@ bool reportMarkers(const std::string& launcher, CheckReport& report) {
     for (const MarkerFinding& marker : analysis.markers) {
         if (marker.place == MarkerPlace::inside && marker.seenByLauncher) {
             seen += (seen.empty() ? "" : ", ") + printable(marker.tag);
-        } else if (!marker.seenByLauncher) {
-            // Meant for the launcher, yet out of its sight: usually data
-            // (a signature, say) appended after marking.
-            report.problem("marker " + printable(marker.tag) + " starts " + std::to_string(marker.distanceFromEnd) +
-                           " bytes before the end of setup.exe, not within the last " +
-                           std::to_string(markerWindowSize) + "; the launcher does not see it");
         }
     }
     report.info("markers: " + (seen.empty() ? std::string("none") : seen));
+    const MarkerFindings findings = markerFindings(analysis);
+    report.warningsFrom(findings.warnings);
+    report.problemsFrom(findings.problems);
     return analysis.msiTagSeen;
 }
 
@@ -97,19 +88,14 @@ void reportPlan(const LaunchPlan& plan, bool launcherUsable, CheckReport& report
 }  // namespace
 
 int runCheck(const std::vector<std::string>& arguments) {
-    static const std::vector<OptionRule> rules = {
-        packageDirectoryOption, temporaryPathOption, {"--help", false, false}};
     ParsedArguments parsed;
-    std::string error;
-    if (!parseArguments(arguments, rules, parsed, error)) return usageError(error);
-    if (parsed.has("--help")) {
-        std::fputs(mediumUsageText, stdout);
-        return exitOk;
-    }
-    if (parsed.positional.size() != 1) return usageError("check takes one medium folder");
+    int status = exitOk;
+    if (!parseCommand("check", arguments, {packageDirectoryOption, temporaryPathOption}, parsed, status)) return status;
+    if (parsed.positional.size() != 1) return usageError("check", "check takes one medium folder");
     const std::string directory = parsed.positional.front();
     LaunchPlace place;
-    if (!launchPlaceFrom(parsed, place, error)) return usageError(error);
+    std::string error;
+    if (!launchPlaceFrom(parsed, place, error)) return usageError("check", error);
 
     CheckReport report;
     report.info("medium: " + quoted(directory));

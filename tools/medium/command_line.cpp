@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include <algorithm>
 #include <cstdio>
 
 bool ParsedArguments::has(const std::string& option) const {
@@ -92,6 +93,33 @@ std::string quoted(const std::string& text) {
     std::string shown = "'";
     for (char c : printable(text)) shown += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return shown + "'";
+}
+
+size_t editDistance(const std::string& from, const std::string& to) {
+    std::vector<size_t> previous(to.size() + 1), current(to.size() + 1);
+    for (size_t j = 0; j <= to.size(); ++j) previous[j] = j;
+    for (size_t i = 1; i <= from.size(); ++i) {
+        current[0] = i;
+        for (size_t j = 1; j <= to.size(); ++j) {
+            const size_t substitution = previous[j - 1] + (from[i - 1] == to[j - 1] ? 0 : 1);
+            current[j] = std::min({previous[j] + 1, current[j - 1] + 1, substitution});
+        }
+        previous.swap(current);
+    }
+    return previous[to.size()];
+}
+
+std::string nearestOf(const std::string& given, const std::vector<std::string>& known) {
+    std::string nearest;
+    size_t best = 0;
+    for (const std::string& candidate : known) {
+        const size_t distance = editDistance(given, candidate);
+        if (nearest.empty() || distance < best) {
+            nearest = candidate;
+            best = distance;
+        }
+    }
+    return nearest;
 }
 
 void printError(const std::string& message) {

@@ -45,6 +45,12 @@ std::string printable(const std::string& text);
 // it ('my medium', 'it'\''s'), so that blanks and the ends stay visible.
 std::string quoted(const std::string& text);
 
+// How many single-character insertions, deletions and substitutions turn
+// one text into the other: how near a mistyped word is to a known one.
+size_t editDistance(const std::string& from, const std::string& to);
+// Of `known`, the one nearest to `given`.
+std::string nearestOf(const std::string& given, const std::vector<std::string>& known);
+
 void printError(const std::string& message);    // stderr, "kestrune-medium: error: ..."
 void printWarning(const std::string& message);  // stderr, "kestrune-medium: warning: ..."
 void printInfo(const std::string& message);     // stdout, the line as given

@@ -5,13 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <vector>
+
+#include "command_line.h"
 
 namespace {
 
@@ -44,11 +46,11 @@ bool openForReading(const std::string& path, Descriptor& file, struct stat& stat
                     bool followLink = true) {
     file.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLink ? 0 : O_NOFOLLOW));
     if (file.fd < 0 || fstat(file.fd, &status) != 0) {
-        error = "cannot read " + path + ": " + systemErrorText(errno);
+        error = "cannot read " + quoted(path) + ": " + systemErrorText(errno);
         return false;
     }
     if (!S_ISREG(status.st_mode)) {
-        error = "cannot read " + path + ": not a regular file";
+        error = "cannot read " + quoted(path) + ": not a regular file";
         return false;
     }
     return true;
@@ -56,7 +58,7 @@ bool openForReading(const std::string& path, Descriptor& file, struct stat& stat
 
 bool writeAndSync(int fd, const std::string& path, const std::string& data, std::string& error) {
     if (!writeAll(fd, data) || fsync(fd) != 0) {
-        error = "cannot write " + path + ": " + systemErrorText(errno);
+        error = "cannot write " + quoted(path) + ": " + systemErrorText(errno);
         return false;
     }
     return true;
@@ -126,7 +128,7 @@ bool readWholeFile(const std::string& path, std::string& data, std::string& erro
     data.assign(static_cast<size_t>(status.st_size), '\0');
     size_t got = 0;
     if (!readAt(file.fd, 0, &data[0], data.size(), got)) {
-        error = "cannot read " + path + ": " + systemErrorText(errno);
+        error = "cannot read " + quoted(path) + ": " + systemErrorText(errno);
         return false;
     }
     data.resize(got);
@@ -143,11 +145,11 @@ bool readFileTail(const std::string& path, size_t maxBytes, std::string& tail, u
     tail.assign(length, '\0');
     size_t got = 0;
     if (!readAt(file.fd, fileSize - length, &tail[0], length, got)) {
-        error = "cannot read " + path + ": " + systemErrorText(errno);
+        error = "cannot read " + quoted(path) + ": " + systemErrorText(errno);
         return false;
     }
     if (got != length) {
-        error = "cannot read " + path + ": it shrank while it was read";
+        error = "cannot read " + quoted(path) + ": it shrank while it was read";
         return false;
     }
     return true;
@@ -166,7 +168,7 @@ bool fileContains(const std::string& path, const std::string& needle, bool& foun
     for (uint64_t offset = 0;;) {
         size_t got = 0;
         if (!readAt(file.fd, offset, buffer.data(), buffer.size(), got)) {
-            error = "cannot read " + path + ": " + systemErrorText(errno);
+            error = "cannot read " + quoted(path) + ": " + systemErrorText(errno);
             return false;
         }
         if (got == 0) return true;
@@ -183,7 +185,7 @@ bool fileContains(const std::string& path, const std::string& needle, bool& foun
 bool writeNewFile(const std::string& path, const std::string& data, std::string& error) {
     Descriptor file(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777));
     if (file.fd < 0) {
-        error = "cannot create " + path + ": " + systemErrorText(errno);
+        error = "cannot create " + quoted(path) + ": " + systemErrorText(errno);
         return false;
     }
     return writeAndSync(file.fd, path, data, error);
@@ -192,7 +194,7 @@ bool writeNewFile(const std::string& path, const std::string& data, std::string&
 bool appendToFile(const std::string& path, const std::string& data, std::string& error) {
     Descriptor file(open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
     if (file.fd < 0) {
-        error = "cannot open " + path + " for writing: " + systemErrorText(errno);
+        error = "cannot open " + quoted(path) + " for writing: " + systemErrorText(errno);
         return false;
     }
     return writeAndSync(file.fd, path, data, error);
@@ -201,7 +203,7 @@ bool appendToFile(const std::string& path, const std::string& data, std::string&
 bool syncPath(const std::string& path, std::string& error) {
     Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.fd < 0 || fsync(file.fd) != 0) {
-        error = "cannot flush " + path + " to the disk: " + systemErrorText(errno);
+        error = "cannot flush " + quoted(path) + " to the disk: " + systemErrorText(errno);
         return false;
     }
     return true;
@@ -210,7 +212,7 @@ bool syncPath(const std::string& path, std::string& error) {
 bool directoryIsEmpty(const std::string& path, bool& empty, std::string& error) {
     DIR* directory = opendir(path.c_str());
     if (directory == nullptr) {
-        error = "cannot read directory " + path + ": " + systemErrorText(errno);
+        error = "cannot read directory " + quoted(path) + ": " + systemErrorText(errno);
         return false;
     }
     empty = true;

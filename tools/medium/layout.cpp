@@ -53,7 +53,7 @@ bool requireFile(const std::string& directory, const std::vector<std::string>& n
     std::string problem = std::string(name) + " is missing";
     for (const std::string& other : names) {
         if (folded(other) == folded(name)) {
-            problem += " (there is " + printable(other) + ", which differs in case; name it " + name + ")";
+            problem += " (there is " + quoted(other) + ", which differs in case; name it " + name + ")";
             break;
         }
     }
@@ -65,13 +65,13 @@ bool requireFile(const std::string& directory, const std::vector<std::string>& n
 
 std::string launcherProblem(const std::string& path, const char* password) {
     const std::string peProblem = peFileProblem(path);
-    if (!peProblem.empty()) return path + " is not a Windows PE program: " + peProblem;
+    if (!peProblem.empty()) return quoted(path) + " is not a Windows PE program: " + peProblem;
     bool found = false;
     std::string error;
     // The launcher keeps its password as a terminated string.
     if (!fileContains(path, std::string(password) + '\0', found, error)) return error;
     if (!found) {
-        return path + " does not hold this tool's package password; it was built with another "
+        return quoted(path) + " does not hold this tool's package password; it was built with another "
                       "KESTRUNE_PACKAGE_PASSWORD and could not open the package";
     }
     return "";
@@ -81,7 +81,7 @@ LayoutReport checkLayout(const std::string& directory, const char* password) {
     LayoutReport report;
     const PathKind kind = pathKind(directory);
     if (kind != PathKind::directory) {
-        report.problems.push_back("medium " + directory + (kind == PathKind::missing ? " does not exist" : " is not a folder"));
+        report.problems.push_back("medium " + quoted(directory) + (kind == PathKind::missing ? " does not exist" : " is not a folder"));
         return report;
     }
     report.directoryExists = true;
@@ -106,7 +106,7 @@ LayoutReport checkLayout(const std::string& directory, const char* password) {
         if (problem.empty()) {
             report.info.push_back(std::string(extractorFileName) + ": Windows program, " + sizeOf(path));
         } else {
-            report.problems.push_back(path + " is not a Windows PE program: " + problem);
+            report.problems.push_back(quoted(path) + " is not a Windows PE program: " + problem);
         }
     }
     report.packagePresent = requireFile(directory, names, packageFileName, report);

@@ -1,43 +1,24 @@
-// kestrune-medium mark FILE TAG...   and   kestrune-medium markers FILE
+// kestrune-medium mark FILE TAG... [--any-marker] [--any-file]   and   kestrune-medium markers FILE
 #include <cstdio>
 
 #include "command_line.h"
 #include "commands.h"
 #include "file_io.h"
 #include "launcher/constants.h"
+#include "layout.h"
 #include "markers.h"
+#include "package_password.h"
 #include "pe_file.h"
+#include "staging.h"
 
 namespace {
 
-int usageError(const std::string& message) {
-    printError(message);
-    std::fprintf(stderr, "see: kestrune-medium --help\n");
-    return exitUsage;
-}
-
-// Positional arguments only; "--" lets a tag start with a dash.
-bool parsePositional(const std::vector<std::string>& arguments, ParsedArguments& parsed, int& status) {
-    static const std::vector<OptionRule> rules = {{"--help", false, false}};
-    std::string error;
-    if (!parseArguments(arguments, rules, parsed, error)) {
-        status = usageError(error);
-        return false;
-    }
-    if (parsed.has("--help")) {
-        std::fputs(mediumUsageText, stdout);
-        status = exitOk;
-        return false;
-    }
-    return true;
-}
-
-std::string launcherFileProblem(const std::string& path) {
+std::string programFileProblem(const std::string& path) {
     const PathKind kind = pathKind(path);
-    if (kind == PathKind::missing) return path + " does not exist";
-    if (kind != PathKind::file) return path + " is not a file";
+    if (kind == PathKind::missing) return quoted(path) + " does not exist";
+    if (kind != PathKind::file) return quoted(path) + " is not a file";
     const std::string problem = peFileProblem(path);
-    return problem.empty() ? "" : path + " is not a Windows PE launcher: " + problem;
+    return problem.empty() ? "" : quoted(path) + " is not a Windows PE launcher: " + problem;
 }
 
 std::string placeText(const MarkerFinding& marker) {
@@ -50,52 +31,93 @@ std::string placeText(const MarkerFinding& marker) {
     return "outside the window: " + printable(marker.tag) + ", " + distance + seen;
 }
 
-}  // namespace
-
-int runMark(const std::vector<std::string>& arguments) {
-    ParsedArguments parsed;
-    int status = exitOk;
-    if (!parsePositional(arguments, parsed, status)) return status;
-    if (parsed.positional.size() < 2) return usageError("mark needs a launcher file and at least one tag");
-    const std::string file = parsed.positional.front();
-    const std::vector<std::string> tags(parsed.positional.begin() + 1, parsed.positional.end());
-    // Every tag is checked before anything is written: all or none go on.
-    for (const std::string& tag : tags) {
-        const std::string problem = tagProblem(tag);
-        if (!problem.empty()) return usageError("tag " + printable(tag) + ": " + problem);
+// What the launcher makes of a tag it sees, for the `markers` list.
+std::string tagNote(const std::string& tag) {
+    for (const char* known : knownMarkerTags) {
+        if (tag == known) return "";
     }
-    const std::string problem = launcherFileProblem(file);
+    if (const char* meant = nearMissOf(tag)) return std::string(" (not ") + meant + ": the launcher compares exactly)";
+    return " (not a tag the launcher acts on)";
+}
+
+std::string listText(const std::vector<std::string>& tags) {
+    std::string list;
+    for (const std::string& tag : tags) list += (list.empty() ? "" : ", ") + printable(tag);
+    return list;
+}
+
+int markFile(const std::string& file, const std::vector<std::string>& tags, bool anyFile) {
+    std::string problem = programFileProblem(file);
     if (!problem.empty()) {
         printError(problem);
+        return exitFailed;
+    }
+    // The password check `check` makes: only a launcher of this build is
+    // marked unless the user says otherwise.
+    problem = anyFile ? "" : launcherProblem(file, packagePassword);
+    if (!problem.empty()) {
+        printError(problem + "; give --any-file to mark it all the same");
         return exitFailed;
     }
     std::string tail;
     uint64_t size = 0;
     std::string error;
-    const std::string block = markerBlock(tags);
-    if (!readFileTail(file, markerScanSize, tail, size, error) || !appendToFile(file, block, error)) {
+    if (!readFileTail(file, markerScanSize, tail, size, error)) {
         printError(error);
         return exitFailed;
     }
-    std::string list;
-    for (const std::string& tag : tags) list += (list.empty() ? "" : ", ") + printable(tag);
-    printInfo(file + ": marked with " + list);
-    for (const std::string& tag : tags) {
+    std::vector<std::string> alreadyThere;
+    const std::vector<std::string> toAppend = tagsToAppend(analyseTail(tail, size), tags, alreadyThere);
+    if (!alreadyThere.empty()) {
+        printInfo(quoted(file) + ": already marked with " + listText(alreadyThere) + "; not appended again");
+    }
+    if (toAppend.empty()) return exitOk;
+    const std::string block = markerBlock(toAppend);
+    if (interruptRequested()) return exitFailed;
+    if (!appendToFile(file, block, error)) {
+        printError(error);
+        return exitFailed;
+    }
+    printInfo(quoted(file) + ": marked with " + listText(toAppend));
+    for (const std::string& tag : toAppend) {
         if (!launcherSeesTag(tail + block, tag)) {
             printWarning(printable(tag) + " does not stand in the last " + std::to_string(markerWindowSize) +
-                         " bytes of " + file + "; the launcher will not see it");
+                         " bytes of " + quoted(file) + "; the launcher will not see it");
         }
     }
     return exitOk;
 }
 
+}  // namespace
+
+int runMark(const std::vector<std::string>& arguments) {
+    ParsedArguments parsed;
+    int status = exitOk;
+    if (!parseCommand("mark", arguments, {{"--any-marker", false, false}, {"--any-file", false, false}}, parsed, status)) {
+        return status;
+    }
+    if (parsed.positional.size() < 2) return usageError("mark", "mark needs a launcher file and at least one tag");
+    const std::string file = parsed.positional.front();
+    const std::vector<std::string> tags(parsed.positional.begin() + 1, parsed.positional.end());
+    // Every tag is checked before anything is written: all or none go on.
+    for (const std::string& tag : tags) {
+        const std::string problem = markerTagProblem(tag, parsed.has("--any-marker"));
+        if (!problem.empty()) return usageError("mark", "tag " + quoted(tag) + ": " + problem);
+    }
+    // A signal before the append leaves the file as it was, and says so.
+    installInterruptHandlers();
+    const int result = markFile(file, tags, parsed.has("--any-file"));
+    reraiseInterrupt();
+    return result;
+}
+
 int runMarkers(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     int status = exitOk;
-    if (!parsePositional(arguments, parsed, status)) return status;
-    if (parsed.positional.size() != 1) return usageError("markers takes one launcher file");
+    if (!parseCommand("markers", arguments, {}, parsed, status)) return status;
+    if (parsed.positional.size() != 1) return usageError("markers", "markers takes one launcher file");
     const std::string file = parsed.positional.front();
-    const std::string problem = launcherFileProblem(file);
+    const std::string problem = programFileProblem(file);
     if (!problem.empty()) {
         printError(problem);
         return exitFailed;
@@ -108,13 +130,13 @@ int runMarkers(const std::vector<std::string>& arguments) {
         return exitFailed;
     }
     const TailAnalysis analysis = analyseTail(tail, size);
-    printInfo(file + ": " + std::to_string(size) + " bytes; the launcher reads the last " +
+    printInfo(quoted(file) + ": " + std::to_string(size) + " bytes; the launcher reads the last " +
               std::to_string(markerWindowSize) + " (from offset " + std::to_string(analysis.windowOffset) + ")");
     size_t inside = 0;
     for (const MarkerFinding& marker : analysis.markers) {
         if (marker.place == MarkerPlace::inside) {
             // The launcher's windowHoldsTag decides, not the line's place.
-            printInfo(marker.seenByLauncher ? "marker: " + printable(marker.tag)
+            printInfo(marker.seenByLauncher ? "marker: " + printable(marker.tag) + tagNote(marker.tag)
                                             : "marker line the launcher does not find: " + printable(marker.tag));
             ++inside;
         } else {

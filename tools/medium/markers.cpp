@@ -1,5 +1,8 @@
 #include "markers.h"
 
+#include <algorithm>
+
+#include "command_line.h"
 #include "launcher/constants.h"
 #include "launcher/tail_marker.h"
 
@@ -19,7 +22,52 @@ std::string windowOf(const std::string& tail) {
     return tail.size() > markerWindowSize ? tail.substr(tail.size() - markerWindowSize) : tail;
 }
 
+std::string lowerCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// "msi.tag" without its ".tag".
+std::string stemOf(const std::string& tag) {
+    const std::string suffix = ".tag";
+    return tag.size() > suffix.size() && tag.compare(tag.size() - suffix.size(), suffix.size(), suffix) == 0
+               ? tag.substr(0, tag.size() - suffix.size())
+               : tag;
+}
+
 }  // namespace
+
+const char* const knownMarkerTags[1] = {msiMarkerTag};
+
+const char* nearMissOf(const std::string& tag) {
+    for (const char* known : knownMarkerTags) {
+        if (tag.find(known) != std::string::npos) return nullptr;
+    }
+    for (const char* known : knownMarkerTags) {
+        const std::string lower = lowerCase(tag);
+        const std::string knownLower = lowerCase(known);
+        if (lower == knownLower || lower == stemOf(knownLower) || editDistance(lower, knownLower) <= 2) return known;
+    }
+    return nullptr;
+}
+
+std::string markerTagProblem(const std::string& tag, bool anyMarker) {
+    const std::string problem = tagProblem(tag);
+    if (!problem.empty()) return problem;
+    for (const char* known : knownMarkerTags) {
+        if (tag == known) return "";
+    }
+    if (const char* meant = nearMissOf(tag)) {
+        return std::string("not a tag the launcher knows; did you mean ") + meant +
+               "? (it compares tags exactly, case included)";
+    }
+    if (anyMarker) return "";
+    std::string known;
+    for (const char* name : knownMarkerTags) known += (known.empty() ? "" : ", ") + std::string(name);
+    return "not a tag the launcher knows (it knows " + known + "); give --any-marker to write it all the same";
+}
 
 std::string tagProblem(const std::string& tag) {
     if (tag.empty()) return "a marker tag must not be empty";
@@ -72,5 +120,50 @@ TailAnalysis analyseTail(const std::string& tail, uint64_t fileSize) {
         analysis.markers.push_back(finding);
     }
     analysis.msiTagSeen = launcherSeesTag(tail, msiMarkerTag);
+    for (const char* known : knownMarkerTags) {
+        if (launcherSeesTag(tail, known)) analysis.knownTagsSeen.push_back(known);
+    }
     return analysis;
+}
+
+MarkerFindings markerFindings(const TailAnalysis& analysis) {
+    MarkerFindings findings;
+    for (const MarkerFinding& marker : analysis.markers) {
+        if (!marker.seenByLauncher) {
+            // Meant for the launcher, yet out of its sight: usually data
+            // (a signature, say) appended after marking.
+            findings.problems.push_back("marker " + quoted(marker.tag) + " starts " +
+                                        std::to_string(marker.distanceFromEnd) +
+                                        " bytes before the end of setup.exe, not within the last " +
+                                        std::to_string(markerWindowSize) + "; the launcher does not see it");
+            continue;
+        }
+        const char* meant = nearMissOf(marker.tag);
+        if (meant == nullptr) continue;
+        const bool meantSeen = std::find(analysis.knownTagsSeen.begin(), analysis.knownTagsSeen.end(), meant) !=
+                               analysis.knownTagsSeen.end();
+        (meantSeen ? findings.warnings : findings.problems)
+            .push_back("marker " + quoted(marker.tag) + " is not " + meant +
+                       ": the launcher compares tags exactly, case included" +
+                       (meantSeen ? std::string(", and finds ") + meant + " in another line"
+                                  : "; did you mean " + std::string(meant) + "?"));
+    }
+    return findings;
+}
+
+std::vector<std::string> tagsToAppend(const TailAnalysis& analysis, const std::vector<std::string>& tags,
+                                      std::vector<std::string>& alreadyThere) {
+    std::vector<std::string> toAppend;
+    for (const std::string& tag : tags) {
+        if (std::find(toAppend.begin(), toAppend.end(), tag) != toAppend.end() ||
+            std::find(alreadyThere.begin(), alreadyThere.end(), tag) != alreadyThere.end()) {
+            continue;
+        }
+        bool present = false;
+        for (const MarkerFinding& marker : analysis.markers) {
+            present = present || (marker.tag == tag && marker.place == MarkerPlace::inside && marker.seenByLauncher);
+        }
+        (present ? alreadyThere : toAppend).push_back(tag);
+    }
+    return toAppend;
 }

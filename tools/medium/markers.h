@@ -16,9 +16,20 @@ constexpr size_t maxTagLength = 200;
 // cannot see (behind a signature or other appended data, say).
 constexpr size_t markerScanSize = 64 * 1024;
 
-// Why `tag` cannot be a marker, or "" when it can.
+// Why `tag` cannot be a marker line at all, or "" when it can.
 std::string tagProblem(const std::string& tag);
 std::string markerBlock(const std::vector<std::string>& tags);
+
+// The tags the launcher acts on; any other marker line it ignores.
+extern const char* const knownMarkerTags[1];
+// The known tag that `tag` looks like a misspelling of (another case, no
+// ".tag", a letter or two off), or nullptr. A tag that holds a known one
+// whole is no miss: the launcher finds the known tag in it.
+const char* nearMissOf(const std::string& tag);
+// Why `tag` may not be written as a marker, or "": tagProblem's reasons, a
+// near miss of a known tag (naming it), and, unless `anyMarker`, a tag the
+// launcher does not know.
+std::string markerTagProblem(const std::string& tag, bool anyMarker);
 
 enum class MarkerPlace {
     inside,      // the whole line stands in the window
@@ -38,6 +49,7 @@ struct TailAnalysis {
     uint64_t windowOffset = 0;
     std::vector<MarkerFinding> markers;  // in file order
     bool msiTagSeen = false;             // what the launcher decides for msi.tag
+    std::vector<std::string> knownTagsSeen;  // of knownMarkerTags
 };
 
 // `tail` is the end of a file of `fileSize` bytes (markerScanSize bytes of
@@ -45,3 +57,18 @@ struct TailAnalysis {
 TailAnalysis analyseTail(const std::string& tail, uint64_t fileSize);
 // Whether the launcher finds `tag` in the window at the end of `tail`.
 bool launcherSeesTag(const std::string& tail, const std::string& tag);
+
+// What `check` reports of the marker lines at the end of setup.exe, and
+// what `build` therefore refuses to write: lines the launcher does not
+// see, and near misses of a known tag (a problem when the launcher does
+// not see the known tag itself, a warning when it does).
+struct MarkerFindings {
+    std::vector<std::string> problems;
+    std::vector<std::string> warnings;
+};
+MarkerFindings markerFindings(const TailAnalysis& analysis);
+
+// Of `tags`, those to append: each once, and none whose line the launcher
+// already sees in the tail. The others are listed in `alreadyThere`.
+std::vector<std::string> tagsToAppend(const TailAnalysis& analysis, const std::vector<std::string>& tags,
+                                      std::vector<std::string>& alreadyThere);

@@ -8,22 +8,47 @@
 #include "command_line.h"
 #include "commands.h"
 
+namespace {
+
+// `help`, `help COMMAND`; an unknown topic is a wrong command line.
+int runHelp(const std::vector<std::string>& arguments) {
+    if (arguments.empty() || arguments.front() == "-h" || arguments.front() == "--help") {
+        printOverview(stdout);
+        return exitOk;
+    }
+    if (arguments.size() > 1) return usageError("help", "help takes one command");
+    const std::string& topic = arguments.front();
+    if (printCommandHelp(topic, stdout)) return exitOk;
+    return usageError("help", "unknown help topic " + quoted(topic) + "; the nearest command is " +
+                                  nearestOf(topic, commandNames()));
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs(mediumUsageText, stderr);
+        printOverview(stderr);
         return exitUsage;
     }
     const std::string command = argv[1];
     const std::vector<std::string> arguments(argv + 2, argv + argc);
-    if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(mediumUsageText, stdout);
+    if (command == "--help" || command == "-h") {
+        printOverview(stdout);
         return exitOk;
     }
+    if (command == "--version") {
+        std::printf("kestrune-medium %s\n", mediumVersion);
+        return exitOk;
+    }
+    if (command == "help") return runHelp(arguments);
     if (command == "build") return runBuild(arguments);
     if (command == "mark") return runMark(arguments);
     if (command == "markers") return runMarkers(arguments);
     if (command == "check") return runCheck(arguments);
-    printError("unknown command " + printable(command) + " (commands: build, mark, markers, check)");
+    std::string list;
+    for (const std::string& name : commandNames()) list += (list.empty() ? "" : ", ") + name;
+    printError("unknown command " + quoted(command) + "; the nearest is " + nearestOf(command, commandNames()) +
+               " (commands: " + list + ")");
     std::fprintf(stderr, "see: kestrune-medium --help\n");
     return exitUsage;
 }

@@ -64,7 +64,9 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
         const char* message;
     } cases[] = {
         {{}, 2, "usage:"},
-        {{"burn"}, 2, "unknown command burn"},
+        {{"burn"}, 2, "unknown command 'burn'; the nearest is build"},
+        {{"chek", w.medium}, 2, "unknown command 'chek'; the nearest is check"},
+        {{"help", "marks"}, 2, "unknown help topic 'marks'; the nearest command is mark"},
         {{"build", w.payload, "--out", w.medium, "--colour"}, 2, "unknown option --colour"},
         {{"build", w.payload, "--out"}, 2, "--out needs a value"},
         {{"build", w.payload}, 2, "needs --out"},
@@ -73,7 +75,13 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
         {{"build", w.payload, "--out", w.medium, "--out", s + "/m2"}, 2, "more than once"},
         {w.build({"--marker", ""}), 2, "non-empty value"},
         {w.build({"--marker", "two\r\nlines"}), 2, "line break"},
-        {w.build({"--marker", std::string(201, 't')}), 2, "at most 200"},
+        {w.build({"--marker", std::string(201, 't'), "--any-marker"}), 2, "at most 200"},
+        {w.build({"--marker", "MSI.TAG"}), 2, "--marker 'MSI.TAG': not a tag the launcher knows; did you mean msi.tag?"},
+        {w.build({"--marker", "msi"}), 2, "did you mean msi.tag?"},
+        {w.build({"--marker", "msi.tg", "--any-marker"}), 2, "did you mean msi.tag?"},
+        {w.build({"--marker", "product=demo"}), 2, "not a tag the launcher knows (it knows msi.tag); give --any-marker"},
+        {w.build({"--marker", std::string(150, 'a'), "--marker", std::string(150, 'b'), "--any-marker"}), 1,
+         "bytes before the end of setup.exe, not within the last 256; the launcher does not see it"},
         {w.build({}, s + "/missing"), 1, "does not exist"},
         {w.build({}, s + "/notes.txt"), 1, "is not a folder"},
         {w.build({}, s + "/no-setup"), 1, "no SETUP.EXE"},
@@ -95,9 +103,14 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
         {w.buildUsing(w.launcher, s + "/notes.txt"), 1, "not a Windows PE program"},
         {w.buildUsing(w.launcher, s + "/library.dll"), 1, "a DLL"},
         {{"mark", s + "/notes.txt", "msi.tag"}, 1, "not a Windows PE launcher"},
+        {{"mark", w.launcher, "Msi.Tag"}, 2, "tag 'Msi.Tag': not a tag the launcher knows; did you mean msi.tag?"},
+        {{"mark", w.launcher, "other.tag"}, 2, "give --any-marker"},
+        {{"mark", s + "/other-password.exe", "msi.tag"}, 1,
+         "does not hold this tool's package password; it was built with another KESTRUNE_PACKAGE_PASSWORD and "
+         "could not open the package; give --any-file to mark it all the same"},
         {{"mark", s + "/missing.exe", "msi.tag"}, 1, "does not exist"},
         {{"mark", w.launcher}, 2, "at least one tag"},
-        {{"mark", w.launcher, "ok", "bad\nline"}, 2, "line break"},
+        {{"mark", w.launcher, "msi.tag", "bad\nline", "--any-marker"}, 2, "line break"},
         {{"markers", s + "/notes.txt"}, 1, "not a Windows PE launcher"},
         {{"markers", s + "/missing.exe"}, 1, "does not exist"},
         {{"markers"}, 2, "one launcher file"},
@@ -106,8 +119,10 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
         {{"check", w.medium, "--package-dir", "/media/usb"}, 2, "not an absolute Windows path"},
         {{"check", w.medium, "--verbose"}, 2, "unknown option --verbose"},
         {{"check"}, 2, "one medium folder"},
+        {{"check", w.medium, "-x"}, 2, "unknown option -x"},
     };
     const std::string launcherBefore = readFile(w.launcher);
+    const std::string otherBefore = readFile(s + "/other-password.exe");
     for (const Case& c : cases) {
         std::string shown;
         for (const std::string& argument : c.arguments) shown += argument + " ";
@@ -120,31 +135,65 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
     }
     EXPECT_EQ(readFile(s + "/taken/keep.txt"), "keep");
     EXPECT_EQ(readFile(w.launcher), launcherBefore) << "a refused mark changes nothing";
+    EXPECT_EQ(readFile(s + "/other-password.exe"), otherBefore) << "a refused mark changes nothing";
 }
 
-TEST(MediumCommandLine, HelpPrintsTheUsage) {
+TEST(MediumCommandLine, HelpForTheToolAndEachCommandAndTheVersion) {
     for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"--help"}, {"build", "--help"}, {"check", "--help"}, {"mark", "--help"}}) {
+         {std::vector<std::string>{"--help"}, {"-h"}, {"help"}, {"help", "--help"}}) {
         const ToolRun run = runTool(arguments);
         EXPECT_EQ(run.status, 0) << arguments.front();
-        EXPECT_NE(run.out.find("usage: kestrune-medium"), std::string::npos) << arguments.front();
+        for (const char* command : {"  build PAYLOAD_DIR", "  mark FILE", "  markers FILE", "  check DIR", "  help"}) {
+            EXPECT_NE(run.out.find(command), std::string::npos) << arguments.front() << ": " << command;
+        }
     }
+    const ToolRun bare = runTool({});
+    EXPECT_EQ(bare.status, 2);
+    EXPECT_NE(bare.err.find("usage: kestrune-medium COMMAND"), std::string::npos);
+
+    // The same help three ways, for every command, and only that command's.
+    for (const std::string command : {"build", "mark", "markers", "check"}) {
+        const ToolRun asked = runTool({"help", command});
+        EXPECT_EQ(asked.status, 0) << command;
+        EXPECT_EQ(asked.out.find("usage: kestrune-medium " + command + " "), 0u) << asked.out;
+        for (const char* option : {"--help", "-h"}) {
+            const ToolRun run = runTool({command, option});
+            EXPECT_EQ(run.status, 0) << command << " " << option;
+            EXPECT_EQ(run.out, asked.out) << command << " " << option;
+        }
+    }
+    EXPECT_NE(runTool({"help", "build"}).out.find("--exclude PATTERN"), std::string::npos);
+    EXPECT_EQ(runTool({"help", "check"}).out.find("--exclude"), std::string::npos);
+
+    const ToolRun version = runTool({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("kestrune-medium 1.", 0), 0u) << version.out;
 }
 
 TEST(MediumBuild, BuildThenCheckRoundTrip) {
     Workspace w;
     writeFile(w.payload + "/docs/data.bin", incompressibleBytes(200 * 1024));
-    const ToolRun built = runTool(w.build({"--marker", "msi.tag", "--marker", "product=demo"}));
+    const ToolRun built = runTool(w.build({"--marker", "msi.tag", "--marker", "product=demo", "--any-marker"}));
     ASSERT_EQ(built.status, 0) << built.err;
     EXPECT_EQ(listDirectory(w.medium), (std::vector<std::string>{"package.zip", "setup.exe", "unzip.exe"}));
     EXPECT_EQ(readFile(w.medium + "/setup.exe"), readFile(w.launcher) + "msi.tag \r\nproduct=demo \r\n");
     EXPECT_EQ(readFile(w.medium + "/unzip.exe"), readFile(w.extractor));
     EXPECT_EQ(archiveContents(w.medium + "/package.zip", packagePassword), payloadContents(w.payload));
     EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{});
+    // package.zip's own size against what it unpacks to: the data does not shrink.
+    const std::string packed = "package.zip: " + std::to_string(readFile(w.medium + "/package.zip").size() / 1024);
+    EXPECT_NE(built.out.find(packed), std::string::npos) << built.out;
+    EXPECT_NE(built.out.find("% of the 200.1 KiB unpacked; 6 entries (4 files, 2 folders)"), std::string::npos)
+        << built.out;
 
     const ToolRun checked = w.check();
     EXPECT_EQ(checked.status, 0) << checked.out;
     EXPECT_EQ(countOf(checked.out, "problem:"), 0u) << checked.out;
+    EXPECT_NE(checked.out.find(packed), std::string::npos) << checked.out;
+    EXPECT_NE(checked.out.find("% of the 200.1 KiB unpacked; 6 entries (4 files, 2 folders); 4 of 4 encrypted entries "
+                               "open with the package password"),
+              std::string::npos)
+        << checked.out;
     EXPECT_NE(checked.out.find("markers: msi.tag, product=demo"), std::string::npos) << checked.out;
     EXPECT_NE(checked.out.find("PostProcess.cmd: present"), std::string::npos) << checked.out;
     EXPECT_NE(checked.out.find("\"C:\\Users\\Default\\AppData\\Local\\Temp\\KESTRUNE\\SETUP.EXE\" /qn REBOOT=ReallySuppress"),
@@ -154,7 +203,9 @@ TEST(MediumBuild, BuildThenCheckRoundTrip) {
 
     const ToolRun markers = runTool({"markers", w.medium + "/setup.exe"});
     EXPECT_EQ(markers.status, 0);
-    EXPECT_NE(markers.out.find("marker: msi.tag\nmarker: product=demo\n"), std::string::npos) << markers.out;
+    EXPECT_NE(markers.out.find("marker: msi.tag\nmarker: product=demo (not a tag the launcher acts on)\n"),
+              std::string::npos)
+        << markers.out;
     EXPECT_NE(markers.out.find("msi.tag: seen by the launcher"), std::string::npos) << markers.out;
 }
 
@@ -322,7 +373,7 @@ TEST(MediumCheck, FindsTheProblemsOfBrokenMedia) {
              writeFile(w.medium + "/setup.exe", readFile(w.medium + "/setup.exe") + std::string(400, '\x82'));
          },
          {},
-         {"marker msi.tag starts 410 bytes before the end of setup.exe"}},
+         {"marker 'msi.tag' starts 410 bytes before the end of setup.exe"}},
     };
     for (const Case& c : cases) {
         Workspace w;
@@ -340,51 +391,94 @@ TEST(MediumCheck, FindsTheProblemsOfBrokenMedia) {
 
 TEST(MediumCheck, TheSilentFormFollowsTheMarkersOfSetupExe) {
     struct Case {
-        std::vector<std::string> markers;
-        std::string appended;  // written after marking
+        std::string appended;  // to setup.exe after the build, as an editor or signer would
         const char* form;
+        const char* problem;   // nullptr: none
     } cases[] = {
-        {{}, "", "-s -SMS"},
-        {{"other.tag"}, "", "-s -SMS"},
-        {{"msi.tag"}, "", "/qn REBOOT=ReallySuppress"},
-        {{"msi.tag"}, std::string(300, '\x82'), "-s -SMS"},
-        {{"MSI.TAG"}, "", "-s -SMS"},
+        {"", "-s -SMS", nullptr},
+        {"other.tag \r\n", "-s -SMS", nullptr},
+        {"msi.tag \r\n", "/qn REBOOT=ReallySuppress", nullptr},
+        {"msi.tag \r\n" + std::string(300, '\x82'), "-s -SMS", "marker 'msi.tag' starts 310 bytes before the end"},
+        {"MSI.TAG \r\n", "-s -SMS", "marker 'MSI.TAG' is not msi.tag: the launcher compares tags exactly, case "
+                                    "included; did you mean msi.tag?"},
+        {"msi \r\n", "-s -SMS", "marker 'msi' is not msi.tag"},
     };
     for (const Case& c : cases) {
         Workspace w;
         ASSERT_EQ(runTool(w.build()).status, 0);
-        if (!c.markers.empty()) {
-            std::vector<std::string> arguments = {"mark", w.medium + "/setup.exe"};
-            arguments.insert(arguments.end(), c.markers.begin(), c.markers.end());
-            ASSERT_EQ(runTool(arguments).status, 0);
-        }
         writeFile(w.medium + "/setup.exe", readFile(w.medium + "/setup.exe") + c.appended);
         const ToolRun run = w.check();
         EXPECT_NE(run.out.find(std::string("KESTRUNE\\SETUP.EXE\" ") + c.form + " ["), std::string::npos)
             << c.form << "\n" << run.out;
+        EXPECT_EQ(run.status, c.problem == nullptr ? 0 : 1) << run.out;
+        if (c.problem != nullptr) {
+            EXPECT_TRUE(hasProblemLine(run.out, c.problem)) << run.out;
+        }
     }
+    // Beside the tag itself, a near miss is only a warning.
+    Workspace w;
+    ASSERT_EQ(runTool(w.build({"--marker", "msi.tag"})).status, 0);
+    writeFile(w.medium + "/setup.exe", readFile(w.medium + "/setup.exe") + "MSI.TAG \r\n");
+    const ToolRun run = w.check();
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("warning: marker 'MSI.TAG' is not msi.tag: the launcher compares tags exactly, case "
+                           "included, and finds msi.tag in another line"),
+              std::string::npos)
+        << run.out;
+}
+
+TEST(MediumMarkers, EachTagIsWrittenOnceAndOnlyToALauncherOfThisBuild) {
+    Workspace w;
+    const std::string marked = w.scratch / "marked.exe";
+    writeFile(marked, readFile(w.launcher));
+    const ToolRun first = runTool({"mark", marked, "msi.tag", "msi.tag"});
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(readFile(marked), readFile(w.launcher) + "msi.tag \r\n");
+    const ToolRun again = runTool({"mark", marked, "msi.tag"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.out.find("already marked with msi.tag; not appended again"), std::string::npos) << again.out;
+    EXPECT_EQ(readFile(marked), readFile(w.launcher) + "msi.tag \r\n");
+
+    // A launcher built with another password is marked only when asked for.
+    const std::string other = w.scratch / "other-password.exe";
+    const std::string otherBefore = readFile(other);
+    EXPECT_EQ(runTool({"mark", other, "msi.tag"}).status, 1);
+    EXPECT_EQ(readFile(other), otherBefore);
+    EXPECT_EQ(runTool({"mark", other, "msi.tag", "--any-file"}).status, 0);
+    EXPECT_EQ(readFile(other), otherBefore + "msi.tag \r\n");
+
+    // build: a tag given twice, or already in the launcher, is written once.
+    const ToolRun twice = runTool(w.build({"--marker", "msi.tag", "--marker", "msi.tag"}));
+    ASSERT_EQ(twice.status, 0) << twice.err;
+    EXPECT_EQ(readFile(w.medium + "/setup.exe"), readFile(w.launcher) + "msi.tag \r\n");
+    const ToolRun fromMarked = runTool({"build", w.payload, "--out", w.scratch / "again", "--launcher", marked,
+                                        "--extractor", w.extractor, "--marker", "msi.tag"});
+    ASSERT_EQ(fromMarked.status, 0) << fromMarked.err;
+    EXPECT_EQ(readFile(w.scratch / "again/setup.exe"), readFile(marked));
+    EXPECT_NE(fromMarked.out.find("markers: msi.tag already there"), std::string::npos) << fromMarked.out;
 }
 
 TEST(MediumMarkers, ReportsLinesInsideStraddlingAndOutsideTheWindow) {
     Workspace w;
     const std::string marked = w.scratch / "marked.exe";
     writeFile(marked, readFile(w.launcher));
-    ASSERT_EQ(runTool({"mark", marked, "outside.tag"}).status, 0);
+    ASSERT_EQ(runTool({"mark", marked, "outside.tag", "--any-marker"}).status, 0);
     writeFile(marked, readFile(marked) + std::string(300, '\x82'));
-    ASSERT_EQ(runTool({"mark", marked, "--", "-dash.tag", "msi.tag"}).status, 0);
+    ASSERT_EQ(runTool({"mark", marked, "--any-marker", "--", "-dash.tag", "msi.tag"}).status, 0);
     const ToolRun run = runTool({"markers", marked});
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("outside the window: outside.tag, " + std::to_string(300 + 14 + 12 + 10) +
                            " bytes before the end of the file; the launcher does not see it"),
               std::string::npos)
         << run.out;
-    EXPECT_NE(run.out.find("marker: -dash.tag\nmarker: msi.tag\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("marker: -dash.tag (not a tag the launcher acts on)\nmarker: msi.tag\n"), std::string::npos)
+        << run.out;
     EXPECT_NE(run.out.find("msi.tag: seen by the launcher"), std::string::npos) << run.out;
 
     // A block of markers longer than the window: mark warns about the first.
     const std::string crowded = w.scratch / "crowded.exe";
     writeFile(crowded, readFile(w.launcher));
-    const ToolRun mark = runTool({"mark", crowded, std::string(150, 'a'), std::string(150, 'b')});
+    const ToolRun mark = runTool({"mark", crowded, std::string(150, 'a'), std::string(150, 'b'), "--any-marker"});
     EXPECT_EQ(mark.status, 0);
     EXPECT_NE(mark.err.find("warning: " + std::string(150, 'a') + " does not stand in the last 256 bytes"),
               std::string::npos)
