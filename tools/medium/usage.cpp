@@ -102,7 +102,11 @@ const OptionRule longHelpOption = {"--help", false, false};
 
 int usageError(const char* command, const std::string& message) {
     printError(message);
-    std::fprintf(stderr, "see: kestrune-medium help %s\n", command);
+    if (findHelp(command) != nullptr && std::string(command) != "help") {
+        std::fprintf(stderr, "see: kestrune-medium help %s\n", command);
+    } else {
+        std::fputs("see: kestrune-medium --help\n", stderr);
+    }
     return exitUsage;
 }
 

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <thread>
@@ -486,4 +487,138 @@ TEST(MediumMarkers, ReportsLinesInsideStraddlingAndOutsideTheWindow) {
     EXPECT_EQ(mark.err.find(std::string(150, 'b') + " does not stand"), std::string::npos) << mark.err;
     const ToolRun listed = runTool({"markers", crowded});
     EXPECT_NE(listed.out.find("partly outside the window: " + std::string(150, 'a')), std::string::npos) << listed.out;
+}
+
+namespace {
+
+// The "'NAME': reason" part of every line of `text` that starts with `start`.
+std::vector<std::string> linesAfter(const std::string& text, const std::string& start) {
+    std::vector<std::string> found;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(start, 0) == 0) found.push_back(line.substr(start.size()));
+    }
+    return found;
+}
+
+bool anyHolds(const std::vector<std::string>& lines, const std::string& text) {
+    for (const std::string& line : lines) {
+        if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// Every name and path problem in one run, and the same ones check finds in
+// a package made by another tool from the same files.
+TEST(MediumBuild, RefusesWhatCheckWouldReportListingEveryProblemAtOnce) {
+    Workspace w;
+    const std::string longName = std::string(201, 'n');  // 44 + 1 + 201 + 14 = 260 with the default --temp
+    for (const std::string& name : {std::string("a?.txt"), std::string("b*.txt"), std::string("con.txt"),
+                                    std::string("end."), std::string("docs/README.TXT"), longName,
+                                    std::string("caf\xc3\xa9.txt")}) {
+        writeFile(w.payload + "/" + name, "x");
+    }
+    const ToolRun built = runTool(w.build());
+    EXPECT_EQ(built.status, 1) << built.err;
+    EXPECT_FALSE(exists(w.medium));
+    EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{});
+    const std::vector<std::string> refused = linesAfter(built.err, "kestrune-medium: error: ");
+    const std::vector<std::string> expected = {
+        "payload name 'a?.txt': unzip.exe refuses it: holds '?', which Windows does not allow in names",
+        "payload name 'b*.txt': unzip.exe refuses it: holds '*', which Windows does not allow in names",
+        "payload name 'con.txt': unzip.exe refuses it: reserved device name",
+        "payload name 'end.': 'end.' ends in a dot or a blank, which Windows drops, so the name would change",
+        "payload name 'docs/readme.txt': differs from 'docs/README.TXT' only in case; on Windows one would overwrite "
+        "the other",
+        "extracted file 'C:\\Users\\Default\\AppData\\Local\\Temp\\KESTRUNE\\" + longName +
+            "' does not fit in 259 characters with unzip.exe's .kestrune-part suffix (it has 260)",
+        "no medium was made: 6 problems (each on a line above)",
+    };
+    EXPECT_EQ(refused, expected) << built.err;
+    EXPECT_NE(built.err.find("warning: payload name 'caf\xc3\xa9.txt': is not plain ASCII"), std::string::npos)
+        << built.err;
+
+    // The same payload packed by Info-ZIP zip, beside this medium's programs.
+    makeDirectories(w.medium);
+    writeFile(w.medium + "/setup.exe", readFile(w.launcher));
+    writeFile(w.medium + "/unzip.exe", readFile(w.extractor));
+    infoZip(w.payload, w.medium + "/package.zip", std::string("-P ") + packagePassword);
+    const ToolRun checked = w.check();
+    EXPECT_EQ(checked.status, 1);
+    const std::vector<std::string> problems = linesAfter(checked.out, "problem: ");
+    EXPECT_EQ(problems.size(), 6u) << checked.out;
+    for (size_t i = 0; i + 1 < expected.size(); ++i) {
+        std::string line = expected[i];
+        if (line.rfind("payload name ", 0) == 0) line = line.substr(std::string("payload name ").size());
+        // Which of two names differing in case comes first is the archive's order.
+        if (line.find("differs from") != std::string::npos) line = "only in case; on Windows one would overwrite";
+        EXPECT_TRUE(anyHolds(problems, line)) << line << "\n" << checked.out;
+    }
+    EXPECT_NE(checked.out.find("warning: 'caf\xc3\xa9.txt': is not plain ASCII"), std::string::npos) << checked.out;
+}
+
+TEST(MediumBuild, ChecksPathsForThePackageDirectoryAndTemporaryPathAsCheckDoes) {
+    Workspace w;
+    writeFile(w.payload + "/" + std::string(150, 'f'), "fits under the default temporary path");
+    const std::string temp = "C:\\" + std::string(90, 't') + "\\";
+    const ToolRun refused = runTool(w.build({"--temp", temp}));
+    EXPECT_EQ(refused.status, 1);
+    const std::vector<std::string> errors = linesAfter(refused.err, "kestrune-medium: error: ");
+    ASSERT_EQ(errors.size(), 2u) << refused.err;
+    EXPECT_EQ(errors[0].rfind("extracted file 'C:\\" + std::string(90, 't') + "\\KESTRUNE\\", 0), 0u) << errors[0];
+    EXPECT_FALSE(exists(w.medium));
+
+    ASSERT_EQ(runTool(w.build()).status, 0);
+    const ToolRun checked = w.check({"--temp", temp});
+    EXPECT_EQ(checked.status, 1);
+    EXPECT_EQ(linesAfter(checked.out, "problem: "), std::vector<std::string>{errors[0]}) << checked.out;
+
+    const ToolRun badPlace = runTool(w.build({"--force", "--package-dir", "/media/usb"}));
+    EXPECT_EQ(badPlace.status, 2);
+    EXPECT_NE(badPlace.err.find("--package-dir '/media/usb' is not an absolute Windows path"), std::string::npos);
+}
+
+TEST(MediumBuild, LeavesOutWhatIsExcludedAndSaysSo) {
+    Workspace w;
+    makeDirectories(w.payload + "/.git");
+    writeFile(w.payload + "/.git/HEAD", "ref: refs/heads/main\n");
+    writeFile(w.payload + "/docs/.DS_Store", "finder");
+    writeFile(w.payload + "/docs/old.bak", "backup");
+    const ToolRun built = runTool(w.build({"--exclude", "*.bak", "--exclude", "nomatch*"}));
+    ASSERT_EQ(built.status, 0) << built.err;
+    EXPECT_NE(built.out.find("left out by default: '.git' (1 folder), '.DS_Store' (1 file) (--no-default-excludes "
+                             "packs them)"),
+              std::string::npos)
+        << built.out;
+    EXPECT_NE(built.out.find("left out by --exclude: '*.bak' (1 file)"), std::string::npos) << built.out;
+    EXPECT_NE(built.err.find("warning: --exclude 'nomatch*' matches nothing in the payload"), std::string::npos)
+        << built.err;
+    std::vector<std::string> kept = payloadContents(w.payload);
+    kept.erase(std::remove_if(kept.begin(), kept.end(),
+                              [](const std::string& entry) {
+                                  return entry.rfind(".git/", 0) == 0 || entry.find(".DS_Store") != std::string::npos ||
+                                         entry.find(".bak=") != std::string::npos;
+                              }),
+               kept.end());
+    EXPECT_EQ(archiveContents(w.medium + "/package.zip", packagePassword), kept);
+
+    const ToolRun everything = runTool(w.build({"--force", "--no-default-excludes"}));
+    ASSERT_EQ(everything.status, 0) << everything.err;
+    EXPECT_EQ(archiveContents(w.medium + "/package.zip", packagePassword), payloadContents(w.payload));
+    EXPECT_EQ(everything.out.find("left out"), std::string::npos) << everything.out;
+}
+
+TEST(MediumCheck, WithoutSetupExeItShowsNoCommandLinesButChecksThePaths) {
+    Workspace w;
+    ASSERT_EQ(runTool(w.build()).status, 0);
+    std::remove((w.medium + "/setup.exe").c_str());
+    const ToolRun run = w.check({"--temp", "C:\\" + std::string(250, 't') + "\\"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(hasProblemLine(run.out, "setup.exe is missing")) << run.out;
+    EXPECT_TRUE(hasProblemLine(run.out, "the work directory")) << run.out;
+    EXPECT_NE(run.out.find("command lines: not shown without a usable setup.exe"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("setup command"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("a silent run"), std::string::npos) << run.out;
 }
