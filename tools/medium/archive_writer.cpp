@@ -197,26 +197,9 @@ std::string encryptionHeader(const PayloadEntry& entry, uint32_t crc, const DosD
     return header;
 }
 
-std::string localHeader(const WrittenEntry& written) {
-    std::string header;
-    put32(header, localHeaderSignature);
-    put16(header, written.entry->directory ? versionForFolders : versionForFiles);
-    put16(header, written.flags);
-    put16(header, written.method);
-    put16(header, written.when.time);
-    put16(header, written.when.date);
-    put32(header, written.crc);
-    put32(header, written.compressedSize);  // patched once the data is written
-    put32(header, static_cast<uint32_t>(written.entry->size));
-    put16(header, static_cast<uint16_t>(written.entry->name.size()));
-    put16(header, 0);  // no extra field
-    return header + written.entry->name;
-}
-
-std::string centralHeader(const WrittenEntry& written) {
-    std::string header;
-    put32(header, centralHeaderSignature);
-    put16(header, versionMadeBy);
+// The fields the local and the central header share, from "version
+// needed" to the extra field's length.
+void putSharedFields(std::string& header, const WrittenEntry& written) {
     put16(header, written.entry->directory ? versionForFolders : versionForFiles);
     put16(header, written.flags);
     put16(header, written.method);
@@ -226,7 +209,22 @@ std::string centralHeader(const WrittenEntry& written) {
     put32(header, written.compressedSize);
     put32(header, static_cast<uint32_t>(written.entry->size));
     put16(header, static_cast<uint16_t>(written.entry->name.size()));
-    put16(header, 0);  // extra field
+    put16(header, 0);  // no extra field
+}
+
+// Its compressed size is patched once the data is written.
+std::string localHeader(const WrittenEntry& written) {
+    std::string header;
+    put32(header, localHeaderSignature);
+    putSharedFields(header, written);
+    return header + written.entry->name;
+}
+
+std::string centralHeader(const WrittenEntry& written) {
+    std::string header;
+    put32(header, centralHeaderSignature);
+    put16(header, versionMadeBy);
+    putSharedFields(header, written);
     put16(header, 0);  // comment
     put16(header, 0);  // disk
     put16(header, 0);  // internal attributes

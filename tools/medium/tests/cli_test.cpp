@@ -1,17 +1,14 @@
-// kestrune-medium as a user runs it: bad input, build and check of whole
-// media, replacing a medium, and builds that fail or are interrupted.
+// kestrune-medium as a user runs it: bad input, help, build and check of
+// whole media, markers, and builds that fail. The output folder has tests
+// of its own (output_test.cpp).
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/stat.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <sstream>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -19,8 +16,6 @@
 #include "package_password.h"
 
 using namespace medium_test;
-
-extern char** environ;
 
 namespace {
 

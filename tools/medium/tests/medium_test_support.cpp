@@ -155,10 +155,8 @@ ToolRun runTool(const std::vector<std::string>& arguments, const std::vector<std
     return runProgram(command, environment);
 }
 
-ToolRun runProgram(const std::vector<std::string>& command, const std::vector<std::string>& environment) {
-    ScratchDirectory capture;
-    const std::string outPath = capture / "out";
-    const std::string errPath = capture / "err";
+pid_t startProgram(const std::vector<std::string>& command, const std::string& outPath, const std::string& errPath,
+                   const std::vector<std::string>& environment) {
     std::vector<std::string> all = command;
     std::vector<char*> argv;
     for (std::string& argument : all) argv.push_back(&argument[0]);
@@ -181,13 +179,22 @@ ToolRun runProgram(const std::vector<std::string>& command, const std::vector<st
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+ToolRun runProgram(const std::vector<std::string>& command, const std::vector<std::string>& environment) {
+    ScratchDirectory capture;
+    const std::string outPath = capture / "out";
+    const std::string errPath = capture / "err";
     ToolRun run;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) {
+    const pid_t pid = startProgram(command, outPath, errPath, environment);
+    if (pid > 0) {
         int status = 0;
         waitpid(pid, &status, 0);
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    posix_spawn_file_actions_destroy(&actions);
     run.out = readFile(outPath);
     run.err = readFile(errPath);
     return run;

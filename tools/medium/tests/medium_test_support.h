@@ -2,6 +2,8 @@
 // Windows programs and runs of the built tool.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -57,6 +59,10 @@ struct ToolRun {
 // Runs kestrune-medium with `arguments`; stdout and stderr go to files.
 // `environment` holds "NAME=value" settings on top of this process's own.
 ToolRun runTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
+// Starts a program without waiting for it; its stdout and stderr go to the
+// files named (created or emptied). -1 when it cannot be started.
+pid_t startProgram(const std::vector<std::string>& command, const std::string& outPath, const std::string& errPath,
+                   const std::vector<std::string>& environment = {});
 // Runs a program with `arguments` the same way.
 ToolRun runProgram(const std::vector<std::string>& command, const std::vector<std::string>& environment = {});
 

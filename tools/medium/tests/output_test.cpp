@@ -3,7 +3,6 @@
 // leftovers of killed builds.
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,8 +18,6 @@
 #include "package_password.h"
 
 using namespace medium_test;
-
-extern char** environ;
 
 namespace {
 
@@ -40,17 +37,7 @@ std::string joined(const std::vector<std::string>& lines) {
 // Starts kestrune-medium with `arguments`, its stderr into `errPath`.
 pid_t startTool(std::vector<std::string> arguments, const std::string& errPath) {
     arguments.insert(arguments.begin(), KESTRUNE_MEDIUM_EXE);
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(&argument[0]);
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return startProgram(arguments, "/dev/null", errPath);
 }
 
 // Waits (polling the file system, not the clock) until the build's
