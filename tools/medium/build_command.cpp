@@ -267,7 +267,7 @@ void printSummary(const BuildRequest& request, const Payload& payload, const Mar
         std::string& list = exclusion.byDefault ? byDefault : byRequest;
         list += (list.empty() ? "" : ", ") + exclusionText(exclusion);
     }
-    if (!byDefault.empty()) printInfo("  left out by default: " + byDefault + " (--no-default-excludes packs them)");
+    if (!byDefault.empty()) printInfo("  left out by default: " + byDefault + " (packed with --no-default-excludes)");
     if (!byRequest.empty()) printInfo("  left out by --exclude: " + byRequest);
     if (request.reproducible) {
         printInfo("  times: none later than SOURCE_DATE_EPOCH " + std::to_string(request.sourceDateEpoch) + ", in UTC");

@@ -583,8 +583,8 @@ TEST(MediumBuild, LeavesOutWhatIsExcludedAndSaysSo) {
     writeFile(w.payload + "/docs/old.bak", "backup");
     const ToolRun built = runTool(w.build({"--exclude", "*.bak", "--exclude", "nomatch*"}));
     ASSERT_EQ(built.status, 0) << built.err;
-    EXPECT_NE(built.out.find("left out by default: '.git' (1 folder), '.DS_Store' (1 file) (--no-default-excludes "
-                             "packs them)"),
+    EXPECT_NE(built.out.find("left out by default: '.git' (1 folder), '.DS_Store' (1 file) (packed with "
+                             "--no-default-excludes)"),
               std::string::npos)
         << built.out;
     EXPECT_NE(built.out.find("left out by --exclude: '*.bak' (1 file)"), std::string::npos) << built.out;
