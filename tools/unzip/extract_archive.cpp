@@ -12,7 +12,22 @@
 namespace {
 
 // Appended to a file's final name while it is being written and verified.
+// When something stands at that name already (a part file an earlier run
+// left, or a link or a folder someone planted), the spare suffixes of the
+// same length are tried in turn: what stands there is neither opened nor
+// removed, and cannot keep the entry out.
 const char* const temporary_suffix = ".kestrune-part";
+const char* const spare_suffix_start = ".kestrune-p"; // and three digits
+constexpr int spare_suffixes = 99;
+
+std::string part_name_for(const std::string& final_name, int attempt)
+{
+    if (attempt == 0)
+        return final_name + temporary_suffix;
+    char digits[4];
+    std::snprintf(digits, sizeof digits, "%03d", attempt);
+    return final_name + spare_suffix_start + digits;
+}
 
 // Remembers the first problem's exit code; every problem gets a stderr line.
 struct ProblemLog {
@@ -62,6 +77,13 @@ void report_file_system(ProblemLog& log, const std::string& path, FileSystemStat
 std::string path_below(const std::string& destination, const std::vector<std::string>& components, size_t count)
 {
     return join_below(destination, components, count, native_path_separator);
+}
+
+std::string part_path(const std::string& destination, std::vector<std::string> components,
+                      const std::string& part_name)
+{
+    components.back() = part_name;
+    return path_below(destination, components, components.size());
 }
 
 // The folders of the entry being written, open from the destination down;
@@ -133,12 +155,12 @@ struct EntryWriter {
         failure = folders->open(*components, components->size() - 1, failed_count);
         if (failure != FileSystemStatus::ok)
             return false;
-        failure = create_new_file(folders->innermost(), part_name, file);
-        // Whoever put a link or a folder at the part name would otherwise
-        // keep an older file of the entry's name, perhaps their own, in the
-        // package's place.
-        if (failure == FileSystemStatus::link || failure == FileSystemStatus::in_the_way)
-            remove_plain_file(folders->innermost(), components->back());
+        for (int attempt = 0; attempt <= spare_suffixes; ++attempt) {
+            part_name = part_name_for(components->back(), attempt);
+            failure = create_new_file(folders->innermost(), part_name, file);
+            if (failure != FileSystemStatus::link && failure != FileSystemStatus::in_the_way)
+                break;
+        }
         return failure == FileSystemStatus::ok;
     }
 
@@ -172,15 +194,15 @@ void report_writer_failure(ProblemLog& log, const EntryWriter& writer, const std
         report_file_system(log, path_below(destination, components, writer.failed_count), writer.failure,
                            "cannot create directory");
     else
-        report_file_system(log, path_below(destination, components, components.size()) + temporary_suffix,
-                           writer.failure, "cannot write file");
+        report_file_system(log, part_path(destination, components, writer.part_name), writer.failure,
+                           "cannot write file");
 }
 
 void extract_file(const ArchiveInput& input, const ZipEntry& entry, const char* password,
                   const std::string& destination, FolderChain& folders,
                   const std::vector<std::string>& components, ProblemLog& log)
 {
-    EntryWriter writer{&folders, &components, components.back() + temporary_suffix};
+    EntryWriter writer{&folders, &components, part_name_for(components.back(), 0)};
     const ZipStatus status = extract_entry(input, entry, password, {write_to_entry_writer, &writer});
     if (status == ZipStatus::ok) {
         if (writer.file == nullptr && !writer.open()) {

@@ -41,9 +41,9 @@ bool query_free_space(const Directory& directory, uint64_t& free_bytes);
 
 struct OutputFile;
 
-// Creates the file `name` inside `parent`, new: a file of that name (a part
-// file an earlier run left) is removed first; a link or a folder there is
-// refused. Never opens anything through a link.
+// Creates the file `name` inside `parent`, new. Whatever stands at the name
+// already is neither opened nor removed (Wine, seeing a Unix link to a file as
+// a plain file, would remove the link's target): then `link` or `in_the_way`.
 FileSystemStatus create_new_file(const Directory& parent, const std::string& name, OutputFile*& file);
 
 bool write_output_file(OutputFile* file, const uint8_t* data, size_t length);
@@ -57,10 +57,6 @@ FileSystemStatus commit_output_file(OutputFile* file, const Directory& parent, c
 
 // Closes, removes and frees `file`.
 void discard_output_file(OutputFile* file, const Directory& parent, const std::string& name);
-
-// Removes `name` inside `parent` when it is a plain file (never a link or a
-// folder).
-void remove_plain_file(const Directory& parent, const std::string& name);
 
 struct InputFile;
 

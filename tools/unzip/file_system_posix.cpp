@@ -114,20 +114,15 @@ bool query_free_space(const Directory& directory, uint64_t& free_bytes)
 
 FileSystemStatus create_new_file(const Directory& parent, const std::string& name, OutputFile*& file)
 {
-    struct stat status;
-    const FileSystemStatus standing = what_stands_at(parent, name, status);
-    if (standing == FileSystemStatus::in_the_way && S_ISREG(status.st_mode)) {
-        if (unlinkat(parent.descriptor, name.c_str(), 0) != 0 && errno != ENOENT)
-            return FileSystemStatus::failed;
-    } else if (standing != FileSystemStatus::ok) {
-        return standing;
-    }
-    // O_EXCL: whatever stands at the name now (a link planted since) makes
-    // this fail rather than be opened.
     const int descriptor = openat(parent.descriptor, name.c_str(),
                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (descriptor < 0)
-        return FileSystemStatus::failed;
+    if (descriptor < 0) {
+        struct stat status;
+        const FileSystemStatus standing =
+            errno == EEXIST ? what_stands_at(parent, name, status) : FileSystemStatus::failed;
+        return standing == FileSystemStatus::ok ? FileSystemStatus::failed : standing;
+    }
+    struct stat status;
     if (fstat(descriptor, &status) != 0) {
         close(descriptor);
         unlinkat(parent.descriptor, name.c_str(), 0);
@@ -184,13 +179,6 @@ void discard_output_file(OutputFile* file, const Directory& parent, const std::s
     close(file->descriptor);
     remove_if_written(*file, parent, name);
     delete file;
-}
-
-void remove_plain_file(const Directory& parent, const std::string& name)
-{
-    struct stat status;
-    if (fstatat(parent.descriptor, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode))
-        unlinkat(parent.descriptor, name.c_str(), 0);
 }
 
 InputFile* open_input_file(const std::string& path)

@@ -185,21 +185,13 @@ FileSystemStatus create_new_file(const Directory& parent, const std::string& nam
     char path[MAX_PATH];
     if (!join_path(parent.path, name, path))
         return FileSystemStatus::failed;
-    DWORD attributes = 0;
-    const FileSystemStatus standing = what_stands_at(path, attributes);
-    if (standing == FileSystemStatus::in_the_way && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        // A part file an earlier run left behind.
-        if (!DeleteFileA(path))
-            return FileSystemStatus::failed;
-    } else if (standing != FileSystemStatus::ok) {
-        return standing;
-    }
-    // CREATE_NEW: whatever stands at the name now (a link planted since)
-    // makes this fail rather than be opened.
     const HANDLE handle = CreateFileA(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return FileSystemStatus::failed;
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD attributes = 0;
+        const FileSystemStatus standing = what_stands_at(path, attributes);
+        return standing == FileSystemStatus::ok ? FileSystemStatus::failed : standing;
+    }
     file = allocate<OutputFile>();
     if (file == nullptr) {
         delete_open_file(handle);
@@ -249,15 +241,6 @@ void discard_output_file(OutputFile* file, const Directory&, const std::string&)
     delete_open_file(file->handle);
     CloseHandle(file->handle);
     release(file);
-}
-
-void remove_plain_file(const Directory& parent, const std::string& name)
-{
-    char path[MAX_PATH];
-    DWORD attributes = 0;
-    if (join_path(parent.path, name, path) && what_stands_at(path, attributes) == FileSystemStatus::in_the_way &&
-        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        DeleteFileA(path);
 }
 
 InputFile* open_input_file(const std::string& path)

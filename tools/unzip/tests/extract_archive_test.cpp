@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 
 namespace {
@@ -175,39 +176,64 @@ INSTANTIATE_TEST_SUITE_P(
                  [](const fs::path& d, const fs::path&) { link(d / "readme.txt", "../outside/made.txt"); },
                  {stored_entry("readme.txt", "evil")}, exit_refused_entry_name,
                  {{"readme.txt", "-> ../outside/made.txt"}}},
-        // A link at the part name keeps the entry out; the older file of its
-        // name goes too, so it cannot pass for the package's.
+        // Whatever stands at the part name is left alone, and the entry is
+        // written under a spare part name: nothing planted there can keep an
+        // older file in the package's place.
         LinkCase{"LinkAtThePartName",
                  [](const fs::path& d, const fs::path&) {
                      link(d / "readme.txt.kestrune-part", "../outside/target.txt");
                      write_file(d / "readme.txt", "planted");
                  },
-                 {stored_entry("readme.txt", "new")}, exit_refused_entry_name,
-                 {{"readme.txt.kestrune-part", "-> ../outside/target.txt"}}},
+                 {stored_entry("readme.txt", "new")}, exit_success,
+                 {{"readme.txt.kestrune-part", "-> ../outside/target.txt"}, {"readme.txt", "new"}}},
         LinkCase{"DanglingLinkAtThePartName",
                  [](const fs::path& d, const fs::path&) {
                      link(d / "readme.txt.kestrune-part", "../outside/made.txt");
                  },
-                 {stored_entry("readme.txt", "new")}, exit_refused_entry_name,
-                 {{"readme.txt.kestrune-part", "-> ../outside/made.txt"}}},
+                 {stored_entry("readme.txt", "new")}, exit_success,
+                 {{"readme.txt.kestrune-part", "-> ../outside/made.txt"}, {"readme.txt", "new"}}},
         LinkCase{"FolderAtThePartName",
                  [](const fs::path& d, const fs::path&) {
                      write_file(d / "readme.txt.kestrune-part/planted.txt", "planted");
+                     link(d / "readme.txt.kestrune-p001", "../outside/target.txt");
                      write_file(d / "readme.txt", "planted");
                  },
-                 {stored_entry("readme.txt", "new")}, exit_write_failed,
-                 {{"readme.txt.kestrune-part/", ""}, {"readme.txt.kestrune-part/planted.txt", "planted"}}},
-        LinkCase{"FolderAtTheName",
-                 [](const fs::path& d, const fs::path&) { write_file(d / "readme.txt/planted.txt", "planted"); },
-                 {stored_entry("readme.txt", "new")}, exit_write_failed,
-                 {{"readme.txt/", ""}, {"readme.txt/planted.txt", "planted"}}},
-        // Neither a link nor in the way: replaced.
+                 {stored_entry("readme.txt", "new")}, exit_success,
+                 {{"readme.txt.kestrune-part/", ""},
+                  {"readme.txt.kestrune-part/planted.txt", "planted"},
+                  {"readme.txt.kestrune-p001", "-> ../outside/target.txt"},
+                  {"readme.txt", "new"}}},
         LinkCase{"PartFileOfAnEarlierRunAndAnOlderFile",
                  [](const fs::path& d, const fs::path&) {
                      write_file(d / "readme.txt.kestrune-part", "stale");
                      write_file(d / "readme.txt", "old");
                  },
-                 {stored_entry("readme.txt", "new")}, exit_success, {{"readme.txt", "new"}}}),
+                 {stored_entry("readme.txt", "new")}, exit_success,
+                 {{"readme.txt.kestrune-part", "stale"}, {"readme.txt", "new"}}},
+        // The spare names run out only when all 100 are planted.
+        LinkCase{"EveryPartNameTaken",
+                 [](const fs::path& d, const fs::path&) {
+                     link(d / "readme.txt.kestrune-part", "../outside/made.txt");
+                     for (int i = 1; i <= 99; ++i) {
+                         char suffix[16];
+                         std::snprintf(suffix, sizeof suffix, ".kestrune-p%03d", i);
+                         link(d / ("readme.txt" + std::string(suffix)), "../outside/made.txt");
+                     }
+                 },
+                 {stored_entry("readme.txt", "new")}, exit_refused_entry_name,
+                 [] {
+                     Tree planted{{"readme.txt.kestrune-part", "-> ../outside/made.txt"}};
+                     for (int i = 1; i <= 99; ++i) {
+                         char suffix[16];
+                         std::snprintf(suffix, sizeof suffix, ".kestrune-p%03d", i);
+                         planted["readme.txt" + std::string(suffix)] = "-> ../outside/made.txt";
+                     }
+                     return planted;
+                 }()},
+        LinkCase{"FolderAtTheName",
+                 [](const fs::path& d, const fs::path&) { write_file(d / "readme.txt/planted.txt", "planted"); },
+                 {stored_entry("readme.txt", "new")}, exit_write_failed,
+                 {{"readme.txt/", ""}, {"readme.txt/planted.txt", "planted"}}}),
     [](const testing::TestParamInfo<LinkCase>& info) { return std::string(info.param.label); });
 
 // Archives that mean one thing on Windows only in archive order: refused
