@@ -148,6 +148,18 @@ void link(const fs::path& from, const fs::path& to) { fs::create_symlink(to, fro
 
 const std::string outside_dir = "-> " + std::string("../outside/dir");
 
+// readme.txt's part name and its 99 spare ones, each a link to outside.
+Tree every_part_name_linked()
+{
+    Tree links{{"readme.txt.kestrune-part", "-> ../outside/made.txt"}};
+    for (int i = 1; i <= 99; ++i) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, ".kestrune-p%03d", i);
+        links["readme.txt" + std::string(suffix)] = "-> ../outside/made.txt";
+    }
+    return links;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     InTheDestination, PlantedLink,
     testing::Values(
@@ -213,23 +225,10 @@ INSTANTIATE_TEST_SUITE_P(
         // The spare names run out only when all 100 are planted.
         LinkCase{"EveryPartNameTaken",
                  [](const fs::path& d, const fs::path&) {
-                     link(d / "readme.txt.kestrune-part", "../outside/made.txt");
-                     for (int i = 1; i <= 99; ++i) {
-                         char suffix[16];
-                         std::snprintf(suffix, sizeof suffix, ".kestrune-p%03d", i);
-                         link(d / ("readme.txt" + std::string(suffix)), "../outside/made.txt");
-                     }
+                     for (const auto& [name, target] : every_part_name_linked())
+                         link(d / name, target.substr(3));
                  },
-                 {stored_entry("readme.txt", "new")}, exit_refused_entry_name,
-                 [] {
-                     Tree planted{{"readme.txt.kestrune-part", "-> ../outside/made.txt"}};
-                     for (int i = 1; i <= 99; ++i) {
-                         char suffix[16];
-                         std::snprintf(suffix, sizeof suffix, ".kestrune-p%03d", i);
-                         planted["readme.txt" + std::string(suffix)] = "-> ../outside/made.txt";
-                     }
-                     return planted;
-                 }()},
+                 {stored_entry("readme.txt", "new")}, exit_refused_entry_name, every_part_name_linked()},
         LinkCase{"FolderAtTheName",
                  [](const fs::path& d, const fs::path&) { write_file(d / "readme.txt/planted.txt", "planted"); },
                  {stored_entry("readme.txt", "new")}, exit_write_failed,
@@ -259,15 +258,6 @@ std::string setup_in_three_spellings()
                           stored_entry("SETUP.EXE.", "run instead")});
 }
 
-// The archive of the report: 40 entries over one stream of 4 MiB.
-std::string forty_entries_over_one_stream()
-{
-    std::vector<std::string> names;
-    for (int i = 0; i < 40; ++i)
-        names.push_back("copy" + std::to_string(i) + ".bin");
-    return build_archive_sharing_one_stream(deflated_entry("x", std::string(4 << 20, 'z')), names);
-}
-
 INSTANTIATE_TEST_SUITE_P(
     OneArchiveOneMeaning, RefusedArchive,
     testing::Values(
@@ -281,7 +271,7 @@ INSTANTIATE_TEST_SUITE_P(
                                                    stored_entry("LONGFI~1.TXT", "short")});
                          },
                          exit_refused_entry_name},
-        WholeArchiveCase{"FortyEntriesOverOneStream", forty_entries_over_one_stream, exit_refused_entry_name},
+        WholeArchiveCase{"FortyEntriesOverOneStream", [] { return forty_entries_over_one_stream(4 << 20); }, exit_refused_entry_name},
         WholeArchiveCase{"DuplicateCentralRecord",
                          [] { return build_archive_sharing_one_stream(stored_entry("a", "a"), {"a", "b"}); },
                          exit_refused_entry_name}),

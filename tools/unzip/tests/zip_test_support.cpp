@@ -196,6 +196,14 @@ std::string build_archive_sharing_one_stream(const CraftedEntry& entry, const st
     return with_end_record(archive, directory, names.size());
 }
 
+std::string forty_entries_over_one_stream(size_t size)
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; ++i)
+        names.push_back("copy" + std::to_string(i) + ".bin");
+    return build_archive_sharing_one_stream(deflated_entry("x", std::string(size, 'z')), names);
+}
+
 size_t central_record_offset(const std::string& archive, size_t index)
 {
     const auto* bytes = reinterpret_cast<const uint8_t*>(archive.data());
