@@ -104,36 +104,10 @@ done
 # into the central directory, and entries declaring 64 times 4 GiB (more
 # than the volume has free) in streams of nothing. Odd lengths: a fresh
 # destination.
-python3 - "$zipdir" <<'PYTHON'
-import struct, sys, zlib
-out = sys.argv[1]
-def local(name, data, crc, size, method=8):
-    return struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, method, 0x6C3F, 0x5821, crc, len(data), size,
-                       len(name), 0) + name + data
-def central(name, data_length, crc, size, offset, method=8):
-    return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 0x314, 20, 0, method, 0x6C3F, 0x5821, crc,
-                       data_length, size, len(name), 0, 0, 0, 0, 0, offset) + name
-def archive(body, records, count):
-    return body + records + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, len(records), len(body), 0)
-deflater = zlib.compressobj(9, zlib.DEFLATED, -15)
-plain = b"z" * 65536
-stream = deflater.compress(plain) + deflater.flush()
-crc = zlib.crc32(plain)
-records = b"".join(central(b"copy%d.bin" % i, len(stream), crc, len(plain), 0) for i in range(40))
-open(out + "/overlapping-one-stream.zip", "wb").write(archive(local(b"x", stream, crc, len(plain)), records, 40))
-first = local(b"first.txt", b"first", zlib.crc32(b"first"), 5, 0)
-second = local(b"second.txt", b"second", zlib.crc32(b"second"), 6, 0)
-records = central(b"first.txt", 5, zlib.crc32(b"first"), 5, 0, 0) + \
-          central(b"second.txt", 16, zlib.crc32(b"second"), 16, len(first), 0)
-open(out + "/data-into-central-directory.zip", "wb").write(archive(first + second, records, 2))
-empty = b"\x03\x00"
-body, records = b"", b""
-for i in range(64):
-    name = b"big%02d.bin" % i
-    records += central(name, len(empty), 0, 0xFFFFFFF0, len(body))
-    body += local(name, empty, 0, 0xFFFFFFF0)
-open(out + "/declares-more-than-free.zip", "wb").write(archive(body, records, 64))
-PYTHON
+craft="$here/../tools/unzip/tests/craft_zip.py"
+python3 "$craft" bomb "$zipdir/overlapping-one-stream.zip" 65536
+python3 "$craft" into-directory "$zipdir/data-into-central-directory.zip"
+python3 "$craft" declaring "$zipdir/declares-more-than-free.zip" 64
 for seed in overlapping-one-stream data-into-central-directory declares-more-than-free; do
     odd "$zipdir/$seed.zip"
 done

@@ -142,29 +142,10 @@ expect_code "clashing names" 12
 # 7. Crafted: 40 entries over one deflated stream (a decompression bomb), and
 # entries that each declare almost 4 GiB, together 8 GiB more than the volume
 # has free (Wine asks the same statfs as df).
-big_entries=$(($(df -B1 --output=avail "$work" | tail -n 1) / 0xFFFFFFF0 + 2))
-python3 - "$work" "$big_entries" <<'PYTHON' || fail "crafting the archives failed"
-import struct, sys, zlib
-out, big_entries = sys.argv[1], int(sys.argv[2])
-def local(name, data, crc, size):
-    return struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 8, 0, 0, crc, len(data), size, len(name), 0) + name + data
-def central(name, data_length, crc, size, offset):
-    return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 0x314, 20, 0, 8, 0, 0, crc, data_length, size,
-                       len(name), 0, 0, 0, 0, 0, offset) + name
-def archive(body, records, count):
-    return body + records + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, len(records), len(body), 0)
-deflater = zlib.compressobj(9, zlib.DEFLATED, -15)
-plain = b"\0" * (4 << 20)
-stream = deflater.compress(plain) + deflater.flush()
-records = b"".join(central(b"copy%d.bin" % i, len(stream), zlib.crc32(plain), len(plain), 0) for i in range(40))
-open(out + "/bomb.zip", "wb").write(archive(local(b"x", stream, zlib.crc32(plain), len(plain)), records, 40))
-body, records = b"", b""
-for i in range(big_entries):
-    name = b"big%05d.bin" % i
-    records += central(name, 2, 0, 0xFFFFFFF0, len(body))
-    body += local(name, b"\x03\x00", 0, 0xFFFFFFF0)
-open(out + "/too-big.zip", "wb").write(archive(body, records, big_entries))
-PYTHON
+craft="$(dirname "$0")/tests/craft_zip.py"
+python3 "$craft" bomb "$work/bomb.zip" $((4 << 20)) || fail "crafting the bomb failed"
+python3 "$craft" declaring "$work/too-big.zip" $(($(df -B1 --output=avail "$work" | tail -n 1) / 0xFFFFFFF0 + 2)) ||
+    fail "crafting the archive that declares too much failed"
 run_unzip "$(windows_path "$work/bomb.zip")" -d "$(windows_path "$work/bomb dir")"
 expect_code "overlapping entries" 12
 [ -e "$work/bomb dir" ] && fail "overlapping entries: destination created"
