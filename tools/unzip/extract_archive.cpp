@@ -24,8 +24,8 @@ std::string part_name_for(const std::string& final_name, int attempt)
 {
     if (attempt == 0)
         return final_name + temporary_suffix;
-    char digits[4];
-    std::snprintf(digits, sizeof digits, "%03d", attempt);
+    const char digits[] = {static_cast<char>('0' + attempt / 100 % 10), static_cast<char>('0' + attempt / 10 % 10),
+                           static_cast<char>('0' + attempt % 10), '\0'};
     return final_name + spare_suffix_start + digits;
 }
 
@@ -255,6 +255,7 @@ void extract_entries(const ArchiveInput& input, const std::vector<ZipEntry>& ent
 bool refuse_clashing_names(const std::vector<ZipEntry>& entries, ProblemLog& log)
 {
     std::vector<std::string> names;
+    names.reserve(entries.size());
     for (const ZipEntry& entry : entries)
         names.push_back(entry.name);
     const std::vector<EntryClash> clashes = find_entry_clashes(names);

@@ -60,6 +60,17 @@ FileSystemStatus why_not_a_directory(const Directory& parent, const std::string&
     return standing == FileSystemStatus::ok ? FileSystemStatus::failed : standing;
 }
 
+// The objects that own a descriptor from here on.
+Directory* directory_owning(int descriptor)
+{
+    return new Directory{descriptor};
+}
+
+OutputFile* output_file_owning(int descriptor, const struct stat& status)
+{
+    return new OutputFile{descriptor, status.st_dev, status.st_ino};
+}
+
 // Removes `name` only while it is still the file that was written.
 void remove_if_written(const OutputFile& file, const Directory& parent, const std::string& name)
 {
@@ -78,7 +89,7 @@ FileSystemStatus open_destination(const std::string& path, Directory*& directory
     const int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (descriptor < 0)
         return errno == ENOTDIR ? FileSystemStatus::in_the_way : FileSystemStatus::failed;
-    directory = new Directory{descriptor};
+    directory = directory_owning(descriptor);
     return FileSystemStatus::ok;
 }
 
@@ -92,7 +103,7 @@ FileSystemStatus open_subdirectory(const Directory& parent, const std::string& n
         openat(parent.descriptor, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor < 0)
         return why_not_a_directory(parent, name);
-    directory = new Directory{descriptor};
+    directory = directory_owning(descriptor);
     return FileSystemStatus::ok;
 }
 
@@ -128,7 +139,7 @@ FileSystemStatus create_new_file(const Directory& parent, const std::string& nam
         unlinkat(parent.descriptor, name.c_str(), 0);
         return FileSystemStatus::failed;
     }
-    file = new OutputFile{descriptor, status.st_dev, status.st_ino};
+    file = output_file_owning(descriptor, status);
     return FileSystemStatus::ok;
 }
 
