@@ -52,8 +52,10 @@ ZipStatus read_central_directory(const ArchiveInput& input, std::vector<ZipEntry
 // Two parts of the archive that share bytes: an entry's stored bytes (its
 // local header through the end of its data) and another entry's, or the
 // central directory and end record. Archives made that way use one stream for
-// many entries, a decompression bomb. `other` is the index of the entry met
-// first, or the number of entries for the central directory.
+// many entries, a decompression bomb. `entry` is the one of the two that
+// starts later in the file, or the entry when the other is the central
+// directory; `other` is the other's index, the number of entries standing for
+// the central directory.
 struct ZipOverlap {
     size_t entry;
     size_t other;
