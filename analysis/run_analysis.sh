@@ -50,7 +50,8 @@ done < <("$mingw_cxx" -x c++ -E -v - </dev/null 2>&1 |
 
 portable=(text/bounded_text.cpp launcher/command_tail.cpp launcher/switches.cpp launcher/tail_marker.cpp
           install/commands.cpp tools/unzip/zip_archive.cpp tools/unzip/zip_crypto.cpp
-          tools/unzip/entry_name.cpp tools/unzip/extract_archive.cpp tools/unzip/main.cpp)
+          tools/unzip/entry_name.cpp tools/unzip/entry_clashes.cpp tools/unzip/extract_archive.cpp
+          tools/unzip/main.cpp)
 # Every product and tool source but the unit tests; file_system_posix.cpp is
 # the host's replacement for file_system_windows.cpp.
 windows=()

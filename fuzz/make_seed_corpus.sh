@@ -75,6 +75,42 @@ perl -0777 -pe 's{zz/evil}{../evil}g' "$work/climbing.zip" > "$zipdir/climbing-n
 (cd "$work/files" && zip -q -X "$work/absolute.zip" zevil.txt)
 perl -0777 -pe 's{zevil}{/evil}g' "$work/absolute.zip" > "$zipdir/absolute-name.zip"
 head -c 60 "$zipdir/deflated-encrypted-with-directory.zip" > "$zipdir/truncated-in-data.zip"
+
+# One seed for each refusal of unzip.exe's later rules, from files of the
+# same names (Linux keeps case, trailing dots and blanks) or renamed in both
+# headers as above. The fuzzer plants links in the destination for inputs of
+# even length (fuzz_zip_reader.cpp): the link seeds are made even.
+even() { [ $(($(stat -c %s "$1") % 2)) -eq 0 ] || printf '\0' >> "$1"; }
+odd() { [ $(($(stat -c %s "$1") % 2)) -eq 1 ] || printf '\0' >> "$1"; }
+mkdir -p "$work/names/DOCS" "$work/names/planted-dir"
+for name in SETUP.EXE setup.exe SETUP.EXE. "Long File Name.txt" LONGFI~1.TXT docs DOCS/readme.txt COMx LPTy \
+            planted-dir/evil.txt planted-file planted-file.kestrune-part; do
+    printf 'entry %s\n' "$name" > "$work/names/$name"
+done
+touch -d '2024-01-02 03:04:06' "$work/names"/* "$work/names"/*/*
+names_zip() { (cd "$work/names" && zip -q -X -P secret "$zipdir/$1" "${@:2}"); }
+names_zip clashing-case-and-trailing-dot.zip SETUP.EXE setup.exe SETUP.EXE.
+names_zip trailing-dot.zip SETUP.EXE.
+names_zip short-name-beside-long-name.zip "Long File Name.txt" LONGFI~1.TXT
+names_zip file-and-folder-of-one-name.zip docs DOCS/readme.txt
+(cd "$work/names" && zip -q -X -P secret "$work/devices.zip" COMx LPTy)
+perl -0777 -pe 's{COMx}{COM\xb9}g; s{LPTy}{LPT\xb2}g' "$work/devices.zip" > "$zipdir/superscript-devices.zip"
+for seed in planted-dir/evil.txt planted-file planted-file.kestrune-part; do
+    file="$zipdir/through-link-$(basename "$seed" | tr . -).zip"
+    (cd "$work/names" && zip -q -X -P secret "$file" "$seed")
+    even "$file"
+done
+# Crafted byte by byte: 40 entries over one stream, an entry whose data runs
+# into the central directory, and entries declaring 64 times 4 GiB (more
+# than the volume has free) in streams of nothing. Odd lengths: a fresh
+# destination.
+craft="$here/../tools/unzip/tests/craft_zip.py"
+python3 "$craft" bomb "$zipdir/overlapping-one-stream.zip" 65536
+python3 "$craft" into-directory "$zipdir/data-into-central-directory.zip"
+python3 "$craft" declaring "$zipdir/declares-more-than-free.zip" 64
+for seed in overlapping-one-stream data-into-central-directory declares-more-than-free; do
+    odd "$zipdir/$seed.zip"
+done
 size=$(stat -c %s "$zipdir/stored-encrypted.zip")
 head -c $((size - 10)) "$zipdir/stored-encrypted.zip" > "$zipdir/truncated-end-record.zip"
 du -sb "$corpus"/* | sed "s|$here/||"

@@ -4,11 +4,14 @@
 // entry that verifies delivered exactly that many bytes with the right CRC,
 // and an encrypted entry without a password gives the sink nothing.
 //
-// On disk: the whole tool extracts into a fresh destination inside a private
-// root a few levels deep. Afterwards nothing may exist in the root but the
-// archive and the destination's subtree (no links anywhere), no temporary
-// part file may be left behind, and each file that stands where an entry
-// that verifies in memory goes holds that entry's data.
+// On disk: the whole tool extracts into a destination inside a private root
+// a few levels deep: a fresh one, or for every other input one that already
+// holds links to outside it (a folder, a file, a part name). Afterwards
+// nothing may exist in the root but the archive, the destination's subtree
+// and the untouched outside (no links but the planted ones), no temporary
+// part file may be left behind, each file that stands where an entry that
+// verifies in memory goes holds that entry's data, and an archive whose names
+// clash or whose entries overlap has written nothing at all.
 //
 // Allocations sized from declared values are caught by libFuzzer's
 // -malloc_limit_mb (run_fuzzers.sh passes it).
@@ -29,6 +32,7 @@
 #include <system_error>
 #include <vector>
 
+#include "entry_clashes.h"
 #include "entry_name.h"
 #include "exit_codes.h"
 #include "extract_archive.h"
@@ -40,14 +44,34 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* password = "secret";
-constexpr const char* partSuffix = ".kestrune-part";
+
+// What the planted links point at; entry names in the seeds use these names.
+constexpr const char* outsideData = "outside data";
+const char* const plantedLinks[][2] = {
+    {"planted-dir", "../outside"},
+    {"planted-file", "../outside/target.txt"},
+    {"planted-file.kestrune-part", "../outside/made-through-link.txt"},
+};
 
 struct Sandbox {
     fs::path root;         // private; removed at exit
     fs::path archiveDirectory;
     fs::path archive;
     fs::path destination;
+    fs::path outside;      // what the planted links point at
 };
+
+// A part file's name: the final name and ".kestrune-part", or a spare
+// ".kestrune-p" and three digits.
+bool isPartFileName(const std::string& name) {
+    const std::string part = ".kestrune-part";
+    if (name.size() > part.size() && name.compare(name.size() - part.size(), std::string::npos, part) == 0)
+        return true;
+    const std::string spare = ".kestrune-p";
+    const size_t length = spare.size() + 3;
+    return name.size() > length && name.compare(name.size() - length, spare.size(), spare) == 0 &&
+           name.find_first_not_of("0123456789", name.size() - 3) == std::string::npos;
+}
 
 // The tool prints a line per problem on stderr; over thousands of runs that
 // would bury the fuzzer's own output. Stderr is muted while the tool runs,
@@ -99,6 +123,7 @@ const Sandbox& sandbox() {
         fs::create_directories(made.archiveDirectory);
         made.archive = made.archiveDirectory / "archive.zip";
         made.destination = made.archiveDirectory / "out";
+        made.outside = made.archiveDirectory / "outside";
         std::atexit([] { fs::remove_all(sandbox().root); });
         return made;
     }();
@@ -133,6 +158,29 @@ bool isPathInside(const fs::path& path, const fs::path& directory) {
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The outside, afresh, and the destination holding links into it.
+void plantLinks(const Sandbox& box) {
+    fs::create_directories(box.outside);
+    std::ofstream(box.outside / "target.txt", std::ios::binary) << outsideData;
+    fs::create_directories(box.destination);
+    for (const auto& planted : plantedLinks) fs::create_symlink(planted[1], box.destination / planted[0]);
+}
+
+bool isPlantedLink(const fs::path& path, const Sandbox& box) {
+    for (const auto& planted : plantedLinks)
+        if (path == box.destination / planted[0]) return true;
+    return false;
+}
+
+// Whether the tool must refuse the archive whole, before writing anything.
+bool isRefusedWhole(const ArchiveInput& input, const std::vector<ZipEntry>& entries) {
+    std::vector<std::string> names;
+    for (const ZipEntry& entry : entries) names.push_back(entry.name);
+    std::vector<ZipOverlap> overlaps;
+    const ZipStatus status = find_overlapping_entries(input, entries, overlaps);
+    return !find_entry_clashes(names).empty() || status != ZipStatus::ok || !overlaps.empty();
 }
 
 }  // namespace
@@ -181,6 +229,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     // The launcher passes its work directory as it stands, which may end in
     // a separator ("D:\", or a D text like C:\Keep\).
     const std::string destination = box.destination.string() + std::string(size % 3, '/');
+    const bool planted = size % 2 == 0;
+    if (planted) plantLinks(box);
     int code = 0;
     {
         const MutedStderr muted;
@@ -193,18 +243,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     for (int k : knownCodes) known = known || k == code;
     FUZZ_CHECK(known);
 
+    const bool refusedWhole = isRefusedWhole(input, entries);
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(box.root, error); !error && it != fs::recursive_directory_iterator();
          it.increment(error)) {
         const fs::path& path = it->path();
-        FUZZ_CHECK(!it->is_symlink());
+        const bool plantedLink = planted && isPlantedLink(path, box);
+        FUZZ_CHECK(!it->is_symlink() || plantedLink);
+        const bool outside = planted && (path == box.outside || path == box.outside / "target.txt");
         const bool allowed = isPathInside(box.archiveDirectory, path) || path == box.archive ||
-                             isPathInside(path, box.destination);
+                             isPathInside(path, box.destination) || outside;
         if (!allowed) std::fprintf(stderr, "written outside the destination: %s\n", path.c_str());
         FUZZ_CHECK(allowed);
+        const bool writtenBelow = path != box.destination && isPathInside(path, box.destination) && !plantedLink;
+        if (refusedWhole && writtenBelow) std::fprintf(stderr, "written though refused whole: %s\n", path.c_str());
+        FUZZ_CHECK(!(refusedWhole && writtenBelow));
         const std::string name = path.filename().string();
-        if (name.size() > std::strlen(partSuffix) &&
-            name.compare(name.size() - std::strlen(partSuffix), std::string::npos, partSuffix) == 0) {
+        if (isPathInside(path, box.destination) && isPartFileName(name) && !plantedLink) {
             // Only an entry of that very name may stand there.
             const std::string below = path.string().substr(box.destination.string().size() + 1);
             bool isEntry = false;
@@ -227,6 +282,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         }
     }
 
+    if (planted) {
+        FUZZ_CHECK(readFile(box.outside / "target.txt") == outsideData);
+        fs::remove_all(box.outside, error);
+        FUZZ_CHECK(!error);
+    }
     fs::remove_all(box.destination, error);
     FUZZ_CHECK(!error);
     return 0;

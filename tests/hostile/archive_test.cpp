@@ -1,6 +1,7 @@
 // Crafted package archives: entry names that would leave the work directory
-// (zip slip), archives cut short or empty, the wrong password, and central
-// directories that declare sizes the data does not have. The extraction may
+// (zip slip), archives cut short or empty, the wrong password, central
+// directories that declare sizes the data does not have, names that clash or
+// name devices on Windows, and entries that share one stream (a zip bomb). The extraction may
 // fail, the launcher still ends with 1, nothing is written outside the work
 // directory and the work directory is removed.
 #include <gtest/gtest.h>
@@ -42,6 +43,12 @@ TEST(Archive, AHostileArchiveNeverWritesOutsideTheWorkDirectory) {
         {"huge-compressed.zip", nothing},
         {"huge-setup.zip", scriptOnly},
         {"small-setup.zip", scriptOnly},
+        // SETUP.EXE, setup.exe and SETUP.EXE.: refused whole.
+        {"clashing-setup.zip", nothing},
+        // COM¹, LPT².txt and com³.log beside a sound setup: devices, refused.
+        {"superscript-devices.zip", setupAndScript},
+        // 40 more entries over SETUP.EXE's stream: refused whole.
+        {"overlapping-setup.zip", nothing},
     };
     int index = 0;
     for (const Case& c : cases) {

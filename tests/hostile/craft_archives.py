@@ -58,17 +58,27 @@ def renamed_region(region, name):
     return bytes(header) + name + region[30 + old_length:]
 
 
-def write_archive(path, entries):
+def write_archive(path, entries, sharing=()):
+    """sharing: (name, index) pairs, further central records that point at the
+    local header and data of entries[index] under another name."""
     body = bytearray()
     central = bytearray()
+    offsets = []
     for entry in entries:
         region = renamed_region(entry.region, entry.name)
         header = bytearray(entry.central)
         struct.pack_into("<H", header, 28, len(entry.name))
         struct.pack_into("<I", header, 42, len(body))
+        offsets.append(len(body))
         central += header + entry.name + entry.extra + entry.comment
         body += region
-    end = struct.pack("<IHHHHIIH", END, 0, 0, len(entries), len(entries), len(central), len(body), 0)
+    for name, index in sharing:
+        header = bytearray(entries[index].central)
+        struct.pack_into("<HHH", header, 28, len(name), 0, 0)
+        struct.pack_into("<I", header, 42, offsets[index])
+        central += header + name
+    count = len(entries) + len(sharing)
+    end = struct.pack("<IHHHHIIH", END, 0, 0, count, count, len(central), len(body), 0)
     Path(path).write_bytes(bytes(body + central + end))
 
 
@@ -126,6 +136,28 @@ def main():
         "evil3": "a/../../SETUP.EXE",
         "evil4": "C:PostProcess.cmd",
     }))
+
+    # One archive, two meanings on Windows: SETUP.EXE, then setup.exe and
+    # SETUP.EXE. (Windows drops the dot), which the launcher would run
+    # instead of the first.
+    write_archive(out / "clashing-setup.zip", with_names(base, {
+        "SETUP.EXE": "SETUP.EXE",
+        "PostProcess.cmd": "PostProcess.cmd",
+        "evil1": "setup.exe",
+        "evil2": "SETUP.EXE.",
+    }))
+    # Device names with superscript port numbers (code page 1252) beside a
+    # sound SETUP.EXE and script.
+    write_archive(out / "superscript-devices.zip", with_names(base, {
+        "SETUP.EXE": "SETUP.EXE",
+        "PostProcess.cmd": "PostProcess.cmd",
+        "evil1": "COM\xb9",
+        "evil2": "LPT\xb2.txt",
+        "evil3": "com\xb3.log",
+    }))
+    # A decompression bomb: 40 more entries over SETUP.EXE's one stream.
+    write_archive(out / "overlapping-setup.zip", plain,
+                  [(b"copy%02d.exe" % i, 0) for i in range(40)])
 
     # Cut short, and empty.
     (out / "empty.zip").write_bytes(b"")

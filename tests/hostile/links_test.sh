@@ -9,7 +9,9 @@
 # nothing else may be left. Four cases: the launcher's removal (remove-tree)
 # on such a tree and on a tree that is itself a link; a whole silent launcher
 # run whose temporary KESTRUNE directory holds the links, and one where
-# KESTRUNE itself is a link.
+# KESTRUNE itself is a link. A fifth: a run into a -d directory holding a
+# link named like a folder of the package, which unzip.exe must not write
+# through.
 #
 #   links_test.sh REMOVE_TREE SETUP UNZIP PACKAGE_ZIP RECORD_BOXES [WINE]
 #
@@ -107,14 +109,14 @@ cp "$setup" "$base/m/setup.exe"
 cp "$unzip" "$base/m/unzip.exe"
 cp "$package" "$base/m/package.zip"
 work="$win_base\\t\\KESTRUNE"
-run_launcher() {
+run_launcher() {  # further switches...
     rm -f "$base/boxes.txt" "$base/children.log"
     printf '%s\r\n' \
         '@echo off' \
         "set TMP=$win_base\\t\\" \
         "set TEMP=$win_base\\t\\" \
         "set KESTRUNE_CHILD_LOG=$win_base\\children.log" \
-        "\"$(windows_path "$recorder")\" --out $win_base\\boxes.txt -- \"$win_base\\m\\setup.exe\" -s" \
+        "\"$(windows_path "$recorder")\" --out $win_base\\boxes.txt -- \"$win_base\\m\\setup.exe\" -s $*" \
         >"$base/run.cmd"
     run_wine cmd /c "$win_base\\run.cmd"
     record=$(tr -d '\r' <"$base/boxes.txt" 2>/dev/null | tr '\n' '|')
@@ -144,6 +146,22 @@ run_launcher
 [ -z "$ran" ] || fail "run through a link: children $ran"
 check_tree "run through a link" "$base/t/KESTRUNE"
 check_medium "run through a link"
+
+# 5. A -d directory that already holds a link named like a folder of the
+#    package (docs, which holds readme.txt): unzip.exe writes nothing through
+#    it, SETUP.EXE and the script still come out and run, nothing outside
+#    changes, and the link stays.
+make_outside
+mkdir -p "$base/keep"
+ln -s "$outside/full" "$base/keep/docs"
+run_launcher "-d$win_base\\keep"
+keep="$win_base\\keep"
+[ "$record" = "exit: 1|" ] || fail "run into a kept directory: recorded $record"
+[ "$ran" = "run: $keep\\SETUP.EXE|run: $keep\\PostProcess.cmd|" ] || fail "run into a kept directory: children $ran"
+[ "$(outside_state)" = "$outside_before" ] ||
+    fail "run into a kept directory: the outside changed: $(diff <(echo "$outside_before") <(outside_state) | tr '\n' ' ')"
+[ -L "$base/keep/docs" ] || fail "run into a kept directory: the link was replaced"
+check_medium "run into a kept directory"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failure(s); Wine said:"

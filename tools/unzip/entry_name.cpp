@@ -28,8 +28,12 @@ bool is_windows_device_name(const std::string& component)
     for (const char* device : devices)
         if (base == device)
             return true;
-    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-           base[3] >= '0' && base[3] <= '9';
+    if (base.size() != 4 || (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0))
+        return false;
+    // The superscripts 1, 2 and 3 count as port numbers too; these are their
+    // bytes in the ANSI code page (1252) that the names are created with.
+    const unsigned char number = static_cast<unsigned char>(base[3]);
+    return (number >= '0' && number <= '9') || number == 0xb9 || number == 0xb2 || number == 0xb3;
 }
 
 std::vector<std::string> split_components(const std::string& name)
@@ -72,6 +76,10 @@ const char* entry_name_problem(const std::string& name)
         // Covers ".." and the forms Windows trims to it ("...", ".. ").
         if (is_dot_or_space_only(component))
             return "parent or current directory component";
+        // Windows drops them, so the file would get another name than the
+        // entry's, perhaps another entry's.
+        if (component.back() == '.' || component.back() == ' ')
+            return "ends in a dot or a blank, which Windows drops";
         if (is_windows_device_name(component))
             return "reserved device name";
     }

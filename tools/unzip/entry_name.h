@@ -6,7 +6,10 @@
 #include <vector>
 
 // Why `name` must not be extracted, or nullptr when it is safe: a safe name
-// stays below the destination and names an ordinary file or directory.
+// stays below the destination, names an ordinary file or directory (no device
+// such as CON, COM1 or LPT\xb9) and keeps its spelling on Windows (no
+// component ends in a dot or a blank). Whether two names of one archive name
+// the same file is entry_clashes.h's question.
 const char* entry_name_problem(const std::string& name);
 
 // The path components of a safe name ("a/b/" gives "a", "b").

@@ -2,12 +2,15 @@
 //
 // The numbers are those Info-ZIP's unzip uses for the same conditions, so a
 // launcher that interprets them works alike with this tool and with Info-ZIP
-// unzip carried on a medium instead. refused_entry_name has no Info-ZIP
-// counterpart and takes an unused number.
+// unzip carried on a medium instead. Info-ZIP gives 12 for an archive whose
+// entries overlap (a possible zip bomb); here it stands for every refusal of
+// something an attacker could have arranged.
 //
 // When several problems occur, every entry that can be handled safely is still
 // processed, and the code of the FIRST problem met (in central directory
-// order) is returned: it is the one the first stderr line explains.
+// order) is returned: it is the one the first stderr line explains. Problems
+// of the whole archive (clashing names, overlapping entries, too little free
+// space) are found before anything is written, and then nothing is.
 #pragma once
 
 enum ExitCode {
@@ -15,8 +18,11 @@ enum ExitCode {
     exit_damaged_archive = 2,     // bad structure, bad CRC, truncated data
     exit_archive_unreadable = 9,  // archive missing or cannot be read
     exit_bad_usage = 10,          // wrong command line
-    exit_refused_entry_name = 12, // an entry name could escape the destination
-    exit_write_failed = 50,       // a directory or file could not be written
+    exit_refused_entry_name = 12, // an entry name could escape the destination or
+                                  // clashes with another's on Windows, a link
+                                  // stands in an entry's way, or entries overlap
+    exit_write_failed = 50,       // less free space than the archive declares, or
+                                  // a directory or file could not be written
     exit_unsupported = 81,        // zip64, multi-disk, unknown method or cipher
     exit_wrong_password = 82,     // missing or wrong password; entry not written
 };

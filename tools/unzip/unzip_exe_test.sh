@@ -3,6 +3,9 @@
 #   "P\unzip.exe" -P <password> "P\package.zip" -d "W"
 # on an archive made by Info-ZIP zip, with blanks and doubled backslashes in
 # the paths, and checks the files and the exit codes (tools/unzip/exit_codes.h).
+# Then the refusals: links already in a destination inside the prefix (where
+# Wine shows a Unix link to a folder as a reparse point), names that clash on
+# Windows, overlapping entries and more declared data than the volume holds.
 #
 # Usage: unzip_exe_test.sh UNZIP_EXE [WINE]
 # WINE defaults to $KESTRUNE_WINE, then `wine`. WINEPREFIX, WINEARCH and
@@ -96,6 +99,59 @@ done
 run_unzip -P secret "$(windows_path "$work/pack dir/none.zip")" -d "$(windows_path "$work/none dir")"
 expect_code "missing archive" 9
 [ -e "$work/none dir" ] && fail "missing archive: destination created"
+
+# 5. Links already in the destination, inside the prefix: a link to a folder
+# outside, one deeper down, a link to a file outside at a part name (Wine
+# shows it as a plain file, and would delete its target if asked to delete
+# it). Nothing is written through them (12), the rest lands, and the outside
+# stays as it was.
+prefix_base=$WINEPREFIX/drive_c/kestrune-tests/unzip-$$
+rm -rf "$prefix_base"
+trap 'rm -rf "$work" "$prefix_base"' EXIT
+outside="$work/outside"
+mkdir -p "$outside/full" "$outside/empty" "$prefix_base/links/a"
+echo "outside data" >"$outside/full/data.txt"
+echo "an outside file" >"$outside/file.txt"
+outside_state() { (cd "$outside" && find . -printf '%y %p %s %T@\n' | sort); }
+outside_before=$(outside_state)
+ln -s "$outside/full" "$prefix_base/links/docs"
+ln -s "$outside/empty" "$prefix_base/links/a/b"
+ln -s "$outside/file.txt" "$prefix_base/links/setup.ini.kestrune-part"
+mkdir -p "$work/link tree/docs" "$work/link tree/a/b"
+echo "must stay inside" >"$work/link tree/docs/readme.txt"
+echo "must stay inside" >"$work/link tree/a/b/c.txt"
+printf '[setup]\n' >"$work/link tree/setup.ini"
+(cd "$work/link tree" && zip -q -r -P secret "$work/links.zip" .) || fail "zip failed"
+run_unzip -P secret "$(windows_path "$work/links.zip")" -d "C:\\kestrune-tests\\unzip-$$\\links"
+expect_code "links in the destination" 12
+[ "$(outside_state)" = "$outside_before" ] || fail "links in the destination: the outside changed"
+[ "$(cat "$prefix_base/links/setup.ini" 2>/dev/null)" = "[setup]" ] ||
+    fail "links in the destination: setup.ini did not land beside the links"
+[ -L "$prefix_base/links/docs" ] && [ -L "$prefix_base/links/a/b" ] ||
+    fail "links in the destination: a planted link was replaced"
+
+# 6. One archive, two meanings: SETUP.EXE, setup.exe and SETUP.EXE. (Linux
+# keeps all three apart); the archive is refused whole, nothing is created.
+mkdir -p "$work/clash tree"
+for name in SETUP.EXE setup.exe SETUP.EXE.; do echo "$name" >"$work/clash tree/$name"; done
+(cd "$work/clash tree" && zip -q -P secret "$work/clash.zip" SETUP.EXE setup.exe SETUP.EXE.) || fail "zip failed"
+run_unzip -P secret "$(windows_path "$work/clash.zip")" -d "$(windows_path "$work/clash dir")"
+expect_code "clashing names" 12
+[ -e "$work/clash dir" ] && fail "clashing names: destination created"
+
+# 7. Crafted: 40 entries over one deflated stream (a decompression bomb), and
+# entries that each declare almost 4 GiB, together 8 GiB more than the volume
+# has free (Wine asks the same statfs as df).
+craft="$(dirname "$0")/tests/craft_zip.py"
+python3 "$craft" bomb "$work/bomb.zip" $((4 << 20)) || fail "crafting the bomb failed"
+python3 "$craft" declaring "$work/too-big.zip" $(($(df -B1 --output=avail "$work" | tail -n 1) / 0xFFFFFFF0 + 2)) ||
+    fail "crafting the archive that declares too much failed"
+run_unzip "$(windows_path "$work/bomb.zip")" -d "$(windows_path "$work/bomb dir")"
+expect_code "overlapping entries" 12
+[ -e "$work/bomb dir" ] && fail "overlapping entries: destination created"
+run_unzip "$(windows_path "$work/too-big.zip")" -d "$(windows_path "$work/big dir")"
+expect_code "more than the volume holds" 50
+[ -z "$(ls -A "$work/big dir" 2>/dev/null)" ] || fail "more than the volume holds: files written"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failure(s)"

@@ -269,6 +269,11 @@ ZipStatus locate_data(const ArchiveInput& input, const ZipEntry& entry, uint64_t
     return ZipStatus::ok;
 }
 
+struct PlacedExtent {
+    ZipExtent extent;
+    size_t index;
+};
+
 } // namespace
 
 ArchiveInput memory_archive_input(const uint8_t* data, size_t size)
@@ -379,5 +384,60 @@ ZipStatus extract_entry(const ArchiveInput& input, const ZipEntry& entry, const 
         return status;
     if (out.written != entry.uncompressed_size || out.crc != entry.crc32)
         return ZipStatus::damaged;
+    return ZipStatus::ok;
+}
+
+ZipStatus find_entry_extent(const ArchiveInput& input, const ZipEntry& entry, ZipExtent& extent)
+{
+    uint64_t data_offset = 0;
+    const ZipStatus status = locate_data(input, entry, data_offset);
+    if (status == ZipStatus::ok)
+        extent = ZipExtent{entry.local_header_offset, data_offset + entry.compressed_size};
+    return status;
+}
+
+ZipStatus find_overlapping_entries(const ArchiveInput& input, const std::vector<ZipEntry>& entries,
+                                   std::vector<ZipOverlap>& overlaps)
+{
+    overlaps.clear();
+    EndRecord end{};
+    ZipStatus status = find_end_record(input, end);
+    if (status != ZipStatus::ok)
+        return status;
+    // The central directory through the end of the end record, as the
+    // pseudo-entry numbered entries.size().
+    std::vector<PlacedExtent> placed{
+        {{end.central_offset, end.position + end_record_size}, entries.size()}};
+    for (size_t index = 0; index < entries.size(); ++index) {
+        ZipExtent extent{};
+        status = find_entry_extent(input, entries[index], extent);
+        if (status == ZipStatus::read_failed)
+            return status;
+        if (status == ZipStatus::ok)
+            placed.push_back({extent, index});
+    }
+    std::sort(placed.begin(), placed.end(), [](const PlacedExtent& a, const PlacedExtent& b) {
+        return a.extent.begin != b.extent.begin ? a.extent.begin < b.extent.begin : a.index < b.index;
+    });
+    // Sorted by start, a part overlaps an earlier one exactly when it starts
+    // before the furthest end seen so far.
+    std::vector<bool> reported(entries.size() + 1, false);
+    const PlacedExtent* furthest = nullptr;
+    for (const PlacedExtent& part : placed) {
+        if (furthest != nullptr && part.extent.begin < furthest->extent.end) {
+            // The central directory is never the entry reported.
+            const bool part_is_directory = part.index == entries.size();
+            const size_t entry = part_is_directory ? furthest->index : part.index;
+            const size_t other = part_is_directory ? part.index : furthest->index;
+            if (!reported[entry]) {
+                reported[entry] = true;
+                overlaps.push_back(ZipOverlap{entry, other});
+            }
+        }
+        if (furthest == nullptr || part.extent.end > furthest->extent.end)
+            furthest = &part;
+    }
+    std::sort(overlaps.begin(), overlaps.end(),
+              [](const ZipOverlap& a, const ZipOverlap& b) { return a.entry < b.entry; });
     return ZipStatus::ok;
 }

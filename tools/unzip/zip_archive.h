@@ -49,6 +49,34 @@ bool zip_entry_is_encrypted(const ZipEntry& entry);
 // part way, `entries` keeps the records read before the damage.
 ZipStatus read_central_directory(const ArchiveInput& input, std::vector<ZipEntry>& entries);
 
+// Two parts of the archive that share bytes: an entry's stored bytes (its
+// local header through the end of its data) and another entry's, or the
+// central directory and end record. Archives made that way use one stream for
+// many entries, a decompression bomb. `entry` is the one of the two that
+// starts later in the file, or the entry when the other is the central
+// directory; `other` is the other's index, the number of entries standing for
+// the central directory.
+struct ZipOverlap {
+    size_t entry;
+    size_t other;
+};
+
+// Every entry whose stored bytes overlap others', one overlap per entry.
+// Entries whose local header cannot be read or whose data runs past the end
+// of the archive are left out: extract_entry refuses them as damaged before
+// it delivers anything.
+ZipStatus find_overlapping_entries(const ArchiveInput& input, const std::vector<ZipEntry>& entries,
+                                   std::vector<ZipOverlap>& overlaps);
+
+// Where an entry's stored bytes lie: from its local header to the end of its
+// data, [begin, end). Not ok when extract_entry would not find the data (the
+// local header is missing, or the data runs past the end of the archive).
+struct ZipExtent {
+    uint64_t begin;
+    uint64_t end;
+};
+ZipStatus find_entry_extent(const ArchiveInput& input, const ZipEntry& entry, ZipExtent& extent);
+
 // Receives an entry's data in chunks of at most 64 KiB; returns false to stop.
 struct OutputSink {
     bool (*write)(void* context, const uint8_t* data, size_t length);

@@ -17,7 +17,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "...", ".. /x", "./x", " /x", "/abs", "\\abs", "//server/share/x",
                     "\\\\server\\share\\x", "C:x", "c:\\x", "C:/x", "a/b:c", "a:stream", "a//b",
                     "con", "NUL.txt", "dir/com1", "Lpt9.log", "aux .txt", "a\x01" "b", "a?b",
-                    "a*b", "a|b"));
+                    "a*b", "a|b",
+                    // Superscript port numbers (code page 1252) and the console's names.
+                    "COM\xb9", "com\xb2.txt", "dir/LPT\xb3", "lpt\xb9.log", "conin$", "CONOUT$.txt",
+                    // Windows drops trailing dots and blanks, so the name would change.
+                    "SETUP.EXE.", "setup.exe ", "dir./x", "dir /x", "a.txt. . ", "sub/name."));
 
 struct SafeName {
     const char* name;
@@ -40,7 +44,9 @@ INSTANTIATE_TEST_SUITE_P(
                     SafeName{"a\\b.txt", {"a", "b.txt"}},
                     SafeName{"name with blanks.txt", {"name with blanks.txt"}},
                     SafeName{"..a/a..b/.hidden", {"..a", "a..b", ".hidden"}},
-                    SafeName{"console/com10/conf.txt", {"console", "com10", "conf.txt"}}));
+                    SafeName{"console/com10/conf.txt", {"console", "com10", "conf.txt"}},
+                    SafeName{"com\xb4/lpt\xbc", {"com\xb4", "lpt\xbc"}},
+                    SafeName{" lead/.dot", {" lead", ".dot"}}));
 
 struct DestinationCase {
     const char* given;

@@ -7,17 +7,23 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 
 namespace {
 
-// Every file below `root` with its content, directories as "name/".
-std::map<std::string, std::string> tree_of(const fs::path& root)
+using Tree = std::map<std::string, std::string>;
+
+// Every file below `root` with its content, directories as "name/", links
+// (never followed) as "-> target".
+Tree tree_of(const fs::path& root)
 {
-    std::map<std::string, std::string> tree;
+    Tree tree;
     for (const auto& item : fs::recursive_directory_iterator(root)) {
-        const std::string name = fs::relative(item.path(), root).generic_string();
-        if (item.is_directory())
+        const std::string name = item.path().lexically_relative(root).generic_string();
+        if (item.is_symlink())
+            tree[name] = "-> " + fs::read_symlink(item.path()).string();
+        else if (item.is_directory())
             tree[name + "/"] = "";
         else
             tree[name] = read_file(item.path());
@@ -102,6 +108,201 @@ TEST_P(UnsafeName, IsRefusedAndNothingLandsOutsideTheDestination)
 INSTANTIATE_TEST_SUITE_P(ZipSlip, UnsafeName,
                          testing::Values("../x", "a/../../x", "..\\x", "a\\..\\..\\x",
                                          "/kestrune-unzip-abs", "C:x", "c:\\x", "", "sub/../../x/"));
+// Names Windows would open as a device or change.
+INSTANTIATE_TEST_SUITE_P(WindowsNames, UnsafeName,
+                         testing::Values("COM\xb9", "lpt\xb2.txt", "sub/LPT\xb3", "CONIN$", "conout$.log",
+                                         "SETUP.EXE.", "setup.exe ", "sub./x"));
+
+// Links planted in the destination before the run, pointing outside it,
+// beside a sound good.txt that must still land.
+struct LinkCase {
+    const char* label;
+    void (*plant)(const fs::path& destination, const fs::path& outside);
+    std::vector<CraftedEntry> entries;
+    int expected_code;
+    Tree destination_after; // good.txt aside
+};
+
+class PlantedLink : public testing::TestWithParam<LinkCase> {};
+
+TEST_P(PlantedLink, IsNeverWrittenThroughAndTheOutsideStaysAsItWas)
+{
+    Sandbox box;
+    const fs::path outside = box.temp.path / "outside";
+    write_file(outside / "target.txt", "outside data");
+    fs::create_directories(outside / "dir");
+    const Tree outside_before = tree_of(outside);
+    fs::create_directories(box.destination);
+    GetParam().plant(box.destination, outside);
+
+    std::vector<CraftedEntry> entries = GetParam().entries;
+    entries.push_back(stored_entry("good.txt", "good"));
+    EXPECT_EQ(box.extract(build_archive(entries), nullptr), GetParam().expected_code);
+    EXPECT_EQ(tree_of(outside), outside_before);
+    Tree expected = GetParam().destination_after;
+    expected["good.txt"] = "good";
+    EXPECT_EQ(tree_of(box.destination), expected);
+}
+
+void link(const fs::path& from, const fs::path& to) { fs::create_symlink(to, from); }
+
+const std::string outside_dir = "-> " + std::string("../outside/dir");
+
+// readme.txt's part name and its 99 spare ones, each a link to outside.
+Tree every_part_name_linked()
+{
+    Tree links{{"readme.txt.kestrune-part", "-> ../outside/made.txt"}};
+    for (int i = 1; i <= 99; ++i) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, ".kestrune-p%03d", i);
+        links["readme.txt" + std::string(suffix)] = "-> ../outside/made.txt";
+    }
+    return links;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    InTheDestination, PlantedLink,
+    testing::Values(
+        LinkCase{"FolderLink",
+                 [](const fs::path& d, const fs::path&) { link(d / "docs", "../outside/dir"); },
+                 {stored_entry("docs/readme.txt", "evil")}, exit_refused_entry_name, {{"docs", outside_dir}}},
+        LinkCase{"FolderLinkGivenAsFolderEntries",
+                 [](const fs::path& d, const fs::path&) { link(d / "docs", "../outside/dir"); },
+                 {stored_entry("docs/", ""), stored_entry("docs/sub/", "")}, exit_refused_entry_name,
+                 {{"docs", outside_dir}}},
+        LinkCase{"FolderLinkDeeperDown",
+                 [](const fs::path& d, const fs::path&) {
+                     fs::create_directories(d / "a");
+                     link(d / "a/b", "../../outside/dir");
+                 },
+                 {stored_entry("a/b/c/d.txt", "evil"), stored_entry("a/e.txt", "e")}, exit_refused_entry_name,
+                 {{"a/", ""}, {"a/b", "-> ../../outside/dir"}, {"a/e.txt", "e"}}},
+        LinkCase{"LinkToTheDestinationItself",
+                 [](const fs::path& d, const fs::path&) { link(d / "loop", "."); },
+                 {stored_entry("loop/x.txt", "x")}, exit_refused_entry_name, {{"loop", "-> ."}}},
+        LinkCase{"FileLinkAtTheName",
+                 [](const fs::path& d, const fs::path&) { link(d / "readme.txt", "../outside/target.txt"); },
+                 {stored_entry("readme.txt", "evil")}, exit_refused_entry_name,
+                 {{"readme.txt", "-> ../outside/target.txt"}}},
+        LinkCase{"DanglingLinkAtTheName",
+                 [](const fs::path& d, const fs::path&) { link(d / "readme.txt", "../outside/made.txt"); },
+                 {stored_entry("readme.txt", "evil")}, exit_refused_entry_name,
+                 {{"readme.txt", "-> ../outside/made.txt"}}},
+        // Whatever stands at the part name is left alone, and the entry is
+        // written under a spare part name: nothing planted there can keep an
+        // older file in the package's place.
+        LinkCase{"LinkAtThePartName",
+                 [](const fs::path& d, const fs::path&) {
+                     link(d / "readme.txt.kestrune-part", "../outside/target.txt");
+                     write_file(d / "readme.txt", "planted");
+                 },
+                 {stored_entry("readme.txt", "new")}, exit_success,
+                 {{"readme.txt.kestrune-part", "-> ../outside/target.txt"}, {"readme.txt", "new"}}},
+        LinkCase{"DanglingLinkAtThePartName",
+                 [](const fs::path& d, const fs::path&) {
+                     link(d / "readme.txt.kestrune-part", "../outside/made.txt");
+                 },
+                 {stored_entry("readme.txt", "new")}, exit_success,
+                 {{"readme.txt.kestrune-part", "-> ../outside/made.txt"}, {"readme.txt", "new"}}},
+        LinkCase{"FolderAtThePartName",
+                 [](const fs::path& d, const fs::path&) {
+                     write_file(d / "readme.txt.kestrune-part/planted.txt", "planted");
+                     link(d / "readme.txt.kestrune-p001", "../outside/target.txt");
+                     write_file(d / "readme.txt", "planted");
+                 },
+                 {stored_entry("readme.txt", "new")}, exit_success,
+                 {{"readme.txt.kestrune-part/", ""},
+                  {"readme.txt.kestrune-part/planted.txt", "planted"},
+                  {"readme.txt.kestrune-p001", "-> ../outside/target.txt"},
+                  {"readme.txt", "new"}}},
+        LinkCase{"PartFileOfAnEarlierRunAndAnOlderFile",
+                 [](const fs::path& d, const fs::path&) {
+                     write_file(d / "readme.txt.kestrune-part", "stale");
+                     write_file(d / "readme.txt", "old");
+                 },
+                 {stored_entry("readme.txt", "new")}, exit_success,
+                 {{"readme.txt.kestrune-part", "stale"}, {"readme.txt", "new"}}},
+        // The spare names run out only when all 100 are planted.
+        LinkCase{"EveryPartNameTaken",
+                 [](const fs::path& d, const fs::path&) {
+                     for (const auto& [name, target] : every_part_name_linked())
+                         link(d / name, target.substr(3));
+                 },
+                 {stored_entry("readme.txt", "new")}, exit_refused_entry_name, every_part_name_linked()},
+        LinkCase{"FolderAtTheName",
+                 [](const fs::path& d, const fs::path&) { write_file(d / "readme.txt/planted.txt", "planted"); },
+                 {stored_entry("readme.txt", "new")}, exit_write_failed,
+                 {{"readme.txt/", ""}, {"readme.txt/planted.txt", "planted"}}}),
+    [](const testing::TestParamInfo<LinkCase>& info) { return std::string(info.param.label); });
+
+// Archives that mean one thing on Windows only in archive order: refused
+// whole, before the destination is even made.
+struct WholeArchiveCase {
+    const char* label;
+    std::string (*make_archive)();
+    int expected_code;
+};
+
+class RefusedArchive : public testing::TestWithParam<WholeArchiveCase> {};
+
+TEST_P(RefusedArchive, WritesNothingAtAll)
+{
+    Sandbox box;
+    EXPECT_EQ(box.extract(GetParam().make_archive(), nullptr), GetParam().expected_code);
+    EXPECT_FALSE(fs::exists(box.destination));
+}
+
+std::string setup_in_three_spellings()
+{
+    return build_archive({stored_entry("SETUP.EXE", "checked"), stored_entry("setup.exe", "run"),
+                          stored_entry("SETUP.EXE.", "run instead")});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OneArchiveOneMeaning, RefusedArchive,
+    testing::Values(
+        WholeArchiveCase{"SetupInThreeSpellings", setup_in_three_spellings, exit_refused_entry_name},
+        WholeArchiveCase{"FileAndFolderOfOneName",
+                         [] { return build_archive({stored_entry("docs", "d"), stored_entry("DOCS/a.txt", "a")}); },
+                         exit_refused_entry_name},
+        WholeArchiveCase{"ShortNameBesideALongOne",
+                         [] {
+                             return build_archive({stored_entry("Long File Name.txt", "long"),
+                                                   stored_entry("LONGFI~1.TXT", "short")});
+                         },
+                         exit_refused_entry_name},
+        WholeArchiveCase{"FortyEntriesOverOneStream", [] { return forty_entries_over_one_stream(4 << 20); }, exit_refused_entry_name},
+        WholeArchiveCase{"DuplicateCentralRecord",
+                         [] { return build_archive_sharing_one_stream(stored_entry("a", "a"), {"a", "b"}); },
+                         exit_refused_entry_name}),
+    [](const testing::TestParamInfo<WholeArchiveCase>& info) { return std::string(info.param.label); });
+
+// Entries that each declare nearly 4 GiB, together 8 GiB more than the
+// destination's volume has free (deflated streams of nothing: they would
+// fail as damaged, but are never tried).
+TEST(ExtractArchive, MoreThanTheVolumeHoldsIsRefusedBeforeAnythingIsWritten)
+{
+    Sandbox box;
+    fs::create_directories(box.destination);
+    const uint64_t declared_each = 0xfffffff0u;
+    const uint64_t count = fs::space(box.destination).available / declared_each + 2;
+    ASSERT_LT(count, 65535u) << "the volume is too large for this test";
+    std::vector<CraftedEntry> entries;
+    for (uint64_t i = 0; i < count; ++i) {
+        CraftedEntry entry = deflated_entry("big" + std::to_string(i), "");
+        entry.uncompressed_size = static_cast<uint32_t>(declared_each);
+        entries.push_back(entry);
+    }
+    EXPECT_EQ(box.extract(build_archive(entries), nullptr), exit_write_failed);
+    EXPECT_TRUE(tree_of(box.destination).empty());
+
+    // One declaring half the free space fits: it is tried, and fails as the
+    // lie it is.
+    entries.resize(1);
+    entries[0].uncompressed_size =
+        static_cast<uint32_t>(std::min<uint64_t>(fs::space(box.destination).available / 2, declared_each));
+    EXPECT_EQ(box.extract(build_archive(entries), nullptr), exit_damaged_archive);
+}
 
 struct ProblemOrder {
     std::vector<CraftedEntry> entries;

@@ -233,6 +233,68 @@ INSTANTIATE_TEST_SUITE_P(
                       [](A& a) { put32(a, second_record(a) + 20, 0xffffffff); }, ZipStatus::unsupported, 1}),
     [](const testing::TestParamInfo<DirectoryCase>& info) { return std::string(info.param.label); });
 
+// Entries whose stored bytes overlap: the decompression bomb of many entries
+// over one stream, and its variants.
+struct OverlapCase {
+    const char* label;
+    std::string (*make_archive)();
+    std::vector<std::pair<size_t, size_t>> overlaps; // entry, the one it overlaps
+};
+
+class OverlappingEntries : public testing::TestWithParam<OverlapCase> {};
+
+TEST_P(OverlappingEntries, AreFoundWithThePartTheyOverlap)
+{
+    const std::string archive = GetParam().make_archive();
+    const std::vector<ZipEntry> entries = read_entries(archive);
+    std::vector<ZipOverlap> overlaps;
+    ASSERT_EQ(find_overlapping_entries(input_for(archive), entries, overlaps), ZipStatus::ok);
+    std::vector<std::pair<size_t, size_t>> found;
+    for (const ZipOverlap& overlap : overlaps)
+        found.emplace_back(overlap.entry, overlap.other);
+    EXPECT_EQ(found, GetParam().overlaps);
+}
+
+// The second entry's local header and data lie inside the first's data.
+std::string local_header_inside_other_data()
+{
+    const std::string inner = build_archive({deflated_entry("inner.txt", content)});
+    const std::string inner_record = inner.substr(0, central_record_offset(inner, 0));
+    std::string archive = build_archive({stored_entry("outer.bin", inner_record), deflated_entry("inner.txt", content)});
+    put32(archive, central_record_offset(archive, 1) + 42, 30 + std::string("outer.bin").size());
+    return archive;
+}
+
+// The entry's sizes reach 10 bytes into the central directory.
+std::string data_into_central_directory()
+{
+    CraftedEntry entry = stored();
+    entry.compressed_size += 10;
+    entry.uncompressed_size += 10;
+    return build_archive({stored_entry("first.txt", "first"), entry});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bombs, OverlappingEntries,
+    testing::Values(
+        OverlapCase{"SoundCrafted", [] { return build_archive({stored(), deflated_entry("b.txt", content)}); }, {}},
+        OverlapCase{"SoundInfoZip",
+                    [] { TempDir temp; return info_zip_archive_of_samples(temp, "-P secret"); }, {}},
+        OverlapCase{"FortyEntriesOverOneStream", [] { return forty_entries_over_one_stream(1 << 20); },
+                    [] {
+                        std::vector<std::pair<size_t, size_t>> all;
+                        for (size_t i = 1; i < 40; ++i)
+                            all.emplace_back(i, 0);
+                        return all;
+                    }()},
+        OverlapCase{"LocalHeaderInsideAnotherEntrysData", local_header_inside_other_data, {{1, 0}}},
+        OverlapCase{"DataRunsIntoTheCentralDirectory", data_into_central_directory, {{1, 2}}},
+        // Data past the end of the archive is refused as damaged on its own.
+        OverlapCase{"DataRunsPastTheEnd",
+                    [] { E e = stored(); e.compressed_size = e.uncompressed_size = 0x7fffff00; return archive_of(e); },
+                    {}}),
+    [](const testing::TestParamInfo<OverlapCase>& info) { return std::string(info.param.label); });
+
 // Every cut and every single-byte change of a small real archive: no crash
 // (run under sanitizers to see the most), never success for data that is not
 // the original, and never success on a cut archive.

@@ -137,34 +137,82 @@ CraftedEntry encrypted(CraftedEntry entry, const char* password)
     return entry;
 }
 
-std::string build_archive(const std::vector<CraftedEntry>& entries)
-{
-    std::string archive, directory;
-    for (const CraftedEntry& entry : entries) {
-        const auto offset = static_cast<uint32_t>(archive.size());
-        append32(archive, 0x04034b50);
-        append_common_fields(archive, entry);
-        archive += entry.name + entry.data;
+namespace {
 
-        append32(directory, 0x02014b50);
-        append16(directory, 0x0314); // made by Unix
-        append_common_fields(directory, entry);
-        append32(directory, 0); // comment length, disk
-        append16(directory, 0); // internal attributes
-        append32(directory, 0); // external attributes
-        append32(directory, offset);
-        directory += entry.name;
-    }
+void append_local_record(std::string& archive, const CraftedEntry& entry)
+{
+    append32(archive, 0x04034b50);
+    append_common_fields(archive, entry);
+    archive += entry.name + entry.data;
+}
+
+void append_central_record(std::string& directory, const CraftedEntry& entry, uint32_t local_offset)
+{
+    append32(directory, 0x02014b50);
+    append16(directory, 0x0314); // made by Unix
+    append_common_fields(directory, entry);
+    append32(directory, 0); // comment length, disk
+    append16(directory, 0); // internal attributes
+    append32(directory, 0); // external attributes
+    append32(directory, local_offset);
+    directory += entry.name;
+}
+
+std::string with_end_record(std::string archive, const std::string& directory, size_t count)
+{
     const auto directory_offset = static_cast<uint32_t>(archive.size());
     archive += directory;
     append32(archive, 0x06054b50);
     append32(archive, 0); // disk numbers
-    append16(archive, static_cast<uint32_t>(entries.size()));
-    append16(archive, static_cast<uint32_t>(entries.size()));
+    append16(archive, static_cast<uint32_t>(count));
+    append16(archive, static_cast<uint32_t>(count));
     append32(archive, static_cast<uint32_t>(directory.size()));
     append32(archive, directory_offset);
     append16(archive, 0); // comment length
     return archive;
+}
+
+} // namespace
+
+std::string build_archive(const std::vector<CraftedEntry>& entries)
+{
+    std::string archive, directory;
+    for (const CraftedEntry& entry : entries) {
+        append_central_record(directory, entry, static_cast<uint32_t>(archive.size()));
+        append_local_record(archive, entry);
+    }
+    return with_end_record(archive, directory, entries.size());
+}
+
+std::string build_archive_sharing_one_stream(const CraftedEntry& entry, const std::vector<std::string>& names)
+{
+    std::string archive, directory;
+    append_local_record(archive, entry);
+    for (const std::string& name : names) {
+        CraftedEntry listed = entry;
+        listed.name = name;
+        append_central_record(directory, listed, 0);
+    }
+    return with_end_record(archive, directory, names.size());
+}
+
+std::string forty_entries_over_one_stream(size_t size)
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; ++i)
+        names.push_back("copy" + std::to_string(i) + ".bin");
+    return build_archive_sharing_one_stream(deflated_entry("x", std::string(size, 'z')), names);
+}
+
+size_t central_record_offset(const std::string& archive, size_t index)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(archive.data());
+    auto get16 = [&](size_t at) { return static_cast<size_t>(bytes[at] | (bytes[at + 1] << 8)); };
+    const size_t end = archive.size() - 22;
+    size_t offset = get16(end + 16) | (get16(end + 18) << 16);
+    for (size_t i = 0; i < index; ++i)
+        offset += 46 + get16(offset + 28) + get16(offset + 30) + get16(offset + 32);
+    return offset;
 }
 
 void put16(std::string& archive, size_t offset, uint16_t value)

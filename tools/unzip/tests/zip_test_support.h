@@ -42,5 +42,13 @@ CraftedEntry deflated_entry(const std::string& name, const std::string& content)
 CraftedEntry encrypted(CraftedEntry entry, const char* password);
 
 std::string build_archive(const std::vector<CraftedEntry>& entries);
+// One local record for `entry` and a central record for each of `names`,
+// all pointing at it: many entries, one stored stream.
+std::string build_archive_sharing_one_stream(const CraftedEntry& entry, const std::vector<std::string>& names);
+// The decompression bomb: 40 entries ("copy0.bin" ...) over one deflated
+// stream of `size` bytes.
+std::string forty_entries_over_one_stream(size_t size);
+// Where the `index`-th central record starts, in an archive without comment.
+size_t central_record_offset(const std::string& archive, size_t index);
 void put16(std::string& archive, size_t offset, uint16_t value);
 void put32(std::string& archive, size_t offset, uint32_t value);
