@@ -26,6 +26,7 @@ std::string windowsPathOf(const std::string& unixPath) {
 std::string launcherPath() { return windowsPathOf(kestruneLauncherFile); }
 std::string testChildPath() { return windowsPathOf(kestruneTestChildFile); }
 std::string extractorPath() { return windowsPathOf(kestruneExtractorFile); }
+std::string dllSearchProbePath() { return windowsPathOf(kestruneDllSearchProbeFile); }
 std::string fixturePath(const std::string& name) { return windowsPathOf(kestruneFixtureDirectory) + "\\" + name; }
 std::string packagePassword() { return readFile(windowsPathOf(kestrunePasswordFile)); }
 

@@ -12,6 +12,7 @@ namespace testing_support {
 std::string launcherPath();
 std::string testChildPath();
 std::string extractorPath();
+std::string dllSearchProbePath();
 // A file made on the Linux side before the tests run (see make_fixtures.sh).
 std::string fixturePath(const std::string& name);
 // The package password the build put into the launcher.
