@@ -27,6 +27,7 @@ std::string launcherPath() { return windowsPathOf(kestruneLauncherFile); }
 std::string testChildPath() { return windowsPathOf(kestruneTestChildFile); }
 std::string extractorPath() { return windowsPathOf(kestruneExtractorFile); }
 std::string dllSearchProbePath() { return windowsPathOf(kestruneDllSearchProbeFile); }
+std::string foreignBoxPath() { return windowsPathOf(kestruneForeignBoxFile); }
 std::string fixturePath(const std::string& name) { return windowsPathOf(kestruneFixtureDirectory) + "\\" + name; }
 std::string packagePassword() { return readFile(windowsPathOf(kestrunePasswordFile)); }
 
@@ -66,6 +67,44 @@ std::string currentDirectory() {
     char directory[MAX_PATH * 2] = "";
     GetCurrentDirectoryA(sizeof directory, directory);
     return directory;
+}
+
+StartedProcess::StartedProcess(const std::string& commandLine, const std::string& directory) {
+    std::string command = commandLine;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                       directory.empty() ? nullptr : directory.c_str(), &startup, &process)) {
+        CloseHandle(process.hThread);
+        process_ = process.hProcess;
+    }
+}
+
+StartedProcess::~StartedProcess() {
+    if (process_ == nullptr) return;
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_, 1);
+        WaitForSingleObject(process_, 5000);
+    }
+    CloseHandle(process_);
+}
+
+unsigned long StartedProcess::waitForExit(unsigned long milliseconds) {
+    DWORD exitCode = STILL_ACTIVE;
+    if (process_ != nullptr && WaitForSingleObject(process_, milliseconds) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process_, &exitCode);
+    }
+    return exitCode;
+}
+
+bool waitForPath(const std::string& path, unsigned long milliseconds) {
+    const DWORD start = GetTickCount();
+    while (!pathExists(path)) {
+        if (GetTickCount() - start >= milliseconds) return false;
+        Sleep(20);
+    }
+    return true;
 }
 
 std::vector<ChildRun> readChildLog(const std::string& path) {
