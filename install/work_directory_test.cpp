@@ -17,29 +17,6 @@ using namespace testing_support;
 
 namespace {
 
-// This program's import slot for `function` of `dll`: the launcher's code
-// linked in here calls the platform through it.
-void** importSlot(const char* dll, const char* function) {
-    auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         module->Name != 0; ++module) {
-        if (lstrcmpiA(reinterpret_cast<const char*>(base + module->Name), dll) != 0) continue;
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0) {
-                return reinterpret_cast<void**>(&slots->u1.Function);
-            }
-        }
-    }
-    return nullptr;
-}
-
 // The label list's entries, walked one by one: Wine's text form of a
 // descriptor leaves labels out.
 std::string labelText(PSECURITY_DESCRIPTOR descriptor) {
@@ -97,21 +74,15 @@ public:
     DirectoryCreationRecorder() : slot_(importSlot("kernel32.dll", "CreateDirectoryA")) {
         createdDirectories.clear();
         if (slot_ == nullptr) return;
-        realCreateDirectory = reinterpret_cast<CreateDirectoryCall>(*slot_);
-        replace(reinterpret_cast<void*>(&recordingCreateDirectory));
+        realCreateDirectory = reinterpret_cast<CreateDirectoryCall>(
+            replaceImport(slot_, reinterpret_cast<void*>(&recordingCreateDirectory)));
     }
     ~DirectoryCreationRecorder() {
-        if (slot_ != nullptr) replace(reinterpret_cast<void*>(realCreateDirectory));
+        if (slot_ != nullptr) replaceImport(slot_, reinterpret_cast<void*>(realCreateDirectory));
     }
     bool active() const { return slot_ != nullptr; }
 
 private:
-    void replace(void* function) {
-        DWORD old = 0;
-        VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &old);
-        *slot_ = function;
-        VirtualProtect(slot_, sizeof *slot_, old, &old);
-    }
     void** slot_;
 };
 

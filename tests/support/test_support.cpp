@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -96,6 +97,36 @@ unsigned long StartedProcess::waitForExit(unsigned long milliseconds) {
         GetExitCodeProcess(process_, &exitCode);
     }
     return exitCode;
+}
+
+void** importSlot(const char* dll, const char* function) {
+    auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         module->Name != 0; ++module) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + module->Name), dll) != 0) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0) {
+                return reinterpret_cast<void**>(&slots->u1.Function);
+            }
+        }
+    }
+    return nullptr;
+}
+
+void* replaceImport(void** slot, void* replacement) {
+    DWORD old = 0;
+    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
+    void* previous = *slot;
+    *slot = replacement;
+    VirtualProtect(slot, sizeof *slot, old, &old);
+    return previous;
 }
 
 bool waitForPath(const std::string& path, unsigned long milliseconds) {

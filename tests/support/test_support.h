@@ -45,6 +45,13 @@ private:
     void* process_ = nullptr;
 };
 
+// This program's import slot for `function` of `dll`: the launcher's code
+// linked into a test program calls the platform through it, so a test can
+// put a function of its own there. Null when it imports no such function.
+void** importSlot(const char* dll, const char* function);
+// Puts `replacement` into an import slot; gives what was there.
+void* replaceImport(void** slot, void* replacement);
+
 // Waits (at most `milliseconds`) until `path` exists.
 bool waitForPath(const std::string& path, unsigned long milliseconds);
 
