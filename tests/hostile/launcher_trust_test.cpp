@@ -119,6 +119,28 @@ TEST(LauncherTrust, AnExtractionStillRunningAtItsLimitRunsNothingAndLeavesItsDir
     Sleep(500);
 }
 
+// SETUP.EXE (the test child) still running at a limit the extraction keeps:
+// it runs on, nothing further starts, and its files stay.
+TEST(LauncherTrust, ASetupStillRunningAtItsLimitEndsTheRunAndKeepsItsFiles) {
+    Medium medium(testName());
+    medium.useEnvironment();
+    ScopedEnvironment sleeping("KESTRUNE_CHILD_SLEEP", "9000");
+    const std::string start = currentDirectory();
+    ASSERT_TRUE(SetCurrentDirectoryA(medium.directory.c_str()));
+    silentMode = 1;
+    runInstallationWithLimit("", 4000);
+    silentMode = 0;
+    SetCurrentDirectoryA(start.c_str());
+
+    const auto runs = medium.childRuns();
+    ASSERT_EQ(runs.size(), 1u) << "the script does not run after a SETUP.EXE that outlived its wait";
+    EXPECT_EQ(runs[0].at("run"), medium.workDirectory() + "\\SETUP.EXE");
+    EXPECT_EQ(runs[0].count("finished"), 0u) << "the limit ran out before SETUP.EXE ended";
+    EXPECT_TRUE(pathExists(medium.workDirectory() + "\\SETUP.EXE")) << "its files are not removed under it";
+    EXPECT_TRUE(pathExists(medium.workDirectory() + "\\PostProcess.cmd"));
+    for (int i = 0; i < 300 && medium.childRuns()[0].count("finished") == 0; ++i) Sleep(50);
+}
+
 TEST(LauncherTrust, ASecondLauncherLeavesTheFirstOnesWorkDirectoryAlone) {
     Medium medium(testName());
     std::unique_ptr<StartedProcess> first;
