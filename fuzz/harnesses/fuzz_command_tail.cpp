@@ -118,8 +118,9 @@ void checkAllSwitches(const std::string& tailText, size_t smallCapacity) {
 void checkWholeValue(const std::string& tailText, char letter) {
     const std::string working = tailText.substr(0, pathBufferSize - 1);
     const size_t at = referenceSwitchAt(working, letter);
-    const bool whole = at == std::string::npos ||
-                       referenceValueFrom(working, at + 2) == referenceValueFrom(tailText.substr(0, pathBufferSize), at + 2);
+    const std::string wider = tailText.substr(0, pathBufferSize);
+    const bool whole =
+        at == std::string::npos || referenceValueFrom(working, at + 2) == referenceValueFrom(wider, at + 2);
     char* tail = heapText(tailText);
     char* workingCopy = heapText(working);
     FUZZ_CHECK(switchValueIsWhole(tail, workingCopy, letter) == whole);
