@@ -110,13 +110,18 @@ TEST(LauncherTrust, AnExtractionStillRunningAtItsLimitRunsNothingAndLeavesItsDir
     silentMode = 0;
     SetCurrentDirectoryA(start.c_str());
 
+    EXPECT_TRUE(pathExists(medium.workDirectory())) << "the tool may still write there";
+    // Both tools have logged their start and end once they are done.
+    auto finished = [&] {
+        const std::string log = readFile(medium.log);
+        size_t count = 0;
+        for (size_t at = log.find("finished: "); at != std::string::npos; at = log.find("finished: ", at + 1)) ++count;
+        return count;
+    };
+    for (int i = 0; i < 400 && finished() < 2; ++i) Sleep(50);
     std::vector<std::string> ran;
     for (const auto& child : medium.childRuns()) ran.push_back(child.at("run"));
     EXPECT_EQ(ran, std::vector<std::string>(2, medium.directory + "\\unzip.exe")) << "only the two extractions ran";
-    EXPECT_TRUE(pathExists(medium.workDirectory())) << "the tool may still write there";
-    // Let the tools end before the medium goes.
-    for (int i = 0; i < 200 && readFile(medium.log).find("finished") == std::string::npos; ++i) Sleep(50);
-    Sleep(500);
 }
 
 // SETUP.EXE (the test child) still running at a limit the extraction keeps:
@@ -145,8 +150,9 @@ TEST(LauncherTrust, ASecondLauncherLeavesTheFirstOnesWorkDirectoryAlone) {
     Medium medium(testName());
     std::unique_ptr<StartedProcess> first;
     {
-        // The first run's SETUP.EXE takes its time.
-        ScopedEnvironment slow("KESTRUNE_CHILD_SLEEP", "3000");
+        // The first run's SETUP.EXE takes its time, enough for the second
+        // launcher to start and end meanwhile.
+        ScopedEnvironment slow("KESTRUNE_CHILD_SLEEP", "8000");
         first = medium.start("-s");
         ASSERT_TRUE(first->started());
     }
