@@ -49,7 +49,8 @@ done < <("$mingw_cxx" -x c++ -E -v - </dev/null 2>&1 |
 [ ${#mingw_includes[@]} -gt 0 ] || { echo "no include directories from $mingw_cxx"; exit 1; }
 
 portable=(text/bounded_text.cpp launcher/command_tail.cpp launcher/switches.cpp launcher/tail_marker.cpp
-          install/commands.cpp tools/unzip/zip_archive.cpp tools/unzip/zip_crypto.cpp
+          install/commands.cpp install/entry_position.cpp install/work_directory_security.cpp
+          process/child_outcome.cpp tools/unzip/zip_archive.cpp tools/unzip/zip_crypto.cpp
           tools/unzip/entry_name.cpp tools/unzip/entry_clashes.cpp tools/unzip/extract_archive.cpp
           tools/unzip/main.cpp)
 # Every product and tool source but the unit tests; file_system_posix.cpp is

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "install/commands.h"
+#include "install/work_directory.h"
 #include "install/work_directory_removal.h"
 #include "launcher/kestrune.h"
 #include "package_password.h"
@@ -23,62 +24,100 @@ const char* readTemporaryPath(char (&buffer)[pathBufferSize]) {
     return length != 0 && length < pathBufferSize ? buffer : nullptr;
 }
 
-int runSetup(SetupForm form, const char* workDirectory) {
+const char* workDirectoryRefusalText(WorkDirectoryState state) {
+    switch (state) {
+        case WorkDirectoryState::inUse:
+            return workDirectoryInUseText;
+        case WorkDirectoryState::isLink:
+            return workDirectoryIsLinkText;
+        case WorkDirectoryState::leftoverNotCleared:
+            return leftoverNotClearedText;
+        case WorkDirectoryState::notDirectory:
+            return workDirectoryNotDirectoryText;
+        case WorkDirectoryState::ready:
+        case WorkDirectoryState::notCreated:
+            break;
+    }
+    return workDirectoryNotCreatedText;
+}
+
+// A program still at work may hold the work directory's files: nothing
+// further is started and the directory is not removed under it.
+StepEnd endOfProgram(const ChildOutcome& outcome) {
+    if (!childMayStillRun(outcome)) return StepEnd::goOn;
+    reportEarlyEnd(childStillRunningText);
+    return StepEnd::childStillRunning;
+}
+
+StepEnd runSetup(SetupForm form, const char* workDirectory, unsigned long waitLimit) {
     char command[pathBufferSize];
     if (!composeSetupCommand(form, workDirectory, command, sizeof command)) {
         reportEarlyEnd(setupCommandTooLongText);
-        return 0;
+        return StepEnd::stopped;
     }
-    runProgram(workDirectory, command);
-    return 1;
+    return endOfProgram(runProgram(workDirectory, command, waitLimit));
 }
 
-int runPostProcessing(const char* workDirectory) {
+StepEnd runPostProcessing(const char* workDirectory, unsigned long waitLimit) {
     char scriptPath[pathBufferSize];
     char command[pathBufferSize];
     if (!composeScriptPath(workDirectory, scriptPath, sizeof scriptPath) ||
         !composeScriptCommand(workDirectory, command, sizeof command)) {
         reportEarlyEnd(scriptPathTooLongText);
-        return 0;
+        return StepEnd::stopped;
     }
-    if (fileExists(scriptPath)) runProgram(workDirectory, command);
-    return 1;
+    if (!fileExists(scriptPath)) return StepEnd::goOn;
+    return endOfProgram(runProgram(workDirectory, command, waitLimit));
 }
 
-// Extraction, setup and post-processing; stops at the first command that
-// does not fit.
-void runPackage(const char* packageDirectory, const char* workDirectory) {
-    if (!extractPackage(packageDirectory, workDirectory)) return;
+// Extraction, setup and post-processing, as far as each lets the run go.
+StepEnd runPackage(const char* packageDirectory, const char* workDirectory, unsigned long waitLimit) {
+    StepEnd end = extractPackage(packageDirectory, workDirectory, waitLimit);
+    if (end != StepEnd::goOn) return end;
     const SetupForm form = chooseSetupForm(silentMode, silentMode == 1 ? hasTailMarker(msiMarkerTag) : 0);
-    const int setupRan = form == SetupForm::interactive ? runSetupInteractive(workDirectory)
-                         : form == SetupForm::msiQuiet  ? runSetupMsiQuiet(workDirectory)
-                                                        : runSetupSilent(workDirectory);
-    if (setupRan) runPostProcessing(workDirectory);
+    end = form == SetupForm::interactive ? runSetupInteractive(workDirectory, waitLimit)
+          : form == SetupForm::msiQuiet  ? runSetupMsiQuiet(workDirectory, waitLimit)
+                                         : runSetupSilent(workDirectory, waitLimit);
+    // The script runs whatever the installer's outcome, once it has ended.
+    if (end != StepEnd::goOn) return end;
+    return runPostProcessing(workDirectory, waitLimit);
 }
 
 }  // namespace
 
-int extractPackage(const char* packageDirectory, const char* workDirectory) {
+StepEnd extractPackage(const char* packageDirectory, const char* workDirectory, unsigned long waitLimit) {
     char command[pathBufferSize];
     if (!composeExtractionCommand(packageDirectory, packagePassword, workDirectory, command,
                                   sizeof command)) {
         reportEarlyEnd(extractionCommandTooLongText);
-        return 0;
+        return StepEnd::stopped;
     }
     // The notice stands only while the extraction runs, and only when the
     // command is whole, so that it is never left behind unclosed.
     if (!silentMode) startProgressNotice();
     if (verboseMode) showBox(command, zipCommandCaption);
-    runExtractor("unzip.exe", packageDirectory, command);
+    const ChildOutcome outcome = runExtractor("unzip.exe", packageDirectory, command, waitLimit);
     if (!silentMode) closeProgressNotice();
-    return 1;
+    // Nothing from a package that did not come out whole is ever run.
+    char reason[pathBufferSize];
+    if (!composeExtractionFailureText(outcome, reason, sizeof reason)) return StepEnd::goOn;
+    reportEarlyEnd(reason);
+    return childMayStillRun(outcome) ? StepEnd::childStillRunning : StepEnd::stopped;
 }
 
-int runSetupInteractive(const char* workDirectory) { return runSetup(SetupForm::interactive, workDirectory); }
-int runSetupMsiQuiet(const char* workDirectory) { return runSetup(SetupForm::msiQuiet, workDirectory); }
-int runSetupSilent(const char* workDirectory) { return runSetup(SetupForm::silent, workDirectory); }
+StepEnd runSetupInteractive(const char* workDirectory, unsigned long waitLimit) {
+    return runSetup(SetupForm::interactive, workDirectory, waitLimit);
+}
+StepEnd runSetupMsiQuiet(const char* workDirectory, unsigned long waitLimit) {
+    return runSetup(SetupForm::msiQuiet, workDirectory, waitLimit);
+}
+StepEnd runSetupSilent(const char* workDirectory, unsigned long waitLimit) {
+    return runSetup(SetupForm::silent, workDirectory, waitLimit);
+}
 
-void runInstallation(const char* dText) {
+void runInstallation(const char* dText) { runInstallationWithLimit(dText, childWaitLimit); }
+
+void runInstallationWithLimit(const char* dText, unsigned long waitLimit) {
     char temporaryPath[pathBufferSize];
     const char* temporaryBase = workDirectoryIsNamed(dText) ? nullptr : readTemporaryPath(temporaryPath);
     char workDirectory[pathBufferSize];
@@ -91,27 +130,22 @@ void runInstallation(const char* dText) {
         reportEarlyEnd(workDirectoryTooLongText);
         return;
     }
+    const bool temporary = choice == WorkDirectoryChoice::temporary;
 
-    if (choice == WorkDirectoryChoice::temporary) {
-        // What an earlier run left there (its removal stopped by a file in
-        // use) must never be run as this package's files.
-        removeWorkDirectory(workDirectory);
-        // A link in its place would lead the extraction out of the
-        // temporary directory.
-        const DWORD attributes = GetFileAttributesA(workDirectory);
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            reportEarlyEnd(noTemporaryPathText);
-            return;
-        }
+    HANDLE hold = INVALID_HANDLE_VALUE;
+    const WorkDirectoryState state = prepareWorkDirectory(workDirectory, temporary, &hold);
+    if (state != WorkDirectoryState::ready) {
+        reportEarlyEnd(workDirectoryRefusalText(state));
+        return;
     }
-    CreateDirectoryA(workDirectory, nullptr);
+    StepEnd end = StepEnd::stopped;
     char packageDirectory[pathBufferSize];
     const DWORD length = GetCurrentDirectoryA(pathBufferSize, packageDirectory);
     if (length != 0 && length < pathBufferSize) {
-        runPackage(packageDirectory, workDirectory);
+        end = runPackage(packageDirectory, workDirectory, waitLimit);
     } else {
         reportEarlyEnd(packageDirectoryTooLongText);
     }
-
-    if (choice == WorkDirectoryChoice::temporary) removeWorkDirectory(workDirectory);
+    CloseHandle(hold);
+    if (temporary && end != StepEnd::childStillRunning) removeWorkDirectory(workDirectory);
 }

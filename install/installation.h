@@ -1,12 +1,26 @@
 #pragma once
 
+#include "launcher/constants.h"
+
 // The whole installation run for the D text of the command line: work
 // directory, extraction, setup, post-processing, removal of a temporary work
 // directory.
 void runInstallation(const char* dText);
+// The same with every child's wait limited to `waitLimit` milliseconds.
+void runInstallationWithLimit(const char* dText, unsigned long waitLimit);
 
-// Each returns 0 when its command would not fit and nothing was run.
-int extractPackage(const char* packageDirectory, const char* workDirectory);
-int runSetupInteractive(const char* workDirectory);
-int runSetupMsiQuiet(const char* workDirectory);
-int runSetupSilent(const char* workDirectory);
+// How far a step let the run go.
+enum class StepEnd {
+    goOn,               // the next step may follow
+    stopped,            // nothing further runs; the work directory may go
+    childStillRunning,  // nothing further runs and the work directory stays
+};
+
+// Each stops the run when its command would not fit and nothing was run.
+// The extraction also stops it unless it succeeded; every step stops it
+// when its child outlived its wait.
+StepEnd extractPackage(const char* packageDirectory, const char* workDirectory,
+                       unsigned long waitLimit = childWaitLimit);
+StepEnd runSetupInteractive(const char* workDirectory, unsigned long waitLimit = childWaitLimit);
+StepEnd runSetupMsiQuiet(const char* workDirectory, unsigned long waitLimit = childWaitLimit);
+StepEnd runSetupSilent(const char* workDirectory, unsigned long waitLimit = childWaitLimit);

@@ -47,6 +47,23 @@ TEST_F(WorkDirectoryRemoval, RemovesAnEmptyDirectory) {
     EXPECT_FALSE(pathExists(tree_));
 }
 
+TEST_F(WorkDirectoryRemoval, BothWalksRemoveADeepTreeWithEveryKindOfEntry) {
+    for (const bool byPaths : {false, true}) {
+        directory("a\\b\\c\\d");
+        file("a\\b\\c\\d\\deep.bin");
+        file("a\\hidden.txt", FILE_ATTRIBUTE_HIDDEN);
+        directory("flags", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+        file("flags\\inside.txt");
+        if (byPaths) {
+            removeDirectoryTreeByPaths(tree_.c_str());
+        } else {
+            removeDirectoryTree(tree_.c_str());
+        }
+        EXPECT_FALSE(pathExists(tree_)) << byPaths;
+        makeDirectory(tree_);
+    }
+}
+
 TEST_F(WorkDirectoryRemoval, RemovesADeepTreeWithEveryKindOfEntry) {
     file("top.txt");
     directory("a\\b\\c\\d");
@@ -94,6 +111,23 @@ TEST_F(WorkDirectoryRemoval, AFileHeldOpenStaysAndEverythingElseGoes) {
     EXPECT_FALSE(pathExists(tree_ + "\\free.txt"));
 }
 
+TEST_F(WorkDirectoryRemoval, TheTopSaysHowItWasFound) {
+    file("inside.txt");
+    HANDLE held = CreateFileA(tree_.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(removeDirectoryTreeFromTop(tree_.c_str(), true), TreeTop::inUse);
+    EXPECT_TRUE(pathExists(tree_ + "\\inside.txt")) << "a tree in use is not touched";
+    CloseHandle(held);
+    EXPECT_EQ(removeDirectoryTreeFromTop(tree_.c_str(), true), TreeTop::removed);
+    EXPECT_FALSE(pathExists(tree_));
+    EXPECT_EQ(removeDirectoryTreeFromTop(tree_.c_str(), true), TreeTop::missing);
+    const std::string plainFile = root_ + "\\plain.txt";
+    writeFile(plainFile, "not a directory");
+    EXPECT_EQ(removeDirectoryTreeFromTop(plainFile.c_str(), false), TreeTop::unreadable);
+    EXPECT_TRUE(pathExists(plainFile));
+}
+
 TEST_F(WorkDirectoryRemoval, MissingAndEmptyPathsAreHarmless) {
     EXPECT_EQ(removeWorkDirectory((root_ + "\\missing").c_str()), 1);
     EXPECT_EQ(removeDirectoryTree((root_ + "\\missing\\deeper").c_str()), 1);
@@ -108,7 +142,8 @@ TEST_F(WorkDirectoryRemoval, MissingAndEmptyPathsAreHarmless) {
     EXPECT_TRUE(pathExists(tree_ + "\\stays.txt"));
 }
 
-TEST_F(WorkDirectoryRemoval, AnEntryWhosePathWouldNotFitIsPassedOver) {
+// The walk by paths, which systems without deletion through handles use.
+TEST_F(WorkDirectoryRemoval, ByPathsAnEntryWhosePathWouldNotFitIsPassedOver) {
     // Build a chain whose deepest file needs more than 259 characters.
     std::string relative;
     while ((tree_ + "\\" + relative).size() < 230) relative += std::string(20, 'n') + "\\";
@@ -123,7 +158,7 @@ TEST_F(WorkDirectoryRemoval, AnEntryWhosePathWouldNotFitIsPassedOver) {
     if (handle == INVALID_HANDLE_VALUE) GTEST_SKIP() << "this platform cannot make the over-long file";
     CloseHandle(handle);
     file("short.txt");
-    removeWorkDirectory(tree_.c_str());
+    removeDirectoryTreeByPaths(tree_.c_str());
     EXPECT_FALSE(pathExists(tree_ + "\\short.txt"));
     EXPECT_TRUE(pathExists(tree_ + "\\" + relative)) << "the entry and its parents stay";
 }

@@ -45,3 +45,19 @@ constexpr const char* packageDirectoryTooLongText = "The package directory does 
 constexpr const char* extractionCommandTooLongText = "The extraction command does not fit in 259 characters.";
 constexpr const char* setupCommandTooLongText = "The setup command does not fit in 259 characters.";
 constexpr const char* scriptPathTooLongText = "The post-processing command does not fit in 259 characters.";
+
+// Why a run ends before anything is extracted or run (verbose mode).
+constexpr const char* workDirectoryInUseText = "The work directory is in use by another run.";
+constexpr const char* workDirectoryIsLinkText = "The temporary work directory is a link.";
+constexpr const char* leftoverNotClearedText = "The work directory left by an earlier run could not be emptied.";
+constexpr const char* workDirectoryNotCreatedText = "The work directory could not be created.";
+constexpr const char* workDirectoryNotDirectoryText = "The work directory is not a directory.";
+
+// Why nothing is run after the extraction (verbose mode).
+constexpr const char* extractionNotStartedText = "The extraction tool did not start.";
+constexpr const char* extractionStillRunningText = "The extraction tool still runs after its wait.";
+constexpr const char* extractionWaitFailedText = "The wait for the extraction tool failed.";
+// Completed with the exit code and ".".
+constexpr const char* extractionFailedTextStart = "The extraction failed with exit code ";
+// A program that outlived its wait may still use the work directory.
+constexpr const char* childStillRunningText = "A program still runs after its wait; its files are left.";

@@ -20,18 +20,6 @@ void readStartDirectory(char (&startDirectory)[pathBufferSize]) {
     if (length == 0 || length >= pathBufferSize) startDirectory[0] = 0;
 }
 
-// Whether the D value read from the working copy is the whole value: read
-// from one character more of the tail it must come out the same, or it ran
-// on past the 259 characters and only its start was read.
-bool workDirectoryTextIsWhole(const char* commandTail, const char* value) {
-    char widerCopy[pathBufferSize + 1];
-    copyLeadingText(widerCopy, commandTail);
-    char widerValue[pathBufferSize + 1];
-    clearText(widerValue);
-    getSwitch(widerCopy, 'D', widerValue);
-    return textsEqual(widerValue, value);
-}
-
 void showDirectoriesBox(const char* startDirectory, const char* packageDirectory) {
     char boxText[directoriesBoxSize] = "";
     appendText(boxText, currentDirectoryLabel);
@@ -67,7 +55,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTail, int) {
     clearText(outputDirectory);
     const int named = getSwitch(workingCopy, 'D', outputDirectory);
     // A cut value would name a directory the user never asked for.
-    if (!workDirectoryTextIsWhole(commandTail, outputDirectory)) {
+    if (!switchValueIsWhole(commandTail, workingCopy, 'D')) {
         if (verboseMode) showBox(workDirectoryTooLongText, mainCaption);
         return 1;
     }

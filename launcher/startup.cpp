@@ -5,10 +5,13 @@
 
 #include "launcher/command_tail.h"
 #include "launcher/kestrune.h"
+#include "launcher/system_functions.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 extern "C" void kestruneStart() {
+    // Before anything can load a DLL: none from the medium's folder.
+    restrictDllSearch();
     DWORD length = GetModuleFileNameA(nullptr, programPath, pathBufferSize);
     // When the name fills the buffer the platform may leave it unterminated.
     if (length >= pathBufferSize) length = pathBufferSize - 1;

@@ -47,3 +47,18 @@ int getSwitch(const char* tail, char letter, char* value, size_t valueCapacity) 
     if (value != nullptr && valueCapacity > 0) copySwitchValue(found + 2, value, valueCapacity);
     return 1;
 }
+
+bool switchValueIsWhole(const char* tail, const char* workingCopy, char letter) {
+    const char* found = findSwitch(workingCopy, letter);
+    if (found == nullptr) return true;
+    // The same occurrence in both copies: a pattern that only the wider copy
+    // holds may stand before it there.
+    const size_t valueStart = static_cast<size_t>(found - workingCopy) + 2;
+    char widerCopy[pathBufferSize + 1];
+    copyLeadingText(widerCopy, tail);
+    char value[pathBufferSize + 1];
+    char widerValue[pathBufferSize + 1];
+    copySwitchValue(workingCopy + valueStart, value, sizeof value);
+    copySwitchValue(widerCopy + valueStart, widerValue, sizeof widerValue);
+    return textsEqual(value, widerValue);
+}

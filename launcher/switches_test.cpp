@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -94,6 +95,38 @@ TEST(GetSwitch, AValueOfTheLongestTailFitsThePathBuffer) {
     std::memset(value, 0, sizeof value);
     EXPECT_EQ(getSwitch(tail, 'D', value), 1);
     EXPECT_EQ(std::strlen(value), 257u);
+}
+
+// Whether the D value read from the first 259 characters of the tail is the
+// whole value.
+TEST(SwitchValueIsWhole, TheSameOccurrenceIsComparedInBothCopies) {
+    const std::string keep = "C:\\keep";
+    auto tailWithSwitchAt = [](const std::string& head, size_t dashIndex, const std::string& rest) {
+        std::string tail = head;
+        tail += std::string(dashIndex - head.size(), 'x');
+        return tail + rest;
+    };
+    struct Case {
+        std::string what;
+        std::string tail;
+        bool whole;
+    } cases[] = {
+        // A -d whose '-' is character 259 and whose 'd' is character 260: the
+        // working copy holds only /dC:\keep, whose value is whole.
+        {"-d straddling the limit behind /d", tailWithSwitchAt("/d" + keep + " ", 258, "-dD:\\other"), true},
+        {"-D straddling the limit behind /D", tailWithSwitchAt("/D" + keep + " ", 258, "-DD:\\other"), true},
+        // The value itself runs across the limit.
+        {"a value cut by the limit", tailWithSwitchAt("", 250, "-dC:\\abcdefghijkl"), false},
+        {"a value ending at character 259", tailWithSwitchAt("", 250, "-dC:\\abcd ") + "more", true},
+        {"a value in quotes cut by the limit", tailWithSwitchAt("", 250, "-d\"C:\\a b c d e f\""), false},
+        {"no D at all", std::string(300, 'x'), true},
+        {"a short tail", "-s -d" + keep, true},
+    };
+    for (const Case& c : cases) {
+        char workingCopy[260] = "";
+        for (size_t i = 0; i < 259 && i < c.tail.size(); ++i) workingCopy[i] = c.tail[i];
+        EXPECT_EQ(switchValueIsWhole(c.tail.c_str(), workingCopy, 'D'), c.whole) << c.what;
+    }
 }
 
 }  // namespace

@@ -42,14 +42,13 @@ void showFailure(ChildKind kind, DWORD error) {
     showBox(text, mainCaption);
 }
 
-// The started process's wait result, or the error code when it did not start.
-int startAndWait(const RunnerSettings& settings, const char* directory, const char* commandLine,
-                 unsigned long waitLimit, bool* started) {
-    *started = false;
+// Starts the child and waits for it, at most `waitLimit` milliseconds.
+ChildOutcome startAndWait(const RunnerSettings& settings, const char* directory, const char* commandLine,
+                          unsigned long waitLimit) {
     // CreateProcessA wants a writable command line; an over-long one is refused
     // rather than cut.
     char command[pathBufferSize];
-    if (!copyText(command, commandLine)) return ERROR_FILENAME_EXCED_RANGE;
+    if (!copyText(command, commandLine)) return {ChildState::notStarted, ERROR_FILENAME_EXCED_RANGE};
 
     STARTUPINFOA startup;
     fillBytes(&startup, 0, sizeof startup);
@@ -66,20 +65,25 @@ int startAndWait(const RunnerSettings& settings, const char* directory, const ch
     if (!CreateProcessA(nullptr, command, settings.explicitSecurity ? &processSecurity : nullptr,
                         settings.explicitSecurity ? &threadSecurity : nullptr, FALSE,
                         settings.creationFlags, nullptr, directory, &startup, &child)) {
-        return static_cast<int>(GetLastError());
+        return {ChildState::notStarted, GetLastError()};
     }
-    *started = true;
+    ChildOutcome outcome = {ChildState::waitFailed, 0};
     const DWORD waitResult = WaitForSingleObject(child.hProcess, waitLimit);
+    if (waitResult == WAIT_TIMEOUT) outcome.state = ChildState::stillRunning;
+    DWORD exitCode = 0;
+    if (waitResult == WAIT_OBJECT_0 && GetExitCodeProcess(child.hProcess, &exitCode)) {
+        outcome = {ChildState::ended, exitCode};
+    }
     // A child still running keeps running; only our handles to it go.
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
-    return static_cast<int>(waitResult);
+    return outcome;
 }
 
 }  // namespace
 
-int runChildWithLimit(ChildKind kind, const char* directory, const char* commandLine,
-                      unsigned long waitLimit) {
+ChildOutcome runChildWithLimit(ChildKind kind, const char* directory, const char* commandLine,
+                               unsigned long waitLimit) {
     const RunnerSettings& settings = kind == ChildKind::extractor ? extractorSettings : programSettings;
 
     // Saved with the full path capacity, and restored only when the platform
@@ -96,19 +100,18 @@ int runChildWithLimit(ChildKind kind, const char* directory, const char* command
     }
 
     SetCurrentDirectoryA(directory);
-    bool started = false;
-    const int result = startAndWait(settings, directory, commandLine, waitLimit, &started);
-    if (!started && verboseMode) showFailure(kind, static_cast<DWORD>(result));
+    const ChildOutcome outcome = startAndWait(settings, directory, commandLine, waitLimit);
+    if (outcome.state == ChildState::notStarted && verboseMode) showFailure(kind, outcome.code);
     if (saved) SetCurrentDirectoryA(savedDirectory);
-    return result;
+    return outcome;
 }
 
-int runExtractor(const char* toolFileName, const char* directory, const char* commandLine) {
+ChildOutcome runExtractor(const char* toolFileName, const char* directory, const char* commandLine,
+                          unsigned long waitLimit) {
     (void)toolFileName;
-    runChildWithLimit(ChildKind::extractor, directory, commandLine, childWaitLimit);
-    return 1;
+    return runChildWithLimit(ChildKind::extractor, directory, commandLine, waitLimit);
 }
 
-int runProgram(const char* directory, const char* commandLine) {
-    return runChildWithLimit(ChildKind::program, directory, commandLine, childWaitLimit);
+ChildOutcome runProgram(const char* directory, const char* commandLine, unsigned long waitLimit) {
+    return runChildWithLimit(ChildKind::program, directory, commandLine, waitLimit);
 }

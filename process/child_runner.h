@@ -1,17 +1,18 @@
 #pragma once
 
+#include "launcher/constants.h"
+#include "process/child_outcome.h"
+
 // Runs the extraction command from `directory` in a minimized console window
-// titled "Unzip Files" and waits for it. The tool name is not used: the
-// command line alone names the program. Returns 1 whatever happened.
-int runExtractor(const char* toolFileName, const char* directory, const char* commandLine);
+// titled "Unzip Files" and waits for it, at most `waitLimit` milliseconds.
+// The tool name is not used: the command line alone names the program.
+ChildOutcome runExtractor(const char* toolFileName, const char* directory, const char* commandLine,
+                          unsigned long waitLimit = childWaitLimit);
 
 // Runs an installer or script command from `directory` and waits for it.
-// Returns 0 when it ended in time, 258 when the wait limit passed first, -1
-// when the wait failed, or the platform's error code when it did not start.
-int runProgram(const char* directory, const char* commandLine);
+ChildOutcome runProgram(const char* directory, const char* commandLine, unsigned long waitLimit = childWaitLimit);
 
-// The one routine behind both runners, with the wait limit as a parameter so
-// that the limit can be exercised without waiting six minutes.
+// The one routine behind both runners.
 enum class ChildKind { extractor, program };
-int runChildWithLimit(ChildKind kind, const char* directory, const char* commandLine,
-                      unsigned long waitLimit);
+ChildOutcome runChildWithLimit(ChildKind kind, const char* directory, const char* commandLine,
+                               unsigned long waitLimit);

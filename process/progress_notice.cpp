@@ -24,10 +24,28 @@ void startProgressNotice() {
     if (thread != nullptr) CloseHandle(thread);
 }
 
+namespace {
+// The first box with the notice's class and caption that this process owns:
+// another launcher's notice, or any other program's box, is never touched.
+HWND findOwnNotice() {
+    const DWORD self = GetCurrentProcessId();
+    for (HWND box = FindWindowExA(nullptr, nullptr, dialogClassAtom, mainCaption); box != nullptr;
+         box = FindWindowExA(nullptr, box, dialogClassAtom, mainCaption)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(box, &owner);
+        if (owner == self) return box;
+    }
+    return nullptr;
+}
+}  // namespace
+
 int closeProgressNotice() {
-    HWND notice = FindWindowA(dialogClassAtom, mainCaption);
+    HWND notice = findOwnNotice();
     if (notice == nullptr) return 0;
-    SendMessageA(notice, WM_CLOSE, 0, 0);
+    // Bounded, so that a box that does not answer cannot hold the run up.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(notice, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, closeWaitSteps * closeWaitStepMilliseconds,
+                        &ignored);
     // Wait (briefly, bounded) until it is gone, so that a second call finds
     // a second box rather than this one again.
     for (int step = 0; step < closeWaitSteps && IsWindow(notice); ++step) Sleep(closeWaitStepMilliseconds);

@@ -99,12 +99,10 @@ bool copyText(char* dest, size_t capacity, const char* source) {
     return appendText(dest, capacity, source);
 }
 
-bool appendDecimal(char* dest, size_t capacity, long value) {
+namespace {
+bool appendMagnitude(char* dest, size_t capacity, bool negative, unsigned long magnitude) {
     char digits[24];
     size_t count = 0;
-    // Work on the magnitude as unsigned so the most negative value is safe.
-    unsigned long magnitude = value < 0 ? 0UL - static_cast<unsigned long>(value)
-                                        : static_cast<unsigned long>(value);
     do {
         digits[count++] = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
@@ -112,9 +110,21 @@ bool appendDecimal(char* dest, size_t capacity, long value) {
 
     Writer writer = startAppend(dest, capacity);
     const size_t originalLength = writer.length;
-    if (value < 0) writer.put('-');
+    if (negative) writer.put('-');
     while (count > 0) writer.put(digits[--count]);
     return finishAppend(writer, originalLength);
+}
+}  // namespace
+
+bool appendDecimal(char* dest, size_t capacity, long value) {
+    // Work on the magnitude as unsigned so the most negative value is safe.
+    const unsigned long magnitude = value < 0 ? 0UL - static_cast<unsigned long>(value)
+                                              : static_cast<unsigned long>(value);
+    return appendMagnitude(dest, capacity, value < 0, magnitude);
+}
+
+bool appendUnsignedDecimal(char* dest, size_t capacity, unsigned long value) {
+    return appendMagnitude(dest, capacity, false, value);
 }
 
 bool appendQuotedArgument(char* dest, size_t capacity, const char* text) {

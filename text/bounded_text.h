@@ -20,6 +20,7 @@ bool copyLeadingText(char* dest, size_t capacity, const char* source);
 bool appendText(char* dest, size_t capacity, const char* source);
 // Appends a signed decimal number.
 bool appendDecimal(char* dest, size_t capacity, long value);
+bool appendUnsignedDecimal(char* dest, size_t capacity, unsigned long value);
 // Appends `text` as one argument in double quotes, so that the platform's
 // argument rules give back `text` exactly: quotes inside are escaped and any
 // run of backslashes before a quote (or before the closing quote) is doubled.
@@ -43,6 +44,10 @@ inline bool appendText(char (&dest)[N], const char* source) {
 template <size_t N>
 inline bool appendDecimal(char (&dest)[N], long value) {
     return appendDecimal(dest, N, value);
+}
+template <size_t N>
+inline bool appendUnsignedDecimal(char (&dest)[N], unsigned long value) {
+    return appendUnsignedDecimal(dest, N, value);
 }
 template <size_t N>
 inline bool appendQuotedArgument(char (&dest)[N], const char* text) {

@@ -31,28 +31,38 @@ size_t referenceTailOffset(const std::string& line) {
 char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// -L, -l, /L, /l in that order; the first pattern found anywhere decides. The
-// value runs to an unquoted space, quotes kept.
-bool referenceSwitch(const std::string& tail, char letter, std::string& value) {
-    if (letter == 0) return false;  // a text holds no zero byte, so no such switch
+// -L, -l, /L, /l in that order; the first pattern found anywhere decides.
+size_t referenceSwitchAt(const std::string& tail, char letter) {
+    if (letter == 0) return std::string::npos;  // a text holds no zero byte, so no such switch
     for (char prefix : {'-', '/'}) {
         for (char form : {upperAscii(letter), lowerAscii(letter)}) {
             const size_t at = tail.find(std::string{prefix, form});
-            if (at == std::string::npos) continue;
-            value.clear();
-            bool quoted = false;
-            for (size_t i = at + 2; i < tail.size(); ++i) {
-                if (tail[i] == '"') {
-                    quoted = !quoted;
-                } else if (tail[i] == ' ' && !quoted) {
-                    break;
-                }
-                value += tail[i];
-            }
-            return true;
+            if (at != std::string::npos) return at;
         }
     }
-    return false;
+    return std::string::npos;
+}
+
+// The value runs to an unquoted space, quotes kept.
+std::string referenceValueFrom(const std::string& tail, size_t start) {
+    std::string value;
+    bool quoted = false;
+    for (size_t i = start; i < tail.size(); ++i) {
+        if (tail[i] == '"') {
+            quoted = !quoted;
+        } else if (tail[i] == ' ' && !quoted) {
+            break;
+        }
+        value += tail[i];
+    }
+    return value;
+}
+
+bool referenceSwitch(const std::string& tail, char letter, std::string& value) {
+    const size_t at = referenceSwitchAt(tail, letter);
+    if (at == std::string::npos) return false;
+    value = referenceValueFrom(tail, at + 2);
+    return true;
 }
 
 // An exactly sized heap copy, so that ASan sees any read past the terminator.
@@ -103,6 +113,21 @@ void checkAllSwitches(const std::string& tailText, size_t smallCapacity) {
     delete[] tail;
 }
 
+// The value found in the working copy (the first 259 characters) is whole
+// when the same occurrence, read from one character more, gives the same.
+void checkWholeValue(const std::string& tailText, char letter) {
+    const std::string working = tailText.substr(0, pathBufferSize - 1);
+    const size_t at = referenceSwitchAt(working, letter);
+    const std::string wider = tailText.substr(0, pathBufferSize);
+    const bool whole =
+        at == std::string::npos || referenceValueFrom(working, at + 2) == referenceValueFrom(wider, at + 2);
+    char* tail = heapText(tailText);
+    char* workingCopy = heapText(working);
+    FUZZ_CHECK(switchValueIsWhole(tail, workingCopy, letter) == whole);
+    delete[] workingCopy;
+    delete[] tail;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -119,5 +144,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkAllSwitches(tailText, smallCapacity);
     // The launcher looks for switches in the first 259 characters only.
     if (tailText.size() >= pathBufferSize) checkAllSwitches(tailText.substr(0, pathBufferSize - 1), smallCapacity);
+    for (char letter : {'D', 'd', 'S', static_cast<char>(size > 0 ? data[0] : 0)}) checkWholeValue(tailText, letter);
     return 0;
 }

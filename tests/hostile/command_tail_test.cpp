@@ -105,6 +105,27 @@ TEST(CommandTail, AWorkDirectoryEndingRightAtTheLimitIsWhole) {
     EXPECT_EQ(watch.changes({work}), std::vector<std::string>{});
 }
 
+// A whole /d value followed, across the limit, by another D switch: the
+// wider copy of the tail holds a pattern that comes first there, but the
+// value read is compared with the same occurrence.
+TEST(CommandTail, AWholeValueIsNotRefusedForASwitchStraddlingTheLimit) {
+    Medium medium(testName());
+    const std::string work = medium.root + "\\keep";
+    std::string tail = "/d" + work + " ";
+    // '-' is character 259 and 'd' character 260.
+    tail += std::string(tailLimit - 1 - tail.size(), 'x') + "-d" + medium.root + "\\other";
+    ASSERT_EQ(tail.find("-d"), tailLimit - 1);
+    const OutsideWatch watch(medium);
+    const RecordedRun run = medium.run(tail);
+    EXPECT_EQ(run.exitCode, 1u);
+    const auto runs = medium.childRuns();
+    ASSERT_EQ(runs.size(), 2u) << "the whole value was refused";
+    EXPECT_EQ(runs[0].at("currentDirectory"), work);
+    EXPECT_TRUE(pathExists(work + "\\docs\\readme.txt"));
+    EXPECT_FALSE(pathExists(medium.root + "\\other"));
+    EXPECT_EQ(watch.changes({work}), std::vector<std::string>{});
+}
+
 TEST(CommandTail, AnUnclosedQuoteRunsToTheEndOfTheTail) {
     Medium medium(testName());
     const std::string root = medium.root;

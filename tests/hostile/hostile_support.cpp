@@ -66,16 +66,6 @@ bool runningUnderWine() {
     return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-std::vector<std::string> answeredLauncherBoxes(const RecordedRun& run) {
-    std::vector<std::string> lines;
-    for (const RecordedBox& box : run.boxes) {
-        if (box.answered && !(box.caption == "Varnel Kestrune" && box.text.empty())) {
-            lines.push_back(box.caption + "|" + box.text);
-        }
-    }
-    return lines;
-}
-
 ScopedEnvironment::ScopedEnvironment(const std::string& variable, const std::string& value) : name(variable) {
     SetEnvironmentVariableA(name.c_str(), value.c_str());
 }

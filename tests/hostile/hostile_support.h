@@ -18,12 +18,6 @@ std::string hostileFixturePath(const std::string& name);
 Medium mediumWithArchive(const std::string& name, const std::string& fixture);
 bool runningUnderWine();
 
-// The boxes answered in a run, as "caption|text" lines, without the progress
-// notice when the recorder caught it while it was being closed: its text
-// control already gone, it reads as an empty box with the main caption, a
-// box the launcher never shows itself.
-std::vector<std::string> answeredLauncherBoxes(const RecordedRun& run);
-
 struct ScopedEnvironment {
     std::string name;
     ScopedEnvironment(const std::string& variable, const std::string& value);

@@ -109,14 +109,15 @@ cp "$setup" "$base/m/setup.exe"
 cp "$unzip" "$base/m/unzip.exe"
 cp "$package" "$base/m/package.zip"
 work="$win_base\\t\\KESTRUNE"
-run_launcher() {  # further switches...
+run_launcher() {  # [switches, default -s] [temporary directory below $base, default t]
+    local switches=${1:--s} temp=${2:-t}
     rm -f "$base/boxes.txt" "$base/children.log"
     printf '%s\r\n' \
         '@echo off' \
-        "set TMP=$win_base\\t\\" \
-        "set TEMP=$win_base\\t\\" \
+        "set TMP=$win_base\\$temp\\" \
+        "set TEMP=$win_base\\$temp\\" \
         "set KESTRUNE_CHILD_LOG=$win_base\\children.log" \
-        "\"$(windows_path "$recorder")\" --out $win_base\\boxes.txt -- \"$win_base\\m\\setup.exe\" -s $*" \
+        "\"$(windows_path "$recorder")\" --out $win_base\\boxes.txt -- \"$win_base\\m\\setup.exe\" $switches" \
         >"$base/run.cmd"
     run_wine cmd /c "$win_base\\run.cmd"
     record=$(tr -d '\r' <"$base/boxes.txt" 2>/dev/null | tr '\n' '|')
@@ -126,13 +127,16 @@ check_medium() {  # what
     [ "$(ls -A "$base/m" | tr '\n' ' ')" = "package.zip setup.exe unzip.exe " ] || fail "$1: the medium changed"
 }
 
-# 3. The temporary work directory already holds the links (the launcher
-#    reuses an existing KESTRUNE directory).
+# 3. The temporary work directory already holds the links, left by an
+#    earlier run. It is emptied before anything is extracted; a run uses only
+#    a work directory it made itself. Windows removes the links as links and
+#    the run goes on; under Wine they stay, and so the run ends with nothing
+#    extracted or run.
 make_outside
 lay_out_links "$base/t/KESTRUNE"
 run_launcher
 [ "$record" = "exit: 1|" ] || fail "run: recorded $record"
-[ "$ran" = "run: $work\\SETUP.EXE|run: $work\\PostProcess.cmd|" ] || fail "run: children $ran"
+[ -z "$ran" ] || fail "run: children $ran, although the links could not be removed"
 check_tree "run" "$base/t/KESTRUNE"
 check_medium "run"
 
@@ -146,18 +150,94 @@ run_launcher
 [ -z "$ran" ] || fail "run through a link: children $ran"
 check_tree "run through a link" "$base/t/KESTRUNE"
 check_medium "run through a link"
+# In verbose mode the box gives the reason.
+run_launcher "-s -v"
+grep -q 'The temporary work directory is a link\.' <<<"$record" || fail "run through a link: no reason in $record"
+[ -z "$ran" ] || fail "run through a link, verbose: children $ran"
+rm "$base/t/KESTRUNE"
 
-# 5. A -d directory that already holds a link named like a folder of the
+# 4b. The temporary directory itself is a link, as when TEMP was moved to
+#     another drive: the user's own arrangement. Two runs in a row each
+#     install and leave no work directory behind.
+mkdir -p "$base/t-real"
+ln -s "$base/t-real" "$base/t-link"
+for attempt in 1 2; do
+    make_outside
+    run_launcher -s t-link
+    [ "$record" = "exit: 1|" ] || fail "linked TEMP, run $attempt: recorded $record"
+    [ "$ran" = "run: $win_base\\t-link\\KESTRUNE\\SETUP.EXE|run: $win_base\\t-link\\KESTRUNE\\PostProcess.cmd|" ] ||
+        fail "linked TEMP, run $attempt: children $ran"
+    [ ! -e "$base/t-real/KESTRUNE" ] || fail "linked TEMP, run $attempt: the work directory was left"
+    check_medium "linked TEMP"
+done
+
+# 5. The removal while a helper keeps swapping a subdirectory of the tree
+#    with a link to a directory outside that holds files of the same names,
+#    and back (a fixed number of swaps, then it stops). remove-tree asks for
+#    the swaps in step with the walk: the tree as it is whenever the walk
+#    checks where an entry stands, the link right after it checked a file.
+#    A walk that checks and then deletes by path deletes the outside files.
+#    Several rounds, with different numbers of files.
+swap_outside=$base/swap-outside
+swap_tree=$base/swap-tree
+swap_request=$base/swap-request
+for round in 1 2 3; do
+    swap_names=$(seq -f 'f%02g.txt' 1 $((round * 10)))
+    rm -rf "$swap_outside" "$swap_tree" "$swap_request"
+    mkdir -p "$swap_outside" "$swap_tree/sub"
+    for name in $swap_names; do
+        echo "outside $name" >"$swap_outside/$name"
+        echo "inside $name" >"$swap_tree/sub/$name"
+    done
+    # The helper: sets the state asked for, at most 1000 times or for 120 s.
+    python3 - "$swap_tree/sub" "$swap_outside" "$swap_request" <<'HELPER' &
+import os, sys, time
+sub, outside, request = sys.argv[1], sys.argv[2], sys.argv[3]
+aside = sub + ".tree"
+deadline = time.monotonic() + 120
+requests = 0
+while requests < 1000 and time.monotonic() < deadline:
+    try:
+        with open(request) as asked:
+            state = asked.read()
+    except OSError:
+        time.sleep(0.0005)
+        continue
+    if state not in ("tree", "link"):
+        continue
+    requests += 1
+    if state == "link" and not os.path.islink(sub) and os.path.isdir(sub):
+        os.rename(sub, aside)
+        os.symlink(outside, sub)
+    elif state == "tree" and os.path.islink(sub):
+        os.unlink(sub)
+        os.rename(aside, sub)
+    os.remove(request)
+HELPER
+    swapper=$!
+    run_wine "$remove_tree" "$win_base\\swap-tree" --swap-at-checks "$win_base\\swap-request" 400 ||
+        fail "swap round $round: remove-tree ended with $?"
+    kill "$swapper" 2>/dev/null
+    wait "$swapper" 2>/dev/null
+    left=0
+    for name in $swap_names; do
+        [ "$(cat "$swap_outside/$name" 2>/dev/null)" = "outside $name" ] || left=$((left + 1))
+    done
+    [ "$left" -eq 0 ] || fail "swap round $round: $left files outside were deleted through the swapped link"
+    [ -d "$swap_outside" ] || fail "swap round $round: the outside directory went"
+    if [ -L "$swap_tree/sub" ]; then rm "$swap_tree/sub"; fi
+done
+
+# 6. A -d directory that already holds a link named like a folder of the
 #    package (docs, which holds readme.txt): unzip.exe writes nothing through
-#    it, SETUP.EXE and the script still come out and run, nothing outside
-#    changes, and the link stays.
+#    it and refuses those entries, so the extraction has failed and nothing
+#    runs; nothing outside changes, and the link stays.
 make_outside
 mkdir -p "$base/keep"
 ln -s "$outside/full" "$base/keep/docs"
-run_launcher "-d$win_base\\keep"
-keep="$win_base\\keep"
+run_launcher "-s -d$win_base\\keep"
 [ "$record" = "exit: 1|" ] || fail "run into a kept directory: recorded $record"
-[ "$ran" = "run: $keep\\SETUP.EXE|run: $keep\\PostProcess.cmd|" ] || fail "run into a kept directory: children $ran"
+[ -z "$ran" ] || fail "run into a kept directory: children $ran"
 [ "$(outside_state)" = "$outside_before" ] ||
     fail "run into a kept directory: the outside changed: $(diff <(echo "$outside_before") <(outside_state) | tr '\n' ' ')"
 [ -L "$base/keep/docs" ] || fail "run into a kept directory: the link was replaced"

@@ -97,7 +97,10 @@ TEST(WorkDirectoryText, AColonInAnOddPlaceIsTakenUnchangedAndWritesNothingElsewh
         EXPECT_EQ(run.exitCode, 1u) << text;
         const std::string command = quoted(packageDirectory + "\\unzip.exe") + " -P " + packagePassword() + " " +
                                     quoted(packageDirectory + "\\package.zip") + " -d " + quoted(text);
-        EXPECT_EQ(run.countWithText(command), 1) << text;
+        // Either the platform makes the directory and the extraction is
+        // tried there, or the run ends before anything is extracted.
+        EXPECT_EQ(run.countWithText(command) + run.countWithText("The work directory could not be created."), 1)
+            << text;
         const auto runs = medium.childRuns();
         for (size_t i = seen; i < runs.size(); ++i) {
             EXPECT_EQ(runs[i].at("run").rfind(place + "\\", 0), 0u) << text << ": " << runs[i].at("run");

@@ -8,6 +8,16 @@ using namespace testing_support;
 
 const char* const progressNoticeText = "Copying Files. Please wait.";
 
+std::vector<std::string> answeredLauncherBoxes(const RecordedRun& run) {
+    std::vector<std::string> lines;
+    for (const RecordedBox& box : run.boxes) {
+        if (box.answered && !(box.caption == "Varnel Kestrune" && box.text.empty())) {
+            lines.push_back(box.caption + "|" + box.text);
+        }
+    }
+    return lines;
+}
+
 namespace {
 // Media live in short directories: the launcher's command lines hold the
 // package directory twice and must fit in 259 characters.
@@ -36,16 +46,29 @@ Medium::Medium(const std::string& name, const MediumLayout& layout) {
     if (!layout.package.empty()) copyFile(fixturePath(layout.package), base + "package.zip");
 }
 
-RecordedRun Medium::run(const std::string& arguments, const std::string& startDirectory) const {
+void Medium::useEnvironment() const {
     // Children inherit the launcher's environment, so this reaches them all.
     SetEnvironmentVariableA("TMP", temp.c_str());
     SetEnvironmentVariableA("TEMP", temp.c_str());
     SetEnvironmentVariableA("KESTRUNE_CHILD_LOG", log.c_str());
+}
+
+std::string Medium::commandLine(const std::string& arguments) const {
+    const std::string base = directory + (directory.back() == '\\' ? "" : "\\");
+    return "\"" + base + "setup.exe\"" + (arguments.empty() ? "" : " " + arguments);
+}
+
+RecordedRun Medium::run(const std::string& arguments, const std::string& startDirectory) const {
+    useEnvironment();
     RecordOptions options;
     options.currentDirectory = startDirectory.empty() ? root : startDirectory;
     options.leaveStanding = {progressNoticeText};
-    const std::string base = directory + (directory.back() == '\\' ? "" : "\\");
-    return recordRun("\"" + base + "setup.exe\"" + (arguments.empty() ? "" : " " + arguments), options);
+    return recordRun(commandLine(arguments), options);
+}
+
+std::unique_ptr<StartedProcess> Medium::start(const std::string& arguments) const {
+    useEnvironment();
+    return std::make_unique<StartedProcess>(commandLine(arguments), root);
 }
 
 std::vector<ChildRun> Medium::childRuns() const { return readChildLog(log); }

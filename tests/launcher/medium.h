@@ -4,6 +4,7 @@
 // of the run writes into.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,12 @@
 #include "test_support.h"
 
 extern const char* const progressNoticeText;
+
+// The boxes answered in a run, as "caption|text" lines, without the progress
+// notice when the recorder caught it while it was being closed: its text
+// control already gone, it reads as an empty box with the main caption, a
+// box the launcher never shows itself.
+std::vector<std::string> answeredLauncherBoxes(const RecordedRun& run);
 
 struct MediumLayout {
     std::string package = "package.zip";  // fixture archive copied as package.zip; empty: none
@@ -26,6 +33,9 @@ public:
     // Runs "<medium>\setup.exe" ARGUMENTS from `startDirectory` (default: the
     // test's root), answering every box but the progress notice.
     RecordedRun run(const std::string& arguments, const std::string& startDirectory = "") const;
+    // Starts "<medium>\setup.exe" ARGUMENTS without waiting or answering
+    // boxes (for silent runs).
+    std::unique_ptr<testing_support::StartedProcess> start(const std::string& arguments) const;
     std::vector<testing_support::ChildRun> childRuns() const;
 
     std::string root;       // C:\kestrune-tests\<name>
@@ -33,4 +43,10 @@ public:
     std::string temp;       // the launcher's temporary directory, with its backslash
     std::string log;
     std::string workDirectory() const { return temp + "KESTRUNE"; }
+    // Gives this process the launcher's environment (its temporary directory
+    // and the children's log), which every run and child inherits.
+    void useEnvironment() const;
+
+private:
+    std::string commandLine(const std::string& arguments) const;
 };

@@ -12,6 +12,8 @@ namespace testing_support {
 std::string launcherPath();
 std::string testChildPath();
 std::string extractorPath();
+std::string dllSearchProbePath();
+std::string foreignBoxPath();
 // A file made on the Linux side before the tests run (see make_fixtures.sh).
 std::string fixturePath(const std::string& name);
 // The package password the build put into the launcher.
@@ -26,6 +28,32 @@ void writeFile(const std::string& path, const std::string& content);
 std::string readFile(const std::string& path);
 void copyFile(const std::string& from, const std::string& to);
 std::string currentDirectory();
+
+// A program started without waiting for it; ended when this goes.
+class StartedProcess {
+public:
+    explicit StartedProcess(const std::string& commandLine, const std::string& directory = "");
+    ~StartedProcess();
+    StartedProcess(const StartedProcess&) = delete;
+    StartedProcess& operator=(const StartedProcess&) = delete;
+    bool started() const { return process_ != nullptr; }
+    // Its exit code once it ended within `milliseconds`; otherwise 259
+    // (STILL_ACTIVE).
+    unsigned long waitForExit(unsigned long milliseconds);
+
+private:
+    void* process_ = nullptr;
+};
+
+// This program's import slot for `function` of `dll`: the launcher's code
+// linked into a test program calls the platform through it, so a test can
+// put a function of its own there. Null when it imports no such function.
+void** importSlot(const char* dll, const char* function);
+// Puts `replacement` into an import slot; gives what was there.
+void* replaceImport(void** slot, void* replacement);
+
+// Waits (at most `milliseconds`) until `path` exists.
+bool waitForPath(const std::string& path, unsigned long milliseconds);
 
 // One run of the test child: the "key: value" lines it logged.
 using ChildRun = std::map<std::string, std::string>;
