@@ -23,7 +23,7 @@ const CommandHelp commandHelps[] = {
      "\n"
      "Before it writes anything it refuses, listing every problem at once, what\n"
      "`check` would report of the medium: names Windows or unzip.exe would change\n"
-     "or refuse, names that differ only in case, paths or command lines too long\n"
+     "or refuse, names Windows takes for one file, paths or command lines too long\n"
      "for the launcher at --package-dir (default D:\\) with the temporary folder\n"
      "--temp (default C:\\Users\\Default\\AppData\\Local\\Temp\\), and marker lines\n"
      "the launcher would not see. It packs only regular files and folders: a\n"
