@@ -16,6 +16,7 @@
 #include "launcher/constants.h"
 #include "layout.h"
 #include "markers.h"
+#include "marking.h"
 #include "medium_names.h"
 #include "name_rules.h"
 #include "output_folder.h"
@@ -62,21 +63,30 @@ std::string programProblem(const std::string& path, bool isDefault, const char* 
 }
 
 // setup.exe as the build will write it: the launcher and the marker lines
-// it does not hold yet.
+// it does not hold yet (inside its signature when it is signed).
 struct MarkerPlan {
     std::vector<std::string> appended;
     std::vector<std::string> alreadyThere;  // asked for, and already in the launcher
+    bool intoSignature = false;
+    std::string launcher;                   // the bytes of setup.exe
     TailAnalysis after;                     // of the written setup.exe's end
 };
 
-MarkerPlan planMarkers(const std::string& launcherBytes, const std::vector<std::string>& tags) {
-    const size_t keep = launcherBytes.size() < markerScanSize ? launcherBytes.size() : markerScanSize;
-    const std::string tail = launcherBytes.substr(launcherBytes.size() - keep);
-    MarkerPlan plan;
-    plan.appended = tagsToAppend(analyseTail(tail, launcherBytes.size()), tags, plan.alreadyThere);
-    const std::string block = markerBlock(plan.appended);
-    plan.after = analyseTail(tail + block, launcherBytes.size() + block.size());
-    return plan;
+bool planMarkers(const std::string& launcherBytes, const std::vector<std::string>& tags, MarkerPlan& plan,
+                 std::string& error) {
+    Marking marking;
+    if (tags.empty()) {
+        marking.bytes = launcherBytes;
+    } else if (!markProgram(launcherBytes, tags, marking, error)) {
+        error = "cannot put marker lines into the signature of the launcher: " + error;
+        return false;
+    }
+    plan.appended = marking.added;
+    plan.alreadyThere = marking.alreadyThere;
+    plan.intoSignature = marking.intoSignature;
+    plan.launcher = marking.bytes;
+    plan.after = analyseProgram(plan.launcher);
+    return true;
 }
 
 // The launcher may find msi.tag where it was not asked for: in another
@@ -203,7 +213,7 @@ bool stopIfInterrupted(std::string& error) {
     return interruptRequested();
 }
 
-bool fillStaging(const BuildRequest& request, const Payload& payload, const std::string& launcherBytes,
+bool fillStaging(const BuildRequest& request, const Payload& payload,
                  const MarkerPlan& markers, const Staging& staging, std::string& error) {
     ArchiveWriteOptions options;
     options.password = packagePassword;
@@ -217,8 +227,7 @@ bool fillStaging(const BuildRequest& request, const Payload& payload, const std:
     error = extractorDirectoryProblem(archive);
     if (!error.empty() || stopIfInterrupted(error)) return false;
 
-    if (!writeNewFile(joinHostPath(staging.path, launcherFileName), launcherBytes + markerBlock(markers.appended),
-                      error) ||
+    if (!writeNewFile(joinHostPath(staging.path, launcherFileName), markers.launcher, error) ||
         stopIfInterrupted(error)) {
         return false;
     }
@@ -273,7 +282,8 @@ void printSummary(const BuildRequest& request, const Payload& payload, const Mar
         printInfo("  times: none later than SOURCE_DATE_EPOCH " + std::to_string(request.sourceDateEpoch) + ", in UTC");
     }
     printInfo(std::string("  ") + launcherFileName + ": from " + quoted(request.launcher) +
-              (tags.empty() ? ", no markers" : ", markers: " + tags));
+              (tags.empty() ? ", no markers" : ", markers: " + tags) +
+              (markers.intoSignature ? " (inside its signature, which stays valid)" : ""));
     printInfo(std::string("  ") + extractorFileName + ": from " + quoted(request.extractor));
     if (pathKind(joinHostPath(request.out, autorunFileName)) == PathKind::file) {
         printInfo(std::string("  ") + autorunFileName + ": kept from the medium it replaced");
@@ -290,7 +300,8 @@ int buildMedium(const BuildRequest& request) {
             printWarning("--exclude " + quoted(exclusion.pattern) + " matches nothing in the payload");
         }
     }
-    const MarkerPlan markers = planMarkers(launcherBytes, request.tags);
+    MarkerPlan markers;
+    if (!planMarkers(launcherBytes, request.tags, markers, error)) return failure(error);
     const std::vector<std::string> problems = packageProblems(request, payload, markers);
     if (!problems.empty()) {
         for (const std::string& problem : problems) printError(problem);
@@ -304,7 +315,7 @@ int buildMedium(const BuildRequest& request) {
     const bool created = createStaging(request.out, staging, error);
     for (const std::string& note : staging.notes) printWarning(note);
     staging.notes.clear();
-    const bool built = created && fillStaging(request, payload, launcherBytes, markers, staging, error) &&
+    const bool built = created && fillStaging(request, payload, markers, staging, error) &&
                        !stopIfInterrupted(error) && commitStaging(staging, request.force, error);
     for (const std::string& note : staging.notes) printWarning(note);
     if (!built) {

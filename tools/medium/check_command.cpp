@@ -11,9 +11,11 @@
 #include "launcher/constants.h"
 #include "layout.h"
 #include "markers.h"
+#include "marking.h"
 #include "medium_names.h"
 #include "package_password.h"
 #include "progress.h"
+#include "signature_report.h"
 
 namespace {
 
@@ -33,27 +35,51 @@ struct CheckReport {
     }
 };
 
-// The markers of setup.exe, and whether the launcher sees msi.tag.
-bool reportMarkers(const std::string& launcher, CheckReport& report) {
-    std::string tail;
-    uint64_t size = 0;
+void reportSignatureOf(const std::string& path, const std::string& name, const std::string& bytes,
+                       const std::string& caFile, CheckReport& report, bool& isSigned) {
+    const SignatureReport signature = reportSignature(bytes, path, name, caFile);
+    for (const std::string& line : signature.info) report.info(line);
+    report.warningsFrom(signature.warnings);
+    report.problemsFrom(signature.problems);
+    isSigned = signature.isSigned;
+}
+
+// The markers and signature of setup.exe, and whether the launcher sees
+// msi.tag.
+bool reportMarkers(const std::string& launcher, const std::string& caFile, CheckReport& report) {
+    std::string bytes;
     std::string error;
-    if (!readFileTail(launcher, markerScanSize, tail, size, error)) {
+    if (!readWholeFile(launcher, bytes, error)) {
         report.problem(error);
         return false;
     }
-    const TailAnalysis analysis = analyseTail(tail, size);
+    bool isSigned = false;
+    reportSignatureOf(launcher, launcherFileName, bytes, caFile, report, isSigned);
+    const TailAnalysis analysis = analyseProgram(bytes);
     std::string seen;
     for (const MarkerFinding& marker : analysis.markers) {
         if (marker.place == MarkerPlace::inside && marker.seenByLauncher) {
             seen += (seen.empty() ? "" : ", ") + printable(marker.tag);
         }
     }
-    report.info("markers: " + (seen.empty() ? std::string("none") : seen));
     const MarkerFindings findings = markerFindings(analysis);
+    const std::string where = findings.problems.empty() && !seen.empty()
+                                  ? std::string(" (every marker line stands in the last ") +
+                                        std::to_string(markerWindowSize) + " bytes" +
+                                        (isSigned ? ", inside the signature)" : ")")
+                                  : "";
+    report.info("markers: " + (seen.empty() ? std::string("none") : seen) + where);
     report.warningsFrom(findings.warnings);
     report.problemsFrom(findings.problems);
+    if (isSigned && !findings.problems.empty()) report.info(std::string("hint: ") + markersIntoSignatureHint);
     return analysis.msiTagSeen;
+}
+
+void reportExtractorSignature(const std::string& extractor, const std::string& caFile, CheckReport& report) {
+    std::string bytes;
+    std::string error;
+    bool isSigned = false;
+    if (readWholeFile(extractor, bytes, error)) reportSignatureOf(extractor, extractorFileName, bytes, caFile, report, isSigned);
 }
 
 std::string silentFormText(SetupForm form) {
@@ -90,7 +116,10 @@ void reportPlan(const LaunchPlan& plan, bool launcherUsable, CheckReport& report
 int runCheck(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     int status = exitOk;
-    if (!parseCommand("check", arguments, {packageDirectoryOption, temporaryPathOption}, parsed, status)) return status;
+    if (!parseCommand("check", arguments, {packageDirectoryOption, temporaryPathOption, caFileOption}, parsed, status)) {
+        return status;
+    }
+    const std::string caFile = parsed.value(caFileOption.name);
     if (parsed.positional.size() != 1) return usageError("check", "check takes one medium folder");
     const std::string directory = parsed.positional.front();
     LaunchPlace place;
@@ -104,7 +133,8 @@ int runCheck(const std::vector<std::string>& arguments) {
     report.problemsFrom(layout.problems);
 
     bool msiSeen = false;
-    if (layout.launcherUsable) msiSeen = reportMarkers(joinHostPath(directory, launcherFileName), report);
+    if (layout.launcherUsable) msiSeen = reportMarkers(joinHostPath(directory, launcherFileName), caFile, report);
+    if (layout.extractorUsable) reportExtractorSignature(joinHostPath(directory, extractorFileName), caFile, report);
 
     ArchiveReport archive;
     if (layout.packagePresent) {
