@@ -156,7 +156,8 @@ TEST(MediumCommandLine, HelpForTheToolAndEachCommandAndTheVersion) {
          {std::vector<std::string>{"--help"}, {"-h"}, {"help"}, {"help", "--help"}}) {
         const ToolRun run = runTool(arguments);
         EXPECT_EQ(run.status, 0) << arguments.front();
-        for (const char* command : {"  build PAYLOAD_DIR", "  mark FILE", "  markers FILE", "  check DIR", "  help"}) {
+        for (const char* command :
+             {"  build PAYLOAD_DIR", "  mark FILE", "  markers FILE", "  check MEDIUM", "  sign MEDIUM", "  help"}) {
             EXPECT_NE(run.out.find(command), std::string::npos) << arguments.front() << ": " << command;
         }
     }
@@ -165,7 +166,7 @@ TEST(MediumCommandLine, HelpForTheToolAndEachCommandAndTheVersion) {
     EXPECT_NE(bare.err.find("usage: kestrune-medium COMMAND"), std::string::npos);
 
     // The same help three ways, for every command, and only that command's.
-    for (const std::string command : {"build", "mark", "markers", "check"}) {
+    for (const std::string command : {"build", "mark", "markers", "check", "sign"}) {
         const ToolRun asked = runTool({"help", command});
         EXPECT_EQ(asked.status, 0) << command;
         EXPECT_EQ(asked.out.find("usage: kestrune-medium " + command + " "), 0u) << asked.out;
