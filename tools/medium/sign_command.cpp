@@ -3,11 +3,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <iterator>
 
 #include "authenticode.h"
 #include "command_line.h"
 #include "commands.h"
+#include "disc_image.h"
 #include "file_io.h"
 #include "host_program.h"
 #include "launcher/constants.h"
@@ -114,53 +117,35 @@ std::string listText(const std::vector<std::string>& items) {
     return text;
 }
 
-int signMedium(const std::string& directory, const SigningKey& key) {
-    if (pathKind(directory) != PathKind::directory) {
-        printError("medium " + quoted(directory) + (pathKind(directory) == PathKind::missing ? " does not exist"
-                                                                                            : " is not a folder"));
-        return exitFailed;
-    }
-    const std::string tool = findOnPath(signingToolName);
-    if (tool.empty()) {
-        printError(missingProgramText(signingToolName, "to sign a medium"));
-        return exitFailed;
-    }
-    std::string error = signingKeyProblem(key);
-    if (!error.empty()) {
-        printError(error + "; nothing was signed");
-        return exitFailed;
-    }
+// Signs the programs of the medium in `directory`, in memory first, then
+// writes them; prints what it did of the medium called `shown`.
+bool signFolder(const std::string& directory, const std::string& shown, const std::string& tool,
+                const SigningKey& key, std::string& error) {
     SignedProgram programs[] = {{launcherFileName, true, joinHostPath(directory, launcherFileName), "", {}, "", 0},
                                 {extractorFileName, false, joinHostPath(directory, extractorFileName), "", {}, "", 0}};
     for (const SignedProgram& program : programs) {
         const PathKind kind = pathKind(program.path);
         if (kind != PathKind::file) {
-            printError(quoted(program.path) + (kind == PathKind::missing ? " is missing" : " is not a file") +
-                       "; nothing was signed");
-            return exitFailed;
+            error = std::string(program.name) + (kind == PathKind::missing ? " is missing" : " is not a file") +
+                    " in " + quoted(shown);
+            return false;
         }
     }
     WorkFolder work;
     if (work.path.empty()) {
-        printError("cannot create a temporary folder: " + systemErrorText(errno));
-        return exitFailed;
+        error = "cannot create a temporary folder: " + systemErrorText(errno);
+        return false;
     }
     for (SignedProgram& program : programs) {
-        if (!signProgram(tool, key, work, program, error)) {
-            if (!interruptRequested()) printError(error);
-            return exitFailed;
-        }
+        if (!signProgram(tool, key, work, program, error)) return false;
     }
     // Both are signed before either is written, and each is replaced in one
     // step; once the first is, a signal waits until the second is too.
-    if (stopped(error)) return exitFailed;
+    if (stopped(error)) return false;
     for (SignedProgram& program : programs) {
-        if (!replaceFile(program.path, program.bytes, error)) {
-            printError(error + (program.isLauncher ? "; nothing was signed" : ""));
-            return exitFailed;
-        }
+        if (!replaceFile(program.path, program.bytes, error)) return false;
     }
-    printInfo("medium: " + quoted(directory));
+    printInfo("medium: " + quoted(shown));
     for (const SignedProgram& program : programs) {
         std::string line = std::string("  ") + program.name + ": signed by " +
                            (program.signer.empty() ? std::string("the certificate") : printable(program.signer));
@@ -177,7 +162,79 @@ int signMedium(const std::string& directory, const SigningKey& key) {
                          program.name + " (appended after signing, not covered by it) were left out");
         }
     }
-    return exitOk;
+    return true;
+}
+
+// A disc image is copied out, signed as a folder and written again beside
+// itself, then renamed over the old one. Only an image that holds a medium
+// and nothing else (what build --iso writes) is signed, so that nothing
+// else on it is lost.
+bool signImage(const std::string& image, const std::string& signingTool, const SigningKey& key, std::string& error) {
+    const std::string imageTool = findOnPath(imageToolName);
+    if (imageTool.empty()) {
+        error = missingProgramText(imageToolName, "to sign a disc image");
+        return false;
+    }
+    DiscListing listing;
+    if (!readDiscImage(imageTool, image, listing, error)) return false;
+    for (const std::string& folder : listing.folders) {
+        error = "the disc image " + quoted(image) + " holds the folder " + quoted(folder) +
+                ", which is not part of a medium; sign the medium folder and write the image from it";
+        return false;
+    }
+    for (const std::string& name : listing.files) {
+        if (std::find(std::begin(mediumFolderNames), std::end(mediumFolderNames), name) == std::end(mediumFolderNames)) {
+            error = "the disc image " + quoted(image) + " holds " + quoted(name) +
+                    ", which is not part of a medium; sign the medium folder and write the image from it";
+            return false;
+        }
+    }
+    bool reproducible = false;
+    time_t epoch = 0;
+    if (!readSourceDateEpoch(reproducible, epoch, error)) return false;
+    DiscCopy copy(false);
+    if (copy.path.empty()) {
+        error = "cannot create a temporary folder: " + systemErrorText(errno);
+        return false;
+    }
+    if (!extractFromDiscImage(imageTool, image, listing.files, copy.path, error) ||
+        !signFolder(copy.path, image, signingTool, key, error) || stopped(error)) {
+        return false;
+    }
+    std::vector<DiscFile> files;
+    for (const std::string& name : listing.files) files.push_back(DiscFile{name, joinHostPath(copy.path, name)});
+    Staging staging;
+    const bool written = createStaging(image, staging, error) &&
+                         writeDiscImage(imageTool, files, listing.label, reproducible ? epoch : -1,
+                                        joinHostPath(staging.path, "image.iso"), error) &&
+                         !stopped(error) && commitStagedFile(staging, "image.iso", true, error);
+    for (const std::string& note : staging.notes) printWarning(note);
+    discardStaging(staging);
+    if (written) printInfo("disc image: " + quoted(image) + " written again with the signed programs, labelled " +
+                           quoted(listing.label));
+    return written;
+}
+
+int signMedium(const std::string& medium, const SigningKey& key) {
+    const PathKind kind = pathKind(medium);
+    const bool image = kind == PathKind::file && isDiscImage(medium);
+    if (kind != PathKind::directory && !image) {
+        printError("medium " + quoted(medium) + (kind == PathKind::missing ? " does not exist"
+                                                                          : " is neither a folder nor a disc image"));
+        return exitFailed;
+    }
+    const std::string tool = findOnPath(signingToolName);
+    if (tool.empty()) {
+        printError(missingProgramText(signingToolName, "to sign a medium"));
+        return exitFailed;
+    }
+    std::string error = signingKeyProblem(key);
+    if (error.empty()) {
+        const bool signedAll = image ? signImage(medium, tool, key, error) : signFolder(medium, medium, tool, key, error);
+        if (signedAll) return exitOk;
+    }
+    if (!interruptRequested()) printError(error + "; nothing was signed");
+    return exitFailed;
 }
 
 }  // namespace
