@@ -1,5 +1,6 @@
 #include "signing.h"
 
+#include <cstring>
 #include <sstream>
 
 #include "command_line.h"
@@ -93,8 +94,12 @@ bool signFile(const std::string& tool, const SigningKey& key, const std::string&
                                                          : "the password in " + quoted(key.passFile) + " is not its own");
     } else if (holds(lines, "No certificate found") || holds(lines, "Failed to read certificate")) {
         error = "no certificate in " + quoted(key.certificate);
-    } else if (holds(lines, "timestamp") || holds(lines, "Timestamp")) {
-        error = "no time stamp from " + quoted(key.timestampUrl) + " (" + (lines.empty() ? "" : lines.front()) + ")";
+    } else if (holds(lines, "timestamping failed") || holds(lines, "HTTP failure")) {
+        std::string reason;
+        for (const std::string& line : lines) {
+            if (line.rfind("HTTP failure: ", 0) == 0) reason = " (" + line.substr(std::strlen("HTTP failure: ")) + ")";
+        }
+        error = "the time-stamping service " + quoted(key.timestampUrl) + " gave no time stamp" + reason;
     } else {
         std::string said;
         for (const std::string& line : lines) said += (said.empty() ? "" : "; ") + line;
