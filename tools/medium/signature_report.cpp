@@ -15,19 +15,19 @@ std::string joinedReasons(const std::vector<std::string>& reasons) {
 
 // What of the block itself stops the signature from verifying, or
 // hides marker lines, before osslsigncode is asked.
-void reportBlock(const SignatureLayout& layout, const std::string& name, SignatureReport& report) {
+void reportBlock(const SignatureLayout& layout, const std::string& subject, SignatureReport& report) {
     if (!layout.blockProblem.empty()) {
-        report.problems.push_back(name + ": its signature block cannot be read: " + layout.blockProblem);
+        report.problems.push_back(subject + "its signature block cannot be read: " + layout.blockProblem);
         return;
     }
     if (layout.bytesAfterTable > 0) {
-        report.problems.push_back(name + ": " + std::to_string(layout.bytesAfterTable) +
+        report.problems.push_back(subject + std::to_string(layout.bytesAfterTable) +
                                   " bytes follow its signature block (appended after signing), where neither "
                                   "Windows nor osslsigncode looks for a signature; sign it again, or, if they are "
                                   "marker lines, mark it again");
     }
     if (layout.bytesAfterSignature >= 8 || !layout.extraBytesAreZero) {
-        report.problems.push_back(name + ": its signature block holds " + std::to_string(layout.bytesAfterSignature) +
+        report.problems.push_back(subject + "its signature block holds " + std::to_string(layout.bytesAfterSignature) +
                                   " bytes after the signature that are not padding (marker lines written there by "
                                   "hand?); Windows refuses such a signature where it checks padding strictly; "
                                   "sign or mark it again to put the marker lines inside the signature");
@@ -45,7 +45,8 @@ SignatureReport reportSignature(const std::string& file, const std::string& path
                                 const std::string& caFile) {
     SignatureReport report;
     const std::string label = name == "" ? std::string("signature: ") : name + " signature: ";
-    const std::string subject = name == "" ? std::string("the file") : name;
+    // "setup.exe: its signature ...", or for the file `markers` is about, "its signature ...".
+    const std::string subject = name == "" ? std::string() : name + ": ";
     const SignatureLayout layout = readSignatureLayout(file);
     if (!layout.isPe || !layout.isSigned) {
         report.info.push_back(label + "none");
@@ -57,7 +58,8 @@ SignatureReport reportSignature(const std::string& file, const std::string& path
     const std::string tool = findOnPath(signingToolName);
     if (tool.empty()) {
         report.info.push_back(label + "present, not verified");
-        report.warnings.push_back(missingProgramText(signingToolName, "to verify the signature of " + subject));
+        report.warnings.push_back(missingProgramText(signingToolName, "to verify the signature of " +
+                                                                          (name.empty() ? std::string("the file") : name)));
         return report;
     }
     const Verification verification = verifyFile(tool, path, caFile);
@@ -66,7 +68,7 @@ SignatureReport reportSignature(const std::string& file, const std::string& path
     if (!verification.timestamp.empty()) line += ", time-stamped " + verification.timestamp;
     if (!verification.ran || !verification.signatureFound || !verification.digestMatches) {
         report.info.push_back(line + "; does not verify");
-        report.problems.push_back(subject + ": its signature does not verify: " +
+        report.problems.push_back(subject + "its signature does not verify: " +
                                   (verification.ran ? joinedReasons(verification.reasons)
                                                     : "osslsigncode could not be run"));
         return report;
@@ -78,11 +80,11 @@ SignatureReport reportSignature(const std::string& file, const std::string& path
     report.info.push_back(line + "; the file is as it was signed; the certificate is not trusted here");
     const std::string reasons = joinedReasons(verification.reasons);
     if (caFile.empty()) {
-        report.warnings.push_back(subject + ": the certificate of its signature is not trusted by this machine (" +
+        report.warnings.push_back(subject + "the certificate of its signature is not trusted by this machine (" +
                                   reasons + "); Windows decides with its own certificate stores; give --ca-file to "
                                   "check it against your certificate authority");
     } else {
-        report.problems.push_back(subject + ": its signature does not verify against " + quoted(caFile) + ": " + reasons);
+        report.problems.push_back(subject + "its signature does not verify against " + quoted(caFile) + ": " + reasons);
     }
     return report;
 }
