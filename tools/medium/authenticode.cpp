@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "little_endian.h"
 #include "markers.h"
 
 const char* const markerAttributeOid = "2.25.181851530011564572757839026154968300688";
@@ -32,16 +33,6 @@ constexpr uint8_t explicitZero = 0xa0;
 constexpr uint8_t unauthenticatedAttributes = 0xa1;
 // 1.2.840.113549.1.7.2, PKCS#7 signedData.
 const std::string signedDataOid("\x2a\x86\x48\x86\xf7\x0d\x01\x07\x02", 9);
-
-uint32_t little(const std::string& bytes, size_t at, size_t width) {
-    uint32_t value = 0;
-    for (size_t i = width; i > 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + i - 1]);
-    return value;
-}
-
-void putLittle32(std::string& bytes, size_t at, uint32_t value) {
-    for (size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i) & 0xff);
-}
 
 uint64_t alignedUp(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
@@ -229,17 +220,17 @@ bool readPeHeaders(const std::string& file, PeHeaders& headers, std::string& pro
         problem = "no \"MZ\" header";
         return false;
     }
-    const uint64_t pe = little(file, peHeaderPointerOffset, 4);
+    const uint64_t pe = readLittle(file, peHeaderPointerOffset, 4);
     if (pe > file.size() || file.size() - pe < optionalHeaderStart + 2 ||
         file.compare(static_cast<size_t>(pe), 4, std::string("PE\0\0", 4)) != 0) {
         problem = "no PE signature";
         return false;
     }
     const size_t coff = static_cast<size_t>(pe) + 4;
-    const size_t sections = little(file, coff + 2, 2);
-    const size_t optionalSize = little(file, coff + 16, 2);
+    const size_t sections = readLittle(file, coff + 2, 2);
+    const size_t optionalSize = readLittle(file, coff + 16, 2);
     const size_t optional = static_cast<size_t>(pe) + optionalHeaderStart;
-    const uint16_t magic = static_cast<uint16_t>(little(file, optional, 2));
+    const uint16_t magic = static_cast<uint16_t>(readLittle(file, optional, 2));
     if (magic != pe32Magic && magic != pe32PlusMagic) {
         problem = "an optional header of an unknown kind";
         return false;
@@ -248,7 +239,7 @@ bool readPeHeaders(const std::string& file, PeHeaders& headers, std::string& pro
     const size_t directories = optional + (magic == pe32Magic ? 96 : 112);
     const size_t certificateEntry = directories + certificateDirectoryIndex * dataDirectoryEntrySize;
     if (optionalSize < certificateEntry + dataDirectoryEntrySize - optional ||
-        file.size() < optional + optionalSize || little(file, countOffset, 4) <= certificateDirectoryIndex) {
+        file.size() < optional + optionalSize || readLittle(file, countOffset, 4) <= certificateDirectoryIndex) {
         problem = "an optional header too short for a certificate table";
         return false;
     }
@@ -260,8 +251,8 @@ bool readPeHeaders(const std::string& file, PeHeaders& headers, std::string& pro
     headers.sectionsEnd = 0;
     for (size_t i = 0; i < sections; ++i) {
         const size_t header = sectionTable + i * sectionHeaderSize;
-        const uint64_t rawSize = little(file, header + 16, 4);
-        const uint64_t rawStart = little(file, header + 20, 4);
+        const uint64_t rawSize = readLittle(file, header + 16, 4);
+        const uint64_t rawStart = readLittle(file, header + 20, 4);
         if (rawSize != 0) headers.sectionsEnd = std::max(headers.sectionsEnd, rawStart + rawSize);
     }
     headers.checksumOffset = optional + checksumFieldOffset;
@@ -281,7 +272,7 @@ bool readCertificateEntry(const std::string& file, SignatureLayout& layout, size
     const uint64_t tableEnd = layout.tableOffset + layout.tableSize;
     size_t count = 0;
     for (uint64_t at = layout.tableOffset; tableEnd - at >= certificateHeaderSize;) {
-        const uint32_t length = little(file, static_cast<size_t>(at), 4);
+        const uint32_t length = readLittle(file, static_cast<size_t>(at), 4);
         if (length < certificateHeaderSize || length > tableEnd - at) {
             layout.blockProblem = "a certificate entry of the signature table has a wrong length";
             return false;
@@ -297,7 +288,7 @@ bool readCertificateEntry(const std::string& file, SignatureLayout& layout, size
                               " certificate entries; this tool handles one";
         return false;
     }
-    const uint32_t type = little(file, entry + 6, 2);
+    const uint32_t type = readLittle(file, entry + 6, 2);
     if (type != pkcsSignedDataType) {
         layout.blockProblem = "the signature table holds a certificate of type " + std::to_string(type) +
                               ", not a PKCS#7 signature";
@@ -335,8 +326,8 @@ SignatureLayout readSignatureLayout(const std::string& file) {
     if (!readPeHeaders(file, headers, layout.peProblem)) return layout;
     layout.isPe = true;
     layout.sectionsEnd = headers.sectionsEnd;
-    layout.tableOffset = little(file, headers.certificateEntryOffset, 4);
-    layout.tableSize = little(file, headers.certificateEntryOffset + 4, 4);
+    layout.tableOffset = readLittle(file, headers.certificateEntryOffset, 4);
+    layout.tableSize = readLittle(file, headers.certificateEntryOffset + 4, 4);
     layout.isSigned = layout.tableOffset != 0 || layout.tableSize != 0;
     if (!layout.isSigned) return layout;
     if (layout.tableOffset > file.size() || file.size() - layout.tableOffset < layout.tableSize) {
@@ -443,12 +434,12 @@ bool withSignatureMarkers(const std::string& file, const SignatureLayout& layout
     const size_t padding = static_cast<size_t>(alignedUp(signature.size(), certificateAlignment) - signature.size());
     const size_t entryLength = certificateHeaderSize + signature.size() + padding;
     out = file.substr(0, entry + certificateHeaderSize) + signature + std::string(padding, '\0');
-    putLittle32(out, entry, static_cast<uint32_t>(entryLength));
+    writeLittle(out, entry, static_cast<uint32_t>(entryLength), 4);
     PeHeaders headers;
     std::string problem;
     readPeHeaders(out, headers, problem);
-    putLittle32(out, headers.certificateEntryOffset + 4, static_cast<uint32_t>(entryLength));
-    putLittle32(out, headers.checksumOffset, peChecksum(out, headers.checksumOffset));
+    writeLittle(out, headers.certificateEntryOffset + 4, static_cast<uint32_t>(entryLength), 4);
+    writeLittle(out, headers.checksumOffset, peChecksum(out, headers.checksumOffset), 4);
     return true;
 }
 

@@ -9,6 +9,7 @@
 
 #include "authenticode.h"
 #include "launcher/constants.h"
+#include "little_endian.h"
 #include "marking.h"
 #include "medium_test_support.h"
 
@@ -43,16 +44,6 @@ const std::string msiLine = std::string(msiMarkerTag) + " \r\n";
 
 std::string tailOf(const std::string& file) { return file.substr(file.size() - std::min(file.size(), markerScanSize)); }
 
-uint32_t little32(const std::string& bytes, size_t at) {
-    uint32_t value = 0;
-    for (size_t i = 4; i > 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + i - 1]);
-    return value;
-}
-
-void putLittle32(std::string& bytes, size_t at, uint32_t value) {
-    for (size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i) & 0xff);
-}
-
 // Where peProgram's certificate table entry is (PE32, data directory 4).
 constexpr size_t certificateEntry = 0x84 + 20 + 96 + 4 * 8;
 constexpr size_t checksumField = 0x84 + 20 + 64;
@@ -65,7 +56,7 @@ TEST(SignatureMarkers, StandLastInTheSignatureWhichStaysValid) {
     std::string report;
     ASSERT_TRUE(s.verifies(original, report)) << report;
     // osslsigncode's own PE checksum is the one this tool computes.
-    EXPECT_EQ(little32(original, checksumField), peChecksum(original, checksumField));
+    EXPECT_EQ(readLittle(original, checksumField, 4), peChecksum(original, checksumField));
 
     const std::vector<std::vector<std::string>> tagSets = {
         {msiMarkerTag}, {msiMarkerTag, "product=demo"}, {std::string(200, 'x')}, {"a", "bb", "ccc", "dddd"}};
@@ -119,9 +110,9 @@ TEST(SignatureMarkers, AreFoundWhereverASignedLauncherHoldsThemAndMovedInside) {
     // The table grown by a line and its sizes updated, as one might by hand.
     std::string grown = signedPlain + msiLine;
     grown += std::string((8 - grown.size() % 8) % 8, '\0');
-    const uint32_t grownSize = static_cast<uint32_t>(grown.size() - little32(grown, certificateEntry));
-    putLittle32(grown, certificateEntry + 4, grownSize);
-    putLittle32(grown, little32(grown, certificateEntry), grownSize);
+    const uint32_t grownSize = static_cast<uint32_t>(grown.size() - readLittle(grown, certificateEntry, 4));
+    writeLittle(grown, certificateEntry + 4, grownSize, 4);
+    writeLittle(grown, readLittle(grown, certificateEntry, 4), grownSize, 4);
 
     // A line behind the image and another in the signature.
     std::string bothPlaces;
@@ -211,13 +202,13 @@ TEST(SignatureMarkers, TheImageToSignLeavesOutTheSignatureAndTheLinesBehindTheIm
 TEST(SignatureBlocks, ThatCannotBeRewrittenAreRefusedWithTheReason) {
     Signed s;
     const std::string original = s.sign(signableLauncher());
-    const size_t table = little32(original, certificateEntry);
+    const size_t table = readLittle(original, certificateEntry, 4);
     const auto withTableSize = [&](std::string file, uint32_t size) {
-        putLittle32(file, certificateEntry + 4, size);
+        writeLittle(file, certificateEntry + 4, size, 4);
         return file;
     };
     std::string twoEntries = original + original.substr(table);
-    putLittle32(twoEntries, certificateEntry + 4, static_cast<uint32_t>(twoEntries.size() - table));
+    writeLittle(twoEntries, certificateEntry + 4, static_cast<uint32_t>(twoEntries.size() - table), 4);
     std::string x509Type = original;
     x509Type[table + 6] = 1;
     std::string indefinite = original;

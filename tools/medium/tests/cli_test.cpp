@@ -516,6 +516,17 @@ std::vector<std::string> linesAfter(const std::string& text, const std::string& 
     return found;
 }
 
+// The error lines of a build of the workspace that was refused and made
+// nothing.
+std::vector<std::string> refusedBuild(const Workspace& w, const ToolRun& built) {
+    EXPECT_EQ(built.status, 1) << built.err;
+    EXPECT_FALSE(exists(w.medium));
+    EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{});
+    return linesAfter(built.err, "kestrune-medium: error: ");
+}
+
+std::vector<std::string> refusedBuild(const Workspace& w) { return refusedBuild(w, runTool(w.build())); }
+
 bool anyHolds(const std::vector<std::string>& lines, const std::string& text) {
     for (const std::string& line : lines) {
         if (line.find(text) != std::string::npos) return true;
@@ -536,10 +547,7 @@ TEST(MediumBuild, RefusesWhatCheckWouldReportListingEveryProblemAtOnce) {
         writeFile(w.payload + "/" + name, "x");
     }
     const ToolRun built = runTool(w.build());
-    EXPECT_EQ(built.status, 1) << built.err;
-    EXPECT_FALSE(exists(w.medium));
-    EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{});
-    const std::vector<std::string> refused = linesAfter(built.err, "kestrune-medium: error: ");
+    const std::vector<std::string> refused = refusedBuild(w, built);
     const std::vector<std::string> expected = {
         "payload name 'a?.txt': unzip.exe refuses it: holds '?', which Windows does not allow in names",
         "payload name 'b*.txt': unzip.exe refuses it: holds '*', which Windows does not allow in names",
@@ -703,11 +711,7 @@ TEST(MediumBuild, RefusesAPayloadWhoseNamesWouldClashOnWindowsListingThemAll) {
     makeDirectories(w.payload + "/setup");
     writeFile(w.payload + "/setup/Program Files.txt", "long");
     writeFile(w.payload + "/setup/PROGRA~1.TXT", "short");
-    const ToolRun built = runTool(w.build());
-    EXPECT_EQ(built.status, 1) << built.err;
-    EXPECT_FALSE(exists(w.medium));
-    EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{});
-    const std::vector<std::string> refused = linesAfter(built.err, "kestrune-medium: error: ");
+    const std::vector<std::string> refused = refusedBuild(w);
     // The payload's names in the order the scan gives them (sorted, folders
     // before what they hold).
     const std::vector<std::string> expected = {
@@ -717,5 +721,5 @@ TEST(MediumBuild, RefusesAPayloadWhoseNamesWouldClashOnWindowsListingThemAll) {
         "Windows' short name (NAME~1.EXT) for the other",
         "no medium was made: 3 problems (each on a line above)",
     };
-    EXPECT_EQ(refused, expected) << built.err;
+    EXPECT_EQ(refused, expected);
 }

@@ -18,6 +18,7 @@
 #include <tuple>
 
 #include "file_io.h"
+#include "little_endian.h"
 #include "package_password.h"
 #include "zip_archive.h"
 
@@ -135,15 +136,8 @@ std::string fakeLauncher() {
 
 namespace {
 
-void put16(std::string& bytes, size_t at, uint32_t value) {
-    bytes[at] = static_cast<char>(value & 0xff);
-    bytes[at + 1] = static_cast<char>(value >> 8 & 0xff);
-}
-
-void put32(std::string& bytes, size_t at, uint32_t value) {
-    put16(bytes, at, value & 0xffff);
-    put16(bytes, at + 2, value >> 16);
-}
+void put16(std::string& bytes, size_t at, uint32_t value) { writeLittle(bytes, at, value, 2); }
+void put32(std::string& bytes, size_t at, uint32_t value) { writeLittle(bytes, at, value, 4); }
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "launcher/constants.h"
+#include "little_endian.h"
 #include "medium_test_support.h"
 #include "package_password.h"
 #include "host_program.h"
@@ -156,13 +157,10 @@ TEST(MediumSign, MarkersOutOfTheWindowOfASignedLauncherAreProblems) {
     std::string grown = readFile(setup) + "hand.tag \r\n";
     grown += std::string((8 - grown.size() % 8) % 8, '\0');
     const size_t entry = 0x84 + 20 + 96 + 4 * 8;  // signableLauncher's certificate table entry
-    uint32_t table = 0;
-    for (size_t i = 4; i > 0; --i) table = table << 8 | static_cast<unsigned char>(grown[entry + i - 1]);
+    const uint32_t table = readLittle(grown, entry, 4);
     const uint32_t size = static_cast<uint32_t>(grown.size() - table);
-    for (size_t i = 0; i < 4; ++i) {
-        grown[entry + 4 + i] = static_cast<char>(size >> (8 * i) & 0xff);
-        grown[table + i] = static_cast<char>(size >> (8 * i) & 0xff);
-    }
+    writeLittle(grown, entry + 4, size, 4);
+    writeLittle(grown, table, size, 4);
     writeFile(setup, grown);
     const ToolRun strict = w.check({"--ca-file", w.signer.certificate});
     EXPECT_EQ(strict.status, 1) << strict.out;
