@@ -32,7 +32,8 @@ constexpr uint8_t derOctetString = 0x04;
 constexpr uint8_t explicitZero = 0xa0;
 constexpr uint8_t unauthenticatedAttributes = 0xa1;
 // 1.2.840.113549.1.7.2, PKCS#7 signedData.
-const std::string signedDataOid("\x2a\x86\x48\x86\xf7\x0d\x01\x07\x02", 9);
+constexpr char signedDataOid[] = "\x2a\x86\x48\x86\xf7\x0d\x01\x07\x02";
+constexpr size_t signedDataOidSize = sizeof signedDataOid - 1;
 
 uint64_t alignedUp(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
@@ -147,7 +148,8 @@ bool locateSignerFrame(const std::string& bytes, size_t begin, size_t limit, Sig
     whole = contentInfo;
     std::vector<Tlv> children;
     if (!childrenOf(bytes, contentInfo, children) || children.size() != 2 || children[0].tag != derOid ||
-        bytes.compare(children[0].contentStart, children[0].end - children[0].contentStart, signedDataOid) != 0 ||
+        bytes.compare(children[0].contentStart, children[0].end - children[0].contentStart, signedDataOid,
+                      signedDataOidSize) != 0 ||
         children[1].tag != explicitZero) {
         return false;
     }
@@ -198,13 +200,15 @@ bool markerAttributeValue(const std::string& bytes, const Tlv& attribute, Tlv& v
 // `attributes` (encoded, in order; none: no such element).
 std::string rebuiltSignature(const std::string& bytes, const SignerFrame& frame, const std::string& attributes) {
     const Tlv& signerInfo = frame.path.back();
-    std::string content = bytes.substr(signerInfo.contentStart, frame.signerPrefixEnd - signerInfo.contentStart);
-    if (!attributes.empty()) content += encoded(unauthenticatedAttributes, attributes);
-    std::string element = encoded(signerInfo.tag, content);
+    std::string signerContent = bytes.substr(signerInfo.contentStart, frame.signerPrefixEnd - signerInfo.contentStart);
+    if (!attributes.empty()) signerContent += encoded(unauthenticatedAttributes, attributes);
+    std::string element = encoded(signerInfo.tag, signerContent);
     for (size_t level = frame.path.size() - 1; level > 0; --level) {
         const Tlv& parent = frame.path[level - 1];
         const Tlv& child = frame.path[level];
-        element = encoded(parent.tag, bytes.substr(parent.contentStart, child.start - parent.contentStart) + element);
+        std::string content = bytes.substr(parent.contentStart, child.start - parent.contentStart);
+        content += element;
+        element = encoded(parent.tag, content);
     }
     return element;
 }

@@ -13,6 +13,7 @@
 #include "file_io.h"
 #include "host_program.h"
 #include "medium_names.h"
+#include "staging.h"
 
 namespace {
 
@@ -31,7 +32,9 @@ std::vector<std::string> xorrisoCommand(const std::string& tool) {
 }
 
 // How an image is read: as Windows does.
-const std::vector<std::string> readingOptions = {"-read_fs", "norock", "-ecma119_map", "lowercase"};
+void addReadingOptions(std::vector<std::string>& command) {
+    command.insert(command.end(), {"-read_fs", "norock", "-ecma119_map", "lowercase"});
+}
 
 std::string xorrisoError(const ProgramResult& run) {
     std::string said;
@@ -76,8 +79,8 @@ void removeCopyAndEnd(int signal) {
         if (file[0] != '\0') unlink(file);
     }
     if (signalCopyFolder[0] != '\0') rmdir(signalCopyFolder);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
+    (void)std::signal(signal, SIG_DFL);
+    (void)std::raise(signal);
 }
 
 }  // namespace
@@ -136,7 +139,7 @@ DiscCopy::DiscCopy(bool removeOnSignal) {
 DiscCopy::~DiscCopy() {
     if (!path.empty()) removeTree(path);
     if (signalCopyFolder[0] != '\0' && path == signalCopyFolder) {
-        for (int signal : copySignals) std::signal(signal, SIG_DFL);
+        for (int signal : copySignals) (void)std::signal(signal, SIG_DFL);
         signalCopyFolder[0] = '\0';
         for (char* file : signalCopyFiles) file[0] = '\0';
     }
@@ -193,7 +196,7 @@ bool writeDiscImage(const std::string& tool, const std::vector<DiscFile>& files,
     }
     for (const DiscFile& file : files) command.insert(command.end(), {"-map", file.hostPath, "/" + file.name});
     command.insert(command.end(), {"-commit", "-end"});
-    const ProgramResult run = runHostProgram(command);
+    const ProgramResult run = runHostProgram(command, interruptRequested);
     if (!run.started) {
         error = "cannot start " + quoted(tool) + ": " + run.err;
         return false;
@@ -226,7 +229,7 @@ DiscListing readDiscReport(const std::string& report) {
 
 bool readDiscImage(const std::string& tool, const std::string& image, DiscListing& listing, std::string& error) {
     std::vector<std::string> command = xorrisoCommand(tool);
-    command.insert(command.end(), readingOptions.begin(), readingOptions.end());
+    addReadingOptions(command);
     command.insert(command.end(), {"-indev", image, "-pvd_info", "-toc", "-lsl", "/", "-end"});
     const ProgramResult run = runHostProgram(command);
     if (!run.started || run.status != 0) {
@@ -242,11 +245,11 @@ bool extractFromDiscImage(const std::string& tool, const std::string& image, con
                           const std::string& folder, std::string& error) {
     if (names.empty()) return true;
     std::vector<std::string> command = xorrisoCommand(tool);
-    command.insert(command.end(), readingOptions.begin(), readingOptions.end());
+    addReadingOptions(command);
     command.insert(command.end(), {"-osirrox", "on", "-indev", image, "-extract_l", "/", folder});
     for (const std::string& name : names) command.push_back("/" + name);
     command.insert(command.end(), {"--", "-end"});
-    const ProgramResult run = runHostProgram(command);
+    const ProgramResult run = runHostProgram(command, interruptRequested);
     if (!run.started || run.status != 0) {
         error = "xorriso cannot copy the medium out of " + quoted(image) + ": " +
                 (run.started ? xorrisoError(run) : run.err);

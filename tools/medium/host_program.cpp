@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 
 #include "file_io.h"
@@ -25,14 +26,15 @@ void closeBoth(int pipe[2]) {
 
 // Reads both pipes to their ends, whichever has data first, so that neither
 // fills up and stalls the program.
-void collect(int outFd, int errFd, std::string& out, std::string& err) {
+void collect(int outFd, int errFd, std::string& out, std::string& err, pid_t pid, bool (*cancelled)()) {
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string* sinks[2] = {&out, &err};
     char buffer[65536];
     while (fds[0].fd >= 0 || fds[1].fd >= 0) {
         if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
+            if (errno != EINTR) return;
+            if (cancelled != nullptr && cancelled()) kill(pid, SIGTERM);
+            continue;
         }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -58,7 +60,7 @@ std::string findOnPath(const std::string& name) {
         if (end == std::string::npos) end = directories.size();
         // An empty entry means the current folder: never searched here.
         if (end > start) {
-            const std::string candidate = joinHostPath(directories.substr(start, end - start), name);
+            std::string candidate = joinHostPath(directories.substr(start, end - start), name);
             struct stat status;
             if (stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
                 access(candidate.c_str(), X_OK) == 0) {
@@ -70,7 +72,7 @@ std::string findOnPath(const std::string& name) {
     return "";
 }
 
-ProgramResult runHostProgram(const std::vector<std::string>& command) {
+ProgramResult runHostProgram(const std::vector<std::string>& command, bool (*cancelled)()) {
     ProgramResult result;
     int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
     if (command.empty() || pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
@@ -80,6 +82,7 @@ ProgramResult runHostProgram(const std::vector<std::string>& command) {
     }
     std::vector<std::string> arguments = command;
     std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
     for (std::string& argument : arguments) argv.push_back(&argument[0]);
     argv.push_back(nullptr);
 
@@ -104,7 +107,7 @@ ProgramResult runHostProgram(const std::vector<std::string>& command) {
         return result;
     }
     result.started = true;
-    collect(outPipe[0], errPipe[0], result.out, result.err);
+    collect(outPipe[0], errPipe[0], result.out, result.err, pid, cancelled);
     close(outPipe[0]);
     close(errPipe[0]);
     int status = 0;

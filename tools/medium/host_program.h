@@ -18,8 +18,9 @@ struct ProgramResult {
 // Runs `command` (its first element a path) with stdin from /dev/null and
 // stdout and stderr collected, in a session of its own: without a
 // controlling terminal it cannot ask for a password, and a Ctrl-C meant for
-// this tool does not end it half way.
-ProgramResult runHostProgram(const std::vector<std::string>& command);
+// this tool reaches it only through `cancelled`: when a signal interrupts
+// the wait and `cancelled` says so, the program is ended (SIGTERM).
+ProgramResult runHostProgram(const std::vector<std::string>& command, bool (*cancelled)() = nullptr);
 
 // "name is not installed or not on PATH; ..." for a program a command needs.
 std::string missingProgramText(const std::string& name, const std::string& neededFor);

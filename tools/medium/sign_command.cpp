@@ -93,7 +93,7 @@ bool signProgram(const std::string& tool, const SigningKey& key, const WorkFolde
     for (const std::string& tag : program.markers) {
         if (!launcherSeesTag(tail, tag)) {
             error = "the marker lines of " + quoted(program.path) + " (" + std::to_string(markerBlock(program.markers).size()) +
-                    " bytes) do not fit in the last " + std::to_string(markerWindowSize) + " bytes; nothing was signed";
+                    " bytes) do not fit in the last " + std::to_string(markerWindowSize) + " bytes";
             return false;
         }
     }
@@ -104,7 +104,7 @@ bool signProgram(const std::string& tool, const SigningKey& key, const WorkFolde
     if (!verification.signatureFound || !verification.digestMatches) {
         std::string reasons;
         for (const std::string& reason : verification.reasons) reasons += (reasons.empty() ? "" : "; ") + reason;
-        error = "the signed " + std::string(program.name) + " does not verify (" + reasons + "); nothing was written";
+        error = "the signed " + std::string(program.name) + " does not verify (" + reasons + ")";
         return false;
     }
     program.signer = verification.signer;

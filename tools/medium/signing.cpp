@@ -6,6 +6,7 @@
 #include "command_line.h"
 #include "file_io.h"
 #include "host_program.h"
+#include "staging.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ bool signFile(const std::string& tool, const SigningKey& key, const std::string&
     if (!key.passFile.empty()) command.insert(command.end(), {"-readpass", key.passFile});
     if (!key.timestampUrl.empty()) command.insert(command.end(), {"-ts", key.timestampUrl});
     command.insert(command.end(), {"-in", input, "-out", output});
-    const ProgramResult run = runHostProgram(command);
+    const ProgramResult run = runHostProgram(command, interruptRequested);
     if (!run.started) {
         error = "cannot start " + quoted(tool) + ": " + run.err;
         return false;

@@ -132,6 +132,13 @@ TEST(MediumSign, MarkersOutOfTheWindowOfASignedLauncherAreProblems) {
     EXPECT_TRUE(hasLine(appended.out, "problem: setup.exe: its signature does not verify", "")) << appended.out;
     EXPECT_NE(appended.out.find("silent form, -s -SMS"), std::string::npos) << appended.out;
     EXPECT_EQ(runTool({"markers", setup}).status, 1);
+    // Signed again: what was appended is left out, and said so.
+    const ToolRun resigned = runTool(w.sign());
+    EXPECT_EQ(resigned.status, 0) << resigned.err;
+    EXPECT_NE(resigned.err.find("warning: 300 bytes that followed the old signature of setup.exe"), std::string::npos)
+        << resigned.err;
+    EXPECT_TRUE(w.verifies(setup));
+    EXPECT_EQ(w.check({"--ca-file", w.signer.certificate}).status, 0);
 
     // osslsigncode run by hand on a marked launcher: the line is 1.5 KB away.
     ASSERT_EQ(runTool(w.build({"--marker", "msi.tag", "--force"})).status, 0);
@@ -179,6 +186,13 @@ TEST(MediumSign, BadInputIsRefusedAndChangesNothing) {
     makeDirectories(s + "/half");
     writeFile(s + "/half/setup.exe", readFile(w.medium + "/setup.exe"));
     makeDirectories(s + "/tmp");
+    // Marker lines longer than the window, as mark --any-marker may write them.
+    makeDirectories(s + "/crowded");
+    for (const char* name : {"unzip.exe", "package.zip"}) {
+        writeFile(s + "/crowded/" + name, readFile(w.medium + "/" + name));
+    }
+    writeFile(s + "/crowded/setup.exe", readFile(w.medium + "/setup.exe") + std::string(150, 'a') + " \r\n" +
+                                            std::string(150, 'b') + " \r\n");
     struct Case {
         std::vector<std::string> arguments;
         std::vector<std::string> environment;
@@ -201,6 +215,8 @@ TEST(MediumSign, BadInputIsRefusedAndChangesNothing) {
         {{"sign", s + "/notes.txt", "--cert", k.certificate, "--key", k.key}, {}, 1,
          "is neither a folder nor a disc image"},
         {{"sign", s + "/half", "--cert", k.certificate, "--key", k.key}, {}, 1, "unzip.exe is missing in"},
+        {{"sign", s + "/crowded", "--cert", k.certificate, "--key", k.key}, {}, 1,
+         "(316 bytes) do not fit in the last 256 bytes; nothing was signed"},
         {{"sign", w.medium, "--cert", k.certificate}, {}, 2, "sign needs --cert CERT and --key KEY"},
         {{"sign", "--cert", k.certificate, "--key", k.key}, {}, 2, "sign takes one medium folder"},
         {{"sign", w.medium, "--cert", k.certificate, "--key", k.key}, {"PATH=" + s + "/no-programs"}, 1,
@@ -208,6 +224,7 @@ TEST(MediumSign, BadInputIsRefusedAndChangesNothing) {
     };
     const std::vector<std::string> before = treeOf(w.medium);
     const std::vector<std::string> halfBefore = treeOf(s + "/half");
+    const std::vector<std::string> crowdedBefore = treeOf(s + "/crowded");
     const std::string keyText = readFile(k.key);
     for (const Case& c : cases) {
         std::vector<std::string> environment = c.environment;
@@ -217,6 +234,7 @@ TEST(MediumSign, BadInputIsRefusedAndChangesNothing) {
         EXPECT_NE(run.err.find(c.message), std::string::npos) << c.message << "\n" << run.err;
         EXPECT_EQ(treeOf(w.medium), before) << c.message;
         EXPECT_EQ(treeOf(s + "/half"), halfBefore) << c.message;
+        EXPECT_EQ(treeOf(s + "/crowded"), crowdedBefore) << c.message;
         EXPECT_EQ(listDirectory(s + "/tmp"), std::vector<std::string>{}) << c.message;
         EXPECT_FALSE(run.contains(k.password)) << c.message;
         EXPECT_FALSE(run.contains(keyText.substr(40, 64))) << c.message;
