@@ -92,7 +92,8 @@ std::vector<std::string> overlapProblems(const ExtractorView& view) {
     return problems;
 }
 
-void checkWithExtractorReader(const std::string& path, ArchiveReport& report, EntryProblems& problems) {
+// True when entries overlap: the archive as a whole is refused.
+bool checkWithExtractorReader(const std::string& path, ArchiveReport& report, EntryProblems& problems) {
     const ExtractorView view = readExtractorView(path);
     if (view.status != ZipStatus::ok) report.problems.push_back(statusProblem(view.status));
     const std::vector<std::string> overlaps = overlapProblems(view);
@@ -111,6 +112,7 @@ void checkWithExtractorReader(const std::string& path, ArchiveReport& report, En
             problems.add(entry.name, "not encrypted; the package must be encrypted with the launcher's password");
         }
     }
+    return !overlaps.empty();
 }
 
 std::string libzipText(zip_error_t* error) { return zip_error_strerror(error); }
@@ -203,14 +205,18 @@ ArchiveReport checkPackageArchive(const std::string& path, const char* password,
     EntryProblems problems{&report};
     // First as unzip.exe reads it: libzip refuses some archives (overlapping
     // entries among them) without saying why.
-    checkWithExtractorReader(path, report, problems);
+    const bool overlapping = checkWithExtractorReader(path, report, problems);
     int openError = 0;
     zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &openError);
     if (archive == nullptr) {
         zip_error_t details;
         zip_error_init_with_code(&details, openError);
-        report.problems.push_back(std::string(packageFileName) + " cannot be opened as a ZIP archive: " +
-                                  libzipText(&details));
+        // libzip's reason for an archive whose entries overlap ("Not a zip
+        // archive") says less than the overlap lines.
+        if (!overlapping) {
+            report.problems.push_back(std::string(packageFileName) + " cannot be opened as a ZIP archive: " +
+                                      libzipText(&details));
+        }
         zip_error_fini(&details);
         problems.finish();
         return report;

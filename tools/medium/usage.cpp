@@ -77,7 +77,7 @@ const CommandHelp commandHelps[] = {
      "is signed again the same way. MEDIUM is a medium folder or a disc image\n"
      "that build --iso wrote, which is written again with the signed programs.\n"
      "\n"
-     "  --pass-file FILE  holds the password of an encrypted KEY (its first line)\n"
+     "  --pass-file FILE  holds the password of an encrypted KEY, on one line\n"
      "  --timestamp URL   an RFC 3161 time-stamping service, so that the signature\n"
      "                    outlives the certificate\n"
      "\n"
