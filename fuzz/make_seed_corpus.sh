@@ -6,7 +6,7 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 corpus="$here/corpus"
 rm -rf "$corpus"
-mkdir -p "$corpus"/{fuzz_command_tail,fuzz_tail_marker,fuzz_commands,fuzz_quoting,fuzz_zip_reader}
+mkdir -p "$corpus"/{fuzz_command_tail,fuzz_tail_marker,fuzz_commands,fuzz_quoting,fuzz_zip_reader,fuzz_signature_markers}
 
 seed() { printf "$2" > "$corpus/$1"; }
 repeat() { head -c "$2" /dev/zero | tr '\0' "$1"; }
@@ -113,4 +113,86 @@ for seed in overlapping-one-stream data-into-central-directory declares-more-tha
 done
 size=$(stat -c %s "$zipdir/stored-encrypted.zip")
 head -c $((size - 10)) "$zipdir/stored-encrypted.zip" > "$zipdir/truncated-end-record.zip"
+
+# Small PE programs with signature blocks shaped as signing tools write them,
+# but holding no certificate and no real signature (nothing of a key is
+# kept here): plain, with the marker attribute, beside another attribute,
+# with data appended, with a line written into the table by hand; PE32 and
+# PE32+.
+python3 - "$corpus/fuzz_signature_markers" <<'PYTHON'
+import struct, sys
+out = sys.argv[1]
+
+def tlv(tag, content):
+    n = len(content)
+    length = bytes([n]) if n < 0x80 else bytes([0x80 | ((n.bit_length() + 7) // 8)]) + n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([tag]) + length + content
+
+def oid(text):
+    arcs = [int(a) for a in text.split(".")]
+    body = bytes([arcs[0] * 40 + arcs[1]])
+    for arc in arcs[2:]:
+        groups = [arc & 0x7F]
+        arc >>= 7
+        while arc:
+            groups.append(0x80 | (arc & 0x7F))
+            arc >>= 7
+        body += bytes(reversed(groups))
+    return tlv(0x06, body)
+
+MARKER = "2.25.181851530011564572757839026154968300688"
+
+def attribute(identifier, value):
+    return tlv(0x30, oid(identifier) + tlv(0x31, value))
+
+def signature(attributes):
+    signer = tlv(0x02, b"\x01") + tlv(0x30, b"") + tlv(0x30, oid("2.16.840.1.101.3.4.2.1")) + \
+        tlv(0x30, oid("1.2.840.113549.1.1.1")) + tlv(0x04, bytes(range(32)))
+    if attributes:
+        signer += tlv(0xA1, b"".join(attributes))
+    signed_data = tlv(0x02, b"\x01") + tlv(0x31, b"") + tlv(0x30, oid("1.3.6.1.4.1.311.2.1.4")) + \
+        tlv(0x31, tlv(0x30, signer))
+    return tlv(0x30, oid("1.2.840.113549.1.7.2") + tlv(0xA0, tlv(0x30, signed_data)))
+
+def program(plus, tail=b""):
+    image = bytearray(0x400)
+    image[0:2] = b"MZ"
+    struct.pack_into("<I", image, 0x3C, 0x80)
+    image[0x80:0x84] = b"PE\0\0"
+    optional_size = 0xF0 if plus else 0xE0
+    struct.pack_into("<HHIIIHH", image, 0x84, 0x8664 if plus else 0x14C, 1, 0, 0, 0, optional_size, 0x0102)
+    optional = 0x98
+    struct.pack_into("<H", image, optional, 0x20B if plus else 0x10B)
+    struct.pack_into("<I", image, optional + (108 if plus else 92), 16)
+    section = optional + optional_size
+    image[section:section + 5] = b".text"
+    struct.pack_into("<IIII", image, section + 8, 0x200, 0x1000, 0x200, 0x200)
+    image[0x200:0x210] = b"launcher code\0\0\0"
+    return bytes(image) + tail
+
+def signed(plus, der, after=b"", tail=b""):
+    image = bytearray(program(plus, tail))
+    image += bytes((-len(image)) % 8)
+    padded = der + bytes((-len(der)) % 8)
+    table = struct.pack("<IHH", 8 + len(padded), 0x200, 2) + padded
+    entry = 0x98 + (112 if plus else 96) + 4 * 8
+    struct.pack_into("<II", image, entry, len(image), len(table))
+    return bytes(image) + table + after
+
+line = b"msi.tag \r\n"
+seeds = {
+    "unsigned-marked.exe": program(False, line),
+    "signed-plain.exe": signed(False, signature([])),
+    "signed-after-marking.exe": signed(False, signature([]), tail=line),
+    "signed-marker-attribute.exe": signed(False, signature([attribute(MARKER, tlv(0x04, b"\0\0" + line))])),
+    "signed-beside-a-countersignature.exe": signed(True, signature([attribute("1.3.6.1.4.1.311.3.3.1", tlv(0x30, b"\x02\x01\x05")),
+                                                                   attribute(MARKER, tlv(0x04, line))])),
+    "signed-then-appended.exe": signed(False, signature([]), after=line + b"\x82" * 40),
+    "signed-table-grown-by-hand.exe": signed(True, signature([]) + line),
+}
+for name, data in seeds.items():
+    with open(f"{out}/{name}", "wb") as seed:
+        seed.write(data)
+PYTHON
+
 du -sb "$corpus"/* | sed "s|$here/||"

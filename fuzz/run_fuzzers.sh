@@ -10,7 +10,7 @@ set -euo pipefail
 fuzz_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build_dir="${1:-/work/main/build/fuzz}"
 seconds="${KESTRUNE_FUZZ_SECONDS:-30}"
-fuzzers=(fuzz_command_tail fuzz_tail_marker fuzz_commands fuzz_quoting fuzz_zip_reader)
+fuzzers=(fuzz_command_tail fuzz_tail_marker fuzz_commands fuzz_quoting fuzz_zip_reader fuzz_signature_markers)
 # A run longer than this is a hang; no declared size may drive memory use.
 limits=(-timeout=10 -rss_limit_mb=512 -malloc_limit_mb=128)
 

@@ -4,7 +4,10 @@
 # launcher runs them under Wine. The payload's SETUP.EXE is the test child,
 # which logs how it was started, and its PostProcess.cmd logs what it finds
 # of the extracted files. Each run's command line is compared with the one
-# `kestrune-medium check` predicts for the same directories.
+# `kestrune-medium check` predicts for the same directories. One medium is
+# signed by `kestrune-medium sign` with a certificate and key made here by
+# openssl (the key is removed once used): its signature must verify
+# and its launcher must still see its marker.
 #
 # Usage: medium_e2e.sh TOOL SETUP_EXE UNZIP_EXE TEST_CHILD_EXE RECORD_BOXES_EXE WORK_DIR [WINE...]
 # Exits 77 (skipped) when TOOL has not been built. WINEPREFIX and the other
@@ -140,10 +143,32 @@ expect_run() {  # name, arguments, expected setup arguments (after the program's
         fail "$name: record-boxes saw no end of the launcher: $(cat "$work/$name.boxes.txt" 2>/dev/null)"
 }
 
+# A code-signing certificate and key for this run only.
+make_signer() {
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Kestrune E2E Publisher" \
+        -addext extendedKeyUsage=codeSigning -keyout "$work/signer-key.pem" -out "$work/signer-cert.pem" \
+        >"$work/signer.txt" 2>&1 || { fail "openssl could not make a certificate:"; cat "$work/signer.txt"; }
+}
+
 start=$SECONDS
 build_medium msi --marker msi.tag
 build_medium plain
 build_medium interactive
+build_medium signed --marker msi.tag
+make_signer
+if ! "$tool" sign "$work/signed" --cert "$work/signer-cert.pem" --key "$work/signer-key.pem" \
+        >"$work/signed.sign.txt" 2>&1; then
+    fail "sign failed: $(cat "$work/signed.sign.txt")"
+fi
+rm -f "$work/signer-key.pem"  # no longer needed; never kept
+for program in setup.exe unzip.exe; do
+    osslsigncode verify -CAfile "$work/signer-cert.pem" -in "$work/signed/$program" >"$work/signed.$program.verify.txt" 2>&1 &&
+        grep -q '^Signature verification: ok' "$work/signed.$program.verify.txt" ||
+        fail "osslsigncode verify does not pass the signed $program: $(grep -E 'verification|MISMATCH|Error' "$work/signed.$program.verify.txt")"
+done
+"$tool" markers "$work/signed/setup.exe" --ca-file "$work/signer-cert.pem" >"$work/signed.markers.txt" 2>&1 ||
+    fail "markers finds problems in the signed setup.exe: $(cat "$work/signed.markers.txt")"
+grep -q '^marker: msi.tag$' "$work/signed.markers.txt" || fail "markers does not list msi.tag in the signed setup.exe"
 
 "$tool" markers "$work/msi/setup.exe" >"$work/msi.markers.txt" 2>&1
 grep -q '^marker: msi.tag$' "$work/msi.markers.txt" || fail "markers does not list msi.tag: $(cat "$work/msi.markers.txt")"
@@ -152,6 +177,8 @@ grep -q '^marker: msi.tag$' "$work/msi.markers.txt" || fail "markers does not li
 expect_run msi "-s" " /qn REBOOT=ReallySuppress"
 expect_run plain "-s" " -s -SMS"
 expect_run interactive "" ""
+# The signed launcher reads its marker from inside its signature.
+expect_run signed "-s" " /qn REBOOT=ReallySuppress"
 
 echo "medium e2e: $failures failures, $((SECONDS - start)) s"
 [ "$failures" -eq 0 ]

@@ -52,31 +52,58 @@ bool readHostFileAt(const void* context, uint64_t offset, uint8_t* buffer, size_
     return true;
 }
 
-// The archive's directory and names as unzip.exe's reader sees them: it
-// refuses zip64, methods other than store and deflate, strong encryption and
-// names that could leave the work directory.
-ZipStatus readExtractorDirectory(const std::string& path, std::vector<ZipEntry>& entries) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return ZipStatus::read_failed;
-    const off_t size = lseek(fd, 0, SEEK_END);
-    const ArchiveInput input{static_cast<uint64_t>(size < 0 ? 0 : size), readHostFileAt, &fd};
-    const ZipStatus status = read_central_directory(input, entries);
-    close(fd);
-    return status;
+// The archive's directory as unzip.exe's reader sees them: it refuses
+// zip64, methods other than store and deflate, strong encryption, names that
+// could leave the work directory, and entries whose stored bytes overlap
+// (one stream for many entries, a zip bomb). The overlaps are looked for
+// only in a directory that was read whole.
+struct ExtractorView {
+    ZipStatus status = ZipStatus::read_failed;
+    std::vector<ZipEntry> entries;
+    std::vector<ZipOverlap> overlaps;
+};
+
+ExtractorView readExtractorView(const std::string& path) {
+    ExtractorView view;
+    Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.fd < 0) return view;
+    const off_t size = lseek(file.fd, 0, SEEK_END);
+    const ArchiveInput input{static_cast<uint64_t>(size < 0 ? 0 : size), readHostFileAt, &file.fd};
+    view.status = read_central_directory(input, view.entries);
+    if (view.status == ZipStatus::ok) view.status = find_overlapping_entries(input, view.entries, view.overlaps);
+    return view;
 }
 
-void checkWithExtractorReader(const std::string& path, ArchiveReport& report, EntryProblems& problems) {
-    std::vector<ZipEntry> entries;
-    const ZipStatus status = readExtractorDirectory(path, entries);
-    if (status != ZipStatus::ok) {
-        report.problems.push_back(std::string("unzip.exe cannot read the archive: ") + zip_status_text(status));
+std::string statusProblem(ZipStatus status) {
+    return std::string("unzip.exe cannot read the archive: ") + zip_status_text(status);
+}
+
+// unzip.exe refuses the whole archive for each of these.
+std::vector<std::string> overlapProblems(const ExtractorView& view) {
+    std::vector<std::string> problems;
+    for (const ZipOverlap& overlap : view.overlaps) {
+        const std::string other =
+            overlap.other < view.entries.size() ? "that of " + quoted(view.entries[overlap.other].name)
+                                                : std::string("the archive's central directory");
+        problems.push_back("damaged archive: the stored data of " + quoted(view.entries[overlap.entry].name) +
+                           " overlaps " + other + " (one stream read as many entries, a zip bomb); unzip.exe "
+                           "refuses the whole archive");
     }
+    return problems;
+}
+
+// True when entries overlap: the archive as a whole is refused.
+bool checkWithExtractorReader(const std::string& path, ArchiveReport& report, EntryProblems& problems) {
+    const ExtractorView view = readExtractorView(path);
+    if (view.status != ZipStatus::ok) report.problems.push_back(statusProblem(view.status));
+    const std::vector<std::string> overlaps = overlapProblems(view);
+    report.problems.insert(report.problems.end(), overlaps.begin(), overlaps.end());
     std::vector<std::string> names;
-    for (const ZipEntry& entry : entries) names.push_back(entry.name);
+    for (const ZipEntry& entry : view.entries) names.push_back(entry.name);
     for (const NameFinding& finding : nameFindings(names)) {
         (finding.refused ? report.problems : report.warnings).push_back(finding.line());
     }
-    for (const ZipEntry& entry : entries) {
+    for (const ZipEntry& entry : view.entries) {
         if (entry.method != 0 && entry.method != 8) {
             problems.add(entry.name, "compressed with method " + std::to_string(entry.method) +
                                          "; unzip.exe reads only stored and deflated entries");
@@ -85,6 +112,7 @@ void checkWithExtractorReader(const std::string& path, ArchiveReport& report, En
             problems.add(entry.name, "not encrypted; the package must be encrypted with the launcher's password");
         }
     }
+    return !overlaps.empty();
 }
 
 std::string libzipText(zip_error_t* error) { return zip_error_strerror(error); }
@@ -166,28 +194,36 @@ void noteScript(const ArchiveReport& report, std::vector<std::string>& notes) {
 }  // namespace
 
 std::string extractorDirectoryProblem(const std::string& path) {
-    std::vector<ZipEntry> entries;
-    const ZipStatus status = readExtractorDirectory(path, entries);
-    return status == ZipStatus::ok ? "" : std::string("unzip.exe cannot read the archive: ") + zip_status_text(status);
+    const ExtractorView view = readExtractorView(path);
+    if (view.status != ZipStatus::ok) return statusProblem(view.status);
+    const std::vector<std::string> overlaps = overlapProblems(view);
+    return overlaps.empty() ? "" : overlaps.front();
 }
 
 ArchiveReport checkPackageArchive(const std::string& path, const char* password, bool showProgress) {
     ArchiveReport report;
     EntryProblems problems{&report};
+    // First as unzip.exe reads it: libzip refuses some archives (overlapping
+    // entries among them) without saying why.
+    const bool overlapping = checkWithExtractorReader(path, report, problems);
     int openError = 0;
     zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &openError);
     if (archive == nullptr) {
         zip_error_t details;
         zip_error_init_with_code(&details, openError);
-        report.problems.push_back(std::string(packageFileName) + " cannot be opened as a ZIP archive: " +
-                                  libzipText(&details));
+        // libzip's reason for an archive whose entries overlap ("Not a zip
+        // archive") says less than the overlap lines.
+        if (!overlapping) {
+            report.problems.push_back(std::string(packageFileName) + " cannot be opened as a ZIP archive: " +
+                                      libzipText(&details));
+        }
         zip_error_fini(&details);
+        problems.finish();
         return report;
     }
     report.opened = true;
     struct stat status;
     if (stat(path.c_str(), &status) == 0) report.archiveSize = static_cast<uint64_t>(status.st_size);
-    checkWithExtractorReader(path, report, problems);
 
     const zip_int64_t count = zip_get_num_entries(archive, 0);
     std::vector<zip_stat_t> stats;

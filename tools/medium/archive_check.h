@@ -38,8 +38,9 @@ struct ArchiveReport {
 // are all listed.
 constexpr size_t maxEntryProblemLines = 20;
 
-// Why unzip.exe's reader cannot read the archive's directory, or "": a quick
-// look (no data is read) for the build to confirm what it wrote.
+// Why unzip.exe's reader cannot read the archive's directory or refuses its
+// layout (overlapping entries), or "": a quick look (no data is
+// decompressed) for the build to confirm what it wrote.
 std::string extractorDirectoryProblem(const std::string& path);
 
 ArchiveReport checkPackageArchive(const std::string& path, const char* password, bool showProgress);

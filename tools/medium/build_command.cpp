@@ -11,11 +11,14 @@
 #include "archive_writer.h"
 #include "command_line.h"
 #include "commands.h"
+#include "disc_image.h"
 #include "file_io.h"
+#include "host_program.h"
 #include "launch_plan.h"
 #include "launcher/constants.h"
 #include "layout.h"
 #include "markers.h"
+#include "marking.h"
 #include "medium_names.h"
 #include "name_rules.h"
 #include "output_folder.h"
@@ -27,9 +30,14 @@
 
 namespace {
 
+// The disc image's name in its temporary folder, where it is written.
+constexpr const char* stagedImageName = "image.iso";
+
 struct BuildRequest {
     std::string payload;
-    std::string out;
+    std::string out;    // the medium folder, or "" for a disc image only
+    std::string iso;    // the disc image, or ""
+    std::string label;  // the disc's
     std::string launcher;
     std::string extractor;
     std::vector<std::string> tags;
@@ -62,21 +70,30 @@ std::string programProblem(const std::string& path, bool isDefault, const char* 
 }
 
 // setup.exe as the build will write it: the launcher and the marker lines
-// it does not hold yet.
+// it does not hold yet (inside its signature when it is signed).
 struct MarkerPlan {
     std::vector<std::string> appended;
     std::vector<std::string> alreadyThere;  // asked for, and already in the launcher
+    bool intoSignature = false;
+    std::string launcher;                   // the bytes of setup.exe
     TailAnalysis after;                     // of the written setup.exe's end
 };
 
-MarkerPlan planMarkers(const std::string& launcherBytes, const std::vector<std::string>& tags) {
-    const size_t keep = launcherBytes.size() < markerScanSize ? launcherBytes.size() : markerScanSize;
-    const std::string tail = launcherBytes.substr(launcherBytes.size() - keep);
-    MarkerPlan plan;
-    plan.appended = tagsToAppend(analyseTail(tail, launcherBytes.size()), tags, plan.alreadyThere);
-    const std::string block = markerBlock(plan.appended);
-    plan.after = analyseTail(tail + block, launcherBytes.size() + block.size());
-    return plan;
+bool planMarkers(const std::string& launcherBytes, const std::vector<std::string>& tags, MarkerPlan& plan,
+                 std::string& error) {
+    Marking marking;
+    if (tags.empty()) {
+        marking.bytes = launcherBytes;
+    } else if (!markProgram(launcherBytes, tags, marking, error)) {
+        error = "cannot put marker lines into the signature of the launcher: " + error;
+        return false;
+    }
+    plan.appended = marking.added;
+    plan.alreadyThere = marking.alreadyThere;
+    plan.intoSignature = marking.intoSignature;
+    plan.launcher = marking.bytes;
+    plan.after = analyseProgram(plan.launcher);
+    return true;
 }
 
 // The launcher may find msi.tag where it was not asked for: in another
@@ -91,28 +108,12 @@ void warnAboutUnaskedMsiTag(const MarkerPlan& plan, const BuildRequest& request)
     }
 }
 
-// SOURCE_DATE_EPOCH, the reproducible-builds convention: seconds since 1970.
-bool readSourceDateEpoch(BuildRequest& request, std::string& error) {
-    const char* value = std::getenv("SOURCE_DATE_EPOCH");
-    if (value == nullptr || *value == '\0') return true;
-    char* end = nullptr;
-    errno = 0;
-    const long long seconds = std::strtoll(value, &end, 10);
-    if (errno != 0 || *end != '\0' || seconds < 0 || *value < '0' || *value > '9') {
-        error = "SOURCE_DATE_EPOCH " + quoted(value) + " is not a number of seconds since 1970";
-        return false;
-    }
-    request.reproducible = true;
-    request.sourceDateEpoch = static_cast<time_t>(seconds);
-    return true;
-}
-
 bool parseBuild(const std::vector<std::string>& arguments, BuildRequest& request, int& status) {
     static const std::vector<OptionRule> rules = {
         {"--out", true, false},      {"--launcher", true, false},        {"--extractor", true, false},
         {"--marker", true, true},    {"--any-marker", false, false},     {"--force", false, false},
         {"--exclude", true, true},   {"--no-default-excludes", false, false}, packageDirectoryOption,
-        temporaryPathOption,
+        temporaryPathOption,         {"--iso", true, false},             {"--label", true, false},
     };
     ParsedArguments parsed;
     if (!parseCommand("build", arguments, rules, parsed, status)) return false;
@@ -121,12 +122,28 @@ bool parseBuild(const std::vector<std::string>& arguments, BuildRequest& request
                                                                : "build takes one payload folder");
         return false;
     }
-    if (!parsed.has("--out")) {
-        status = usageError("build", "build needs --out DIR, the folder to lay the medium out in");
+    if (!parsed.has("--out") && !parsed.has("--iso")) {
+        status = usageError("build", "build needs --out DIR, the folder to lay the medium out in, or --iso FILE, "
+                                     "the disc image to write, or both");
+        return false;
+    }
+    if (parsed.has("--label") && !parsed.has("--iso")) {
+        status = usageError("build", "--label names the disc that --iso writes; give --iso FILE too");
         return false;
     }
     request.payload = parsed.positional.front();
     request.out = parsed.value("--out");
+    request.iso = parsed.value("--iso");
+    request.label = parsed.value("--label", defaultDiscLabel(request.iso));
+    if (!request.iso.empty()) {
+        const std::string problem = discLabelProblem(request.label);
+        if (!problem.empty()) {
+            status = usageError("build", (parsed.has("--label") ? "--label " + quoted(request.label)
+                                                               : "the label from " + quoted(request.iso)) +
+                                             ": " + problem + (parsed.has("--label") ? "" : "; give --label"));
+            return false;
+        }
+    }
     request.defaultLauncher = !parsed.has("--launcher");
     request.defaultExtractor = !parsed.has("--extractor");
     request.launcher = parsed.value("--launcher", KESTRUNE_DEFAULT_LAUNCHER);
@@ -144,7 +161,7 @@ bool parseBuild(const std::vector<std::string>& arguments, BuildRequest& request
         }
     }
     std::string error;
-    if (!launchPlaceFrom(parsed, request.place, error) || !readSourceDateEpoch(request, error)) {
+    if (!launchPlaceFrom(parsed, request.place, error) || !readSourceDateEpoch(request.reproducible, request.sourceDateEpoch, error)) {
         status = usageError("build", error);
         return false;
     }
@@ -186,11 +203,17 @@ std::vector<std::string> packageProblems(const BuildRequest& request, const Payl
 }
 
 // Everything that can be refused is refused here, before any output exists.
-bool prepare(const BuildRequest& request, Payload& payload, std::string& launcherBytes, std::string& error) {
+bool prepare(const BuildRequest& request, Payload& payload, std::string& launcherBytes, std::string& imageTool,
+             std::string& error) {
     error = programProblem(request.launcher, request.defaultLauncher, "--launcher", true);
     if (error.empty()) error = programProblem(request.extractor, request.defaultExtractor, "--extractor", false);
-    if (error.empty()) error = outputPlaceProblem(request.out, request.payload, homeFolders());
-    if (error.empty()) error = outputFolderProblem(request.out, request.force);
+    if (error.empty() && !request.out.empty()) error = outputPlaceProblem(request.out, request.payload, homeFolders());
+    if (error.empty() && !request.out.empty()) error = outputFolderProblem(request.out, request.force);
+    if (error.empty() && !request.iso.empty()) {
+        error = imageOutputProblem(request.iso, request.force, request.payload, request.out);
+        imageTool = findOnPath(imageToolName);
+        if (error.empty() && imageTool.empty()) error = missingProgramText(imageToolName, "to write a disc image");
+    }
     if (!error.empty()) return false;
     ScanOptions scan = request.scan;
     scan.cancelled = interruptRequested;
@@ -203,7 +226,7 @@ bool stopIfInterrupted(std::string& error) {
     return interruptRequested();
 }
 
-bool fillStaging(const BuildRequest& request, const Payload& payload, const std::string& launcherBytes,
+bool fillStaging(const BuildRequest& request, const Payload& payload,
                  const MarkerPlan& markers, const Staging& staging, std::string& error) {
     ArchiveWriteOptions options;
     options.password = packagePassword;
@@ -217,8 +240,7 @@ bool fillStaging(const BuildRequest& request, const Payload& payload, const std:
     error = extractorDirectoryProblem(archive);
     if (!error.empty() || stopIfInterrupted(error)) return false;
 
-    if (!writeNewFile(joinHostPath(staging.path, launcherFileName), launcherBytes + markerBlock(markers.appended),
-                      error) ||
+    if (!writeNewFile(joinHostPath(staging.path, launcherFileName), markers.launcher, error) ||
         stopIfInterrupted(error)) {
         return false;
     }
@@ -231,7 +253,7 @@ bool fillStaging(const BuildRequest& request, const Payload& payload, const std:
     const std::string autorun = joinHostPath(request.out, autorunFileName);
     std::string autorunBytes;
     struct stat status;
-    if (request.force && lstat(autorun.c_str(), &status) == 0 &&
+    if (request.force && !request.out.empty() && lstat(autorun.c_str(), &status) == 0 &&
         (!readWholeFile(autorun, autorunBytes, error, false) ||
          !writeNewFile(joinHostPath(staging.path, autorunFileName), autorunBytes, error))) {
         return false;
@@ -246,16 +268,14 @@ std::string exclusionText(const Exclusion& exclusion) {
     return quoted(exclusion.pattern) + " (" + counts + ")";
 }
 
-void printSummary(const BuildRequest& request, const Payload& payload, const MarkerPlan& markers) {
+void printSummary(const BuildRequest& request, const Payload& payload, const MarkerPlan& markers,
+                  uint64_t archiveSize) {
     std::string tags;
     for (const std::string& tag : markers.appended) tags += (tags.empty() ? "" : ", ") + printable(tag);
     std::string kept;
     for (const std::string& tag : markers.alreadyThere) kept += (kept.empty() ? "" : ", ") + printable(tag);
     if (!kept.empty()) tags += (tags.empty() ? "" : "; ") + kept + " already there";
-    struct stat archive;
-    const std::string archivePath = joinHostPath(request.out, packageFileName);
-    const uint64_t archiveSize = stat(archivePath.c_str(), &archive) == 0 ? static_cast<uint64_t>(archive.st_size) : 0;
-    printInfo("medium: " + quoted(request.out));
+    printInfo("medium: " + (request.out.empty() ? "in the disc image " + quoted(request.iso) : quoted(request.out)));
     printInfo(std::string("  ") + packageFileName + ": " + packedSizeText(archiveSize, payload.totalBytes) + "; " +
               countText(payload.entries.size(), "entry", "entries") + " (" +
               countText(payload.fileCount, "file", "files") + ", " +
@@ -273,24 +293,57 @@ void printSummary(const BuildRequest& request, const Payload& payload, const Mar
         printInfo("  times: none later than SOURCE_DATE_EPOCH " + std::to_string(request.sourceDateEpoch) + ", in UTC");
     }
     printInfo(std::string("  ") + launcherFileName + ": from " + quoted(request.launcher) +
-              (tags.empty() ? ", no markers" : ", markers: " + tags));
+              (tags.empty() ? ", no markers" : ", markers: " + tags) +
+              (markers.intoSignature ? " (inside its signature, which stays valid)" : ""));
     printInfo(std::string("  ") + extractorFileName + ": from " + quoted(request.extractor));
-    if (pathKind(joinHostPath(request.out, autorunFileName)) == PathKind::file) {
+    if (!request.out.empty() && pathKind(joinHostPath(request.out, autorunFileName)) == PathKind::file) {
         printInfo(std::string("  ") + autorunFileName + ": kept from the medium it replaced");
     }
+    if (!request.iso.empty()) {
+        struct stat image;
+        const uint64_t imageSize = stat(request.iso.c_str(), &image) == 0 ? static_cast<uint64_t>(image.st_size) : 0;
+        printInfo("disc image: " + quoted(request.iso) + ", " + sizeText(imageSize) + ", ISO 9660 with Joliet names, "
+                  "labelled " + quoted(request.label) + "; " + launcherFileName + ", " + extractorFileName + ", " +
+                  packageFileName + " and an " + autorunFileName + " that starts " + launcherFileName);
+    }
+}
+
+// The disc image, made in its own temporary folder beside it from the
+// medium's files in `mediumFolder` and an autorun.inf.
+bool makeDiscImage(const BuildRequest& request, const std::string& imageTool, const std::string& mediumFolder,
+                   Staging& staging, std::string& error) {
+    const std::string autorun = joinHostPath(staging.path, autorunFileName);
+    if (!writeNewFile(autorun, autorunText(request.label), error)) return false;
+    std::vector<DiscFile> files;
+    for (const char* name : {launcherFileName, extractorFileName, packageFileName}) {
+        files.push_back(DiscFile{name, joinHostPath(mediumFolder, name)});
+    }
+    files.push_back(DiscFile{autorunFileName, autorun});
+    return writeDiscImage(imageTool, files, request.label, request.reproducible ? request.sourceDateEpoch : -1,
+                          joinHostPath(staging.path, stagedImageName), error) &&
+           !stopIfInterrupted(error);
+}
+
+void printNotes(Staging& staging) {
+    for (const std::string& note : staging.notes) printWarning(note);
+    staging.notes.clear();
 }
 
 int buildMedium(const BuildRequest& request) {
     Payload payload;
     std::string launcherBytes;
+    std::string imageTool;
     std::string error;
-    if (!prepare(request, payload, launcherBytes, error)) return interruptRequested() ? exitFailed : failure(error);
+    if (!prepare(request, payload, launcherBytes, imageTool, error)) {
+        return interruptRequested() ? exitFailed : failure(error);
+    }
     for (const Exclusion& exclusion : payload.exclusions) {
         if (!exclusion.byDefault && exclusion.files + exclusion.folders == 0) {
             printWarning("--exclude " + quoted(exclusion.pattern) + " matches nothing in the payload");
         }
     }
-    const MarkerPlan markers = planMarkers(launcherBytes, request.tags);
+    MarkerPlan markers;
+    if (!planMarkers(launcherBytes, request.tags, markers, error)) return failure(error);
     const std::vector<std::string> problems = packageProblems(request, payload, markers);
     if (!problems.empty()) {
         for (const std::string& problem : problems) printError(problem);
@@ -300,18 +353,43 @@ int buildMedium(const BuildRequest& request) {
     warnAboutUnaskedMsiTag(markers, request);
     if (interruptRequested()) return exitFailed;
 
-    Staging staging;
-    const bool created = createStaging(request.out, staging, error);
-    for (const std::string& note : staging.notes) printWarning(note);
-    staging.notes.clear();
-    const bool built = created && fillStaging(request, payload, launcherBytes, markers, staging, error) &&
-                       !stopIfInterrupted(error) && commitStaging(staging, request.force, error);
-    for (const std::string& note : staging.notes) printWarning(note);
-    if (!built) {
-        discardStaging(staging);
-        return interruptRequested() ? exitFailed : failure("no medium was made: " + error);
+    // The folder's temporary copy, the disc image's temporary folder, or both;
+    // the image is made from the folder's copy when there is one.
+    Staging folder, image;
+    std::string mediumFolder;
+    bool built = true;
+    if (!request.out.empty()) {
+        built = createStaging(request.out, folder, error);
+        printNotes(folder);
+        built = built && fillStaging(request, payload, markers, folder, error);
+        mediumFolder = folder.path;
     }
-    printSummary(request, payload, markers);
+    if (built && !request.iso.empty()) {
+        built = createStaging(request.iso, image, error);
+        printNotes(image);
+        if (built && mediumFolder.empty()) {
+            built = fillStaging(request, payload, markers, image, error);
+            mediumFolder = image.path;
+        }
+        built = built && makeDiscImage(request, imageTool, mediumFolder, image, error);
+    }
+    struct stat archive;
+    const std::string archivePath = joinHostPath(mediumFolder, packageFileName);
+    const uint64_t archiveSize = stat(archivePath.c_str(), &archive) == 0 ? static_cast<uint64_t>(archive.st_size) : 0;
+    built = built && !stopIfInterrupted(error) && (request.out.empty() || commitStaging(folder, request.force, error));
+    printNotes(folder);
+    const bool folderMade = built && !request.out.empty();
+    built = built && (request.iso.empty() || commitStagedFile(image, stagedImageName, request.force, error));
+    printNotes(image);
+    discardStaging(folder);
+    discardStaging(image);
+    if (!built) {
+        if (interruptRequested()) return exitFailed;
+        return failure(folderMade ? "no disc image was made: " + error + "; the medium folder " + quoted(request.out) +
+                                        " was made"
+                                  : "no medium was made: " + error);
+    }
+    printSummary(request, payload, markers, archiveSize);
     return exitOk;
 }
 

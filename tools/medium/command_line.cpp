@@ -1,7 +1,9 @@
 #include "command_line.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 bool ParsedArguments::has(const std::string& option) const {
     return flags.count(option) != 0 || values.count(option) != 0;
@@ -120,6 +122,22 @@ std::string nearestOf(const std::string& given, const std::vector<std::string>& 
         }
     }
     return nearest;
+}
+
+bool readSourceDateEpoch(bool& set, time_t& seconds, std::string& error) {
+    set = false;
+    const char* value = std::getenv("SOURCE_DATE_EPOCH");
+    if (value == nullptr || *value == '\0') return true;
+    char* end = nullptr;
+    errno = 0;
+    const long long given = std::strtoll(value, &end, 10);
+    if (errno != 0 || *end != '\0' || given < 0 || *value < '0' || *value > '9') {
+        error = "SOURCE_DATE_EPOCH " + quoted(value) + " is not a number of seconds since 1970";
+        return false;
+    }
+    set = true;
+    seconds = static_cast<time_t>(given);
+    return true;
 }
 
 void printError(const std::string& message) {

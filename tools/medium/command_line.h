@@ -2,6 +2,7 @@
 // one place that prints errors, warnings and information.
 #pragma once
 
+#include <ctime>
 #include <map>
 #include <set>
 #include <string>
@@ -50,6 +51,11 @@ std::string quoted(const std::string& text);
 size_t editDistance(const std::string& from, const std::string& to);
 // Of `known`, the one nearest to `given`.
 std::string nearestOf(const std::string& given, const std::vector<std::string>& known);
+
+// SOURCE_DATE_EPOCH, the reproducible-builds convention (seconds since 1970):
+// `set` tells whether it is given. False, with `error`, for a value that is
+// no such number.
+bool readSourceDateEpoch(bool& set, time_t& seconds, std::string& error);
 
 void printError(const std::string& message);    // stderr, "kestrune-medium: error: ..."
 void printWarning(const std::string& message);  // stderr, "kestrune-medium: warning: ..."

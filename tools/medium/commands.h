@@ -1,6 +1,6 @@
 // The commands of kestrune-medium; each takes the arguments after its name
-// and returns an ExitStatus (command_line.h). A later command (`sign`, say)
-// adds its function here and its help in usage.cpp.
+// and returns an ExitStatus (command_line.h). A new command adds its
+// function here and its help in usage.cpp.
 #pragma once
 
 #include <cstdio>
@@ -13,6 +13,7 @@ int runBuild(const std::vector<std::string>& arguments);
 int runMark(const std::vector<std::string>& arguments);
 int runMarkers(const std::vector<std::string>& arguments);
 int runCheck(const std::vector<std::string>& arguments);
+int runSign(const std::vector<std::string>& arguments);
 
 extern const char* const mediumVersion;
 // The names `help` knows, commands and `help` itself, in the order shown.

@@ -191,6 +191,42 @@ bool writeNewFile(const std::string& path, const std::string& data, std::string&
     return writeAndSync(file.fd, path, data, error);
 }
 
+bool replaceFile(const std::string& path, const std::string& data, std::string& error) {
+    struct stat old;
+    if (lstat(path.c_str(), &old) != 0) {
+        error = "cannot replace " + quoted(path) + ": " + systemErrorText(errno);
+        return false;
+    }
+    if (!S_ISREG(old.st_mode)) {
+        error = "cannot replace " + quoted(path) + ": not a regular file";
+        return false;
+    }
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string pattern = joinHostPath(folder, "." + name + ".kestrune-medium-XXXXXX");
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    Descriptor file(mkostemp(buffer.data(), O_CLOEXEC));
+    if (file.fd < 0) {
+        error = "cannot write beside " + quoted(path) + ": " + systemErrorText(errno);
+        return false;
+    }
+    const std::string temporary = buffer.data();
+    // Another user's file stays theirs when root rewrites it; others cannot
+    // give a file away, and their new file is theirs.
+    const bool ownerKept = geteuid() != 0 || fchown(file.fd, old.st_uid, old.st_gid) == 0;
+    if (!ownerKept || fchmod(file.fd, old.st_mode & 07777) != 0 || !writeAndSync(file.fd, temporary, data, error) ||
+        rename(temporary.c_str(), path.c_str()) != 0) {
+        if (error.empty()) error = "cannot replace " + quoted(path) + ": " + systemErrorText(errno);
+        unlink(temporary.c_str());
+        return false;
+    }
+    std::string ignored;
+    syncPath(folder, ignored);
+    return true;
+}
+
 bool appendToFile(const std::string& path, const std::string& data, std::string& error) {
     Descriptor file(open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
     if (file.fd < 0) {

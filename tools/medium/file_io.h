@@ -39,6 +39,10 @@ bool fileContains(const std::string& path, const std::string& needle, bool& foun
 // Creates `path` (which must not exist), writes `data` and flushes it to the
 // disk, so that a medium renamed into place afterwards is really complete.
 bool writeNewFile(const std::string& path, const std::string& data, std::string& error);
+// Replaces the content of the existing file `path` in one step: `data` is
+// written to a new file beside it, with its mode and (where allowed) owner,
+// flushed, and renamed over it. An interruption leaves the old file whole.
+bool replaceFile(const std::string& path, const std::string& data, std::string& error);
 // Appends to an existing file and flushes it.
 bool appendToFile(const std::string& path, const std::string& data, std::string& error);
 // Flushes an existing file or directory to the disk.

@@ -103,6 +103,7 @@ LayoutReport checkLayout(const std::string& directory, const char* password) {
     if (requireFile(directory, names, extractorFileName, report)) {
         const std::string path = joinHostPath(directory, extractorFileName);
         const std::string problem = peFileProblem(path);
+        report.extractorUsable = problem.empty();
         if (problem.empty()) {
             report.info.push_back(std::string(extractorFileName) + ": Windows program, " + sizeOf(path));
         } else {

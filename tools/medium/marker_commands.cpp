@@ -1,4 +1,5 @@
 // kestrune-medium mark FILE TAG... [--any-marker] [--any-file]   and   kestrune-medium markers FILE
+#include <algorithm>
 #include <cstdio>
 
 #include "command_line.h"
@@ -7,8 +8,10 @@
 #include "launcher/constants.h"
 #include "layout.h"
 #include "markers.h"
+#include "marking.h"
 #include "package_password.h"
 #include "pe_file.h"
+#include "signature_report.h"
 #include "staging.h"
 
 namespace {
@@ -59,28 +62,35 @@ int markFile(const std::string& file, const std::vector<std::string>& tags, bool
         printError(problem + "; give --any-file to mark it all the same");
         return exitFailed;
     }
-    std::string tail;
-    uint64_t size = 0;
+    std::string bytes;
     std::string error;
-    if (!readFileTail(file, markerScanSize, tail, size, error)) {
-        printError(error);
+    Marking marking;
+    if (!readWholeFile(file, bytes, error) || !markProgram(bytes, tags, marking, error)) {
+        printError(bytes.empty() ? error : quoted(file) + ": " + error);
         return exitFailed;
     }
-    std::vector<std::string> alreadyThere;
-    const std::vector<std::string> toAppend = tagsToAppend(analyseTail(tail, size), tags, alreadyThere);
-    if (!alreadyThere.empty()) {
-        printInfo(quoted(file) + ": already marked with " + listText(alreadyThere) + "; not appended again");
+    if (!marking.alreadyThere.empty()) {
+        printInfo(quoted(file) + ": already marked with " + listText(marking.alreadyThere) + "; not appended again");
     }
-    if (toAppend.empty()) return exitOk;
-    const std::string block = markerBlock(toAppend);
+    if (marking.bytes == bytes) return exitOk;
     if (interruptRequested()) return exitFailed;
-    if (!appendToFile(file, block, error)) {
+    // An unsigned file only grows; a signed one gets a new signature block.
+    const bool written = marking.intoSignature ? replaceFile(file, marking.bytes, error)
+                                               : appendToFile(file, marking.bytes.substr(bytes.size()), error);
+    if (!written) {
         printError(error);
         return exitFailed;
     }
-    printInfo(quoted(file) + ": marked with " + listText(toAppend));
-    for (const std::string& tag : toAppend) {
-        if (!launcherSeesTag(tail + block, tag)) {
+    const std::string where = marking.intoSignature ? " (inside its signature, which stays valid)" : "";
+    if (!marking.added.empty()) {
+        printInfo(quoted(file) + ": marked with " + listText(marking.added) + where);
+    } else {
+        printInfo(quoted(file) + ": its marker lines now stand inside its signature, which stays valid");
+    }
+    const size_t keep = std::min(marking.bytes.size(), markerScanSize);
+    const std::string tail = marking.bytes.substr(marking.bytes.size() - keep);
+    for (const std::string& tag : marking.added) {
+        if (!launcherSeesTag(tail, tag)) {
             printWarning(printable(tag) + " does not stand in the last " + std::to_string(markerWindowSize) +
                          " bytes of " + quoted(file) + "; the launcher will not see it");
         }
@@ -114,7 +124,7 @@ int runMark(const std::vector<std::string>& arguments) {
 int runMarkers(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     int status = exitOk;
-    if (!parseCommand("markers", arguments, {}, parsed, status)) return status;
+    if (!parseCommand("markers", arguments, {caFileOption}, parsed, status)) return status;
     if (parsed.positional.size() != 1) return usageError("markers", "markers takes one launcher file");
     const std::string file = parsed.positional.front();
     const std::string problem = programFileProblem(file);
@@ -122,16 +132,17 @@ int runMarkers(const std::vector<std::string>& arguments) {
         printError(problem);
         return exitFailed;
     }
-    std::string tail;
-    uint64_t size = 0;
+    std::string bytes;
     std::string error;
-    if (!readFileTail(file, markerScanSize, tail, size, error)) {
+    if (!readWholeFile(file, bytes, error)) {
         printError(error);
         return exitFailed;
     }
-    const TailAnalysis analysis = analyseTail(tail, size);
-    printInfo(quoted(file) + ": " + std::to_string(size) + " bytes; the launcher reads the last " +
+    const TailAnalysis analysis = analyseProgram(bytes);
+    printInfo(quoted(file) + ": " + std::to_string(analysis.fileSize) + " bytes; the launcher reads the last " +
               std::to_string(markerWindowSize) + " (from offset " + std::to_string(analysis.windowOffset) + ")");
+    const SignatureReport signature = reportSignature(bytes, file, "", parsed.value(caFileOption.name));
+    for (const std::string& line : signature.info) printInfo(line);
     size_t inside = 0;
     for (const MarkerFinding& marker : analysis.markers) {
         if (marker.place == MarkerPlace::inside) {
@@ -147,5 +158,10 @@ int runMarkers(const std::vector<std::string>& arguments) {
     printInfo(std::string(msiMarkerTag) + (analysis.msiTagSeen
                                                ? ": seen by the launcher; silent runs (-s) take the MSI quiet form"
                                                : ": not seen by the launcher; silent runs (-s) pass -s -SMS"));
-    return exitOk;
+    std::vector<std::string> problems = markerFindings(analysis).problems;
+    problems.insert(problems.end(), signature.problems.begin(), signature.problems.end());
+    for (const std::string& warning : signature.warnings) printInfo("warning: " + warning);
+    for (const std::string& line : problems) printInfo("problem: " + line);
+    if (signature.isSigned && !markerFindings(analysis).problems.empty()) printInfo(std::string("hint: ") + markersIntoSignatureHint);
+    return problems.empty() ? exitOk : exitFailed;
 }

@@ -92,24 +92,56 @@ std::string markerBlock(const std::vector<std::string>& tags) {
     return block;
 }
 
+std::vector<std::string> tagsOfMarkerText(const std::string& text) {
+    std::vector<std::string> tags;
+    size_t start = 0;
+    for (size_t end = text.find(lineEnd); end != std::string::npos; end = text.find(lineEnd, start)) {
+        while (start < end && text[start] == '\0') ++start;
+        if (end > start) tags.push_back(text.substr(start, end - start));
+        start = end + lineEnd.size();
+    }
+    return tags;
+}
+
+size_t trailingMarkerLinesStart(const std::string& bytes, size_t floor) {
+    size_t end = bytes.size();
+    while (end >= floor + lineEnd.size() + 1 && bytes.compare(end - lineEnd.size(), lineEnd.size(), lineEnd) == 0) {
+        const size_t tagEnd = end - lineEnd.size();
+        size_t start = tagEnd;
+        while (start > floor && isTagByte(bytes[start - 1]) && tagEnd - start < markerWindowSize) --start;
+        // An empty tag, or printable text running on before it: no line of ours.
+        if (start == tagEnd || (start > floor && isTagByte(bytes[start - 1]))) break;
+        end = start;
+    }
+    return end;
+}
+
 bool launcherSeesTag(const std::string& tail, const std::string& tag) {
     const std::string window = windowOf(tail);
     return windowHoldsTag(reinterpret_cast<const unsigned char*>(window.data()), window.size(), tag.c_str()) == 1;
 }
 
-TailAnalysis analyseTail(const std::string& tail, uint64_t fileSize) {
+TailAnalysis analyseTail(const std::string& tail, uint64_t fileSize, const std::vector<FileSpan>& notMarkerText) {
     TailAnalysis analysis;
     analysis.fileSize = fileSize;
     analysis.windowOffset = markerWindowOffset(static_cast<unsigned long>(fileSize));
     const uint64_t tailOffset = fileSize - tail.size();
+    // Where lines are looked for: the bytes that are not marker text zeroed,
+    // so that no line starts, ends or runs in them.
+    std::string lines = tail;
+    for (const FileSpan& span : notMarkerText) {
+        const uint64_t begin = std::max(span.begin, tailOffset);
+        const uint64_t end = std::min(span.end, fileSize);
+        if (begin < end) lines.replace(begin - tailOffset, end - begin, end - begin, '\0');
+    }
 
-    for (size_t end = tail.find(lineEnd); end != std::string::npos; end = tail.find(lineEnd, end + 1)) {
+    for (size_t end = lines.find(lineEnd); end != std::string::npos; end = lines.find(lineEnd, end + 1)) {
         size_t start = end;
-        while (start > 0 && isTagByte(tail[start - 1]) && end - start < markerWindowSize) --start;
+        while (start > 0 && isTagByte(lines[start - 1]) && end - start < markerWindowSize) --start;
         // Longer than any window: text that happens to end in " \r\n".
         if (start == end || end - start >= markerWindowSize) continue;
         MarkerFinding finding;
-        finding.tag = tail.substr(start, end - start);
+        finding.tag = lines.substr(start, end - start);
         const uint64_t lineStart = tailOffset + start;
         const uint64_t lineStop = tailOffset + end + lineEnd.size();
         finding.place = lineStart >= analysis.windowOffset ? MarkerPlace::inside

@@ -19,6 +19,13 @@ constexpr size_t markerScanSize = 64 * 1024;
 // Why `tag` cannot be a marker line at all, or "" when it can.
 std::string tagProblem(const std::string& tag);
 std::string markerBlock(const std::vector<std::string>& tags);
+// The tags of the marker lines in `text`, in order; zero bytes before a
+// line (padding) are skipped, text after the last line is ignored.
+std::vector<std::string> tagsOfMarkerText(const std::string& text);
+// Where the run of whole marker lines that ends `bytes` begins (bytes.size()
+// when it does not end in one), never before `floor`: lines appended behind
+// a program's image, which a new signature takes over.
+size_t trailingMarkerLinesStart(const std::string& bytes, size_t floor);
 
 // The tags the launcher acts on; any other marker line it ignores.
 extern const char* const knownMarkerTags[1];
@@ -52,9 +59,17 @@ struct TailAnalysis {
     std::vector<std::string> knownTagsSeen;  // of knownMarkerTags
 };
 
+// Bytes of a file that are known not to be marker text (a signature's own
+// data), from `begin` to `end`, as offsets in the file.
+struct FileSpan {
+    uint64_t begin = 0;
+    uint64_t end = 0;
+};
+
 // `tail` is the end of a file of `fileSize` bytes (markerScanSize bytes of
-// it, or all of a shorter file).
-TailAnalysis analyseTail(const std::string& tail, uint64_t fileSize);
+// it, or all of a shorter file). No marker line is looked for within
+// `notMarkerText`; what the launcher sees is decided on the bytes as they are.
+TailAnalysis analyseTail(const std::string& tail, uint64_t fileSize, const std::vector<FileSpan>& notMarkerText = {});
 // Whether the launcher finds `tag` in the window at the end of `tail`.
 bool launcherSeesTag(const std::string& tail, const std::string& tag);
 

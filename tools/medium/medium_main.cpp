@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
     if (command == "mark") return runMark(arguments);
     if (command == "markers") return runMarkers(arguments);
     if (command == "check") return runCheck(arguments);
+    if (command == "sign") return runSign(arguments);
     std::string list;
     for (const std::string& name : commandNames()) list += (list.empty() ? "" : ", ") + name;
     printError("unknown command " + quoted(command) + "; the nearest is " + nearestOf(command, commandNames()) +

@@ -2,10 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <set>
 
 #include "command_line.h"
+#include "entry_clashes.h"
 #include "entry_name.h"
 
 namespace {
@@ -30,33 +30,33 @@ std::string refusedCharacter(const std::string& name) {
     return "";
 }
 
+// The component of a longer name that unzip.exe refuses for `problem`, in
+// quotes, or "" when the name has one component or the problem is the
+// whole name's: where its own reason does not say which part it means.
+std::string refusedComponent(const std::string& name, const char* problem) {
+    const std::vector<std::string> components = entry_name_components(name);
+    if (components.size() < 2) return "";
+    for (const std::string& component : components) {
+        const char* own = entry_name_problem(component);
+        if (own != nullptr && std::strcmp(own, problem) == 0) return quoted(component) + ": ";
+    }
+    return "";
+}
+
 // Each check looks at one name and gives why it cannot be used, or "".
+// unzip.exe's own rule decides; this only names what it objects to.
 std::string extractorRefusal(const std::string& name) {
     const char* problem = entry_name_problem(name);
     if (problem == nullptr) return "";
     const std::string character = name.empty() || isSeparator(name[0]) ? "" : refusedCharacter(name);
-    return "unzip.exe refuses it: " + (character.empty() ? std::string(problem) : character);
+    if (!character.empty()) return "unzip.exe refuses it: " + character;
+    return "unzip.exe refuses it: " + refusedComponent(name, problem) + problem;
 }
 
 std::string backslashProblem(const std::string& name) {
     return name.find('\\') == std::string::npos
                ? ""
                : "holds a backslash, which unzip.exe and Windows take as a separator between folders";
-}
-
-std::string droppedEndingProblem(const std::string& name) {
-    std::string component;
-    for (size_t i = 0; i <= name.size(); ++i) {
-        if (i < name.size() && !isSeparator(name[i])) {
-            component += name[i];
-            continue;
-        }
-        if (!component.empty() && (component.back() == '.' || component.back() == ' ')) {
-            return quoted(component) + " ends in a dot or a blank, which Windows drops, so the name would change";
-        }
-        component.clear();
-    }
-    return "";
 }
 
 std::string nonAsciiWarning(const std::string& name) {
@@ -72,36 +72,19 @@ std::string nonAsciiWarning(const std::string& name) {
 using NameCheck = std::string (*)(const std::string& name);
 
 // Refusals: only the first that objects is reported for a name.
-const NameCheck refusalChecks[] = {extractorRefusal, backslashProblem, droppedEndingProblem};
+const NameCheck refusalChecks[] = {extractorRefusal, backslashProblem};
 const NameCheck warningChecks[] = {nonAsciiWarning};
 
-std::string foldedName(const std::string& name) {
-    std::string folded = name;
-    if (!folded.empty() && folded.back() == '/') folded.pop_back();
-    for (char& c : folded) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return folded;
-}
-
-// Rules across names: two entries that Windows would take for the same file.
-void caseCollisions(const std::vector<std::string>& names, std::vector<NameFinding>& findings) {
-    std::map<std::string, const std::string*> firstByFolded;
-    for (const std::string& name : names) {
-        // A file "a" and a folder "A/" collide as well.
-        const auto [existing, added] = firstByFolded.emplace(foldedName(name), &name);
-        if (added) continue;
-        const std::string& first = *existing->second;
-        findings.push_back(NameFinding{name,
-                                       first == name ? "stands twice in the package"
-                                                     : "differs from " + quoted(first) +
-                                                           " only in case; on Windows one would overwrite the other",
-                                       true});
+// Rules across names: entries that Windows would take for one file, by
+// unzip.exe's own rule, which refuses such an archive whole.
+void clashingNames(const std::vector<std::string>& names, std::vector<NameFinding>& findings) {
+    for (const EntryClash& clash : find_entry_clashes(names)) {
+        findings.push_back(NameFinding{names[clash.entry], clash.reason, true, names[clash.other]});
     }
 }
 
 using NamesRule = void (*)(const std::vector<std::string>& names, std::vector<NameFinding>& findings);
-const NamesRule acrossNamesRules[] = {caseCollisions};
+const NamesRule acrossNamesRules[] = {clashingNames};
 
 // Whether a folder above `name` is in `folders` (names ending in '/').
 bool belowOneOf(const std::string& name, const std::set<std::string>& folders) {
@@ -114,7 +97,10 @@ bool belowOneOf(const std::string& name, const std::set<std::string>& folders) {
 
 }  // namespace
 
-std::string NameFinding::line() const { return quoted(name) + ": " + problem; }
+std::string NameFinding::line() const {
+    if (!other.empty()) return quoted(name) + " and " + quoted(other) + " name the same file on Windows: " + problem;
+    return quoted(name) + ": " + problem;
+}
 
 std::vector<NameFinding> nameFindings(const std::vector<std::string>& names) {
     std::vector<NameFinding> findings;
@@ -128,7 +114,7 @@ std::vector<NameFinding> nameFindings(const std::vector<std::string>& names) {
         for (NameCheck check : refusalChecks) {
             const std::string problem = check(name);
             if (problem.empty()) continue;
-            findings.push_back(NameFinding{name, problem, true});
+            findings.push_back(NameFinding{name, problem, true, ""});
             if (folder) refusedFolders.insert(name);
             refused = true;
             break;
@@ -137,7 +123,7 @@ std::vector<NameFinding> nameFindings(const std::vector<std::string>& names) {
         for (NameCheck check : warningChecks) {
             const std::string problem = check(name);
             if (problem.empty()) continue;
-            findings.push_back(NameFinding{name, problem, false});
+            findings.push_back(NameFinding{name, problem, false, ""});
             if (folder) warnedFolders.insert(name);
         }
     }

@@ -11,6 +11,7 @@ struct NameFinding {
     std::string name;     // the entry's name, as the archive holds it
     std::string problem;  // why, in words: "holds '?', which Windows does not allow in names"
     bool refused = true;  // false: a warning; the medium works, but not quite as the name suggests
+    std::string other;    // for two names that Windows takes for one file: the earlier
     std::string line() const;
 };
 

@@ -13,6 +13,7 @@
 
 #include "command_line.h"
 #include "file_io.h"
+#include "disc_image.h"
 #include "medium_names.h"
 
 namespace {
@@ -130,6 +131,42 @@ std::string outputFolderProblem(const std::string& target, bool replace) {
                    "medium (setup.exe, unzip.exe, package.zip, autorun.inf) and nothing else";
         }
         if (!replace) return "output " + quoted(target) + " holds a medium; give --force to replace it";
+    }
+    return parentProblem(parent, target, true);
+}
+
+std::string imageOutputProblem(const std::string& target, bool replace, const std::string& payload,
+                               const std::string& out) {
+    std::string parent, name;
+    splitOutputPath(target, parent, name);
+    if (name.empty() || name == "." || name == ".." || target.back() == '/') {
+        return "disc image " + quoted(target) + " must name a file";
+    }
+    if (pathKind(parent) != PathKind::directory) {
+        return "the folder " + quoted(parent) + " that should hold " + quoted(target) + " does not exist";
+    }
+    const std::string image = resolvedOutputPath(target);
+    const std::string payloadPath = resolvedPath(payload);
+    if (!image.empty() && !payloadPath.empty() && within(image, payloadPath)) {
+        return "the disc image " + quoted(target) + " lies in the payload " + quoted(payload);
+    }
+    const std::string outPath = out.empty() ? "" : resolvedOutputPath(out);
+    if (!image.empty() && !outPath.empty() && within(image, outPath)) {
+        return "the disc image " + quoted(target) + (image == outPath ? " is" : " lies in") + " the medium folder " +
+               quoted(out);
+    }
+    struct stat status;
+    if (lstat(target.c_str(), &status) != 0) {
+        if (errno != ENOENT) return "cannot reach disc image " + quoted(target) + ": " + systemErrorText(errno);
+        return parentProblem(parent, target, false);
+    }
+    if (S_ISLNK(status.st_mode)) {
+        return "disc image " + quoted(target) + " is a symbolic link; the image is renamed into its place, so give "
+               "the file itself";
+    }
+    if (!replace) return "disc image " + quoted(target) + " exists; give --force to replace it";
+    if (!S_ISREG(status.st_mode) || !isDiscImage(target)) {
+        return "disc image " + quoted(target) + " exists and is no disc image; --force replaces only a disc image";
     }
     return parentProblem(parent, target, true);
 }

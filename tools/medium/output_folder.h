@@ -20,6 +20,13 @@ std::string resolvedOutputPath(const std::string& target);
 // link or a mount point, and its parent must let the rename happen.
 std::string outputFolderProblem(const std::string& target, bool replace);
 
+// Why a disc image cannot be written at `target`, or "". It may be missing;
+// with `replace`, also a disc image (a regular file that holds one). It
+// must not be a link, its folder must exist and take new names, and it must
+// not lie in the payload or in the medium folder `out` (when one is made).
+std::string imageOutputProblem(const std::string& target, bool replace, const std::string& payload,
+                               const std::string& out);
+
 // Why the output must not be where it is relative to folders the user
 // keeps: it must not be or hold the current folder or a home folder, and it
 // must not be, hold or lie in the payload. `homes` are absolute paths.

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "file_io.h"
+#include "little_endian.h"
 
 namespace {
 
@@ -21,29 +22,17 @@ constexpr uint16_t dynamicLibrary = 0x2000;
 // beyond this is taken as damage rather than read.
 constexpr uint32_t largestHeaderOffset = 1 << 20;
 
-uint32_t little32(const std::string& bytes, size_t at) {
-    return static_cast<uint32_t>(static_cast<unsigned char>(bytes[at])) |
-           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
-           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
-           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
-}
-
-uint16_t little16(const std::string& bytes, size_t at) {
-    return static_cast<uint16_t>(static_cast<unsigned char>(bytes[at]) |
-                                 static_cast<unsigned char>(bytes[at + 1]) << 8);
-}
-
 }  // namespace
 
 std::string peImageProblem(const std::string& start) {
     if (start.size() < 2 || start.compare(0, 2, "MZ") != 0) return "no \"MZ\" header";
     if (start.size() < dosHeaderSize) return "too short for a DOS header";
-    const uint32_t peOffset = little32(start, lfanewOffset);
+    const uint32_t peOffset = readLittle(start, lfanewOffset, 4);
     if (peOffset > largestHeaderOffset || peOffset + peSignatureSize + fileHeaderSize > start.size()) {
         return "the PE header pointer leads outside the file";
     }
     if (start.compare(peOffset, peSignatureSize, std::string("PE\0\0", 4)) != 0) return "no PE signature";
-    const uint16_t characteristics = little16(start, peOffset + peSignatureSize + characteristicsOffset);
+    const uint32_t characteristics = readLittle(start, peOffset + peSignatureSize + characteristicsOffset, 2);
     if ((characteristics & dynamicLibrary) != 0) return "a DLL, not a program";
     if ((characteristics & executableImage) == 0) return "not marked as an executable image";
     return "";

@@ -86,12 +86,12 @@ bool removeLeftovers(const std::string& parent, const std::string& name, const s
     return true;
 }
 
-// Every folder a medium is made in gets the usual permissions, not mkdtemp's
-// owner-only ones.
-void applyUsualMode(const std::string& path) {
+// Every folder a medium is made in (and a disc image) gets the usual
+// permissions, not mkdtemp's owner-only ones.
+void applyUsualMode(const std::string& path, mode_t mode = 0777) {
     const mode_t mask = umask(0);
     umask(mask);
-    chmod(path.c_str(), 0777 & ~mask);
+    chmod(path.c_str(), mode & ~mask);
 }
 
 // The new medium folder takes the place of `target`: it keeps that
@@ -204,6 +204,40 @@ bool commitStaging(Staging& staging, bool replace, std::string& error) {
     syncPath(parent, syncError);
     removeReplacedMedium(aside, staging);
     if (oldLock >= 0) close(oldLock);
+    return true;
+}
+
+bool commitStagedFile(Staging& staging, const std::string& name, bool replace, std::string& error) {
+    std::string parent, targetName;
+    splitOutputPath(staging.target, parent, targetName);
+    const std::string target = joinHostPath(parent, targetName);
+    const std::string made = joinHostPath(staging.path, name);
+    if (!syncPath(made, error)) return false;
+    struct stat old;
+    if (replace && lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        if (chown(made.c_str(), old.st_uid, old.st_gid) != 0 && (old.st_uid != geteuid() || old.st_gid != getegid())) {
+            staging.notes.push_back("could not keep the owner of " + quoted(target) + " (" + systemErrorText(errno) +
+                                    "); the disc image belongs to you now");
+        }
+        chmod(made.c_str(), old.st_mode & 07777);
+    } else {
+        applyUsualMode(made, 0666);
+    }
+    int moved = replace ? rename(made.c_str(), target.c_str())
+                        : renameat2(AT_FDCWD, made.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    // Without RENAME_NOREPLACE (some file systems), a hard link is made
+    // only where no name is.
+    if (moved != 0 && !replace && errno == EINVAL) {
+        moved = link(made.c_str(), target.c_str());
+        if (moved == 0) unlink(made.c_str());
+    }
+    if (moved != 0) {
+        error = "cannot put the disc image at " + quoted(target) + ": " + systemErrorText(errno);
+        return false;
+    }
+    std::string ignored;
+    syncPath(parent, ignored);
+    discardStaging(staging);
     return true;
 }
 

@@ -25,6 +25,11 @@ bool createStaging(const std::string& target, Staging& staging, std::string& err
 // it replaces. With `replace`, an existing medium is swapped out in one step,
 // and of the old folder only the medium's own files are removed.
 bool commitStaging(Staging& staging, bool replace, std::string& error);
+// Puts the file `name`, made in the temporary folder, at `target` (a disc
+// image), with the owner and mode of the file it replaces; without
+// `replace`, never over a file that appeared meanwhile. The temporary folder
+// is removed then.
+bool commitStagedFile(Staging& staging, const std::string& name, bool replace, std::string& error);
 // Removes the temporary folder and whatever is in it.
 void discardStaging(Staging& staging);
 

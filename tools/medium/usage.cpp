@@ -23,7 +23,7 @@ const CommandHelp commandHelps[] = {
      "\n"
      "Before it writes anything it refuses, listing every problem at once, what\n"
      "`check` would report of the medium: names Windows or unzip.exe would change\n"
-     "or refuse, names that differ only in case, paths or command lines too long\n"
+     "or refuse, names Windows takes for one file, paths or command lines too long\n"
      "for the launcher at --package-dir (default D:\\) with the temporary folder\n"
      "--temp (default C:\\Users\\Default\\AppData\\Local\\Temp\\), and marker lines\n"
      "the launcher would not see. It packs only regular files and folders: a\n"
@@ -45,20 +45,44 @@ const CommandHelp commandHelps[] = {
      "byte for byte for the same payload."},
     {"mark", "mark FILE TAG... [--any-marker] [--any-file]",
      "Appends marker lines (\"TAG \\r\\n\") to the launcher FILE; a tag whose line the\n"
-     "launcher already sees is not appended again. FILE must be a kestrune\n"
-     "launcher built with this tool's package password; --any-file marks any\n"
-     "Windows program. Tags as for build --marker."},
-    {"markers", "markers FILE",
-     "Lists the marker tags the launcher sees in the last 256 bytes of FILE and\n"
-     "the marker lines that stand outside that window."},
-    {"check", "check DIR [--package-dir WINPATH] [--temp WINPATH]",
-     "Checks a medium: its files, the archive's password and CRCs, every name as\n"
-     "build checks it, SETUP.EXE and PostProcess.cmd, the markers and the setup\n"
-     "form of a silent run, and that every path and command line the launcher\n"
-     "composes fits in 259 characters when the medium is at WINPATH (default D:\\)\n"
-     "and the temporary path is --temp (default\n"
+     "launcher already sees is not appended again. On a signed FILE the lines go\n"
+     "inside its signature instead, with the lines it held, so that the launcher\n"
+     "sees them and the signature stays valid. FILE must be a kestrune launcher\n"
+     "built with this tool's package password; --any-file marks any Windows\n"
+     "program. Tags as for build --marker."},
+    {"markers", "markers FILE [--ca-file CERTS]",
+     "Lists the marker tags the launcher sees in the last 256 bytes of FILE, the\n"
+     "marker lines that stand outside that window, and FILE's signature: none, or\n"
+     "by whom and whether it verifies (osslsigncode verify). A marker line the\n"
+     "launcher does not see, or a signature that does not verify, is a\n"
+     "\"problem: ...\" line and exit status 1.\n"
+     "\n"
+     "  --ca-file CERTS  the certificates the signature (and its time stamp) must\n"
+     "                   chain to; without it, this machine's, and a chain they do\n"
+     "                   not trust is only a warning"},
+    {"check", "check MEDIUM [--package-dir WINPATH] [--temp WINPATH] [--ca-file CERTS]",
+     "Checks a medium (a folder, or a disc image that build --iso wrote): its files,\n"
+     "the archive's password and CRCs, every name as build checks it, SETUP.EXE\n"
+     "and PostProcess.cmd, the markers and the setup form of a silent run, the\n"
+     "signatures of setup.exe and unzip.exe (as markers does), and that every path\n"
+     "and command line the launcher composes fits in 259 characters when the\n"
+     "medium is at WINPATH (default D:\\) and the temporary path is --temp (default\n"
      "C:\\Users\\Default\\AppData\\Local\\Temp\\). Prints one \"problem: ...\" line per\n"
      "problem; exits 1 if there is any."},
+    {"sign", "sign MEDIUM --cert CERT --key KEY [--pass-file FILE] [--timestamp URL]",
+     "Signs the medium's setup.exe and unzip.exe (Authenticode, through\n"
+     "osslsigncode) with the certificate CERT and its private key KEY, and puts the\n"
+     "marker lines setup.exe held inside the new signature, in the last 256 bytes,\n"
+     "where the launcher sees them and the signature stays valid. A signed medium\n"
+     "is signed again the same way. MEDIUM is a medium folder or a disc image\n"
+     "that build --iso wrote, which is written again with the signed programs.\n"
+     "\n"
+     "  --pass-file FILE  holds the password of an encrypted KEY, on one line\n"
+     "  --timestamp URL   an RFC 3161 time-stamping service, so that the signature\n"
+     "                    outlives the certificate\n"
+     "\n"
+     "Both programs are signed and checked with osslsigncode verify before either\n"
+     "is replaced. Neither the key nor its password is ever printed."},
     {"help", "help [COMMAND]", "Shows this overview, or the help of one command."},
 };
 

@@ -43,6 +43,23 @@ void infoZip(const std::string& directory, const std::string& archive, const std
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
+// Info-ZIP zip, run in `directory`, packing `names` in this order with the
+// package password.
+void infoZipNames(const std::string& directory, const std::string& archive, const std::vector<std::string>& names) {
+    std::string command = "cd '" + directory + "' && '" + KESTRUNE_INFOZIP_ZIP + "' -q -P '" + packagePassword +
+                          "' '" + archive + "'";
+    for (const std::string& name : names) command += " '" + name + "'";
+    ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+}
+
+// A medium folder with this workspace's programs and `archive` as its package.
+void mediumAround(const Workspace& w, const std::string& archive) {
+    makeDirectories(w.medium);
+    writeFile(w.medium + "/setup.exe", readFile(w.launcher));
+    writeFile(w.medium + "/unzip.exe", readFile(w.extractor));
+    writeFile(w.medium + "/package.zip", readFile(archive));
+}
+
 }  // namespace
 
 TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
@@ -139,7 +156,8 @@ TEST(MediumCommandLine, HelpForTheToolAndEachCommandAndTheVersion) {
          {std::vector<std::string>{"--help"}, {"-h"}, {"help"}, {"help", "--help"}}) {
         const ToolRun run = runTool(arguments);
         EXPECT_EQ(run.status, 0) << arguments.front();
-        for (const char* command : {"  build PAYLOAD_DIR", "  mark FILE", "  markers FILE", "  check DIR", "  help"}) {
+        for (const char* command :
+             {"  build PAYLOAD_DIR", "  mark FILE", "  markers FILE", "  check MEDIUM", "  sign MEDIUM", "  help"}) {
             EXPECT_NE(run.out.find(command), std::string::npos) << arguments.front() << ": " << command;
         }
     }
@@ -148,7 +166,7 @@ TEST(MediumCommandLine, HelpForTheToolAndEachCommandAndTheVersion) {
     EXPECT_NE(bare.err.find("usage: kestrune-medium COMMAND"), std::string::npos);
 
     // The same help three ways, for every command, and only that command's.
-    for (const std::string command : {"build", "mark", "markers", "check"}) {
+    for (const std::string command : {"build", "mark", "markers", "check", "sign"}) {
         const ToolRun asked = runTool({"help", command});
         EXPECT_EQ(asked.status, 0) << command;
         EXPECT_EQ(asked.out.find("usage: kestrune-medium " + command + " "), 0u) << asked.out;
@@ -462,7 +480,9 @@ TEST(MediumMarkers, ReportsLinesInsideStraddlingAndOutsideTheWindow) {
     writeFile(marked, readFile(marked) + std::string(300, '\x82'));
     ASSERT_EQ(runTool({"mark", marked, "--any-marker", "--", "-dash.tag", "msi.tag"}).status, 0);
     const ToolRun run = runTool({"markers", marked});
-    EXPECT_EQ(run.status, 0);
+    // A line the launcher does not see is a problem, as check says.
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("problem: marker 'outside.tag' starts"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("outside the window: outside.tag, " + std::to_string(300 + 14 + 12 + 10) +
                            " bytes before the end of the file; the launcher does not see it"),
               std::string::npos)
@@ -496,6 +516,17 @@ std::vector<std::string> linesAfter(const std::string& text, const std::string& 
     return found;
 }
 
+// The error lines of a build of the workspace that was refused and made
+// nothing.
+std::vector<std::string> refusedBuild(const Workspace& w, const ToolRun& built) {
+    EXPECT_EQ(built.status, 1) << built.err;
+    EXPECT_FALSE(exists(w.medium));
+    EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{});
+    return linesAfter(built.err, "kestrune-medium: error: ");
+}
+
+std::vector<std::string> refusedBuild(const Workspace& w) { return refusedBuild(w, runTool(w.build())); }
+
 bool anyHolds(const std::vector<std::string>& lines, const std::string& text) {
     for (const std::string& line : lines) {
         if (line.find(text) != std::string::npos) return true;
@@ -516,17 +547,13 @@ TEST(MediumBuild, RefusesWhatCheckWouldReportListingEveryProblemAtOnce) {
         writeFile(w.payload + "/" + name, "x");
     }
     const ToolRun built = runTool(w.build());
-    EXPECT_EQ(built.status, 1) << built.err;
-    EXPECT_FALSE(exists(w.medium));
-    EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{});
-    const std::vector<std::string> refused = linesAfter(built.err, "kestrune-medium: error: ");
+    const std::vector<std::string> refused = refusedBuild(w, built);
     const std::vector<std::string> expected = {
         "payload name 'a?.txt': unzip.exe refuses it: holds '?', which Windows does not allow in names",
         "payload name 'b*.txt': unzip.exe refuses it: holds '*', which Windows does not allow in names",
         "payload name 'con.txt': unzip.exe refuses it: reserved device name",
-        "payload name 'end.': 'end.' ends in a dot or a blank, which Windows drops, so the name would change",
-        "payload name 'docs/readme.txt': differs from 'docs/README.TXT' only in case; on Windows one would overwrite "
-        "the other",
+        "payload name 'end.': unzip.exe refuses it: ends in a dot or a blank, which Windows drops",
+        "payload name 'docs/readme.txt' and 'docs/README.TXT' name the same file on Windows: they differ only in case",
         "extracted file 'C:\\Users\\Default\\AppData\\Local\\Temp\\KESTRUNE\\" + longName +
             "' does not fit in 259 characters with unzip.exe's .kestrune-part suffix (it has 260)",
         "no medium was made: 6 problems (each on a line above)",
@@ -548,7 +575,7 @@ TEST(MediumBuild, RefusesWhatCheckWouldReportListingEveryProblemAtOnce) {
         std::string line = expected[i];
         if (line.rfind("payload name ", 0) == 0) line = line.substr(std::string("payload name ").size());
         // Which of two names differing in case comes first is the archive's order.
-        if (line.find("differs from") != std::string::npos) line = "only in case; on Windows one would overwrite";
+        if (line.find("the same file") != std::string::npos) line = "name the same file on Windows: they differ only in case";
         EXPECT_TRUE(anyHolds(problems, line)) << line << "\n" << checked.out;
     }
     EXPECT_NE(checked.out.find("warning: 'caf\xc3\xa9.txt': is not plain ASCII"), std::string::npos) << checked.out;
@@ -616,4 +643,85 @@ TEST(MediumCheck, WithoutSetupExeItShowsNoCommandLinesButChecksThePaths) {
     EXPECT_NE(run.out.find("command lines: not shown without a usable setup.exe"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("setup command"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("a silent run"), std::string::npos) << run.out;
+}
+
+// An archive unzip.exe refuses whole: check names each pair of entries that
+// Windows takes for one file, and each overlap, on a problem line of its own.
+TEST(MediumCheck, ReportsEachClashAndOverlapThatMakesUnzipExeRefuseTheArchive) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> files;  // packed in this order; empty: the crafted zip bomb
+        std::vector<std::string> problems;
+        size_t clashLines;
+        size_t overlapLines;
+    } cases[] = {
+        {"three spellings of SETUP.EXE",
+         {"SETUP.EXE", "setup.exe", "SETUP.EXE."},
+         {"'SETUP.EXE.': unzip.exe refuses it: ends in a dot or a blank, which Windows drops",
+          "'setup.exe' and 'SETUP.EXE' name the same file on Windows: they differ only in case",
+          "'SETUP.EXE.' and 'SETUP.EXE' name the same file on Windows: they differ only in trailing dots or blanks, "
+          "which Windows drops"},
+         2, 0},
+        {"a short name beside a long one",
+         {"SETUP.EXE", "Program Files.txt", "PROGRA~1.TXT"},
+         {"'PROGRA~1.TXT' and 'Program Files.txt' name the same file on Windows: one may be Windows' short name "
+          "(NAME~1.EXT) for the other"},
+         1, 0},
+        {"40 entries over one stream", {}, {"damaged archive: the stored data of 'copy1.bin' overlaps that of"}, 0, 39},
+    };
+    for (const Case& c : cases) {
+        Workspace w;
+        const std::string source = w.scratch / "source";
+        const std::string archive = w.scratch / "package.zip";
+        if (c.files.empty()) {
+            const std::string craft = std::string("python3 '") + KESTRUNE_CRAFT_ZIP + "' bomb '" + archive + "' 4096";
+            ASSERT_EQ(std::system(craft.c_str()), 0) << craft;
+        } else {
+            makeDirectories(source);
+            for (const std::string& name : c.files) writeFile(source + "/" + name, peImage(0x0102, name));
+            infoZipNames(source, archive, c.files);
+        }
+        mediumAround(w, archive);
+        const ToolRun run = w.check();
+        EXPECT_EQ(run.status, 1) << c.what << "\n" << run.out;
+        const std::vector<std::string> problems = linesAfter(run.out, "problem: ");
+        for (const std::string& problem : c.problems) {
+            EXPECT_TRUE(anyHolds(problems, problem)) << c.what << ": " << problem << "\n" << run.out;
+        }
+        size_t clashLines = 0, overlapLines = 0;
+        for (const std::string& line : problems) {
+            clashLines += line.find("name the same file on Windows") != std::string::npos ? 1 : 0;
+            overlapLines += line.rfind("damaged archive: ", 0) == 0 ? 1 : 0;
+        }
+        EXPECT_EQ(clashLines, c.clashLines) << c.what << "\n" << run.out;
+        EXPECT_EQ(overlapLines, c.overlapLines) << c.what << "\n" << run.out;
+        // libzip's refusal of overlapping entries would only blur the reason.
+        EXPECT_FALSE(anyHolds(problems, "cannot be opened as a ZIP archive")) << c.what << "\n" << run.out;
+    }
+}
+
+// On Linux a payload can hold names that differ only in case; the build
+// lists every pair and makes nothing.
+TEST(MediumBuild, RefusesAPayloadWhoseNamesWouldClashOnWindowsListingThemAll) {
+    Workspace w;
+    writeFile(w.payload + "/a.txt", "lower");
+    writeFile(w.payload + "/A.txt", "upper");
+    makeDirectories(w.payload + "/DOCS");
+    writeFile(w.payload + "/DOCS/README.TXT", "another readme");
+    // Beside the short name's form, any long name may get it: PostProcess.cmd
+    // at the root would, so these two stand in a folder of their own.
+    makeDirectories(w.payload + "/setup");
+    writeFile(w.payload + "/setup/Program Files.txt", "long");
+    writeFile(w.payload + "/setup/PROGRA~1.TXT", "short");
+    const std::vector<std::string> refused = refusedBuild(w);
+    // The payload's names in the order the scan gives them (sorted, folders
+    // before what they hold).
+    const std::vector<std::string> expected = {
+        "payload name 'a.txt' and 'A.txt' name the same file on Windows: they differ only in case",
+        "payload name 'docs/readme.txt' and 'DOCS/README.TXT' name the same file on Windows: they differ only in case",
+        "payload name 'setup/Program Files.txt' and 'setup/PROGRA~1.TXT' name the same file on Windows: one may be "
+        "Windows' short name (NAME~1.EXT) for the other",
+        "no medium was made: 3 problems (each on a line above)",
+    };
+    EXPECT_EQ(refused, expected);
 }

@@ -117,3 +117,38 @@ TEST(MarkerLines, TextWithoutALineEndIsNoMarker) {
     // The launcher still finds the text: it does not look at line ends.
     EXPECT_TRUE(analysis.msiTagSeen);
 }
+
+TEST(MarkerLines, TheTagsOfMarkerTextAreReadInOrderPastZeroPadding) {
+    struct Case {
+        std::string text;
+        std::vector<std::string> tags;
+    } cases[] = {
+        {"", {}},
+        {"msi.tag \r\n", {"msi.tag"}},
+        {std::string(5, '\0') + "msi.tag \r\nother \r\n", {"msi.tag", "other"}},
+        {"msi.tag \r\nunfinished", {"msi.tag"}},
+        {" \r\nmsi.tag \r\n", {"msi.tag"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(tagsOfMarkerText(c.text), c.tags) << c.text;
+}
+
+TEST(MarkerLines, TheRunOfLinesThatEndsAFileIsFoundButNeverBelowItsFloor) {
+    const std::string image = std::string(16, 'M') + std::string(4, '\0');
+    struct Case {
+        const char* what;
+        std::string bytes;
+        size_t floor;
+        size_t start;
+    } cases[] = {
+        {"no lines", image, 16, image.size()},
+        {"two lines", image + msiLine + "b \r\n", 16, image.size()},
+        {"text without a line end", image + "msi.tag", 16, image.size() + 7},
+        // Printable text longer than any tag running on before it: no line.
+        {"a line glued to long text", image + std::string(300, 't') + msiLine, 16, image.size() + 300 + msiLine.size()},
+        // Bytes below the floor (the program's sections) are never part of a tag.
+        {"a line at the floor", std::string(16, 'M') + msiLine, 16, 16},
+        {"a line from the file's start", std::string(16, 'M') + msiLine, 0, 0},
+        {"an empty tag", image + " \r\n", 16, image.size() + 3},
+    };
+    for (const Case& c : cases) EXPECT_EQ(trailingMarkerLinesStart(c.bytes, c.floor), c.start) << c.what;
+}

@@ -15,8 +15,10 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <tuple>
 
 #include "file_io.h"
+#include "little_endian.h"
 #include "package_password.h"
 #include "zip_archive.h"
 
@@ -130,6 +132,74 @@ std::string peImage(uint16_t characteristics, const std::string& body) {
 
 std::string fakeLauncher() {
     return peImage(0x0102, std::string("launcher code") + '\0' + packagePassword + '\0' + std::string(300, '\0'));
+}
+
+namespace {
+
+void put16(std::string& bytes, size_t at, uint32_t value) { writeLittle(bytes, at, value, 2); }
+void put32(std::string& bytes, size_t at, uint32_t value) { writeLittle(bytes, at, value, 4); }
+
+}  // namespace
+
+std::string peProgram(const std::string& body) {
+    constexpr size_t headersSize = 0x200, sectionSize = 0x1000;
+    if (body.size() > sectionSize) throw std::runtime_error("peProgram: body too long");
+    std::string image(headersSize + sectionSize, '\0');
+    image[0] = 'M';
+    image[1] = 'Z';
+    put32(image, 0x3c, 0x80);
+    image.replace(0x80, 4, std::string("PE\0\0", 4));
+    const size_t coff = 0x84, optional = coff + 20;
+    put16(image, coff, 0x14c);      // i386
+    put16(image, coff + 2, 1);      // one section
+    put16(image, coff + 16, 0xe0);  // optional header size
+    put16(image, coff + 18, 0x0102);
+    put16(image, optional, 0x10b);  // PE32
+    put32(image, optional + 16, 0x1000);         // entry point
+    put32(image, optional + 28, 0x400000);       // image base
+    put32(image, optional + 32, 0x1000);         // section alignment
+    put32(image, optional + 36, 0x200);          // file alignment
+    put16(image, optional + 40, 4);              // OS version
+    put16(image, optional + 48, 4);              // subsystem version
+    put32(image, optional + 56, 0x2000);         // image size
+    put32(image, optional + 60, headersSize);
+    put16(image, optional + 68, 2);              // GUI
+    put32(image, optional + 92, 16);             // data directories
+    const size_t section = optional + 0xe0;
+    image.replace(section, 5, ".text");
+    put32(image, section + 8, sectionSize);      // virtual size
+    put32(image, section + 12, 0x1000);          // virtual address
+    put32(image, section + 16, sectionSize);     // raw size
+    put32(image, section + 20, headersSize);     // raw offset
+    put32(image, section + 36, 0x60000020);      // code, readable, executable
+    image.replace(headersSize, body.size(), body);
+    return image;
+}
+
+std::string signableLauncher() {
+    return peProgram(std::string("launcher code") + '\0' + packagePassword + '\0');
+}
+
+TestSigner::TestSigner() {
+    const std::string subject = "/CN=Kestrune Test Publisher/O=kestrune tests";
+    for (const auto& [certificatePath, keyPath, name] :
+         {std::tuple<std::string, std::string, std::string>{certificate, key, subject},
+          std::tuple<std::string, std::string, std::string>{otherCertificate, otherKey, "/CN=Someone Else"}}) {
+        const ToolRun made = runProgram({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30",
+                                         "-subj", name, "-addext", "extendedKeyUsage=codeSigning", "-keyout", keyPath,
+                                         "-out", certificatePath});
+        if (made.status != 0) throw std::runtime_error("openssl req failed: " + made.err);
+    }
+    writeFile(passFile, password + "\n");
+    const ToolRun encrypted = runProgram({"openssl", "pkey", "-in", key, "-aes256", "-passout", "file:" + passFile,
+                                          "-out", encryptedKey});
+    if (encrypted.status != 0) throw std::runtime_error("openssl pkey failed: " + encrypted.err);
+}
+
+std::string osslsigncodeVerify(const std::string& path, const std::string& caFile, int& status) {
+    const ToolRun run = runProgram({"osslsigncode", "verify", "-CAfile", caFile, "-in", path});
+    status = run.status;
+    return run.out + run.err;
 }
 
 std::string incompressibleBytes(size_t count, uint64_t seed) {

@@ -40,6 +40,13 @@ std::string peImage(uint16_t characteristics = 0x0102, const std::string& body =
 // zero padding as a linker's last section does.
 std::string fakeLauncher();
 
+// A PE32 program with one section that holds `body` (at most 4096 bytes),
+// whole enough for osslsigncode to sign it.
+std::string peProgram(const std::string& body);
+// A stand-in launcher that osslsigncode can sign: it holds the package
+// password.
+std::string signableLauncher();
+
 // `count` bytes that deflate cannot shrink.
 std::string incompressibleBytes(size_t count, uint64_t seed = 1);
 
@@ -65,6 +72,25 @@ pid_t startProgram(const std::vector<std::string>& command, const std::string& o
                    const std::vector<std::string>& environment = {});
 // Runs a program with `arguments` the same way.
 ToolRun runProgram(const std::vector<std::string>& command, const std::vector<std::string>& environment = {});
+
+// A code-signing certificate and its key, made with openssl for one test
+// in a scratch folder and never kept; a second, unrelated pair; the first
+// key again, encrypted with `password`, which `passFile` holds.
+struct TestSigner {
+    ScratchDirectory folder;
+    std::string certificate = folder / "cert.pem";
+    std::string key = folder / "key.pem";
+    std::string otherCertificate = folder / "other-cert.pem";
+    std::string otherKey = folder / "other-key.pem";
+    std::string encryptedKey = folder / "encrypted-key.pem";
+    std::string password = "correct horse 42";
+    std::string passFile = folder / "pass.txt";
+    TestSigner();
+};
+
+// What `osslsigncode verify` says of `path`, trusting `caFile`; its exit
+// status in `status`.
+std::string osslsigncodeVerify(const std::string& path, const std::string& caFile, int& status);
 
 // Unpacks an archive with the extraction tool's own reader and returns
 // "name=content" of every file, sorted, or an error text.

@@ -63,8 +63,12 @@ TEST(NameRules, EachNameWindowsWouldChangeOrRefuseIsFoundWithItsReason) {
         {".hidden", nullptr, false},
         {"docs/a.b.c", nullptr, false},
         {"back\\slash", "holds a backslash", true},
-        {"trailing.", "'trailing.' ends in a dot or a blank", true},
-        {"trailing /x.txt", "'trailing ' ends in a dot or a blank", true},
+        {"trailing.", "unzip.exe refuses it: ends in a dot or a blank, which Windows drops", true},
+        {"trailing /x.txt", "unzip.exe refuses it: 'trailing ': ends in a dot or a blank", true},
+        {"docs/con/x.txt", "unzip.exe refuses it: 'con': reserved device name", true},
+        {"COM\xb9.txt", "reserved device name", true},
+        {"LPT\xb3", "reserved device name", true},
+        {"CONOUT$", "reserved device name", true},
         {"con.txt", "reserved device name", true},
         {"docs/LPT1", "reserved device name", true},
         {"a:b", "holds ':'", true},
@@ -91,7 +95,7 @@ TEST(NameRules, EveryBadNameIsListedOnceInOneRun) {
     const std::vector<std::string> names = {
         "SETUP.EXE",  "a?.txt",        "b*.txt",         "con/",          "con/inside.txt",
         "docs/",      "docs/x.txt",    "DOCS/",          "docs/README",   "docs/readme",
-        "end.",       "caf\xc3\xa9/", "caf\xc3\xa9/a", "caf\xc3\xa9/b",
+        "end.",       "caf\xc3\xa9/", "caf\xc3\xa9/a", "caf\xc3\xa9/b", "end",
     };
     const std::vector<NameFinding> findings = nameFindings(names);
     std::vector<std::string> lines;
@@ -100,13 +104,51 @@ TEST(NameRules, EveryBadNameIsListedOnceInOneRun) {
         "'a?.txt': unzip.exe refuses it: holds '?', which Windows does not allow in names",
         "'b*.txt': unzip.exe refuses it: holds '*', which Windows does not allow in names",
         "'con/': unzip.exe refuses it: reserved device name",
-        "'end.': 'end.' ends in a dot or a blank, which Windows drops, so the name would change",
+        "'end.': unzip.exe refuses it: ends in a dot or a blank, which Windows drops",
         "'caf\xc3\xa9/': is not plain ASCII; unzip.exe creates names in the Windows ANSI code page, so it may be "
         "spelled differently there",
-        "'DOCS/': differs from 'docs/' only in case; on Windows one would overwrite the other",
-        "'docs/readme': differs from 'docs/README' only in case; on Windows one would overwrite the other",
+        // Two spellings of one folder are one folder; its files are compared.
+        "'docs/readme' and 'docs/README' name the same file on Windows: they differ only in case",
+        "'end' and 'end.' name the same file on Windows: they differ only in trailing dots or blanks, which Windows "
+        "drops",
     };
     EXPECT_EQ(lines, expected) << joined(lines);
+}
+
+// The rule is unzip.exe's own (entry_clashes.h): what it would refuse
+// whole, check reports and build refuses, a line for each later name.
+TEST(NameRules, NamesWindowsTakesForOneFileAreFoundByUnzipExesRule) {
+    struct Case {
+        std::vector<std::string> names;
+        std::vector<std::string> clashes;  // the lines of the findings that name two entries
+    } cases[] = {
+        {{"SETUP.EXE", "setup.exe", "SETUP.EXE."},
+         {"'setup.exe' and 'SETUP.EXE' name the same file on Windows: they differ only in case",
+          "'SETUP.EXE.' and 'SETUP.EXE' name the same file on Windows: they differ only in trailing dots or blanks, "
+          "which Windows drops"}},
+        {{"Program Files.txt", "PROGRA~1.TXT"},
+         {"'PROGRA~1.TXT' and 'Program Files.txt' name the same file on Windows: one may be Windows' short name "
+          "(NAME~1.EXT) for the other"}},
+        {{"docs/PROGRA~1.TXT", "docs/Program Files.txt"},
+         {"'docs/Program Files.txt' and 'docs/PROGRA~1.TXT' name the same file on Windows: one may be Windows' short "
+          "name (NAME~1.EXT) for the other"}},
+        {{"data", "DATA/"},
+         {"'DATA/' and 'data' name the same file on Windows: one is a file, the other a folder of the same name"}},
+        {{"a.txt", "a.txt"}, {"'a.txt' and 'a.txt' name the same file on Windows: the same name twice"}},
+        {{"docs/", "DOCS/", "docs/a.txt", "DOCS/b.txt", "DOCS/A.TXT"},
+         {"'DOCS/A.TXT' and 'docs/a.txt' name the same file on Windows: they differ only in case"}},
+        // An 8.3 name beside the alias, or an alias in another folder, is no clash.
+        {{"PROGRA~1.TXT", "other.txt", "docs/Program Files.txt"}, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> clashes;
+        for (const NameFinding& finding : nameFindings(c.names)) {
+            if (finding.other.empty()) continue;
+            EXPECT_TRUE(finding.refused) << finding.line();
+            clashes.push_back(finding.line());
+        }
+        EXPECT_EQ(clashes, c.clashes) << c.names.front();
+    }
 }
 
 TEST(NameRules, SetupProgramMustBeSpelledAsTheLauncherRunsIt) {
