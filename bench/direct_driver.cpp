@@ -1,41 +1,52 @@
 // The Windows side of bench/run.sh: times launcher runs against the same
-// children started directly, interleaved, with QueryPerformanceCounter around
+// children started directly and against the NSIS bootstrapper made from the
+// same payload, interleaved, with QueryPerformanceCounter around
 // CreateProcessA ... WaitForSingleObject.
 //
 //   bench-driver ROUNDS ROOT PASSWORD LARGE_TOTAL_BYTES LARGE_RANDOM_BYTES
 //
 // ROOT (short, so that every command line fits in 259 characters) holds two
 // media, small\ and large\, each with setup.exe, unzip.exe and package.zip,
-// a directory empty\ with only setup.exe and quick.exe,
-// and temp\, the TEMP of every run (so W is ROOT\temp\KESTRUNE).
+// the two bootstrappers peer\small.exe and peer\large.exe, a directory
+// empty\ with only setup.exe and quick.exe, and temp\, the TEMP of every run
+// (so W is ROOT\temp\KESTRUNE, and the bootstrapper unpacks into a folder
+// ROOT\temp\nsNNNN.tmp of its own).
 //
-// Per round (the small runs three times, each pair in alternating order; the
-// three large runs in rotating order):
+// Per round (the small runs three times; each pair in alternating order, each
+// group of three or four in rotating order):
 //   small-launcher  "ROOT\small\setup.exe" -s
 //   small-direct    what the launcher's silent run does, started from here:
 //                   unzip.exe, then W\SETUP.EXE -s -SMS, then W\PostProcess.cmd
 //                   when present (the benchmark's packages hold none), then W
 //                   removed (all inside the timed span)
+//   small-peer      "ROOT\peer\small.exe": unpacks, runs SETUP.EXE -s -SMS,
+//                   removes its folder
 //   large-launcher  "ROOT\large\setup.exe" -s
 //   large-extract   only the extraction, started as the launcher starts it;
 //                   W is checked and removed after the timed span
 //   large-direct    the small-direct sequence on the large medium
+//   large-peer      "ROOT\peer\large.exe"
 //   process-start   ROOT\empty\quick.exe (the packages' SETUP.EXE, a GUI
 //                   program that does next to nothing) started as the
 //                   launcher is: what any process costs to start and end
 //   launcher-alone  "ROOT\empty\setup.exe" -s with nothing beside it: the
 //                   launcher's own start and end (W made and removed, the
 //                   children cannot start)
+// The launcher and bootstrapper runs also give the user's wait: from the
+// counter read just before CreateProcessA to the counter SETUP.EXE read first
+// thing when it started (it logs it; the counter is one for the whole system).
 // Before each run the console hosts of earlier runs have ended (settle()).
 // Round 0 warms up and is not reported. Every run is checked: SETUP.EXE ran
-// once, after the large payload came out whole; a W left behind is reported
-// and removed before the next run.
+// once, after the large payload came out whole; whatever a run left in TEMP
+// (W, or the bootstrapper's folder) is reported and removed before the next.
 //
 // After the timed rounds, untimed memory runs: the launcher on each medium and
 // unzip.exe on the large one, their counters read every 5 ms while they run
 // and once more after they ended. (Wine fills the counters from the Linux
 // process's /proc status, which has no memory lines once the process is gone,
-// so the reading after the end is often zero.)
+// so the reading after the end is often zero.) Last, one untimed extraction
+// by unzip.exe into ROOT\kept, left there for run.sh to compare byte for
+// byte with the packed files.
 //
 // A GUI program, like the launcher: neither has a console, so a console
 // child (unzip.exe, cmd.exe for a PostProcess.cmd) gets one of its own in
@@ -43,8 +54,9 @@
 //
 // Writes to ROOT\driver.txt one line per measurement:
 //   run VARIANT ROUND MILLISECONDS
+//   wait VARIANT ROUND MILLISECONDS            (until SETUP.EXE started)
 //   step VARIANT ROUND CHILD MILLISECONDS      (children of the direct runs)
-//   left VARIANT ROUND ENTRIES                 (W still there right after the run)
+//   left VARIANT ROUND ENTRIES                 (left in TEMP right after the run)
 //   mem VARIANT RUN WHEN PEAK_WORKING_SET PEAK_PAGEFILE_USAGE   (bytes;
 //       WHEN is "running", the largest sampled, "ended", or "timed-ended":
 //       read after the end of a timed run, outside its timed span)
@@ -246,18 +258,22 @@ void settle() {
     Sleep(20);
 }
 
+// The counter SETUP.EXE logged when it started ("started N"), or -1 when the
+// log does not hold exactly one such line.
+long long setupStartCount(const std::string& text) {
+    const std::string tag = "started ";
+    const size_t at = text.find(tag);
+    if (at == std::string::npos || countOf(text, tag) != 1) return -1;
+    return std::strtoll(text.c_str() + at + tag.size(), nullptr, 10);
+}
+
 struct Bench {
-    std::string root, password, log;
+    std::string root, password, log, temp;
     mutable PROCESS_MEMORY_COUNTERS lastEnded{};  // of the last timed launcher run, read after its end
     mutable int currentRound = 0;
     unsigned long long largeTotalBytes = 0, largeRandomBytes = 0;
 
-    std::string workDirectory() const {
-        char temporary[MAX_PATH];
-        const DWORD length = GetTempPathA(MAX_PATH, temporary);
-        if (length == 0 || length >= MAX_PATH) fail("no temporary path");
-        return std::string(temporary) + "KESTRUNE";
-    }
+    std::string workDirectory() const { return temp + "KESTRUNE"; }
 
     void report(const char* variant, int round, double ms) const {
         if (round > 0) std::fprintf(out, "run %s %d %.1f\n", variant, round, ms);
@@ -284,34 +300,50 @@ struct Bench {
                         static_cast<unsigned long long>(lastEnded.PeakPagefileUsage));
     }
 
-    // Every run must have reached SETUP.EXE with the silent arguments, and
-    // (large package) after the whole payload was extracted.
-    void checkLog(const std::string& variant, bool large) const {
+    // Every run must have reached SETUP.EXE once with the silent arguments,
+    // and (large package) after the whole payload was extracted. Returns the
+    // milliseconds from `startCount` (read just before the run was started)
+    // until SETUP.EXE started.
+    double checkLog(const std::string& variant, bool large, long long startCount) const {
         const std::string text = readFile(log);
         if (countOf(text, "\\SETUP.EXE\" -s -SMS") != 1) fail(variant + ": SETUP.EXE not run once");
         if (large && text.find("payload " + std::to_string(largeRandomBytes)) == std::string::npos)
             fail(variant + ": payload not extracted whole");
+        const long long setupStart = setupStartCount(text);
+        if (setupStart < startCount) fail(variant + ": no start time from SETUP.EXE");
         DeleteFileA(log.c_str());
+        return static_cast<double>(setupStart - startCount) * 1000.0 / counterFrequency;
     }
 
-    // A W still there right after a run is counted ("left VARIANT ROUND
-    // ENTRIES_IN_IT") and then removed outside the timed span. (Under Wine a
-    // console child started with a console of its own, such as cmd.exe for
-    // a PostProcess.cmd, keeps its current directory W locked for a moment
-    // after it ended, so a removal right after it can fail.)
-    void clearLeftWorkDirectory(const std::string& variant, int round) const {
-        const std::string w = workDirectory();
-        if (!exists(w)) return;
-        if (round > 0) std::fprintf(out, "left %s %d %d\n", variant.c_str(), round, entriesIn(w));
-        for (int step = 0; step < 1000 && exists(w); ++step) {
+    // Whatever a run left in TEMP (W, or a bootstrapper's folder) is counted
+    // ("left VARIANT ROUND ENTRIES_IN_IT") and then removed outside the timed
+    // span. (Under Wine a console child started with a console of its own,
+    // such as cmd.exe for a PostProcess.cmd, keeps its current directory W
+    // locked for a moment after it ended, so a removal right after it can
+    // fail.)
+    void clearLeftInTemp(const std::string& variant, int round) const {
+        WIN32_FIND_DATAA entry;
+        const HANDLE search = FindFirstFileA((temp + "*.*").c_str(), &entry);
+        if (search == INVALID_HANDLE_VALUE) return;
+        std::string left;
+        do {
+            const std::string name = entry.cFileName;
+            if (name != "." && name != "..") left = temp + name;
+        } while (left.empty() && FindNextFileA(search, &entry));
+        FindClose(search);
+        if (left.empty()) return;
+        if (round > 0) std::fprintf(out, "left %s %d %d\n", variant.c_str(), round, entriesIn(left));
+        for (int step = 0; step < 1000 && exists(left); ++step) {
             Sleep(10);
-            removeTree(w);
+            if (GetFileAttributesA(left.c_str()) & FILE_ATTRIBUTE_DIRECTORY) removeTree(left);
+            else DeleteFileA(left.c_str());
         }
-        if (exists(w)) fail(variant + ": work directory cannot be removed");
+        if (exists(left)) fail(variant + ": " + left + " cannot be removed");
+        clearLeftInTemp(variant, 0);
     }
 
     void startClean() const {
-        if (exists(workDirectory())) fail("work directory left from an earlier run");
+        if (entriesIn(temp.substr(0, temp.size() - 1)) != 0) fail("TEMP not empty before a run");
         DeleteFileA(log.c_str());
         settle();
     }
@@ -333,30 +365,64 @@ struct Bench {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
         DeleteFileA(log.c_str());
-        if (exists(workDirectory())) fail(commandLine + ": work directory left");
+        if (entriesIn(temp.substr(0, temp.size() - 1)) != 0) fail(commandLine + ": something left in TEMP");
         return ms;
     }
 
-    // Returns the run's time; with `peaks`, its memory is read as it runs.
-    double launcherRun(const std::string& medium, MemoryPeaks* peaks = nullptr) const {
+    struct TopRun {
+        double ms = 0;    // the whole run
+        double wait = 0;  // until SETUP.EXE started
+    };
+
+    // Starts `command` from ROOT as a user starts a medium's program and
+    // waits for its end; with `peaks`, its memory is read as it runs.
+    TopRun topRun(const std::string& variant, const std::string& commandLine, bool large,
+                  MemoryPeaks* peaks = nullptr) const {
         startClean();
-        std::string command = "\"" + root + "\\" + medium + "\\setup.exe\" -s";
+        std::string command = commandLine;
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
-        PROCESS_INFORMATION launcher{};
+        PROCESS_INFORMATION process{};
+        LARGE_INTEGER startCount;
+        QueryPerformanceCounter(&startCount);
         const double start = nowMs();
         if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, root.c_str(), &startup,
-                            &launcher)) {
+                            &process)) {
             fail("cannot start " + command);
         }
-        waitForEnd(launcher.hProcess, 2 * childWaitLimit, command, peaks);
-        const double ms = nowMs() - start;
-        if (peaks == nullptr) lastEnded = readMemory(launcher.hProcess);
-        CloseHandle(launcher.hThread);
-        CloseHandle(launcher.hProcess);
-        checkLog(medium + "-launcher", medium == "large");
-        clearLeftWorkDirectory(medium + "-launcher", peaks == nullptr ? currentRound : 0);
-        return ms;
+        waitForEnd(process.hProcess, 2 * childWaitLimit, command, peaks);
+        TopRun run;
+        run.ms = nowMs() - start;
+        if (peaks == nullptr) lastEnded = readMemory(process.hProcess);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        run.wait = checkLog(variant, large, startCount.QuadPart);
+        clearLeftInTemp(variant, peaks == nullptr ? currentRound : 0);
+        return run;
+    }
+
+    double launcherRun(const std::string& medium, MemoryPeaks* peaks = nullptr) const {
+        const std::string variant = medium + "-launcher";
+        const TopRun run =
+            topRun(variant, "\"" + root + "\\" + medium + "\\setup.exe\" -s", medium == "large", peaks);
+        if (peaks == nullptr) {
+            report(variant.c_str(), currentRound, run.ms);
+            reportWait(variant, run.wait);
+            reportEnded(variant.c_str(), currentRound);
+        }
+        return run.ms;
+    }
+
+    // The NSIS bootstrapper of the same payload (bench/peer.nsi).
+    void peerRun(const std::string& medium) const {
+        const std::string variant = medium + "-peer";
+        const TopRun run = topRun(variant, "\"" + root + "\\peer\\" + medium + ".exe\"", medium == "large");
+        report(variant.c_str(), currentRound, run.ms);
+        reportWait(variant, run.wait);
+    }
+
+    void reportWait(const std::string& variant, double ms) const {
+        if (currentRound > 0) std::fprintf(out, "wait %s %d %.1f\n", variant.c_str(), currentRound, ms);
     }
 
     std::string extractionCommand(const std::string& medium, const std::string& w) const {
@@ -369,6 +435,8 @@ struct Bench {
         startClean();
         const std::string variant = medium + "-direct";
         const std::string p = root + "\\" + medium;
+        LARGE_INTEGER startCount;
+        QueryPerformanceCounter(&startCount);
         const double start = nowMs();
         const std::string w = workDirectory();
         CreateDirectoryA(w.c_str(), nullptr);
@@ -380,8 +448,8 @@ struct Bench {
         removeTree(w);
         const double end = nowMs();
         if (extraction.exitCode != 0) fail(variant + ": unzip.exe exit code " + std::to_string(extraction.exitCode));
-        checkLog(variant, medium == "large");
-        clearLeftWorkDirectory(variant, round);
+        checkLog(variant, medium == "large", startCount.QuadPart);
+        clearLeftInTemp(variant, round);
         report(variant.c_str(), round, end - start);
         reportStep(variant.c_str(), round, "unzip.exe", extraction.ms);
         reportStep(variant.c_str(), round, "SETUP.EXE", setup.ms);
@@ -389,12 +457,12 @@ struct Bench {
         reportStep(variant.c_str(), round, "removal", end - removalStart);
     }
 
-    // The extraction alone; returns its time.
-    double extractionRun(MemoryPeaks* peaks = nullptr) const {
+    // The extraction alone into `w`; returns its time. The tree is checked
+    // and, unless `keep`, removed after the timed span.
+    double extractionRun(const std::string& w, bool keep = false, MemoryPeaks* peaks = nullptr) const {
         startClean();
         const std::string p = root + "\\large";
         const double start = nowMs();
-        const std::string w = workDirectory();
         CreateDirectoryA(w.c_str(), nullptr);
         const ChildResult extraction = runChild(true, p, extractionCommand("large", w), peaks);
         const double ms = nowMs() - start;
@@ -402,7 +470,7 @@ struct Bench {
         const unsigned long long bytes = treeBytes(w);
         if (bytes != largeTotalBytes)
             fail("large-extract: " + std::to_string(bytes) + " bytes extracted, not " + std::to_string(largeTotalBytes));
-        removeTree(w);
+        if (!keep) removeTree(w);
         return ms;
     }
 
@@ -411,47 +479,44 @@ struct Bench {
     static constexpr int smallRepeats = 3;
 
     void round(int number) const {
-        currentRound = number;
         for (int repeat = 0; repeat < smallRepeats; ++repeat) {
             const int run = number == 0 ? 0 : (number - 1) * smallRepeats + repeat + 1;
             currentRound = run;
-            // Alternating order, so that a drift of the machine favours neither.
-            const bool launcherFirst = (number * smallRepeats + repeat) % 2 == 0;
-            for (int i = 0; i < 2; ++i) {
-                if ((i == 0) == launcherFirst) {
-                    report("small-launcher", run, launcherRun("small"));
-                    reportEnded("small-launcher", run);
-                } else {
-                    directRun("small", run);
-                }
+            // Rotating order, so that a drift of the machine favours none.
+            const int turn = number * smallRepeats + repeat;
+            for (int i = 0; i < 3; ++i) {
+                const int which = (turn + i) % 3;
+                if (which == 0) launcherRun("small");
+                else if (which == 1) directRun("small", run);
+                else peerRun("small");
             }
             for (int i = 0; i < 2; ++i) {
-                if ((i == 0) == launcherFirst)
+                if ((i == 0) == (turn % 2 == 0))
                     report("launcher-alone", run, startRun("\"" + root + "\\empty\\setup.exe\" -s"));
                 else
                     report("process-start", run, startRun("\"" + root + "\\empty\\quick.exe\""));
             }
         }
         currentRound = number;
-        // The three large runs take every place in turn.
-        for (int i = 0; i < 3; ++i) {
-            const int which = (number + i) % 3;
-            if (which == 0) {
-                report("large-launcher", number, launcherRun("large"));
-                reportEnded("large-launcher", number);
-            } else if (which == 1) report("large-extract", number, extractionRun());
-            else directRun("large", number);
+        // The four large runs take every place in turn.
+        for (int i = 0; i < 4; ++i) {
+            const int which = (number + i) % 4;
+            if (which == 0) launcherRun("large");
+            else if (which == 1) report("large-extract", number, extractionRun(workDirectory()));
+            else if (which == 2) directRun("large", number);
+            else peerRun("large");
         }
     }
 
     void memoryRuns(int runs) const {
+        currentRound = 0;
         for (int run = 1; run <= runs; ++run) {
             MemoryPeaks small, large, extractor;
             launcherRun("small", &small);
             reportMemory("small-launcher", run, small);
             launcherRun("large", &large);
             reportMemory("large-launcher", run, large);
-            extractionRun(&extractor);
+            extractionRun(workDirectory(), false, &extractor);
             reportMemory("unzip-large", run, extractor);
         }
     }
@@ -475,18 +540,23 @@ int main(int argc, char** argv) {
     bench.largeTotalBytes = std::strtoull(argv[4], nullptr, 10);
     bench.largeRandomBytes = std::strtoull(argv[5], nullptr, 10);
     bench.log = bench.root + "\\children.log";
+    bench.temp = bench.root + "\\temp\\";
     out = std::fopen((bench.root + "\\driver.txt").c_str(), "w");
     if (out == nullptr) return 3;
-    const std::string temp = bench.root + "\\temp\\";
-    CreateDirectoryA(temp.c_str(), nullptr);
+    CreateDirectoryA(bench.temp.c_str(), nullptr);
     // The children inherit these from the launcher or from this driver alike.
-    SetEnvironmentVariableA("TEMP", temp.c_str());
-    SetEnvironmentVariableA("TMP", temp.c_str());
+    SetEnvironmentVariableA("TEMP", bench.temp.c_str());
+    SetEnvironmentVariableA("TMP", bench.temp.c_str());
     SetEnvironmentVariableA("KESTRUNE_BENCH_LOG", bench.log.c_str());
-    removeTree(bench.workDirectory());
+    bench.clearLeftInTemp("before", 0);
 
     std::fprintf(out, "counter %.0f Hz\n", counterFrequency);
     for (int number = 0; number <= rounds; ++number) bench.round(number);
     bench.memoryRuns(3);
+    // For run.sh's byte-for-byte comparison.
+    const std::string kept = bench.root + "\\kept";
+    removeTree(kept);
+    bench.extractionRun(kept, true);
+    std::fprintf(out, "kept %s\n", kept.c_str());
     return 0;
 }

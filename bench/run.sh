@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# The benchmark: launcher overhead, large-package overhead, extraction speed
-# and the launcher's peak memory, each measured in this run.
+# The benchmark: launcher overhead, large-package overhead, extraction speed,
+# the launcher's peak memory, and a kestrune medium against the one-file NSIS
+# bootstrapper a package author would make instead (bench/peer.nsi), each
+# measured in this run.
 #   bash bench/run.sh
 # Builds what it needs (scripts/build.sh, then bench/'s own programs in
-# build/bench), makes the packages, runs the Windows side under Wine on a
-# virtual display in its own prefix (build/bench-wine) and prints the report.
+# build/bench, then the bootstrappers with makensis), makes the packages, runs
+# the Windows side under Wine on a virtual display in its own prefix
+# (build/bench-wine) and prints the report.
 # KESTRUNE_BENCH_ROUNDS (default 9, at least 7) sets the runs per variant.
 # To time existing builds instead of building (development), set all of
 # KESTRUNE_BENCH_WINDOWS_BUILD, KESTRUNE_BENCH_HOST_BUILD and
@@ -15,7 +18,7 @@ repo=$PWD
 rounds=${KESTRUNE_BENCH_ROUNDS:-9}
 work=${KESTRUNE_BENCH_DIR:-$repo/build/bench}
 export KESTRUNE_WINEPREFIX=${KESTRUNE_WINEPREFIX:-$repo/build/bench-wine}
-random_mib=60  # stored: deflate cannot shrink it
+random_mib=60  # incompressible: zip keeps it as deflate's stored blocks
 text_mib=60    # log-like text, deflated
 mkdir -p "$work"
 
@@ -72,6 +75,26 @@ large_zip_bytes=$(stat -c %s "$data/large.zip")
 large_total=$(find "$data/large" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
 random_bytes=$(stat -c %s "$data/large/payload/random.bin")
 
+# --- the peer: the NSIS bootstrapper of each payload, for the target of the
+# Windows build that runs here, and for the 32-bit product's (its bytes only)
+echo "building the NSIS bootstrappers ..."
+case "$KESTRUNE_TEST_ARCH" in
+    x86_64) peer_target=amd64-unicode ;;
+    *) peer_target=x86-unicode ;;
+esac
+product_peer_target=x86-unicode
+peers=$work/peers
+rm -rf "$peers"
+mkdir -p "$peers"
+make_peer() {  # target medium
+    makensis -V2 -DTARGET="$1" -DPAYLOAD="$data/$2" -DOUTFILE="$peers/$1-$2.exe" bench/peer.nsi \
+        >"$peers/$1-$2.log" 2>&1 || { cat "$peers/$1-$2.log"; exit 1; }
+}
+for medium in small large; do
+    make_peer "$peer_target" "$medium"
+    [ "$product_peer_target" = "$peer_target" ] || make_peer "$product_peer_target" "$medium"
+done
+
 results=$work/results.txt
 : >"$results"
 now_ns() { date +%s%N; }
@@ -116,6 +139,8 @@ for medium in small large; do
     cp "$extractor" "$root_linux/$medium/unzip.exe"
     cp "$data/$medium.zip" "$root_linux/$medium/package.zip"
 done
+mkdir -p "$root_linux/peer"
+for medium in small large; do cp "$peers/$peer_target-$medium.exe" "$root_linux/peer/$medium.exe"; done
 mkdir -p "$root_linux/empty"
 cp "$launcher" "$root_linux/empty/setup.exe"
 cp "$data/small/SETUP.EXE" "$root_linux/empty/quick.exe"
@@ -133,13 +158,32 @@ cp "$root_linux/driver.txt" "$driver_out" 2>/dev/null || true
 if [ ! -s "$driver_out" ] || grep -q '^fail' "$driver_out" || ! grep -q '^mem unzip-large 3 ' "$driver_out"; then
     echo "the driver failed:"; cat "$driver_out" "$driver_out.err" 2>/dev/null; exit 1
 fi
-grep -E '^(run|step|mem|left) ' "$driver_out" >>"$results"
+grep -E '^(run|wait|step|mem|left) ' "$driver_out" >>"$results"
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+# unzip.exe's output on the large package, byte for byte the packed files.
+identical="yes: byte for byte the packed files (diff -r)"
+if ! grep -q '^kept ' "$driver_out" || ! diff -r -q "$data/large" "$root_linux/kept" >"$work/kept.diff" 2>&1; then
+    echo "unzip.exe's output on the large package differs from the packed files:"; cat "$work/kept.diff"; exit 1
+fi
 rm -rf "$root_linux"
 
 # --- the report
 product_size=$(stat -c %s "$product_build/setup.exe")
 product_imports=$(i686-w64-mingw32-objdump -p "$product_build/setup.exe" | awk '/DLL Name:/ { printf "%s ", $3 }')
+product_extractor=$product_build/tools/unzip/unzip.exe
+product_extractor_size=$(stat -c %s "$product_extractor")
+product_extractor_imports=$(i686-w64-mingw32-objdump -p "$product_extractor" | awk '/DLL Name:/ { printf "%s ", $3 }')
+# Bytes each puts on the medium: ours setup.exe + unzip.exe + package.zip,
+# the peer its one file.
+medium_bytes() {  # setup.exe unzip.exe package.zip
+    echo $(($(stat -c %s "$1") + $(stat -c %s "$2") + $(stat -c %s "$3")))
+}
+for medium in small large; do
+    echo "bytes $medium ours $(medium_bytes "$launcher" "$extractor" "$data/$medium.zip")" >>"$results"
+    echo "bytes $medium peer $(stat -c %s "$peers/$peer_target-$medium.exe")" >>"$results"
+    echo "bytes $medium product $(medium_bytes "$product_build/setup.exe" "$product_extractor" "$data/$medium.zip")" >>"$results"
+    echo "bytes $medium product-peer $(stat -c %s "$peers/$product_peer_target-$medium.exe")" >>"$results"
+done
 "$KESTRUNE_WINE" --version >"$work/wine-version.txt" 2>&1 </dev/null || true
 echo
 echo "== kestrune benchmark, $(date -u '+%Y-%m-%d %H:%M UTC') =="
@@ -153,14 +197,22 @@ else
     echo "Windows programs: $launcher"
 fi
 echo "product setup.exe ($product_build, i686): $product_size bytes, imports: $product_imports"
+echo "product unzip.exe ($product_build, i686): $product_extractor_size bytes, imports: $product_extractor_imports"
+echo "peer: bench/peer.nsi, makensis $(makensis -VERSION 2>/dev/null) with target $peer_target (the product's: $product_peer_target),"
+echo "  SetCompressor /SOLID zlib, CRCCheck on (the default): unpacks into a fresh folder in TEMP (InitPluginsDir),"
+echo "  ExecWait \"...\\SETUP.EXE\" -s -SMS, removes the folder"
 echo "small package: $(stat -c %s "$data/small.zip") bytes = SETUP.EXE (bench/quick_setup.cpp: a $(stat -c %s "$data/small/SETUP.EXE")-byte GUI program that logs its command line and exits) + readme.txt; no PostProcess.cmd"
-echo "large package: $large_zip_bytes bytes = the small one + ${random_mib} MiB from /dev/urandom (stored) + ${text_mib} MiB log-like text (deflated); $large_total bytes extracted"
+echo "large package: $large_zip_bytes bytes = the small one + ${random_mib} MiB from /dev/urandom (deflate's stored blocks) + ${text_mib} MiB log-like text (deflated); $large_total bytes extracted"
+echo "unzip.exe's output on the large package (one untimed run): $identical"
 echo "runs: $rounds rounds after one warm-up round; the short small runs (and process-start, launcher-alone) three"
-echo "  times a round; interleaved: each pair in alternating order, the three large Windows runs in rotating order;"
-echo "  Windows times by QueryPerformanceCounter in bench-driver.exe around CreateProcessA ... WaitForSingleObject,"
-echo "  native times by date +%s%N around the command; all times in ms. bench-driver.exe is a GUI program"
-echo "  without a console, as the launcher is, so in both kinds of run unzip.exe gets a console of its own,"
-echo "  as when a medium is started from the desktop"
+echo "  times a round; interleaved: pairs in alternating order, the three small and the four large Windows runs"
+echo "  in rotating order; Windows times by QueryPerformanceCounter in bench-driver.exe around"
+echo "  CreateProcessA ... WaitForSingleObject, native times by date +%s%N around the command; all times in ms."
+echo "  bench-driver.exe is a GUI program without a console, as the launcher is, so in both kinds of run"
+echo "  unzip.exe gets a console of its own, as when a medium is started from the desktop"
+echo "wait until SETUP.EXE starts: from the counter the driver reads just before CreateProcessA of setup.exe or"
+echo "  the bootstrapper to the counter SETUP.EXE reads as the first thing its own code does (it logs it);"
+echo "  QueryPerformanceCounter is one counter for the whole system (under Wine: the monotonic clock)"
 echo "variants:"
 echo "  small-launcher  \"P\\setup.exe\" -s on the small medium: unzip.exe, SETUP.EXE -s -SMS, a look for PostProcess.cmd, W removed"
 echo "  small-direct    the driver does the same: starts the same children in the same order with the launcher's"
@@ -169,6 +221,8 @@ echo "                  all inside the timed span"
 echo "  large-launcher  \"P\\setup.exe\" -s on the large medium"
 echo "  large-extract   the driver runs only unzip.exe, as the launcher does (W checked and removed outside the timed span)"
 echo "  large-direct    the small-direct sequence on the large medium"
+echo "  small-peer      the NSIS bootstrapper of the small payload, started as setup.exe is (no arguments)"
+echo "  large-peer      the NSIS bootstrapper of the large payload"
 echo "  process-start   a GUI program that does next to nothing (the packages' SETUP.EXE) started as the launcher is"
 echo "  launcher-alone  \"setup.exe\" -s with nothing beside it: the launcher's own start and end"
 echo "  native-ours     $host_unzip -P pw large.zip -d DEST"
@@ -190,6 +244,8 @@ function ratio(label, a, b, target, note) {
 
 }
 $1 == "run"  { times[$2] = times[$2] " " $4; at[$2, $3] = $4; if ($3 > last) last = $3 }
+$1 == "wait" { waits[$2] = waits[$2] " " $4 }
+$1 == "bytes" { bytes[$2, $3] = $4 }
 $1 == "step" { steps[$2, $4] = steps[$2, $4] " " $5 }
 $1 == "left" { left[$2]++; if ($4 > 0) left_full[$2]++ }
 $1 == "mem" && $4 == "running" { run_ws[$2] = run_ws[$2] " " $5; run_pf[$2] = run_pf[$2] " " $6 }
@@ -199,9 +255,9 @@ $1 == "mem" && $4 != "running" {
     else { end_ws[$2] = end_ws[$2] " " $5; end_pf[$2] = end_pf[$2] " " $6 }
 }
 END {
-    variants = split("small-launcher small-direct process-start launcher-alone large-launcher large-extract large-direct native-ours native-infozip", order, " ")
+    variants = split("small-launcher small-direct small-peer process-start launcher-alone large-launcher large-extract large-direct large-peer native-ours native-infozip", order, " ")
     for (g = 1; g <= 2; g++) {
-        first = g == 1 ? 1 : 5; final = g == 1 ? 4 : variants
+        first = g == 1 ? 1 : 6; final = g == 1 ? 5 : variants
         rows = 0
         for (n = 1; n <= last; n++) if (at[order[first], n] != "") rows = n
         printf "%sper run (ms):\n  %-4s", g == 1 ? "" : "\n", "run"
@@ -215,6 +271,21 @@ END {
     }
     printf "\n%-17s %9s %9s %9s\n", "variant", "min", "median", "max"
     for (k = 1; k <= variants; k++) { v = order[k]; stats(v); printf "  %-15s %9.1f %9.1f %9.1f\n", v, lo[v], med[v], hi[v] }
+    printf "\nuntil SETUP.EXE starts (the user'"'"'s wait, ms):\n"
+    printf "  %-15s %9s %9s %9s\n", "", "min", "median", "max"
+    split("small-launcher small-peer large-launcher large-peer", wv, " ")
+    for (k = 1; k <= 4; k++) {
+        v = wv[k]
+        wait_med[v] = sorted_median(waits[v])
+        printf "  %-15s %9.1f %9.1f %9.1f\n", v, smin, wait_med[v], smax
+    }
+    printf "\nbytes on the medium (ours: setup.exe + unzip.exe + package.zip; peer: its one file):\n"
+    for (m = 1; m <= 2; m++) {
+        medium = m == 1 ? "small" : "large"
+        printf "  %-6s as run: ours %10d, peer %10d, ratio %6.3f;  32-bit product: ours %10d, peer %10d, ratio %6.3f\n",
+            medium, bytes[medium, "ours"], bytes[medium, "peer"], bytes[medium, "ours"] / bytes[medium, "peer"],
+            bytes[medium, "product"], bytes[medium, "product-peer"], bytes[medium, "product"] / bytes[medium, "product-peer"]
+    }
     printf "\nwhere the time of the direct runs goes (medians, ms):\n"
     split("unzip.exe SETUP.EXE PostProcess.cmd removal", children, " ")
     for (m = 1; m <= 2; m++) {
@@ -233,10 +304,17 @@ END {
     ratio("(information)", "large-launcher", "large-direct", "", "the launcher against the same children on the large medium")
     printf "  %-14s %-45s %6.3f  (the least any launcher process could add here)\n", "(floor)",
         "(small-direct + process-start) / small-direct", (med["small-direct"] + med["process-start"]) / med["small-direct"]
-    printf "\nwork directory W still there right after the run:"
-    split("small-launcher small-direct large-launcher large-direct", wv, " ")
-    for (k = 1; k <= 4; k++) printf " %s %d%s", wv[k], left[wv[k]], left_full[wv[k]] ? " (" left_full[wv[k]] " not empty)" : ""
-    printf "\n  (0 expected: with no console child running from W nothing holds it. Then W is removed outside the timed span.)\n"
+    printf "\nagainst the NSIS bootstrapper, ours / peer (ratios of the medians):\n"
+    ratio("small package", "small-launcher", "small-peer", 1.00)
+    ratio("large package", "large-launcher", "large-peer", 0.90)
+    r = wait_med["large-launcher"] / wait_med["large-peer"]
+    printf "  %-14s %-45s %6.3f  target <= %.2f  %s\n", "wait, large", "until SETUP.EXE: large-launcher / large-peer", r, 0.90, verdict(r, 0.90)
+    printf "  %-14s %-45s %6.3f  (information)\n", "wait, small", "until SETUP.EXE: small-launcher / small-peer",
+        wait_med["small-launcher"] / wait_med["small-peer"]
+    printf "\nleft in TEMP right after the run (W, or the bootstrapper'"'"'s folder):"
+    split("small-launcher small-direct small-peer large-launcher large-direct large-peer", wv, " ")
+    for (k = 1; k <= 6; k++) printf " %s %d%s", wv[k], left[wv[k]], left_full[wv[k]] ? " (" left_full[wv[k]] " not empty)" : ""
+    printf "\n  (0 expected: with no console child running from W nothing holds it. Then it is removed outside the timed span.)\n"
     printf "\npeak memory as Wine reports it (GetProcessMemoryInfo on the process handle, KiB, medians):\n"
     split("small-launcher large-launcher unzip-large", mv, " ")
     for (k = 1; k <= 3; k++) {
