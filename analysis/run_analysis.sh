@@ -50,16 +50,18 @@ done < <("$mingw_cxx" -x c++ -E -v - </dev/null 2>&1 |
 
 portable=(text/bounded_text.cpp launcher/command_tail.cpp launcher/switches.cpp launcher/tail_marker.cpp
           install/commands.cpp install/entry_position.cpp install/work_directory_security.cpp
-          process/child_outcome.cpp tools/unzip/zip_archive.cpp tools/unzip/zip_crypto.cpp
+          process/child_outcome.cpp tools/unzip/zip_archive.cpp tools/unzip/zip_crypto.cpp tools/unzip/zip_crc.cpp
           tools/unzip/entry_name.cpp tools/unzip/entry_clashes.cpp tools/unzip/extract_archive.cpp
-          tools/unzip/main.cpp)
-# Every product and tool source but the unit tests; file_system_posix.cpp is
-# the host's replacement for file_system_windows.cpp.
+          tools/unzip/arguments.cpp)
+# The host's replacements and additions: the POSIX file system and threads,
+# main(), and the std-container forms of the reader.
+host_only=(tools/unzip/file_system_posix.cpp tools/unzip/main_posix.cpp tools/unzip/zip_reader_containers.cpp)
+# Every product and tool source but the unit tests and the host's own.
 windows=()
 while IFS= read -r file; do windows+=("$file"); done < <(
     git ls-files 'text/*.cpp' 'launcher/*.cpp' 'install/*.cpp' 'process/*.cpp' 'tools/unzip/*.cpp' |
-    grep -v '_test\.cpp$' | grep -v '^tools/unzip/tests/' | grep -v '^tools/unzip/file_system_posix\.cpp$')
-host=("${portable[@]}" tools/unzip/file_system_posix.cpp)
+    grep -v '_test\.cpp$' | grep -v '^tools/unzip/tests/' | grep -v -x -F "$(printf '%s\n' "${host_only[@]}")")
+host=("${portable[@]}" "${host_only[@]}")
 
 findings=0
 common_flags=(-std=c++17 -I"$root" -I"$root/tools/unzip" -I"$work_dir/generated")

@@ -1,19 +1,33 @@
 // appendQuotedArgument over any path (bytes 1 to 255): the Windows argument
 // rules, under both quote rules (support/windows_arguments.h), must give the
 // path back unchanged as exactly one argument, and the bounded forms must fit
-// or refuse as the rules for bounded text say.
+// or refuse as the rules for bounded text say. unzip.exe's own split of its
+// command line (tools/unzip/arguments.h) must read every line as the C
+// runtime's classic rules do: the input itself too, as a whole command line.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "arguments.h"
 #include "launcher/constants.h"
 #include "support/fuzz_check.h"
 #include "support/windows_arguments.h"
 #include "text/bounded_text.h"
 
 namespace {
+
+// unzip.exe's split, with the program name in front as the reading in
+// support/ gives it.
+std::vector<std::string> unzipSplit(const std::string& line) {
+    std::vector<char> buffer(line.size() + 1);
+    std::vector<const char*> arguments(line.size() / 2 + 2);
+    const size_t count = splitArguments(line.c_str(), buffer.data(), arguments.data());
+    std::vector<std::string> split{splitCommandLine(line, QuoteRules::classic).at(0)};
+    for (size_t i = 0; i < count; ++i) split.emplace_back(arguments[i]);
+    return split;
+}
 
 // The program name and a following argument around the quoted path, so that
 // a quote or backslash that leaks out of the token shows as a changed or
@@ -32,6 +46,9 @@ void checkRoundTrip(const std::string& quoted, const std::string& path) {
         const std::vector<std::string> twice = splitCommandLine("x " + quoted + "\t" + quoted, rules);
         FUZZ_CHECK(twice.size() == 3);
         FUZZ_CHECK(twice[1] == path && twice[2] == path);
+    }
+    for (const std::string& line : {"x " + quoted, "x " + quoted + " next", "x " + quoted + "\t" + quoted}) {
+        FUZZ_CHECK(unzipSplit(line) == splitCommandLine(line, QuoteRules::classic));
     }
 }
 
@@ -54,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     delete[] whole;
     FUZZ_CHECK(quoted == expectedQuoted);
     checkRoundTrip(quoted, path);
+    FUZZ_CHECK(unzipSplit(path) == splitCommandLine(path, QuoteRules::classic));
 
     // A path buffer that already holds some text: the append fits whole, or is
     // refused with the text before it unchanged; never past the buffer.

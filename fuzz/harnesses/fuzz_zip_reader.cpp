@@ -32,12 +32,10 @@
 #include <system_error>
 #include <vector>
 
-#include "entry_clashes.h"
-#include "entry_name.h"
 #include "exit_codes.h"
 #include "extract_archive.h"
 #include "support/fuzz_check.h"
-#include "zip_archive.h"
+#include "zip_reader_containers.h"
 
 namespace fs = std::filesystem;
 
@@ -138,7 +136,7 @@ struct Collected {
 
 bool collect(void* context, const uint8_t* data, size_t length) {
     Collected& got = *static_cast<Collected*>(context);
-    FUZZ_CHECK(length <= 64 * 1024);
+    FUZZ_CHECK(length <= zipChunkSize);
     if (length > got.declared - got.data.size()) got.overrun = true;
     got.data.insert(got.data.end(), data, data + length);
     return true;
@@ -175,12 +173,12 @@ bool isPlantedLink(const fs::path& path, const Sandbox& box) {
 }
 
 // Whether the tool must refuse the archive whole, before writing anything.
-bool isRefusedWhole(const ArchiveInput& input, const std::vector<ZipEntry>& entries) {
+bool isRefusedWhole(const ArchiveInput& input, const ZipDirectory& directory) {
     std::vector<std::string> names;
-    for (const ZipEntry& entry : entries) names.push_back(entry.name);
+    for (const ZipEntry& entry : directory.entries) names.push_back(entryNameText(entry));
     std::vector<ZipOverlap> overlaps;
-    const ZipStatus status = find_overlapping_entries(input, entries, overlaps);
-    return !find_entry_clashes(names).empty() || status != ZipStatus::ok || !overlaps.empty();
+    const ZipStatus status = findOverlappingEntries(input, directory, overlaps);
+    return !findEntryClashes(names).empty() || status != ZipStatus::ok || !overlaps.empty();
 }
 
 }  // namespace
@@ -188,32 +186,31 @@ bool isRefusedWhole(const ArchiveInput& input, const std::vector<ZipEntry>& entr
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     savedStderr();
     const Sandbox& box = sandbox();
-    const ArchiveInput input = memory_archive_input(bytes, size);
+    const ArchiveInput input = memoryArchiveInput(bytes, size);
 
     // What the reader makes of the archive in memory.
-    std::vector<ZipEntry> entries;
+    ZipDirectory directory;
     // A damaged directory still yields the entries read before the damage.
-    read_central_directory(input, entries);
+    readZipDirectory(input, directory);
     std::map<std::string, std::string> expectedFiles;  // path below the destination -> data
     std::vector<std::string> entryPaths;
-    for (const ZipEntry& entry : entries) {
+    for (const ZipEntry& entry : directory.entries) {
+        const std::string name = entryNameText(entry);
         for (const char* given : {static_cast<const char*>(nullptr), password}) {
-            Collected got{{}, entry.uncompressed_size};
-            const ZipStatus status = extract_entry(input, entry, given, {collect, &got});
+            Collected got{{}, entry.uncompressedSize};
+            const ZipStatus status = extractEntry(input, entry, given, {collect, &got});
             FUZZ_CHECK(!got.overrun);
-            FUZZ_CHECK(got.data.size() <= entry.uncompressed_size);
-            if (zip_entry_is_encrypted(entry) && given == nullptr) {
+            FUZZ_CHECK(got.data.size() <= entry.uncompressedSize);
+            if (zipEntryIsEncrypted(entry) && given == nullptr) {
                 FUZZ_CHECK(status != ZipStatus::ok);
                 FUZZ_CHECK(got.data.empty());
             }
             if (status == ZipStatus::ok) {
-                FUZZ_CHECK(got.data.size() == entry.uncompressed_size);
+                FUZZ_CHECK(got.data.size() == entry.uncompressedSize);
                 FUZZ_CHECK(crcOf(got.data) == entry.crc32);
             }
-            if (given == nullptr || entry_name_problem(entry.name) != nullptr || zip_entry_is_directory(entry))
-                continue;
-            const std::string path = join_below("", entry_name_components(entry.name),
-                                                entry_name_components(entry.name).size(), '/');
+            if (given == nullptr || entryNameProblem(name) != nullptr || zipEntryIsDirectory(entry)) continue;
+            const std::string path = joinBelow("", name, entryNameComponents(name).size(), '/');
             entryPaths.push_back(path);
             // A later entry of the same name that fails leaves the earlier file.
             if (status == ZipStatus::ok) expectedFiles[path] = std::string(got.data.begin(), got.data.end());
@@ -234,16 +231,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     int code = 0;
     {
         const MutedStderr muted;
-        code = extract_archive(box.archive.string(), password, destination);
+        code = extractArchive(box.archive.string().c_str(), password, destination.c_str());
     }
-    const int knownCodes[] = {exit_success,          exit_damaged_archive,    exit_archive_unreadable,
-                              exit_refused_entry_name, exit_write_failed,       exit_unsupported,
-                              exit_wrong_password};
+    const int knownCodes[] = {exitSuccess,     exitDamagedArchive, exitArchiveUnreadable, exitRefusedEntryName,
+                              exitWriteFailed, exitUnsupported,    exitWrongPassword,     exitOutOfMemory};
     bool known = false;
     for (int k : knownCodes) known = known || k == code;
     FUZZ_CHECK(known);
 
-    const bool refusedWhole = isRefusedWhole(input, entries);
+    const bool refusedWhole = isRefusedWhole(input, directory);
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(box.root, error); !error && it != fs::recursive_directory_iterator();
          it.increment(error)) {
@@ -278,7 +274,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         } else {
             // Only a clash with another entry (a file where a directory must go,
             // or the reverse) may keep a verified entry from being written.
-            FUZZ_CHECK(code != exit_success);
+            FUZZ_CHECK(code != exitSuccess);
         }
     }
 

@@ -10,14 +10,13 @@
 #include <vector>
 
 #include "command_line.h"
-#include "entry_name.h"
 #include "file_io.h"
 #include "medium_names.h"
 #include "name_rules.h"
 #include "payload.h"
 #include "pe_file.h"
 #include "progress.h"
-#include "zip_archive.h"
+#include "zip_reader_containers.h"
 
 namespace {
 
@@ -58,8 +57,8 @@ bool readHostFileAt(const void* context, uint64_t offset, uint8_t* buffer, size_
 // (one stream for many entries, a zip bomb). The overlaps are looked for
 // only in a directory that was read whole.
 struct ExtractorView {
-    ZipStatus status = ZipStatus::read_failed;
-    std::vector<ZipEntry> entries;
+    ZipStatus status = ZipStatus::readFailed;
+    ZipDirectory directory;
     std::vector<ZipOverlap> overlaps;
 };
 
@@ -69,23 +68,23 @@ ExtractorView readExtractorView(const std::string& path) {
     if (file.fd < 0) return view;
     const off_t size = lseek(file.fd, 0, SEEK_END);
     const ArchiveInput input{static_cast<uint64_t>(size < 0 ? 0 : size), readHostFileAt, &file.fd};
-    view.status = read_central_directory(input, view.entries);
-    if (view.status == ZipStatus::ok) view.status = find_overlapping_entries(input, view.entries, view.overlaps);
+    view.status = readZipDirectory(input, view.directory);
+    if (view.status == ZipStatus::ok) view.status = findOverlappingEntries(input, view.directory, view.overlaps);
     return view;
 }
 
 std::string statusProblem(ZipStatus status) {
-    return std::string("unzip.exe cannot read the archive: ") + zip_status_text(status);
+    return std::string("unzip.exe cannot read the archive: ") + zipStatusText(status);
 }
 
 // unzip.exe refuses the whole archive for each of these.
 std::vector<std::string> overlapProblems(const ExtractorView& view) {
     std::vector<std::string> problems;
     for (const ZipOverlap& overlap : view.overlaps) {
-        const std::string other =
-            overlap.other < view.entries.size() ? "that of " + quoted(view.entries[overlap.other].name)
-                                                : std::string("the archive's central directory");
-        problems.push_back("damaged archive: the stored data of " + quoted(view.entries[overlap.entry].name) +
+        const std::vector<ZipEntry>& entries = view.directory.entries;
+        const std::string other = overlap.other < entries.size() ? "that of " + quoted(entryNameText(entries[overlap.other]))
+                                                                 : std::string("the archive's central directory");
+        problems.push_back("damaged archive: the stored data of " + quoted(entryNameText(entries[overlap.entry])) +
                            " overlaps " + other + " (one stream read as many entries, a zip bomb); unzip.exe "
                            "refuses the whole archive");
     }
@@ -99,17 +98,18 @@ bool checkWithExtractorReader(const std::string& path, ArchiveReport& report, En
     const std::vector<std::string> overlaps = overlapProblems(view);
     report.problems.insert(report.problems.end(), overlaps.begin(), overlaps.end());
     std::vector<std::string> names;
-    for (const ZipEntry& entry : view.entries) names.push_back(entry.name);
+    for (const ZipEntry& entry : view.directory.entries) names.push_back(entryNameText(entry));
     for (const NameFinding& finding : nameFindings(names)) {
         (finding.refused ? report.problems : report.warnings).push_back(finding.line());
     }
-    for (const ZipEntry& entry : view.entries) {
+    for (const ZipEntry& entry : view.directory.entries) {
         if (entry.method != 0 && entry.method != 8) {
-            problems.add(entry.name, "compressed with method " + std::to_string(entry.method) +
-                                         "; unzip.exe reads only stored and deflated entries");
+            problems.add(entryNameText(entry), "compressed with method " + std::to_string(entry.method) +
+                                                   "; unzip.exe reads only stored and deflated entries");
         }
-        if (!zip_entry_is_encrypted(entry) && !zip_entry_is_directory(entry)) {
-            problems.add(entry.name, "not encrypted; the package must be encrypted with the launcher's password");
+        if (!zipEntryIsEncrypted(entry) && !zipEntryIsDirectory(entry)) {
+            problems.add(entryNameText(entry),
+                         "not encrypted; the package must be encrypted with the launcher's password");
         }
     }
     return !overlaps.empty();

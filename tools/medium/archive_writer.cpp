@@ -185,7 +185,7 @@ std::string encryptionHeader(const PayloadEntry& entry, uint32_t crc, const DosD
     mix(crc);
     mix(static_cast<uint64_t>(when.date) << 16 | when.time);
     std::string header;
-    for (size_t i = 0; i + 1 < zip_crypto_header_size; ++i) {
+    for (size_t i = 0; i + 1 < zipCryptoHeaderSize; ++i) {
         // splitmix64 spreads the hash over the bytes.
         state += 0x9e3779b97f4a7c15ULL;
         uint64_t z = state;
@@ -268,7 +268,7 @@ bool packData(int fd, const PayloadEntry& entry, bool deflated, ZipCryptoKeys& k
             stream.avail_out = static_cast<uInt>(out.size());
             const int result = deflate(&stream, flush);
             const size_t produced = out.size() - stream.avail_out;
-            zip_crypto_encrypt(keys, out.data(), produced);
+            zipCryptoEncrypt(keys, out.data(), produced);
             compressed += produced;
             ok = state.archive->append(std::string(reinterpret_cast<const char*>(out.data()), produced), error);
             finished = result == Z_STREAM_END;
@@ -302,9 +302,9 @@ bool writeFile(const PayloadEntry& entry, WrittenEntry& written, WriteState& sta
     written.compressedSize = 0;
     if (!state.archive->append(localHeader(written), error)) return false;
 
-    ZipCryptoKeys keys = zip_crypto_keys_for_password(state.options->password);
+    ZipCryptoKeys keys = zipCryptoKeysForPassword(state.options->password);
     std::string header = encryptionHeader(entry, written.crc, written.when);
-    zip_crypto_encrypt(keys, reinterpret_cast<uint8_t*>(&header[0]), header.size());
+    zipCryptoEncrypt(keys, reinterpret_cast<uint8_t*>(&header[0]), header.size());
     if (!state.archive->append(header, error)) return false;
     uint64_t compressed = header.size();
     if (!packData(file.fd, entry, written.method == methodDeflated, keys, state, written.crc, compressed, error)) {

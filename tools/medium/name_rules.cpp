@@ -5,8 +5,7 @@
 #include <set>
 
 #include "command_line.h"
-#include "entry_clashes.h"
-#include "entry_name.h"
+#include "zip_reader_containers.h"
 
 namespace {
 
@@ -34,10 +33,10 @@ std::string refusedCharacter(const std::string& name) {
 // quotes, or "" when the name has one component or the problem is the
 // whole name's: where its own reason does not say which part it means.
 std::string refusedComponent(const std::string& name, const char* problem) {
-    const std::vector<std::string> components = entry_name_components(name);
+    const std::vector<std::string> components = entryNameComponents(name);
     if (components.size() < 2) return "";
     for (const std::string& component : components) {
-        const char* own = entry_name_problem(component);
+        const char* own = entryNameProblem(component);
         if (own != nullptr && std::strcmp(own, problem) == 0) return quoted(component) + ": ";
     }
     return "";
@@ -46,7 +45,7 @@ std::string refusedComponent(const std::string& name, const char* problem) {
 // Each check looks at one name and gives why it cannot be used, or "".
 // unzip.exe's own rule decides; this only names what it objects to.
 std::string extractorRefusal(const std::string& name) {
-    const char* problem = entry_name_problem(name);
+    const char* problem = entryNameProblem(name);
     if (problem == nullptr) return "";
     const std::string character = name.empty() || isSeparator(name[0]) ? "" : refusedCharacter(name);
     if (!character.empty()) return "unzip.exe refuses it: " + character;
@@ -78,7 +77,7 @@ const NameCheck warningChecks[] = {nonAsciiWarning};
 // Rules across names: entries that Windows would take for one file, by
 // unzip.exe's own rule, which refuses such an archive whole.
 void clashingNames(const std::vector<std::string>& names, std::vector<NameFinding>& findings) {
-    for (const EntryClash& clash : find_entry_clashes(names)) {
+    for (const EntryClash& clash : findEntryClashes(names)) {
         findings.push_back(NameFinding{names[clash.entry], clash.reason, true, names[clash.other]});
     }
 }

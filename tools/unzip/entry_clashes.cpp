@@ -1,17 +1,17 @@
 #include "entry_clashes.h"
 
-#include "entry_name.h"
+#include <stdint.h>
 
 #include <algorithm>
-#include <cstring>
-#include <map>
+
+#include "entry_name.h"
 
 namespace {
 
 // Lower- and upper-case byte pairs above 0x7f, per ANSI code page, as the
 // code page's characters map to upper case. 1256 and 1258 fold a subset of
 // 1252's pairs, and 874 and 1255 none, so they need no table of their own.
-const char* const high_case_pairs[] = {
+const char* const highCasePairs[] = {
     // 1250, Central European
     "\x9a\x8a\x9c\x8c\x9d\x8d\x9e\x8e\x9f\x8f\xb3\xa3\xb9\xa5\xba\xaa"
     "\xbe\xbc\xbf\xaf\xe0\xc0\xe1\xc1\xe2\xc2\xe3\xc3\xe4\xc4\xe5\xc5"
@@ -51,205 +51,386 @@ const char* const high_case_pairs[] = {
     "\xfe\xde",
 };
 
-const char* const same_name = "the same name twice";
-const char* const differ_in_case = "they differ only in case";
-const char* const differ_in_trailing =
+const char* const sameName = "the same name twice";
+const char* const differInCase = "they differ only in case";
+const char* const differInTrailing =
     "they differ only in trailing dots or blanks, which Windows drops";
-const char* const differ_in_case_and_trailing =
+const char* const differInCaseAndTrailing =
     "they differ only in case and in trailing dots or blanks, which Windows drops";
-const char* const file_and_folder = "one is a file, the other a folder of the same name";
-const char* const short_name_alias = "one may be Windows' short name (NAME~1.EXT) for the other";
+const char* const fileAndFolder = "one is a file, the other a folder of the same name";
+const char* const shortNameAlias = "one may be Windows' short name (NAME~1.EXT) for the other";
 
 // Upper case of every byte under one code page.
 struct CaseTable {
     unsigned char upper[256];
 };
 
-CaseTable case_table(const char* pairs)
-{
+CaseTable caseTable(const char* pairs) {
     CaseTable table{};
-    for (int byte = 0; byte < 256; ++byte)
+    for (int byte = 0; byte < 256; ++byte) {
         table.upper[byte] = static_cast<unsigned char>(byte >= 'a' && byte <= 'z' ? byte - 'a' + 'A' : byte);
-    for (const char* pair = pairs; pair[0] != '\0'; pair += 2)
+    }
+    for (const char* pair = pairs; pair[0] != 0; pair += 2) {
         table.upper[static_cast<unsigned char>(pair[0])] = static_cast<unsigned char>(pair[1]);
+    }
     return table;
 }
 
-std::string without_trailing_dots_and_blanks(std::string component)
-{
-    while (!component.empty() && (component.back() == '.' || component.back() == ' '))
-        component.pop_back();
-    return component;
+size_t lengthWithoutTrailingDotsAndBlanks(const char* text, size_t length) {
+    while (length > 0 && (text[length - 1] == '.' || text[length - 1] == ' ')) --length;
+    return length;
 }
 
-std::string in_upper_case(std::string text, const CaseTable& table)
-{
-    for (char& c : text)
-        c = static_cast<char>(table.upper[static_cast<unsigned char>(c)]);
-    return text;
+bool isShortNameCharacter(char c) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
+    for (const char* p = "!#$%&'()-@^_`{}~"; *p != 0; ++p) {
+        if (*p == c) return true;
+    }
+    return false;
 }
 
 // An 8.3 name in any case: Windows gives it no second, short name.
-bool is_short_name(const std::string& component)
-{
-    const size_t dot = component.find('.');
-    const size_t base_length = dot == std::string::npos ? component.size() : dot;
-    const size_t extension_length = dot == std::string::npos ? 0 : component.size() - dot - 1;
-    if (base_length == 0 || base_length > 8 || extension_length > 3 ||
-        (dot != std::string::npos && (extension_length == 0 || component.find('.', dot + 1) != std::string::npos)))
-        return false;
-    for (char c : component) {
-        const bool letter_or_digit = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-        if (c != '.' && !letter_or_digit && std::strchr("!#$%&'()-@^_`{}~", c) == nullptr)
-            return false;
+bool isShortName(const char* text, size_t length) {
+    size_t dot = 0;
+    while (dot < length && text[dot] != '.') ++dot;
+    const bool hasDot = dot < length;
+    const size_t extensionLength = hasDot ? length - dot - 1 : 0;
+    if (dot == 0 || dot > 8 || extensionLength > 3 || (hasDot && extensionLength == 0)) return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (i != dot && !isShortNameCharacter(text[i])) return false;
     }
     return true;
 }
 
-// The form Windows gives short names of long ones: "PROGRA~1", "AB12F3~2.TXT".
-bool is_short_name_alias(const std::string& component)
-{
-    if (!is_short_name(component))
-        return false;
-    const std::string base = component.substr(0, component.find('.'));
-    const size_t tilde = base.rfind('~');
-    return tilde != std::string::npos && tilde > 0 && tilde + 1 < base.size() &&
-           base.find_first_not_of("0123456789", tilde + 1) == std::string::npos;
+constexpr uint32_t none = 0xffffffffu;
+
+// How a component may meet the short names in its folder.
+enum class ShortForm : unsigned char { longName, shortName, alias };
+
+// One component of a name that takes part.
+struct Item {
+    const char* text;
+    uint32_t length;
+    uint32_t entry;
+    ShortForm form;
+};
+
+struct EntryInfo {
+    uint32_t firstItem;
+    uint32_t itemCount;  // 0: left out
+    bool folder;
+    uint32_t other;      // the clash found, when `reason` is set
+    const char* reason;
+};
+
+// The caller's work memory, cut into arrays. A path is a folder, or a file,
+// that one or more entries use; id 0 is the destination itself.
+struct Work {
+    EntryInfo* entries;
+    Item* items;
+    uint32_t* pathOfItem;
+    uint32_t* itemsByDepth;
+    uint32_t* depthStart;       // itemsByDepth[depthStart[d] .. depthStart[d + 1]) have depth d
+    uint32_t* firstItemOfPath;  // the earliest entry's item of the path
+    uint32_t* longNameOfFolder;   // the earliest entry with a long name in the folder
+    uint32_t* aliasOfFolder;      // the earliest entry with a short-name alias in it
+};
+
+struct Counts {
+    uint64_t items;
+    uint64_t depth;
+};
+
+Counts countItems(const EntryName* names, size_t count) {
+    Counts counts{0, 0};
+    for (size_t i = 0; i < count; ++i) {
+        const uint64_t components = nameComponentCount(names[i].text, names[i].length);
+        counts.items += components;
+        if (components > counts.depth) counts.depth = components;
+    }
+    return counts;
+}
+
+// Array sizes in the order Work lays them out, each rounded up to 8 bytes.
+struct Layout {
+    uint64_t sizes[8];
+};
+
+Layout layoutFor(size_t count, const Counts& counts) {
+    const uint64_t paths = counts.items + 1;
+    const uint64_t raw[8] = {uint64_t{count} * sizeof(EntryInfo), counts.items * sizeof(Item), counts.items * 4,
+                             counts.items * 4, (counts.depth + 2) * 4, paths * 4, paths * 4, paths * 4};
+    Layout layout{};
+    for (int i = 0; i < 8; ++i) layout.sizes[i] = (raw[i] + 7) & ~uint64_t{7};
+    return layout;
+}
+
+Work cutWork(void* memory, const Layout& layout) {
+    char* at = static_cast<char*>(memory);
+    void* parts[8];
+    for (int i = 0; i < 8; ++i) {
+        parts[i] = at;
+        at += layout.sizes[i];
+    }
+    return Work{static_cast<EntryInfo*>(parts[0]), static_cast<Item*>(parts[1]), static_cast<uint32_t*>(parts[2]),
+                static_cast<uint32_t*>(parts[3]), static_cast<uint32_t*>(parts[4]), static_cast<uint32_t*>(parts[5]),
+                static_cast<uint32_t*>(parts[6]), static_cast<uint32_t*>(parts[7])};
+}
+
+ShortForm shortFormOf(const char* text, size_t length) {
+    if (isShortNameAlias(text, length)) return ShortForm::alias;
+    return isShortName(text, length) ? ShortForm::shortName : ShortForm::longName;
+}
+
+// Records each entry's components; an entry with a component that is empty
+// once its trailing dots and blanks are gone takes no part. Returns the
+// number of items of those that do.
+uint32_t collectItems(const EntryName* names, size_t count, Work& work) {
+    uint32_t itemCount = 0;
+    for (size_t entry = 0; entry < count; ++entry) {
+        const EntryName& name = names[entry];
+        EntryInfo& info = work.entries[entry];
+        info = EntryInfo{itemCount, 0, nameIsFolder(name.text, name.length), 0, nullptr};
+        uint32_t components = 0;
+        bool takesPart = true;
+        size_t position = 0;
+        NameComponent component;
+        while (nextNameComponent(name.text, name.length, position, component)) {
+            if (lengthWithoutTrailingDotsAndBlanks(component.text, component.length) == 0) takesPart = false;
+            work.items[itemCount + components] =
+                Item{component.text, static_cast<uint32_t>(component.length), static_cast<uint32_t>(entry),
+                     shortFormOf(component.text, component.length)};
+            ++components;
+        }
+        if (takesPart && components > 0) {
+            info.itemCount = components;
+            itemCount += components;
+        }
+    }
+    return itemCount;
+}
+
+// Sorts the items by depth, entries in order within a depth.
+void sortItemsByDepth(size_t count, uint32_t depth, Work& work) {
+    for (uint32_t d = 0; d <= depth + 1; ++d) work.depthStart[d] = 0;
+    for (size_t entry = 0; entry < count; ++entry) {
+        for (uint32_t d = 1; d <= work.entries[entry].itemCount; ++d) ++work.depthStart[d + 1];
+    }
+    for (uint32_t d = 1; d <= depth; ++d) work.depthStart[d + 1] += work.depthStart[d];
+    // depthStart[d] is now where depth d starts: fill from there, then move
+    // each back to its depth (filling left it at the start of the next).
+    for (size_t entry = 0; entry < count; ++entry) {
+        const EntryInfo& info = work.entries[entry];
+        for (uint32_t d = 1; d <= info.itemCount; ++d) work.itemsByDepth[work.depthStart[d]++] = info.firstItem + d - 1;
+    }
+    for (uint32_t d = depth + 1; d > 0; --d) work.depthStart[d] = work.depthStart[d - 1];
+    work.depthStart[0] = 0;
+    work.depthStart[1] = 0;
+}
+
+bool isFirstComponent(const Work& work, uint32_t item) {
+    return work.entries[work.items[item].entry].firstItem == item;
+}
+
+uint32_t folderOf(const Work& work, uint32_t item) {
+    return isFirstComponent(work, item) ? 0 : work.pathOfItem[item - 1];
+}
+
+// Components compared as Windows compares names: trailing dots and blanks
+// dropped, case folded by `table`.
+int compareFolded(const Item& a, const Item& b, const CaseTable& table) {
+    const size_t aLength = lengthWithoutTrailingDotsAndBlanks(a.text, a.length);
+    const size_t bLength = lengthWithoutTrailingDotsAndBlanks(b.text, b.length);
+    const size_t shorter = aLength < bLength ? aLength : bLength;
+    for (size_t i = 0; i < shorter; ++i) {
+        const unsigned char x = table.upper[static_cast<unsigned char>(a.text[i])];
+        const unsigned char y = table.upper[static_cast<unsigned char>(b.text[i])];
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return aLength == bLength ? 0 : (aLength < bLength ? -1 : 1);
+}
+
+// Gives every item the id of its path under `table`, depth by depth: items
+// with the same folder and the same folded component share it. Returns the
+// number of ids, the destination's included.
+uint32_t assignPaths(Work& work, uint32_t depth, const CaseTable& table) {
+    uint32_t paths = 1;
+    work.longNameOfFolder[0] = none;
+    work.aliasOfFolder[0] = none;
+    for (uint32_t d = 1; d <= depth; ++d) {
+        uint32_t* begin = work.itemsByDepth + work.depthStart[d];
+        uint32_t* end = work.itemsByDepth + work.depthStart[d + 1];
+        std::sort(begin, end, [&work, &table](uint32_t a, uint32_t b) {
+            const uint32_t aFolder = folderOf(work, a);
+            const uint32_t bFolder = folderOf(work, b);
+            if (aFolder != bFolder) return aFolder < bFolder;
+            const int order = compareFolded(work.items[a], work.items[b], table);
+            if (order != 0) return order < 0;
+            return work.items[a].entry < work.items[b].entry;
+        });
+        for (uint32_t* at = begin; at != end; ++at) {
+            const bool samePath = at != begin && folderOf(work, *at) == folderOf(work, at[-1]) &&
+                                  compareFolded(work.items[*at], work.items[at[-1]], table) == 0;
+            if (!samePath) {
+                work.firstItemOfPath[paths] = *at;
+                work.longNameOfFolder[paths] = none;
+                work.aliasOfFolder[paths] = none;
+                ++paths;
+            }
+            work.pathOfItem[*at] = paths - 1;
+        }
+    }
+    return paths;
+}
+
+// Notes in each folder the earliest entry of each short-name form among the
+// entries that first used a path in it.
+void noteShortForms(Work& work, uint32_t paths) {
+    for (uint32_t path = 1; path < paths; ++path) {
+        const uint32_t item = work.firstItemOfPath[path];
+        const uint32_t folder = folderOf(work, item);
+        const uint32_t entry = work.items[item].entry;
+        uint32_t* earliest = nullptr;
+        if (work.items[item].form == ShortForm::alias) earliest = &work.aliasOfFolder[folder];
+        if (work.items[item].form == ShortForm::longName) earliest = &work.longNameOfFolder[folder];
+        if (earliest != nullptr && (*earliest == none || entry < *earliest)) *earliest = entry;
+    }
+}
+
+bool sameBytes(const char* a, size_t aLength, const char* b, size_t bLength) {
+    if (aLength != bLength) return false;
+    for (size_t i = 0; i < aLength; ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
+bool sameUpperCase(const Item& a, const Item& b, const CaseTable& table) {
+    if (a.length != b.length) return false;
+    for (size_t i = 0; i < a.length; ++i) {
+        if (table.upper[static_cast<unsigned char>(a.text[i])] != table.upper[static_cast<unsigned char>(b.text[i])]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Why the first `depth` components of two entries, which fold to the same
-// key, clash; nullptr when they do not (two folders are one folder).
-const char* clash_reason(const std::vector<std::string>& one, const std::vector<std::string>& other,
-                         size_t depth, bool one_is_file, bool other_is_file, const CaseTable& table)
-{
-    if (!one_is_file && !other_is_file)
-        return nullptr;
-    if (one_is_file != other_is_file)
-        return file_and_folder;
+// path, clash; nullptr when they do not (two folders are one folder).
+const char* clashReason(const Work& work, uint32_t one, uint32_t other, uint32_t depth, bool oneIsFile,
+                        bool otherIsFile, const CaseTable& table) {
+    if (!oneIsFile && !otherIsFile) return nullptr;
+    if (oneIsFile != otherIsFile) return fileAndFolder;
     bool same = true;
-    bool same_but_trailing = true;
-    bool same_but_case = true;
-    for (size_t i = 0; i < depth; ++i) {
-        same = same && one[i] == other[i];
-        same_but_trailing = same_but_trailing &&
-                            without_trailing_dots_and_blanks(one[i]) == without_trailing_dots_and_blanks(other[i]);
-        same_but_case = same_but_case && in_upper_case(one[i], table) == in_upper_case(other[i], table);
+    bool sameButTrailing = true;
+    bool sameButCase = true;
+    for (uint32_t i = 0; i < depth; ++i) {
+        const Item& a = work.items[work.entries[one].firstItem + i];
+        const Item& b = work.items[work.entries[other].firstItem + i];
+        same = same && sameBytes(a.text, a.length, b.text, b.length);
+        sameButTrailing = sameButTrailing && sameBytes(a.text, lengthWithoutTrailingDotsAndBlanks(a.text, a.length),
+                                                       b.text, lengthWithoutTrailingDotsAndBlanks(b.text, b.length));
+        sameButCase = sameButCase && sameUpperCase(a, b, table);
     }
-    if (same)
-        return same_name;
-    if (same_but_trailing)
-        return differ_in_trailing;
-    return same_but_case ? differ_in_case : differ_in_case_and_trailing;
+    if (same) return sameName;
+    if (sameButTrailing) return differInTrailing;
+    return sameButCase ? differInCase : differInCaseAndTrailing;
 }
 
-// The first entry to use a path, and whether it used it as a file.
-struct PathUse {
-    size_t entry;
-    bool is_file;
-};
+bool isFile(const Work& work, uint32_t entry, uint32_t depth) {
+    const EntryInfo& info = work.entries[entry];
+    return depth == info.itemCount && !info.folder;
+}
 
-// The names that stand in one folder: those of the short-name form, and the
-// first that is not an 8.3 name, each with the first entry that used it.
-struct FolderNames {
-    std::vector<PathUse> aliases;
-    bool has_long_name = false;
-    PathUse long_name{0, false};
-};
+void record(EntryInfo& info, uint32_t other, const char* reason) {
+    info.other = other;
+    info.reason = reason;
+}
 
-class ClashFinder {
-public:
-    explicit ClashFinder(const std::vector<std::string>& names)
-        : names_(names), reported_(names.size(), false)
-    {
-        for (const std::string& name : names)
-            components_.push_back(entry_name_components(name));
+// A path of `entry` that an earlier entry used first, as a file where the
+// other has a folder or the like: the shallowest such.
+bool findPathClash(Work& work, uint32_t entry, const CaseTable& table) {
+    EntryInfo& info = work.entries[entry];
+    for (uint32_t depth = 1; depth <= info.itemCount; ++depth) {
+        const uint32_t first = work.firstItemOfPath[work.pathOfItem[info.firstItem + depth - 1]];
+        const uint32_t other = work.items[first].entry;
+        if (other == entry) continue;
+        const char* reason =
+            clashReason(work, entry, other, depth, isFile(work, entry, depth), isFile(work, other, depth), table);
+        if (reason != nullptr) {
+            record(info, other, reason);
+            return true;
+        }
     }
+    return false;
+}
 
-    void find_under(const CaseTable& table)
-    {
-        std::map<std::string, PathUse> uses;       // folded path -> first use
-        std::map<std::string, FolderNames> folders; // folded folder path -> names in it
-        for (size_t entry = 0; entry < names_.size(); ++entry) {
-            std::vector<std::string> keys;
-            if (!fold_components(components_[entry], table, keys))
-                continue;
-            const bool is_folder_entry = names_[entry].back() == '/' || names_[entry].back() == '\\';
-            std::string path;
-            for (size_t depth = 1; depth <= keys.size(); ++depth) {
-                const std::string folder = path;
-                path += (depth > 1 ? "/" : "") + keys[depth - 1];
-                const bool is_file = depth == keys.size() && !is_folder_entry;
-                const auto [use, is_new] = uses.emplace(path, PathUse{entry, is_file});
-                if (is_new) {
-                    note_in_folder(folders[folder], components_[entry][depth - 1], use->second);
-                    continue;
-                }
-                const PathUse& first = use->second;
-                if (const char* reason = clash_reason(components_[entry], components_[first.entry], depth,
-                                                      is_file, first.is_file, table))
-                    report(entry, first.entry, reason);
+// A component of `entry` that first used its path beside a name of the other
+// short-name form, from an earlier entry: the shallowest such folder.
+bool findShortNameClash(Work& work, uint32_t entry) {
+    EntryInfo& info = work.entries[entry];
+    for (uint32_t depth = 1; depth <= info.itemCount; ++depth) {
+        const uint32_t item = info.firstItem + depth - 1;
+        if (work.firstItemOfPath[work.pathOfItem[item]] != item) continue;
+        const uint32_t folder = folderOf(work, item);
+        uint32_t other = none;
+        if (work.items[item].form == ShortForm::alias) other = work.longNameOfFolder[folder];
+        if (work.items[item].form == ShortForm::longName && work.longNameOfFolder[folder] == entry) {
+            other = work.aliasOfFolder[folder];
+        }
+        if (other != none && other < entry) {
+            record(info, other, shortNameAlias);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool isShortNameAlias(const char* component, size_t length) {
+    if (!isShortName(component, length)) return false;
+    size_t baseLength = 0;
+    while (baseLength < length && component[baseLength] != '.') ++baseLength;
+    size_t tilde = baseLength;
+    while (tilde > 0 && component[tilde - 1] != '~') --tilde;
+    if (tilde < 2 || tilde == baseLength) return false;  // none, first, or last
+    for (size_t i = tilde; i < baseLength; ++i) {
+        if (component[i] < '0' || component[i] > '9') return false;
+    }
+    return true;
+}
+
+size_t entryClashWorkSize(const EntryName* names, size_t count) {
+    const Layout layout = layoutFor(count, countItems(names, count));
+    uint64_t total = 0;
+    for (uint64_t size : layout.sizes) total += size;
+    return total > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(total);
+}
+
+size_t findEntryClashes(const EntryName* names, size_t count, void* memory, EntryClash* clashes) {
+    const Counts counts = countItems(names, count);
+    Work work = cutWork(memory, layoutFor(count, counts));
+    collectItems(names, count, work);
+    const uint32_t depth = static_cast<uint32_t>(counts.depth);
+    sortItemsByDepth(count, depth, work);
+    // The reports of one code page come before those of the next, and its
+    // clashes of paths before those of short names: an entry keeps the first.
+    for (const char* pairs : highCasePairs) {
+        const CaseTable table = caseTable(pairs);
+        const uint32_t paths = assignPaths(work, depth, table);
+        noteShortForms(work, paths);
+        for (uint32_t entry = 0; entry < count; ++entry) {
+            if (work.entries[entry].reason == nullptr && work.entries[entry].itemCount > 0 &&
+                !findPathClash(work, entry, table)) {
+                findShortNameClash(work, entry);
             }
         }
-        for (const auto& [folder, names] : folders) {
-            if (!names.has_long_name)
-                continue;
-            for (const PathUse& alias : names.aliases)
-                report(std::max(alias.entry, names.long_name.entry), std::min(alias.entry, names.long_name.entry),
-                       short_name_alias);
-        }
     }
-
-    std::vector<EntryClash> clashes()
-    {
-        std::stable_sort(clashes_.begin(), clashes_.end(),
-                         [](const EntryClash& a, const EntryClash& b) { return a.entry < b.entry; });
-        return clashes_;
+    size_t found = 0;
+    for (uint32_t entry = 0; entry < count; ++entry) {
+        const EntryInfo& info = work.entries[entry];
+        if (info.reason != nullptr) clashes[found++] = EntryClash{entry, info.other, info.reason};
     }
-
-private:
-    // Each component without trailing dots and blanks, in upper case; false
-    // when one is left empty (".", "..", " ") or there is none.
-    static bool fold_components(const std::vector<std::string>& components, const CaseTable& table,
-                                std::vector<std::string>& keys)
-    {
-        for (const std::string& component : components) {
-            keys.push_back(in_upper_case(without_trailing_dots_and_blanks(component), table));
-            if (keys.back().empty())
-                return false;
-        }
-        return !keys.empty();
-    }
-
-    static void note_in_folder(FolderNames& folder, const std::string& component, const PathUse& use)
-    {
-        if (is_short_name_alias(component)) {
-            folder.aliases.push_back(use);
-        } else if (!folder.has_long_name && !is_short_name(component)) {
-            folder.has_long_name = true;
-            folder.long_name = use;
-        }
-    }
-
-    void report(size_t entry, size_t other, const char* reason)
-    {
-        if (reported_[entry])
-            return;
-        reported_[entry] = true;
-        clashes_.push_back(EntryClash{entry, other, reason});
-    }
-
-    const std::vector<std::string>& names_;
-    std::vector<std::vector<std::string>> components_;
-    std::vector<bool> reported_;
-    std::vector<EntryClash> clashes_;
-};
-
-} // namespace
-
-std::vector<EntryClash> find_entry_clashes(const std::vector<std::string>& names)
-{
-    ClashFinder finder(names);
-    for (const char* pairs : high_case_pairs)
-        finder.find_under(case_table(pairs));
-    return finder.clashes();
+    return found;
 }

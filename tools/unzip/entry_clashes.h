@@ -1,7 +1,8 @@
 // Which entries of one archive would name the same file or folder on
 // Windows, so that which one Windows ends up with depends on their order.
-// Portable: unzip.exe asks before it writes anything, and kestrune-medium
-// can ask the same of a package it checks or builds.
+// Portable, on plain arrays: unzip.exe asks before it writes anything, and
+// kestrune-medium can ask the same of a package it checks or builds (through
+// zip_reader_containers.h).
 //
 // The rule is conservative, since the machine the package will run on is not
 // known:
@@ -20,20 +21,33 @@
 //    it depends on the order of creation, so no finer test is safe.
 #pragma once
 
-#include <cstddef>
-#include <string>
-#include <vector>
+#include <stddef.h>
 
-struct EntryClash {
-    size_t entry;       // index into the names given: the later of the two
-    size_t other;       // the earlier entry it clashes with
-    const char* reason; // a fixed phrase, e.g. "they differ only in case"
+// An entry's name as stored: '/' or '\' between components, a folder's
+// ending in one.
+struct EntryName {
+    const char* text;
+    size_t length;
 };
 
-// Every entry of `names` (as stored in the archive: '/' or '\' between
-// components, a folder ending in one) that clashes with an earlier one, at
-// most one clash per entry, in entry order. A caller can print each as
+struct EntryClash {
+    size_t entry;        // index into the names given: the later of the two
+    size_t other;        // the earlier entry it clashes with
+    const char* reason;  // a fixed phrase, e.g. "they differ only in case"
+};
+
+// The bytes of work memory findEntryClashes needs for these names.
+size_t entryClashWorkSize(const EntryName* names, size_t count);
+
+// Every entry of `names` that clashes with an earlier one, at most one clash
+// per entry, in entry order, into `clashes` (room for `count`); returns how
+// many. `work` holds entryClashWorkSize bytes, aligned as malloc aligns. A
+// caller can print each as
 //   "<names[entry]>" and "<names[other]>" name the same file on Windows: <reason>
-// Names with an empty, "." or ".." component (which entry_name_problem
-// refuses anyway) are left out.
-std::vector<EntryClash> find_entry_clashes(const std::vector<std::string>& names);
+// Names with an empty, "." or ".." component (which entryNameProblem refuses
+// anyway) are left out.
+size_t findEntryClashes(const EntryName* names, size_t count, void* work, EntryClash* clashes);
+
+// Whether a component has the form Windows gives short names of long ones:
+// "PROGRA~1", "AB12F3~2.TXT".
+bool isShortNameAlias(const char* component, size_t length);

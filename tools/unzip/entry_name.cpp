@@ -1,116 +1,127 @@
 #include "entry_name.h"
 
-#include <cstring>
+#include <string.h>
 
 namespace {
 
-bool is_separator(char c)
-{
+bool isSeparator(char c) {
     return c == '/' || c == '\\';
 }
 
-bool is_dot_or_space_only(const std::string& component)
-{
-    return component.find_first_not_of(". ") == std::string::npos;
+bool isDotOrSpaceOnly(const NameComponent& component) {
+    for (size_t i = 0; i < component.length; ++i) {
+        if (component.text[i] != '.' && component.text[i] != ' ') return false;
+    }
+    return true;
+}
+
+char upperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Whether `length` bytes at `text` are `word`, ASCII case ignored.
+bool equalsIgnoringCase(const char* text, size_t length, const char* word) {
+    if (length != strlen(word)) return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (upperAscii(text[i]) != word[i]) return false;
+    }
+    return true;
 }
 
 // Windows opens a device, not a file, for these base names, whatever the
 // extension ("nul.txt" too) and case.
-bool is_windows_device_name(const std::string& component)
-{
-    std::string base = component.substr(0, component.find('.'));
-    while (!base.empty() && base.back() == ' ')
-        base.pop_back();
-    for (char& c : base)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
+bool isWindowsDeviceName(const NameComponent& component) {
+    size_t baseLength = 0;
+    while (baseLength < component.length && component.text[baseLength] != '.') ++baseLength;
+    while (baseLength > 0 && component.text[baseLength - 1] == ' ') --baseLength;
+    const char* base = component.text;
     static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
-    for (const char* device : devices)
-        if (base == device)
-            return true;
-    if (base.size() != 4 || (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0))
+    for (const char* device : devices) {
+        if (equalsIgnoringCase(base, baseLength, device)) return true;
+    }
+    if (baseLength != 4 || (!equalsIgnoringCase(base, 3, "COM") && !equalsIgnoringCase(base, 3, "LPT"))) {
         return false;
+    }
     // The superscripts 1, 2 and 3 count as port numbers too; these are their
     // bytes in the ANSI code page (1252) that the names are created with.
     const unsigned char number = static_cast<unsigned char>(base[3]);
     return (number >= '0' && number <= '9') || number == 0xb9 || number == 0xb2 || number == 0xb3;
 }
 
-std::vector<std::string> split_components(const std::string& name)
-{
-    std::vector<std::string> components(1);
-    for (char c : name) {
-        if (is_separator(c))
-            components.emplace_back();
-        else
-            components.back() += c;
-    }
-    return components;
+bool isRefusedCharacter(char c) {
+    return c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*';
 }
 
-} // namespace
+}  // namespace
 
-const char* entry_name_problem(const std::string& name)
-{
-    if (name.empty())
-        return "empty name";
-    if (is_separator(name[0]))
-        return "absolute path";
-    for (char c : name) {
+const char* entryNameProblem(const char* name, size_t length) {
+    if (length == 0) return "empty name";
+    if (isSeparator(name[0])) return "absolute path";
+    for (size_t i = 0; i < length; ++i) {
+        const char c = name[i];
         const unsigned char byte = static_cast<unsigned char>(c);
         // ':' would name a drive ("C:x" is relative to C:'s current
         // directory) or an NTFS stream.
-        if (c == ':')
-            return "drive letter or stream name";
-        if (byte < 0x20 || byte == 0x7f)
-            return "control character";
-        if (std::strchr("<>\"|?*", c) != nullptr)
-            return "character Windows does not allow";
+        if (c == ':') return "drive letter or stream name";
+        if (byte < 0x20 || byte == 0x7f) return "control character";
+        if (isRefusedCharacter(c)) return "character Windows does not allow";
     }
-    std::vector<std::string> components = split_components(name);
-    if (is_separator(name.back()))
-        components.pop_back(); // a directory entry's trailing separator
-    for (const std::string& component : components) {
-        if (component.empty())
-            return "empty path component";
+    size_t position = 0;
+    NameComponent component;
+    while (nextNameComponent(name, length, position, component)) {
+        if (component.length == 0) return "empty path component";
         // Covers ".." and the forms Windows trims to it ("...", ".. ").
-        if (is_dot_or_space_only(component))
-            return "parent or current directory component";
+        if (isDotOrSpaceOnly(component)) return "parent or current directory component";
         // Windows drops them, so the file would get another name than the
         // entry's, perhaps another entry's.
-        if (component.back() == '.' || component.back() == ' ')
-            return "ends in a dot or a blank, which Windows drops";
-        if (is_windows_device_name(component))
-            return "reserved device name";
+        const char last = component.text[component.length - 1];
+        if (last == '.' || last == ' ') return "ends in a dot or a blank, which Windows drops";
+        if (isWindowsDeviceName(component)) return "reserved device name";
     }
     return nullptr;
 }
 
-std::vector<std::string> entry_name_components(const std::string& name)
-{
-    std::vector<std::string> components = split_components(name);
-    if (!name.empty() && is_separator(name.back()))
-        components.pop_back();
-    return components;
+bool nextNameComponent(const char* name, size_t length, size_t& position, NameComponent& component) {
+    if (position > length || (position == length && position > 0 && isSeparator(name[length - 1]))) return false;
+    size_t end = position;
+    while (end < length && !isSeparator(name[end])) ++end;
+    component = NameComponent{name + position, end - position};
+    position = end + 1;
+    return true;
 }
 
-std::string destination_directory(const std::string& destination)
-{
-    std::string directory = destination;
-    while (directory.size() > 1 && is_separator(directory.back()) &&
-           directory[directory.size() - 2] != ':')
-        directory.pop_back();
-    return directory;
+size_t nameComponentCount(const char* name, size_t length) {
+    size_t count = 0;
+    size_t position = 0;
+    NameComponent component;
+    while (nextNameComponent(name, length, position, component)) ++count;
+    return count;
 }
 
-std::string join_below(const std::string& directory, const std::vector<std::string>& components,
-                       size_t count, char separator)
-{
-    std::string path = directory;
-    for (size_t i = 0; i < count && i < components.size(); ++i) {
-        if (!path.empty() && !is_separator(path.back()))
-            path += separator;
-        path += components[i];
+bool nameIsFolder(const char* name, size_t length) {
+    return length > 0 && isSeparator(name[length - 1]);
+}
+
+size_t destinationDirectoryLength(const char* destination, size_t length) {
+    while (length > 1 && isSeparator(destination[length - 1]) && destination[length - 2] != ':') --length;
+    return length;
+}
+
+bool joinBelow(char* out, size_t capacity, const char* directory, size_t directoryLength, const char* name,
+               size_t nameLength, size_t count, char separator) {
+    if (capacity < directoryLength + nameLength + 2) {
+        if (capacity > 0) out[0] = 0;
+        return false;
     }
-    return path;
+    memcpy(out, directory, directoryLength);
+    size_t length = directoryLength;
+    size_t position = 0;
+    NameComponent component;
+    for (size_t i = 0; i < count && nextNameComponent(name, nameLength, position, component); ++i) {
+        if (length > 0 && !isSeparator(out[length - 1])) out[length++] = separator;
+        memcpy(out + length, component.text, component.length);
+        length += component.length;
+    }
+    out[length] = 0;
+    return true;
 }

@@ -14,15 +14,16 @@
 #pragma once
 
 enum ExitCode {
-    exit_success = 0,             // every entry extracted and verified
-    exit_damaged_archive = 2,     // bad structure, bad CRC, truncated data
-    exit_archive_unreadable = 9,  // archive missing or cannot be read
-    exit_bad_usage = 10,          // wrong command line
-    exit_refused_entry_name = 12, // an entry name could escape the destination or
-                                  // clashes with another's on Windows, a link
-                                  // stands in an entry's way, or entries overlap
-    exit_write_failed = 50,       // less free space than the archive declares, or
-                                  // a directory or file could not be written
-    exit_unsupported = 81,        // zip64, multi-disk, unknown method or cipher
-    exit_wrong_password = 82,     // missing or wrong password; entry not written
+    exitSuccess = 0,            // every entry extracted and verified
+    exitDamagedArchive = 2,     // bad structure, bad CRC, truncated data
+    exitOutOfMemory = 4,        // the memory to read the archive could not be had
+    exitArchiveUnreadable = 9,  // archive missing or cannot be read
+    exitBadUsage = 10,          // wrong command line
+    exitRefusedEntryName = 12,  // an entry name could escape the destination or
+                                // clashes with another's on Windows, a link
+                                // stands in an entry's way, or entries overlap
+    exitWriteFailed = 50,       // less free space than the archive declares, or
+                                // a directory or file could not be written
+    exitUnsupported = 81,       // zip64, multi-disk, unknown method or cipher
+    exitWrongPassword = 82,     // missing or wrong password; entry not written
 };

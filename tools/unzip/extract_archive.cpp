@@ -1,13 +1,13 @@
 #include "extract_archive.h"
 
+#include <stdlib.h>
+#include <string.h>
+
 #include "entry_clashes.h"
 #include "entry_name.h"
 #include "exit_codes.h"
 #include "file_system.h"
 #include "zip_archive.h"
-
-#include <cstdio>
-#include <vector>
 
 namespace {
 
@@ -16,338 +16,680 @@ namespace {
 // left, or a link or a folder someone planted), the spare suffixes of the
 // same length are tried in turn: what stands there is neither opened nor
 // removed, and cannot keep the entry out.
-const char* const temporary_suffix = ".kestrune-part";
-const char* const spare_suffix_start = ".kestrune-p"; // and three digits
-constexpr int spare_suffixes = 99;
+constexpr char temporarySuffix[] = ".kestrune-part";
+constexpr char spareSuffixStart[] = ".kestrune-p";  // and three digits
+constexpr int spareSuffixes = 99;
+constexpr size_t partSuffixLength = sizeof temporarySuffix - 1;
+static_assert(sizeof spareSuffixStart - 1 + 3 == partSuffixLength, "spare suffixes have the same length");
 
-std::string part_name_for(const std::string& final_name, int attempt)
-{
-    if (attempt == 0)
-        return final_name + temporary_suffix;
-    const char digits[] = {static_cast<char>('0' + attempt / 100 % 10), static_cast<char>('0' + attempt / 10 % 10),
-                           static_cast<char>('0' + attempt % 10), '\0'};
-    return final_name + spare_suffix_start + digits;
+constexpr unsigned maxWorkers = 4;
+
+bool isSeparator(char c) {
+    return c == '/' || c == '\\';
 }
 
-// Remembers the first problem's exit code; every problem gets a stderr line.
-struct ProblemLog {
-    int first_code = exit_success;
+// ---------------------------------------------------------------- reports
 
-    void report(const std::string& subject, const std::string& problem, int code)
-    {
-        // Entry names are untrusted bytes: keep control characters off the console.
-        std::string printable = subject;
-        for (char& c : printable)
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-                c = '?';
-        std::fprintf(stderr, "unzip: %s: %s\n", printable.c_str(), problem.c_str());
-        if (first_code == exit_success)
-            first_code = code;
-    }
+// The lines of the problems of one entry, or of the archive as a whole, kept
+// until their turn to be printed comes.
+struct Report {
+    char* text;
+    size_t length;
+    size_t capacity;
+    int firstCode;
 };
 
-int exit_code_for(ZipStatus status)
-{
-    switch (status) {
-    case ZipStatus::ok: return exit_success;
-    case ZipStatus::damaged: return exit_damaged_archive;
-    case ZipStatus::unsupported: return exit_unsupported;
-    case ZipStatus::wrong_password: return exit_wrong_password;
-    case ZipStatus::read_failed: return exit_archive_unreadable;
-    case ZipStatus::output_failed: return exit_write_failed;
+void addBytes(Report& report, const char* bytes, size_t length) {
+    if (length == 0) return;
+    if (report.capacity - report.length < length) {
+        size_t capacity = report.capacity * 2 + 256;
+        if (capacity - report.length < length) capacity = report.length + length;
+        char* grown = static_cast<char*>(malloc(capacity));
+        // Without memory the line is cut short; its exit code still counts.
+        if (grown == nullptr) return;
+        if (report.length > 0) memcpy(grown, report.text, report.length);
+        free(report.text);
+        report.text = grown;
+        report.capacity = capacity;
     }
-    return exit_damaged_archive;
+    memcpy(report.text + report.length, bytes, length);
+    report.length += length;
+}
+
+void addText(Report& report, const char* text) {
+    addBytes(report, text, strlen(text));
+}
+
+// Entry names are untrusted bytes: keep control characters off the console.
+void addPrintable(Report& report, const char* text, size_t length) {
+    char piece[64];
+    size_t used = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char byte = static_cast<unsigned char>(text[i]);
+        piece[used++] = byte < 0x20 || byte == 0x7f ? '?' : text[i];
+        if (used == sizeof piece) {
+            addBytes(report, piece, used);
+            used = 0;
+        }
+    }
+    addBytes(report, piece, used);
+}
+
+void addDecimal(Report& report, uint64_t value) {
+    char digits[20];
+    size_t count = 0;
+    do {
+        digits[sizeof digits - ++count] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    addBytes(report, digits + sizeof digits - count, count);
+}
+
+void beginProblem(Report& report, const char* subject, size_t length) {
+    addText(report, "unzip: ");
+    addPrintable(report, subject, length);
+    addText(report, ": ");
+}
+
+void endProblem(Report& report, int code) {
+    addText(report, nativeLineEnd);
+    if (report.firstCode == exitSuccess) report.firstCode = code;
+}
+
+void addProblem(Report& report, const char* subject, size_t length, const char* problem, int code) {
+    beginProblem(report, subject, length);
+    addText(report, problem);
+    endProblem(report, code);
+}
+
+void addProblem(Report& report, const char* subject, const char* problem, int code) {
+    addProblem(report, subject, strlen(subject), problem, code);
+}
+
+// Prints a report and frees its text; the first problem printed decides the
+// exit code.
+void printReport(Report& report, int& firstCode) {
+    if (report.length > 0) writeErrorText(report.text, report.length);
+    free(report.text);
+    if (firstCode == exitSuccess) firstCode = report.firstCode;
+    report = Report{};
+}
+
+int exitCodeFor(ZipStatus status) {
+    switch (status) {
+        case ZipStatus::ok: return exitSuccess;
+        case ZipStatus::damaged: return exitDamagedArchive;
+        case ZipStatus::unsupported: return exitUnsupported;
+        case ZipStatus::wrongPassword: return exitWrongPassword;
+        case ZipStatus::readFailed: return exitArchiveUnreadable;
+        case ZipStatus::outputFailed: return exitWriteFailed;
+        case ZipStatus::outOfMemory: return exitOutOfMemory;
+    }
+    return exitDamagedArchive;
 }
 
 // A file-system refusal at `path`; `failure` says what could not be done.
-void report_file_system(ProblemLog& log, const std::string& path, FileSystemStatus status, const char* failure)
-{
+void addFileSystemProblem(Report& report, const char* path, FileSystemStatus status, const char* failure) {
     switch (status) {
-    case FileSystemStatus::ok: return;
-    case FileSystemStatus::link:
-        log.report(path, "a link stands here; nothing is written through it", exit_refused_entry_name);
-        return;
-    case FileSystemStatus::in_the_way:
-        log.report(path, std::string(failure) + ": something else stands here", exit_write_failed);
-        return;
-    case FileSystemStatus::failed: log.report(path, failure, exit_write_failed); return;
+        case FileSystemStatus::ok: return;
+        case FileSystemStatus::link:
+            addProblem(report, path, "a link stands here; nothing is written through it", exitRefusedEntryName);
+            return;
+        case FileSystemStatus::inTheWay:
+            beginProblem(report, path, strlen(path));
+            addText(report, failure);
+            addText(report, ": something else stands here");
+            endProblem(report, exitWriteFailed);
+            return;
+        case FileSystemStatus::failed: addProblem(report, path, failure, exitWriteFailed); return;
     }
 }
 
-std::string path_below(const std::string& destination, const std::vector<std::string>& components, size_t count)
-{
-    return join_below(destination, components, count, native_path_separator);
-}
+// ---------------------------------------------------------------- workers
 
-std::string part_path(const std::string& destination, std::vector<std::string> components,
-                      const std::string& part_name)
-{
-    components.back() = part_name;
-    return path_below(destination, components, components.size());
-}
+// What the workers share. Everything but the fields below `lock` is read
+// only while they run.
+struct Extraction {
+    const ArchiveInput* input;
+    const ZipEntry* entries;
+    size_t count;
+    const char* password;
+    const char* destination;  // the destination folder's path, as lines give it
+    size_t destinationLength;
+    const Directory* destinationFolder;
+    size_t longestName;
+    size_t mostComponents;
+
+    WorkerLock* lock;  // null with a single worker
+    size_t nextEntry;  // the next entry a worker takes
+    Report* reports;   // each entry's, printed in entry order
+    bool* finished;
+    size_t printed;  // entries whose reports are out
+    int* firstCode;  // of the whole run
+};
+
+struct OpenFolder {
+    Directory* folder;
+    NameComponent name;
+};
 
 // The folders of the entry being written, open from the destination down;
-// the next entry keeps those at the start of its path that are the same.
-class FolderChain {
-public:
-    explicit FolderChain(const Directory& destination) : destination_(destination) {}
-    FolderChain(const FolderChain&) = delete;
-    FolderChain& operator=(const FolderChain&) = delete;
-    ~FolderChain() { close_from(0); }
-
-    // Opens the first `count` components, creating the missing ones; on
-    // failure `failed_count` is the number of components up to the one that
-    // failed.
-    FileSystemStatus open(const std::vector<std::string>& components, size_t count, size_t& failed_count)
-    {
-        size_t kept = 0;
-        while (kept < open_.size() && kept < count && names_[kept] == components[kept])
-            ++kept;
-        close_from(kept);
-        for (size_t index = kept; index < count; ++index) {
-            Directory* folder = nullptr;
-            const FileSystemStatus status = open_subdirectory(innermost(), components[index], folder);
-            if (status != FileSystemStatus::ok) {
-                failed_count = index + 1;
-                return status;
-            }
-            open_.push_back(folder);
-            names_.push_back(components[index]);
-        }
-        return FileSystemStatus::ok;
-    }
-
-    const Directory& innermost() const
-    {
-        if (open_.empty())
-            return destination_;
-        return *open_.back();
-    }
-
-private:
-    void close_from(size_t count)
-    {
-        while (open_.size() > count) {
-            close_directory(open_.back());
-            open_.pop_back();
-            names_.pop_back();
-        }
-    }
-
-    const Directory& destination_;
-    std::vector<Directory*> open_;
-    std::vector<std::string> names_;
+// the worker's next entry keeps those at the start of its path that are the
+// same.
+struct FolderChain {
+    const Directory* destination;
+    OpenFolder* open;
+    size_t openCount;
 };
+
+// One worker's memory: what extractEntry works in, and room for the names
+// and paths of any entry of the archive.
+struct WorkerState {
+    ZipWorkspace* workspace;
+    FolderChain folders;
+    NameComponent* components;  // the current entry's
+    size_t componentCount;
+    char* folderName;  // a component and its terminator
+    char* finalName;
+    char* partName;  // a component, a part suffix and the terminator
+    char* path;      // a path below the destination, for lines
+    size_t pathCapacity;
+    void* memory;
+};
+
+bool startWorkerState(WorkerState& state, const Extraction& extraction) {
+    const size_t components = extraction.mostComponents;
+    const size_t name = extraction.longestName + 1;
+    const size_t path = extraction.destinationLength + extraction.longestName + partSuffixLength + 2;
+    const size_t size =
+        components * (sizeof(OpenFolder) + sizeof(NameComponent)) + 2 * name + (name + partSuffixLength) + path;
+    state = WorkerState{};
+    state.memory = malloc(size);
+    state.workspace = createZipWorkspace();
+    if (state.memory == nullptr || state.workspace == nullptr) {
+        free(state.memory);
+        destroyZipWorkspace(state.workspace);
+        return false;
+    }
+    // The arrays first, so that each is aligned as malloc aligns.
+    char* at = static_cast<char*>(state.memory);
+    state.folders = FolderChain{extraction.destinationFolder, reinterpret_cast<OpenFolder*>(at), 0};
+    at += components * sizeof(OpenFolder);
+    state.components = reinterpret_cast<NameComponent*>(at);
+    at += components * sizeof(NameComponent);
+    state.folderName = at;
+    at += name;
+    state.finalName = at;
+    at += name;
+    state.partName = at;
+    at += name + partSuffixLength;
+    state.path = at;
+    state.pathCapacity = path;
+    return true;
+}
+
+const Directory& innermostFolder(const FolderChain& chain) {
+    if (chain.openCount == 0) return *chain.destination;
+    return *chain.open[chain.openCount - 1].folder;
+}
+
+void closeFoldersFrom(FolderChain& chain, size_t count) {
+    while (chain.openCount > count) closeDirectory(chain.open[--chain.openCount].folder);
+}
+
+void finishWorkerState(WorkerState& state) {
+    closeFoldersFrom(state.folders, 0);
+    destroyZipWorkspace(state.workspace);
+    free(state.memory);
+    state = WorkerState{};
+}
+
+bool sameComponent(const NameComponent& a, const NameComponent& b) {
+    return a.length == b.length && memcmp(a.text, b.text, a.length) == 0;
+}
+
+void copyComponent(char* out, const NameComponent& component) {
+    memcpy(out, component.text, component.length);
+    out[component.length] = 0;
+}
+
+// Opens the first `count` components of the current entry, creating the
+// missing ones; on failure `failedCount` is the number of components up to
+// the one that failed.
+FileSystemStatus openFolders(WorkerState& worker, size_t count, size_t& failedCount) {
+    FolderChain& chain = worker.folders;
+    size_t kept = 0;
+    while (kept < chain.openCount && kept < count && sameComponent(chain.open[kept].name, worker.components[kept])) {
+        ++kept;
+    }
+    closeFoldersFrom(chain, kept);
+    for (size_t index = kept; index < count; ++index) {
+        copyComponent(worker.folderName, worker.components[index]);
+        Directory* folder = nullptr;
+        const FileSystemStatus status = openSubdirectory(innermostFolder(chain), worker.folderName, folder);
+        if (status != FileSystemStatus::ok) {
+            failedCount = index + 1;
+            return status;
+        }
+        chain.open[chain.openCount++] = OpenFolder{folder, worker.components[index]};
+    }
+    return FileSystemStatus::ok;
+}
+
+void makePartName(WorkerState& worker, int attempt) {
+    const NameComponent& last = worker.components[worker.componentCount - 1];
+    memcpy(worker.partName, last.text, last.length);
+    char* suffix = worker.partName + last.length;
+    if (attempt == 0) {
+        memcpy(suffix, temporarySuffix, sizeof temporarySuffix);
+        return;
+    }
+    memcpy(suffix, spareSuffixStart, sizeof spareSuffixStart - 1);
+    suffix += sizeof spareSuffixStart - 1;
+    suffix[0] = static_cast<char>('0' + attempt / 100 % 10);
+    suffix[1] = static_cast<char>('0' + attempt / 10 % 10);
+    suffix[2] = static_cast<char>('0' + attempt % 10);
+    suffix[3] = 0;
+}
+
+// The path of the current entry's first `count` components below the
+// destination, in the worker's path buffer.
+const char* pathBelow(WorkerState& worker, const Extraction& extraction, const ZipEntry& entry, size_t count) {
+    joinBelow(worker.path, worker.pathCapacity, extraction.destination, extraction.destinationLength, entry.name,
+              entry.nameLength, count, nativePathSeparator);
+    return worker.path;
+}
+
+// The path of the current entry's part file.
+const char* partPath(WorkerState& worker, const Extraction& extraction, const ZipEntry& entry) {
+    char* path = const_cast<char*>(pathBelow(worker, extraction, entry, worker.componentCount - 1));
+    size_t length = strlen(path);
+    if (length > 0 && !isSeparator(path[length - 1])) path[length++] = nativePathSeparator;
+    memcpy(path + length, worker.partName, strlen(worker.partName) + 1);
+    return path;
+}
 
 // Receives an entry's data. The parent directories and the temporary file
 // are made only when the first data arrives (or when an empty entry
 // verified), so an entry that cannot be decrypted leaves nothing behind.
 struct EntryWriter {
-    FolderChain* folders;
-    const std::vector<std::string>* components;
-    std::string part_name;
-    OutputFile* file = nullptr;
-    FileSystemStatus failure = FileSystemStatus::ok;
-    size_t failed_count = 0; // components up to a folder that failed; 0: the file
-
-    bool open()
-    {
-        failure = folders->open(*components, components->size() - 1, failed_count);
-        if (failure != FileSystemStatus::ok)
-            return false;
-        for (int attempt = 0; attempt <= spare_suffixes; ++attempt) {
-            part_name = part_name_for(components->back(), attempt);
-            failure = create_new_file(folders->innermost(), part_name, file);
-            if (failure != FileSystemStatus::link && failure != FileSystemStatus::in_the_way)
-                break;
-        }
-        return failure == FileSystemStatus::ok;
-    }
-
-    bool write(const uint8_t* data, size_t length)
-    {
-        if (file == nullptr && !open())
-            return false;
-        if (write_output_file(file, data, length))
-            return true;
-        failure = FileSystemStatus::failed;
-        return false;
-    }
-
-    void discard()
-    {
-        if (file != nullptr)
-            discard_output_file(file, folders->innermost(), part_name);
-        file = nullptr;
-    }
+    WorkerState* worker;
+    OutputFile* file;
+    FileSystemStatus failure;
+    size_t failedCount;  // components up to a folder that failed; 0: the file
 };
 
-bool write_to_entry_writer(void* context, const uint8_t* data, size_t length)
-{
-    return static_cast<EntryWriter*>(context)->write(data, length);
+bool openEntryFile(EntryWriter& writer) {
+    WorkerState& worker = *writer.worker;
+    writer.failure = openFolders(worker, worker.componentCount - 1, writer.failedCount);
+    if (writer.failure != FileSystemStatus::ok) return false;
+    for (int attempt = 0; attempt <= spareSuffixes; ++attempt) {
+        makePartName(worker, attempt);
+        writer.failure = createNewFile(innermostFolder(worker.folders), worker.partName, writer.file);
+        if (writer.failure != FileSystemStatus::link && writer.failure != FileSystemStatus::inTheWay) break;
+    }
+    return writer.failure == FileSystemStatus::ok;
 }
 
-void report_writer_failure(ProblemLog& log, const EntryWriter& writer, const std::string& destination,
-                           const std::vector<std::string>& components)
-{
-    if (writer.failed_count != 0)
-        report_file_system(log, path_below(destination, components, writer.failed_count), writer.failure,
-                           "cannot create directory");
-    else
-        report_file_system(log, part_path(destination, components, writer.part_name), writer.failure,
-                           "cannot write file");
+bool writeToEntry(void* context, const uint8_t* data, size_t length) {
+    EntryWriter& writer = *static_cast<EntryWriter*>(context);
+    if (writer.file == nullptr && !openEntryFile(writer)) return false;
+    if (writeOutputFile(writer.file, data, length)) return true;
+    writer.failure = FileSystemStatus::failed;
+    return false;
 }
 
-void extract_file(const ArchiveInput& input, const ZipEntry& entry, const char* password,
-                  const std::string& destination, FolderChain& folders,
-                  const std::vector<std::string>& components, ProblemLog& log)
-{
-    EntryWriter writer{&folders, &components, part_name_for(components.back(), 0)};
-    const ZipStatus status = extract_entry(input, entry, password, {write_to_entry_writer, &writer});
+void addWriterProblem(Report& report, const EntryWriter& writer, const Extraction& extraction, const ZipEntry& entry) {
+    WorkerState& worker = *writer.worker;
+    if (writer.failedCount != 0) {
+        addFileSystemProblem(report, pathBelow(worker, extraction, entry, writer.failedCount), writer.failure,
+                             "cannot create directory");
+    } else {
+        addFileSystemProblem(report, partPath(worker, extraction, entry), writer.failure, "cannot write file");
+    }
+}
+
+void extractFile(WorkerState& worker, const Extraction& extraction, const ZipEntry& entry, Report& report) {
+    EntryWriter writer{&worker, nullptr, FileSystemStatus::ok, 0};
+    makePartName(worker, 0);
+    copyComponent(worker.finalName, worker.components[worker.componentCount - 1]);
+    const ZipStatus status = extractEntry(*extraction.input, entry, extraction.password,
+                                          OutputSink{writeToEntry, &writer}, *worker.workspace);
     if (status == ZipStatus::ok) {
-        if (writer.file == nullptr && !writer.open()) {
-            report_writer_failure(log, writer, destination, components);
+        if (writer.file == nullptr && !openEntryFile(writer)) {
+            addWriterProblem(report, writer, extraction, entry);
             return;
         }
         const FileSystemStatus committed =
-            commit_output_file(writer.file, folders.innermost(), writer.part_name, components.back());
-        writer.file = nullptr;
-        report_file_system(log, path_below(destination, components, components.size()), committed,
-                           "cannot write file");
+            commitOutputFile(writer.file, innermostFolder(worker.folders), worker.partName, worker.finalName);
+        addFileSystemProblem(report, pathBelow(worker, extraction, entry, worker.componentCount), committed,
+                             "cannot write file");
         return;
     }
-    writer.discard();
-    if (status == ZipStatus::output_failed) {
-        report_writer_failure(log, writer, destination, components);
-    } else if (status == ZipStatus::damaged && zip_entry_is_encrypted(entry)) {
+    if (writer.file != nullptr) discardOutputFile(writer.file, innermostFolder(worker.folders), worker.partName);
+    if (status == ZipStatus::outputFailed) {
+        addWriterProblem(report, writer, extraction, entry);
+    } else if (status == ZipStatus::damaged && zipEntryIsEncrypted(entry)) {
         // The cipher's check byte lets a wrong password through 1 time in 256;
         // it then shows up as bad data.
-        log.report(entry.name, "bad CRC or data (damaged, or wrong password)", exit_damaged_archive);
+        addProblem(report, entry.name, entry.nameLength, "bad CRC or data (damaged, or wrong password)",
+                   exitDamagedArchive);
     } else {
-        log.report(entry.name, zip_status_text(status), exit_code_for(status));
+        addProblem(report, entry.name, entry.nameLength, zipStatusText(status), exitCodeFor(status));
     }
 }
 
-void extract_entries(const ArchiveInput& input, const std::vector<ZipEntry>& entries, const char* password,
-                     const std::string& destination, const Directory& destination_directory, ProblemLog& log)
-{
-    FolderChain folders(destination_directory);
-    for (const ZipEntry& entry : entries) {
-        if (const char* problem = entry_name_problem(entry.name)) {
-            log.report(entry.name, problem, exit_refused_entry_name);
-            continue;
-        }
-        const std::vector<std::string> components = entry_name_components(entry.name);
-        if (zip_entry_is_directory(entry)) {
-            size_t failed_count = 0;
-            const FileSystemStatus status = folders.open(components, components.size(), failed_count);
-            if (status != FileSystemStatus::ok)
-                report_file_system(log, path_below(destination, components, failed_count), status,
-                                   "cannot create directory");
-            continue;
-        }
-        extract_file(input, entry, password, destination, folders, components, log);
+void extractOne(WorkerState& worker, const Extraction& extraction, const ZipEntry& entry, Report& report) {
+    if (const char* problem = entryNameProblem(entry.name, entry.nameLength)) {
+        addProblem(report, entry.name, entry.nameLength, problem, exitRefusedEntryName);
+        return;
     }
+    worker.componentCount = 0;
+    size_t position = 0;
+    NameComponent component;
+    while (nextNameComponent(entry.name, entry.nameLength, position, component)) {
+        worker.components[worker.componentCount++] = component;
+    }
+    if (zipEntryIsDirectory(entry)) {
+        size_t failedCount = 0;
+        const FileSystemStatus status = openFolders(worker, worker.componentCount, failedCount);
+        if (status != FileSystemStatus::ok) {
+            addFileSystemProblem(report, pathBelow(worker, extraction, entry, failedCount), status,
+                                 "cannot create directory");
+        }
+        return;
+    }
+    extractFile(worker, extraction, entry, report);
 }
+
+void lock(const Extraction& extraction) {
+    if (extraction.lock != nullptr) lockWorkers(extraction.lock);
+}
+
+void unlock(const Extraction& extraction) {
+    if (extraction.lock != nullptr) unlockWorkers(extraction.lock);
+}
+
+// Takes the next entry until none is left. Each entry's lines wait for
+// those of the entries before it.
+void runWorker(Extraction& extraction, WorkerState& worker) {
+    for (;;) {
+        lock(extraction);
+        const size_t index = extraction.nextEntry++;
+        unlock(extraction);
+        if (index >= extraction.count) break;
+        Report report{};
+        extractOne(worker, extraction, extraction.entries[index], report);
+        lock(extraction);
+        extraction.reports[index] = report;
+        extraction.finished[index] = true;
+        while (extraction.printed < extraction.count && extraction.finished[extraction.printed]) {
+            printReport(extraction.reports[extraction.printed++], *extraction.firstCode);
+        }
+        unlock(extraction);
+    }
+    closeFoldersFrom(worker.folders, 0);
+}
+
+struct WorkerStart {
+    Extraction* extraction;
+    WorkerState* state;
+};
+
+void runWorkerThread(void* context) {
+    const WorkerStart& start = *static_cast<WorkerStart*>(context);
+    runWorker(*start.extraction, *start.state);
+}
+
+bool endsWithPartSuffix(const NameComponent& component) {
+    const size_t stem = sizeof spareSuffixStart - 1;
+    if (component.length < partSuffixLength) return false;
+    const char* suffix = component.text + component.length - partSuffixLength;
+    for (size_t i = 0; i < stem; ++i) {
+        const char c = suffix[i] >= 'A' && suffix[i] <= 'Z' ? static_cast<char>(suffix[i] - 'A' + 'a') : suffix[i];
+        if (c != spareSuffixStart[i]) return false;
+    }
+    return true;
+}
+
+// Whether an entry extracted beside others could meet their part files: a
+// component named like one, or of the form Windows may give one as its short
+// name. Then entries go one at a time, as the names expect.
+bool namesMeetPartFiles(const ZipEntry* entries, size_t count) {
+    for (size_t index = 0; index < count; ++index) {
+        size_t position = 0;
+        NameComponent component;
+        while (nextNameComponent(entries[index].name, entries[index].nameLength, position, component)) {
+            if (endsWithPartSuffix(component) || isShortNameAlias(component.text, component.length)) return true;
+        }
+    }
+    return false;
+}
+
+unsigned workersFor(const ZipEntry* entries, size_t count) {
+    size_t files = 0;
+    for (size_t index = 0; index < count; ++index) files += zipEntryIsDirectory(entries[index]) ? 0 : 1;
+    unsigned workers = processorCount();
+    if (workers > maxWorkers) workers = maxWorkers;
+    if (workers > files) workers = static_cast<unsigned>(files);
+    if (workers < 1 || namesMeetPartFiles(entries, count)) workers = 1;
+    return workers;
+}
+
+void extractEntries(Extraction& extraction) {
+    for (size_t index = 0; index < extraction.count; ++index) {
+        const ZipEntry& entry = extraction.entries[index];
+        if (entry.nameLength > extraction.longestName) extraction.longestName = entry.nameLength;
+        const size_t components = nameComponentCount(entry.name, entry.nameLength);
+        if (components > extraction.mostComponents) extraction.mostComponents = components;
+    }
+    unsigned workers = workersFor(extraction.entries, extraction.count);
+    extraction.reports = static_cast<Report*>(calloc(extraction.count, sizeof(Report)));
+    extraction.finished = static_cast<bool*>(calloc(extraction.count, sizeof(bool)));
+    WorkerState states[maxWorkers];
+    if (extraction.reports == nullptr || extraction.finished == nullptr || !startWorkerState(states[0], extraction)) {
+        Report report{};
+        addProblem(report, extraction.destination, zipStatusText(ZipStatus::outOfMemory), exitOutOfMemory);
+        printReport(report, *extraction.firstCode);
+        free(extraction.reports);
+        free(extraction.finished);
+        return;
+    }
+    extraction.lock = workers > 1 ? createWorkerLock() : nullptr;
+    if (extraction.lock == nullptr) workers = 1;
+    WorkerStart starts[maxWorkers];
+    Worker* threads[maxWorkers] = {};
+    unsigned started = 1;
+    while (started < workers && startWorkerState(states[started], extraction)) {
+        starts[started] = WorkerStart{&extraction, &states[started]};
+        threads[started] = startWorker(runWorkerThread, &starts[started]);
+        if (threads[started] == nullptr) {
+            finishWorkerState(states[started]);
+            break;
+        }
+        ++started;
+    }
+    runWorker(extraction, states[0]);
+    for (unsigned index = 0; index < started; ++index) {
+        if (threads[index] != nullptr) finishWorker(threads[index]);
+        finishWorkerState(states[index]);
+    }
+    if (extraction.lock != nullptr) destroyWorkerLock(extraction.lock);
+    free(extraction.reports);
+    free(extraction.finished);
+}
+
+// ---------------------------------------------------------------- the archive as a whole
 
 // Two entries that would be one file on Windows: which one the package gets
-// would depend on their order. Refused whole, before anything is written.
-bool refuse_clashing_names(const std::vector<ZipEntry>& entries, ProblemLog& log)
-{
-    std::vector<std::string> names;
-    names.reserve(entries.size());
-    for (const ZipEntry& entry : entries)
-        names.push_back(entry.name);
-    const std::vector<EntryClash> clashes = find_entry_clashes(names);
-    for (const EntryClash& clash : clashes)
-        log.report(names[clash.entry], "names the same file as " + names[clash.other] + " on Windows (" +
-                                           clash.reason + "); nothing is extracted",
-                   exit_refused_entry_name);
-    return !clashes.empty();
+// would depend on their order. Refused whole, before anything is written;
+// also when there is no memory to look.
+bool refuseClashingNames(const ZipEntry* entries, size_t count, const char* archivePath, Report& report) {
+    EntryName* names = static_cast<EntryName*>(malloc((count + 1) * sizeof(EntryName)));
+    EntryClash* clashes = static_cast<EntryClash*>(malloc((count + 1) * sizeof(EntryClash)));
+    void* work = nullptr;
+    if (names != nullptr && clashes != nullptr) {
+        for (size_t index = 0; index < count; ++index) names[index] = EntryName{entries[index].name, entries[index].nameLength};
+        const size_t workSize = entryClashWorkSize(names, count);
+        if (workSize < SIZE_MAX) work = malloc(workSize + 1);
+    }
+    if (work == nullptr) {
+        addProblem(report, archivePath, zipStatusText(ZipStatus::outOfMemory), exitOutOfMemory);
+        free(names);
+        free(clashes);
+        return true;
+    }
+    const size_t found = findEntryClashes(names, count, work, clashes);
+    for (size_t i = 0; i < found; ++i) {
+        const ZipEntry& entry = entries[clashes[i].entry];
+        const ZipEntry& other = entries[clashes[i].other];
+        beginProblem(report, entry.name, entry.nameLength);
+        addText(report, "names the same file as ");
+        addPrintable(report, other.name, other.nameLength);
+        addText(report, " on Windows (");
+        addText(report, clashes[i].reason);
+        addText(report, "); nothing is extracted");
+        endProblem(report, exitRefusedEntryName);
+    }
+    free(work);
+    free(names);
+    free(clashes);
+    return found > 0;
 }
 
 // Entries sharing stored bytes: refused whole, as Info-ZIP does.
-bool refuse_overlapping_entries(const ArchiveInput& input, const std::vector<ZipEntry>& entries,
-                                const std::string& archive_path, ProblemLog& log)
-{
-    std::vector<ZipOverlap> overlaps;
-    const ZipStatus status = find_overlapping_entries(input, entries, overlaps);
-    if (status != ZipStatus::ok) {
-        log.report(archive_path, zip_status_text(status), exit_code_for(status));
-        return true;
+bool refuseOverlappingEntries(const ArchiveInput& input, const ZipDirectoryPlace& place, const ZipEntry* entries,
+                              size_t count, const char* archivePath, Report& report) {
+    ZipPart* parts = static_cast<ZipPart*>(malloc((count + 1) * sizeof(ZipPart)));
+    ZipOverlap* overlaps = static_cast<ZipOverlap*>(malloc((count + 1) * sizeof(ZipOverlap)));
+    size_t found = 0;
+    const ZipStatus status = parts == nullptr || overlaps == nullptr
+                                 ? ZipStatus::outOfMemory
+                                 : findOverlappingEntries(input, place, entries, count, parts, overlaps, found);
+    if (status != ZipStatus::ok) addProblem(report, archivePath, zipStatusText(status), exitCodeFor(status));
+    for (size_t i = 0; i < found; ++i) {
+        const ZipEntry& entry = entries[overlaps[i].entry];
+        beginProblem(report, entry.name, entry.nameLength);
+        addText(report, "its data overlaps ");
+        if (overlaps[i].other < count) {
+            addPrintable(report, entries[overlaps[i].other].name, entries[overlaps[i].other].nameLength);
+        } else {
+            addText(report, "the central directory");
+        }
+        addText(report, " (a possible zip bomb); nothing is extracted");
+        endProblem(report, exitRefusedEntryName);
     }
-    for (const ZipOverlap& overlap : overlaps) {
-        const std::string other =
-            overlap.other < entries.size() ? entries[overlap.other].name : std::string("the central directory");
-        log.report(entries[overlap.entry].name,
-                   "its data overlaps " + other + " (a possible zip bomb); nothing is extracted",
-                   exit_refused_entry_name);
-    }
-    return !overlaps.empty();
+    free(parts);
+    free(overlaps);
+    return status != ZipStatus::ok || found > 0;
 }
 
 // What the archive says it will write: the declared sizes of the files that
 // will be tried. Entries refused by name, and those whose data is not in the
 // archive (refused as damaged before they write anything), do not count.
-uint64_t declared_bytes_to_write(const ArchiveInput& input, const std::vector<ZipEntry>& entries)
-{
+uint64_t declaredBytesToWrite(const ArchiveInput& input, const ZipEntry* entries, size_t count) {
     uint64_t total = 0;
-    for (const ZipEntry& entry : entries) {
+    for (size_t index = 0; index < count; ++index) {
+        const ZipEntry& entry = entries[index];
         ZipExtent extent{};
-        if (!zip_entry_is_directory(entry) && entry_name_problem(entry.name) == nullptr &&
-            find_entry_extent(input, entry, extent) == ZipStatus::ok)
-            total += entry.uncompressed_size; // at most 65535 times 4 GiB: no overflow
+        if (!zipEntryIsDirectory(entry) && entryNameProblem(entry.name, entry.nameLength) == nullptr &&
+            findEntryExtent(input, entry, extent) == ZipStatus::ok) {
+            total += entry.uncompressedSize;  // at most 65535 times 4 GiB: no overflow
+        }
     }
     return total;
 }
 
 // A volume that cannot take what the archive declares is refused before the
 // first byte, rather than filled and left with part of a package.
-bool refuse_without_space(const ArchiveInput& input, const std::vector<ZipEntry>& entries,
-                          const Directory& directory, const std::string& destination, ProblemLog& log)
-{
-    uint64_t free_bytes = 0;
-    const uint64_t needed = declared_bytes_to_write(input, entries);
+bool refuseWithoutSpace(const ArchiveInput& input, const ZipEntry* entries, size_t count, const Directory& directory,
+                        const char* destination, Report& report) {
+    uint64_t freeBytes = 0;
+    const uint64_t needed = declaredBytesToWrite(input, entries, count);
     // When the system cannot say, writing finds out.
-    if (!query_free_space(directory, free_bytes) || needed <= free_bytes)
-        return false;
-    log.report(destination, "the archive declares " + std::to_string(needed) + " bytes, but only " +
-                                std::to_string(free_bytes) + " are free there; nothing is extracted",
-               exit_write_failed);
+    if (!queryFreeSpace(directory, freeBytes) || needed <= freeBytes) return false;
+    beginProblem(report, destination, strlen(destination));
+    addText(report, "the archive declares ");
+    addDecimal(report, needed);
+    addText(report, " bytes, but only ");
+    addDecimal(report, freeBytes);
+    addText(report, " are free there; nothing is extracted");
+    endProblem(report, exitWriteFailed);
     return true;
 }
 
-} // namespace
-
-int extract_archive(const std::string& archive_path, const char* password,
-                    const std::string& destination)
-{
-    ProblemLog log;
-    InputFile* file = open_input_file(archive_path);
-    if (file == nullptr) {
-        log.report(archive_path, "cannot open archive", exit_archive_unreadable);
-        return log.first_code;
+// The entries that survive the checks of the whole archive, extracted below
+// the destination, made first when missing; or the problem with it.
+void extractInto(const ArchiveInput& input, const ZipEntry* entries, size_t count, const char* password,
+                 const char* destination, int& firstCode) {
+    Report report{};
+    const size_t length = destinationDirectoryLength(destination, strlen(destination));
+    char* directoryPath = static_cast<char*>(malloc(length + 1));
+    if (directoryPath == nullptr) {
+        addProblem(report, destination, zipStatusText(ZipStatus::outOfMemory), exitOutOfMemory);
+        printReport(report, firstCode);
+        return;
     }
-    const ArchiveInput input = input_file_archive(file);
-    std::vector<ZipEntry> entries;
-    const ZipStatus directory_status = read_central_directory(input, entries);
-    if (directory_status != ZipStatus::ok)
-        log.report(archive_path, zip_status_text(directory_status), exit_code_for(directory_status));
+    memcpy(directoryPath, destination, length);
+    directoryPath[length] = 0;
+    Directory* directory = nullptr;
+    const FileSystemStatus opened = openDestination(directoryPath, directory);
+    if (opened != FileSystemStatus::ok) {
+        addFileSystemProblem(report, directoryPath, opened, "cannot create destination directory");
+    } else {
+        if (!refuseWithoutSpace(input, entries, count, *directory, directoryPath, report)) {
+            Extraction extraction{};
+            extraction.input = &input;
+            extraction.entries = entries;
+            extraction.count = count;
+            extraction.password = password;
+            extraction.destination = directoryPath;
+            extraction.destinationLength = length;
+            extraction.destinationFolder = directory;
+            extraction.firstCode = &firstCode;
+            extractEntries(extraction);
+        }
+        closeDirectory(directory);
+    }
+    printReport(report, firstCode);
+    free(directoryPath);
+}
+
+}  // namespace
+
+int extractArchive(const char* archivePath, const char* password, const char* destination) {
+    int firstCode = exitSuccess;
+    Report report{};
+    InputFile* file = openInputFile(archivePath);
+    if (file == nullptr) {
+        addProblem(report, archivePath, "cannot open archive", exitArchiveUnreadable);
+        printReport(report, firstCode);
+        return firstCode;
+    }
+    const ArchiveInput input = inputFileArchive(file);
+    ZipDirectoryPlace place{};
+    ZipStatus status = findCentralDirectory(input, place);
+    uint8_t* bytes = nullptr;
+    ZipEntry* entries = nullptr;
+    size_t count = 0;
+    if (status == ZipStatus::ok) {
+        bytes = static_cast<uint8_t*>(malloc(place.size + size_t{1}));
+        entries = static_cast<ZipEntry*>(malloc((place.entryCount + size_t{1}) * sizeof(ZipEntry)));
+        status = bytes == nullptr || entries == nullptr ? ZipStatus::outOfMemory
+                                                         : readCentralDirectory(input, place, bytes, entries, count);
+    }
+    if (status != ZipStatus::ok) addProblem(report, archivePath, zipStatusText(status), exitCodeFor(status));
 
     // A damaged directory may still have yielded entries that can be saved.
-    if ((directory_status == ZipStatus::ok || !entries.empty()) && !refuse_clashing_names(entries, log) &&
-        !refuse_overlapping_entries(input, entries, archive_path, log)) {
-        const std::string directory_path = destination_directory(destination);
-        Directory* directory = nullptr;
-        const FileSystemStatus opened = open_destination(directory_path, directory);
-        if (opened != FileSystemStatus::ok) {
-            report_file_system(log, directory_path, opened, "cannot create destination directory");
-        } else {
-            if (!refuse_without_space(input, entries, *directory, directory_path, log))
-                extract_entries(input, entries, password, directory_path, *directory, log);
-            close_directory(directory);
-        }
+    if ((status == ZipStatus::ok || count > 0) && !refuseClashingNames(entries, count, archivePath, report) &&
+        !refuseOverlappingEntries(input, place, entries, count, archivePath, report)) {
+        // The archive's own lines come first; the entries' follow as they are done.
+        printReport(report, firstCode);
+        extractInto(input, entries, count, password, destination, firstCode);
     }
-    close_input_file(file);
-    return log.first_code;
+    printReport(report, firstCode);
+    free(bytes);
+    free(entries);
+    closeInputFile(file);
+    return firstCode;
 }

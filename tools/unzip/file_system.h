@@ -1,5 +1,6 @@
-// The few file operations extraction needs. One implementation per platform:
-// file_system_windows.cpp (ANSI Win32 calls) and file_system_posix.cpp.
+// What extraction needs of the platform: a few file operations, the error
+// stream and threads. One implementation per platform: file_system_windows.cpp
+// (ANSI Win32 calls) and file_system_posix.cpp.
 //
 // Below the destination nothing is ever reached through a link: each folder
 // is created or opened by itself, inside its parent, without following a
@@ -8,60 +9,81 @@
 // swapped for a link meanwhile.
 #pragma once
 
+#include <stddef.h>
+#include <stdint.h>
+
 #include "zip_archive.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
-extern const char native_path_separator;
+extern const char nativePathSeparator;
+// What ends a line on the error stream ("\r\n" on Windows, as the C runtime's
+// text mode wrote it).
+extern const char nativeLineEnd[];
 
 enum class FileSystemStatus {
     ok,
-    link,       // a link stands at the name: refused, never followed
-    in_the_way, // something else stands at the name (a file where a folder
-                // goes, a folder where a file goes)
-    failed,     // the system refused; nothing was written
+    link,      // a link stands at the name: refused, never followed
+    inTheWay,  // something else stands at the name (a file where a folder
+               // goes, a folder where a file goes)
+    failed,    // the system refused; nothing was written
 };
 
 struct Directory;
 
 // The destination, created first when missing (its last component only). It
 // is the caller's choice, so a link in its own path is followed.
-FileSystemStatus open_destination(const std::string& path, Directory*& directory);
+FileSystemStatus openDestination(const char* path, Directory*& directory);
 
 // The folder `name` inside `parent`, created first when missing.
-FileSystemStatus open_subdirectory(const Directory& parent, const std::string& name, Directory*& directory);
+FileSystemStatus openSubdirectory(const Directory& parent, const char* name, Directory*& directory);
 
-void close_directory(Directory* directory);
+void closeDirectory(Directory* directory);
 
 // Free bytes for this program on the volume that holds `directory`; false
 // when the system cannot say.
-bool query_free_space(const Directory& directory, uint64_t& free_bytes);
+bool queryFreeSpace(const Directory& directory, uint64_t& freeBytes);
 
 struct OutputFile;
 
 // Creates the file `name` inside `parent`, new. Whatever stands at the name
 // already is neither opened nor removed (Wine, seeing a Unix link to a file as
-// a plain file, would remove the link's target): then `link` or `in_the_way`.
-FileSystemStatus create_new_file(const Directory& parent, const std::string& name, OutputFile*& file);
+// a plain file, would remove the link's target): then `link` or `inTheWay`.
+FileSystemStatus createNewFile(const Directory& parent, const char* name, OutputFile*& file);
 
-bool write_output_file(OutputFile* file, const uint8_t* data, size_t length);
+bool writeOutputFile(OutputFile* file, const uint8_t* data, size_t length);
 
-// Closes `file` and renames it, the very file written, to `final_name` in the
+// Closes `file` and renames it, the very file written, to `finalName` in the
 // same folder, replacing a file of that name. A link or a folder standing at
-// `final_name` is refused and left as it is. On any failure the file is
+// `finalName` is refused and left as it is. On any failure the file is
 // removed. `file` is freed in every case.
-FileSystemStatus commit_output_file(OutputFile* file, const Directory& parent, const std::string& name,
-                                    const std::string& final_name);
+FileSystemStatus commitOutputFile(OutputFile* file, const Directory& parent, const char* name, const char* finalName);
 
 // Closes, removes and frees `file`.
-void discard_output_file(OutputFile* file, const Directory& parent, const std::string& name);
+void discardOutputFile(OutputFile* file, const Directory& parent, const char* name);
 
 struct InputFile;
 
 // Opens an existing file for reading; nullptr when it is missing or unreadable.
-InputFile* open_input_file(const std::string& path);
-// Reads the file through `file`, which must stay open while the input is used.
-ArchiveInput input_file_archive(const InputFile* file);
-void close_input_file(InputFile* file);
+InputFile* openInputFile(const char* path);
+// Reads the file through `file`, which must stay open while the input is used;
+// several threads may read at once.
+ArchiveInput inputFileArchive(const InputFile* file);
+void closeInputFile(InputFile* file);
+
+// Writes to the standard error stream.
+void writeErrorText(const char* text, size_t length);
+
+// Threads that extract entries side by side, and the one lock they share.
+struct WorkerLock;
+WorkerLock* createWorkerLock();  // nullptr when none can be made
+void destroyWorkerLock(WorkerLock* lock);
+void lockWorkers(WorkerLock* lock);
+void unlockWorkers(WorkerLock* lock);
+
+struct Worker;
+// Runs `run(context)` on a thread of its own; nullptr when none can start.
+Worker* startWorker(void (*run)(void* context), void* context);
+// Waits for the worker's end and frees it.
+void finishWorker(Worker* worker);
+
+// How many processors this program may run on.
+unsigned processorCount();

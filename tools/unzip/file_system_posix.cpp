@@ -1,12 +1,16 @@
 #include "file_system.h"
 
-#include <cerrno>
+#include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-const char native_path_separator = '/';
+const char nativePathSeparator = '/';
+const char nativeLineEnd[] = "\n";
 
 struct Directory {
     int descriptor;
@@ -14,7 +18,7 @@ struct Directory {
 
 struct OutputFile {
     int descriptor;
-    dev_t device; // which file it is, to find the same one again by name
+    dev_t device;  // which file it is, to find the same one again by name
     ino_t inode;
 };
 
@@ -23,17 +27,29 @@ struct InputFile {
     uint64_t size;
 };
 
+struct WorkerLock {
+    pthread_mutex_t mutex;
+};
+
+struct Worker {
+    pthread_t thread;
+    void (*run)(void* context);
+    void* context;
+};
+
 namespace {
 
-bool read_input_file_at(const void* context, uint64_t offset, uint8_t* buffer, size_t length)
-{
+template <typename T>
+T* allocate() {
+    return static_cast<T*>(malloc(sizeof(T)));
+}
+
+bool readInputFileAt(const void* context, uint64_t offset, uint8_t* buffer, size_t length) {
     const InputFile* file = static_cast<const InputFile*>(context);
     while (length > 0) {
         const ssize_t got = pread(file->descriptor, buffer, length, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
         buffer += got;
         offset += static_cast<uint64_t>(got);
         length -= static_cast<size_t>(got);
@@ -43,175 +59,228 @@ bool read_input_file_at(const void* context, uint64_t offset, uint8_t* buffer, s
 
 // What stands at `name` in `parent`, the name itself looked at (a link is
 // not followed); ok when nothing does.
-FileSystemStatus what_stands_at(const Directory& parent, const std::string& name, struct stat& status)
-{
-    if (fstatat(parent.descriptor, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+FileSystemStatus whatStandsAt(const Directory& parent, const char* name, struct stat& status) {
+    if (fstatat(parent.descriptor, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno == ENOENT ? FileSystemStatus::ok : FileSystemStatus::failed;
-    return S_ISLNK(status.st_mode) ? FileSystemStatus::link : FileSystemStatus::in_the_way;
+    }
+    return S_ISLNK(status.st_mode) ? FileSystemStatus::link : FileSystemStatus::inTheWay;
 }
 
 // Why a folder could not be opened: a link, something else, or the system.
-FileSystemStatus why_not_a_directory(const Directory& parent, const std::string& name)
-{
+FileSystemStatus whyNotADirectory(const Directory& parent, const char* name) {
     struct stat status;
-    const FileSystemStatus standing = what_stands_at(parent, name, status);
-    if (standing == FileSystemStatus::in_the_way && S_ISDIR(status.st_mode))
-        return FileSystemStatus::failed;
+    const FileSystemStatus standing = whatStandsAt(parent, name, status);
+    if (standing == FileSystemStatus::inTheWay && S_ISDIR(status.st_mode)) return FileSystemStatus::failed;
     return standing == FileSystemStatus::ok ? FileSystemStatus::failed : standing;
 }
 
-// The objects that own a descriptor from here on.
-Directory* directory_owning(int descriptor)
-{
-    return new Directory{descriptor};
+// The directory object that owns `descriptor` from here on; closes it when
+// there is no memory for one.
+Directory* directoryOwning(int descriptor) {
+    Directory* directory = allocate<Directory>();
+    if (directory == nullptr) {
+        close(descriptor);
+        return nullptr;
+    }
+    directory->descriptor = descriptor;
+    return directory;
 }
 
-OutputFile* output_file_owning(int descriptor, const struct stat& status)
-{
-    return new OutputFile{descriptor, status.st_dev, status.st_ino};
+// The output file object that owns `descriptor` from here on; nullptr (the
+// descriptor still the caller's) when there is no memory for one.
+OutputFile* outputFileOwning(int descriptor, const struct stat& status) {
+    OutputFile* file = allocate<OutputFile>();
+    if (file != nullptr) *file = OutputFile{descriptor, status.st_dev, status.st_ino};
+    return file;
 }
 
 // Removes `name` only while it is still the file that was written.
-void remove_if_written(const OutputFile& file, const Directory& parent, const std::string& name)
-{
+void removeIfWritten(const OutputFile& file, const Directory& parent, const char* name) {
     struct stat status;
-    if (fstatat(parent.descriptor, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-        status.st_dev == file.device && status.st_ino == file.inode)
-        unlinkat(parent.descriptor, name.c_str(), 0);
+    if (fstatat(parent.descriptor, name, &status, AT_SYMLINK_NOFOLLOW) == 0 && status.st_dev == file.device &&
+        status.st_ino == file.inode) {
+        unlinkat(parent.descriptor, name, 0);
+    }
 }
 
-} // namespace
-
-FileSystemStatus open_destination(const std::string& path, Directory*& directory)
-{
-    if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
-        return FileSystemStatus::failed;
-    const int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0)
-        return errno == ENOTDIR ? FileSystemStatus::in_the_way : FileSystemStatus::failed;
-    directory = directory_owning(descriptor);
-    return FileSystemStatus::ok;
+void* runWorkerThread(void* context) {
+    const Worker& worker = *static_cast<Worker*>(context);
+    worker.run(worker.context);
+    return nullptr;
 }
 
-FileSystemStatus open_subdirectory(const Directory& parent, const std::string& name, Directory*& directory)
-{
+}  // namespace
+
+FileSystemStatus openDestination(const char* path, Directory*& directory) {
+    if (mkdir(path, 0777) != 0 && errno != EEXIST) return FileSystemStatus::failed;
+    const int descriptor = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) return errno == ENOTDIR ? FileSystemStatus::inTheWay : FileSystemStatus::failed;
+    directory = directoryOwning(descriptor);
+    return directory == nullptr ? FileSystemStatus::failed : FileSystemStatus::ok;
+}
+
+FileSystemStatus openSubdirectory(const Directory& parent, const char* name, Directory*& directory) {
     // mkdirat creates nothing through a link standing at the name: it fails
     // with EEXIST, and the open below refuses the link.
-    if (mkdirat(parent.descriptor, name.c_str(), 0777) != 0 && errno != EEXIST)
-        return FileSystemStatus::failed;
-    const int descriptor =
-        openat(parent.descriptor, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (descriptor < 0)
-        return why_not_a_directory(parent, name);
-    directory = directory_owning(descriptor);
-    return FileSystemStatus::ok;
+    if (mkdirat(parent.descriptor, name, 0777) != 0 && errno != EEXIST) return FileSystemStatus::failed;
+    const int descriptor = openat(parent.descriptor, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0) return whyNotADirectory(parent, name);
+    directory = directoryOwning(descriptor);
+    return directory == nullptr ? FileSystemStatus::failed : FileSystemStatus::ok;
 }
 
-void close_directory(Directory* directory)
-{
+void closeDirectory(Directory* directory) {
     close(directory->descriptor);
-    delete directory;
+    free(directory);
 }
 
-bool query_free_space(const Directory& directory, uint64_t& free_bytes)
-{
+bool queryFreeSpace(const Directory& directory, uint64_t& freeBytes) {
     struct statvfs volume;
-    if (fstatvfs(directory.descriptor, &volume) != 0)
-        return false;
+    if (fstatvfs(directory.descriptor, &volume) != 0) return false;
     // What an unprivileged writer may use, as df's "Avail" column.
-    free_bytes = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
+    freeBytes = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
     return true;
 }
 
-FileSystemStatus create_new_file(const Directory& parent, const std::string& name, OutputFile*& file)
-{
-    const int descriptor = openat(parent.descriptor, name.c_str(),
-                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+FileSystemStatus createNewFile(const Directory& parent, const char* name, OutputFile*& file) {
+    file = nullptr;
+    const int descriptor = openat(parent.descriptor, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    struct stat status;
     if (descriptor < 0) {
-        struct stat status;
         const FileSystemStatus standing =
-            errno == EEXIST ? what_stands_at(parent, name, status) : FileSystemStatus::failed;
+            errno == EEXIST ? whatStandsAt(parent, name, status) : FileSystemStatus::failed;
         return standing == FileSystemStatus::ok ? FileSystemStatus::failed : standing;
     }
-    struct stat status;
-    if (fstat(descriptor, &status) != 0) {
+    if (fstat(descriptor, &status) == 0) file = outputFileOwning(descriptor, status);
+    if (file == nullptr) {
         close(descriptor);
-        unlinkat(parent.descriptor, name.c_str(), 0);
+        unlinkat(parent.descriptor, name, 0);
         return FileSystemStatus::failed;
     }
-    file = output_file_owning(descriptor, status);
     return FileSystemStatus::ok;
 }
 
-bool write_output_file(OutputFile* file, const uint8_t* data, size_t length)
-{
+bool writeOutputFile(OutputFile* file, const uint8_t* data, size_t length) {
     while (length > 0) {
         const ssize_t written = write(file->descriptor, data, length);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
         data += written;
         length -= static_cast<size_t>(written);
     }
     return true;
 }
 
-FileSystemStatus commit_output_file(OutputFile* file, const Directory& parent, const std::string& name,
-                                    const std::string& final_name)
-{
+FileSystemStatus commitOutputFile(OutputFile* file, const Directory& parent, const char* name, const char* finalName) {
     // close reports late write errors (a full disk over NFS, say).
     FileSystemStatus result = close(file->descriptor) == 0 ? FileSystemStatus::ok : FileSystemStatus::failed;
     struct stat status;
     if (result == FileSystemStatus::ok) {
         // The name must still hold the very file written, or renaming it
         // would put whatever was planted there in the entry's place.
-        if (fstatat(parent.descriptor, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-            status.st_dev != file->device || status.st_ino != file->inode)
+        if (fstatat(parent.descriptor, name, &status, AT_SYMLINK_NOFOLLOW) != 0 || status.st_dev != file->device ||
+            status.st_ino != file->inode) {
             result = FileSystemStatus::failed;
+        }
     }
     if (result == FileSystemStatus::ok) {
-        const FileSystemStatus standing = what_stands_at(parent, final_name, status);
+        const FileSystemStatus standing = whatStandsAt(parent, finalName, status);
         if (standing == FileSystemStatus::link || standing == FileSystemStatus::failed ||
-            (standing == FileSystemStatus::in_the_way && !S_ISREG(status.st_mode)))
+            (standing == FileSystemStatus::inTheWay && !S_ISREG(status.st_mode))) {
             result = standing;
+        }
     }
-    if (result == FileSystemStatus::ok &&
-        renameat(parent.descriptor, name.c_str(), parent.descriptor, final_name.c_str()) != 0)
+    if (result == FileSystemStatus::ok && renameat(parent.descriptor, name, parent.descriptor, finalName) != 0) {
         result = FileSystemStatus::failed;
-    if (result != FileSystemStatus::ok)
-        remove_if_written(*file, parent, name);
-    delete file;
+    }
+    if (result != FileSystemStatus::ok) removeIfWritten(*file, parent, name);
+    free(file);
     return result;
 }
 
-void discard_output_file(OutputFile* file, const Directory& parent, const std::string& name)
-{
+void discardOutputFile(OutputFile* file, const Directory& parent, const char* name) {
     close(file->descriptor);
-    remove_if_written(*file, parent, name);
-    delete file;
+    removeIfWritten(*file, parent, name);
+    free(file);
 }
 
-InputFile* open_input_file(const std::string& path)
-{
-    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
-        return nullptr;
+InputFile* openInputFile(const char* path) {
+    const int descriptor = open(path, O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return nullptr;
     struct stat status;
     if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
         close(descriptor);
         return nullptr;
     }
-    return new InputFile{descriptor, static_cast<uint64_t>(status.st_size)};
+    InputFile* file = allocate<InputFile>();
+    if (file == nullptr) {
+        close(descriptor);
+        return nullptr;
+    }
+    file->descriptor = descriptor;
+    file->size = static_cast<uint64_t>(status.st_size);
+    return file;
 }
 
-ArchiveInput input_file_archive(const InputFile* file)
-{
-    return ArchiveInput{file->size, read_input_file_at, file};
+ArchiveInput inputFileArchive(const InputFile* file) {
+    return ArchiveInput{file->size, readInputFileAt, file};
 }
 
-void close_input_file(InputFile* file)
-{
+void closeInputFile(InputFile* file) {
     close(file->descriptor);
-    delete file;
+    free(file);
+}
+
+void writeErrorText(const char* text, size_t length) {
+    while (length > 0) {
+        const ssize_t written = write(2, text, length);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        text += written;
+        length -= static_cast<size_t>(written);
+    }
+}
+
+WorkerLock* createWorkerLock() {
+    WorkerLock* lock = allocate<WorkerLock>();
+    if (lock != nullptr && pthread_mutex_init(&lock->mutex, nullptr) != 0) {
+        free(lock);
+        return nullptr;
+    }
+    return lock;
+}
+
+void destroyWorkerLock(WorkerLock* lock) {
+    pthread_mutex_destroy(&lock->mutex);
+    free(lock);
+}
+
+void lockWorkers(WorkerLock* lock) {
+    pthread_mutex_lock(&lock->mutex);
+}
+
+void unlockWorkers(WorkerLock* lock) {
+    pthread_mutex_unlock(&lock->mutex);
+}
+
+Worker* startWorker(void (*run)(void* context), void* context) {
+    Worker* worker = allocate<Worker>();
+    if (worker == nullptr) return nullptr;
+    worker->run = run;
+    worker->context = context;
+    if (pthread_create(&worker->thread, nullptr, runWorkerThread, worker) != 0) {
+        free(worker);
+        return nullptr;
+    }
+    return worker;
+}
+
+void finishWorker(Worker* worker) {
+    pthread_join(worker->thread, nullptr);
+    free(worker);
+}
+
+unsigned processorCount() {
+    const long count = sysconf(_SC_NPROCESSORS_ONLN);
+    return count > 0 ? static_cast<unsigned>(count) : 1;
 }

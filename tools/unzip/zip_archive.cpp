@@ -1,150 +1,119 @@
 #include "zip_archive.h"
 
-#include "zip_crypto.h"
-
+#include <stdlib.h>
+#include <string.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstring>
+
+#include "zip_crc.h"
+#include "zip_crypto.h"
 
 namespace {
 
-constexpr uint32_t local_header_signature = 0x04034b50;
-constexpr uint32_t central_header_signature = 0x02014b50;
-constexpr uint32_t end_of_central_directory_signature = 0x06054b50;
-constexpr uint32_t zip64_locator_signature = 0x07064b50;
+constexpr uint32_t localHeaderSignature = 0x04034b50;
+constexpr uint32_t centralHeaderSignature = 0x02014b50;
+constexpr uint32_t endOfCentralDirectorySignature = 0x06054b50;
+constexpr uint32_t zip64LocatorSignature = 0x07064b50;
 
-constexpr size_t local_header_size = 30;
-constexpr size_t central_header_size = 46;
-constexpr size_t end_record_size = 22;
-constexpr size_t zip64_locator_size = 20;
-constexpr size_t max_comment_size = 0xffff;
+constexpr size_t localHeaderSize = 30;
+constexpr size_t centralHeaderSize = 46;
+constexpr size_t endRecordSize = 22;
+constexpr size_t zip64LocatorSize = 20;
+constexpr size_t maxCommentSize = 0xffff;
 
-constexpr uint16_t flag_encrypted = 1u << 0;
-constexpr uint16_t flag_data_descriptor = 1u << 3;
-constexpr uint16_t flag_strong_encryption = 1u << 6;
-constexpr uint16_t flag_masked_local_headers = 1u << 13;
+constexpr uint16_t flagEncrypted = 1u << 0;
+constexpr uint16_t flagDataDescriptor = 1u << 3;
+constexpr uint16_t flagStrongEncryption = 1u << 6;
+constexpr uint16_t flagMaskedLocalHeaders = 1u << 13;
 
-constexpr uint16_t method_stored = 0;
-constexpr uint16_t method_deflated = 8;
+constexpr uint16_t methodStored = 0;
+constexpr uint16_t methodDeflated = 8;
 
-// A constant: an overflow would not compile, so the widening loses nothing.
-constexpr size_t chunk_size = 64 * 1024; // NOLINT(bugprone-implicit-widening-of-multiplication-result)
+// Deflate's largest window; inflateBack writes its output there.
+constexpr int windowBits = 15;
+constexpr size_t windowSize = size_t{1} << windowBits;
 
-uint16_t get16(const uint8_t* p)
-{
+uint16_t get16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
-uint32_t get32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+uint32_t get32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
 }
 
 // Every read goes through here, so no declared offset or size reaches the
 // input unchecked.
-ZipStatus read_exact(const ArchiveInput& input, uint64_t offset, uint8_t* buffer, size_t length)
-{
-    if (offset > input.size || length > input.size - offset)
-        return ZipStatus::damaged;
-    if (length != 0 && !input.read_at(input.context, offset, buffer, length))
-        return ZipStatus::read_failed;
+ZipStatus readExact(const ArchiveInput& input, uint64_t offset, uint8_t* buffer, size_t length) {
+    if (offset > input.size || length > input.size - offset) return ZipStatus::damaged;
+    if (length != 0 && !input.readAt(input.context, offset, buffer, length)) return ZipStatus::readFailed;
     return ZipStatus::ok;
 }
 
-bool memory_read_at(const void* context, uint64_t offset, uint8_t* buffer, size_t length)
-{
-    std::memcpy(buffer, static_cast<const uint8_t*>(context) + offset, length);
+bool memoryReadAt(const void* context, uint64_t offset, uint8_t* buffer, size_t length) {
+    memcpy(buffer, static_cast<const uint8_t*>(context) + offset, length);
     return true;
 }
-
-struct EndRecord {
-    uint64_t position;
-    uint32_t central_offset;
-    uint32_t central_size;
-    uint16_t entry_count;
-};
 
 // The end record sits in the last 22 + 65535 bytes. A candidate whose comment
 // reaches exactly to the end of the file is preferred, so a signature inside a
 // comment is not mistaken for the record; failing that, the last candidate
 // whose comment fits is taken (an archive with bytes appended).
-ZipStatus find_end_record(const ArchiveInput& input, EndRecord& record)
-{
-    if (input.size < end_record_size)
-        return ZipStatus::damaged;
-    const size_t tail_size =
-        static_cast<size_t>(std::min<uint64_t>(input.size, end_record_size + max_comment_size));
-    const uint64_t tail_start = input.size - tail_size;
-    std::vector<uint8_t> tail(tail_size);
-    const ZipStatus read = read_exact(input, tail_start, tail.data(), tail_size);
-    if (read != ZipStatus::ok)
-        return read;
-
-    size_t found = tail_size; // none yet
-    for (size_t at = tail_size - end_record_size + 1; at-- > 0;) {
-        if (get32(&tail[at]) != end_of_central_directory_signature)
-            continue;
-        const size_t comment_end = at + end_record_size + get16(&tail[at + 20]);
-        if (comment_end == tail_size) {
+ZipStatus findEndRecordIn(const uint8_t* tail, size_t tailSize, size_t& found) {
+    found = tailSize;  // none yet
+    for (size_t at = tailSize - endRecordSize + 1; at-- > 0;) {
+        if (get32(tail + at) != endOfCentralDirectorySignature) continue;
+        const size_t commentEnd = at + endRecordSize + get16(tail + at + 20);
+        if (commentEnd == tailSize) {
             found = at;
             break;
         }
-        if (comment_end < tail_size && found == tail_size)
-            found = at;
+        if (commentEnd < tailSize && found == tailSize) found = at;
     }
-    if (found == tail_size)
-        return ZipStatus::damaged;
+    return found == tailSize ? ZipStatus::damaged : ZipStatus::ok;
+}
 
-    const uint8_t* p = &tail[found];
-    const uint16_t this_disk = get16(p + 4);
-    const uint16_t central_disk = get16(p + 6);
-    const uint16_t entries_on_disk = get16(p + 8);
-    record.position = tail_start + found;
-    record.entry_count = get16(p + 10);
-    record.central_size = get32(p + 12);
-    record.central_offset = get32(p + 16);
-
-    // All-ones fields and a zip64 locator mean the real values live in zip64
-    // records, which this reader does not handle.
-    if (record.entry_count == 0xffff || record.central_size == 0xffffffffu ||
-        record.central_offset == 0xffffffffu)
-        return ZipStatus::unsupported;
-    if (record.position >= zip64_locator_size) {
-        uint8_t locator[4];
-        const ZipStatus status =
-            read_exact(input, record.position - zip64_locator_size, locator, sizeof locator);
-        if (status != ZipStatus::ok)
-            return status;
-        if (get32(locator) == zip64_locator_signature)
-            return ZipStatus::unsupported;
+ZipStatus readEndRecord(const ArchiveInput& input, ZipDirectoryPlace& place, uint64_t& position, uint16_t& thisDisk,
+                        uint16_t& directoryDisk, uint16_t& entriesOnDisk, uint16_t& entryCount) {
+    if (input.size < endRecordSize) return ZipStatus::damaged;
+    const size_t tailSize = static_cast<size_t>(std::min<uint64_t>(input.size, endRecordSize + maxCommentSize));
+    const uint64_t tailStart = input.size - tailSize;
+    uint8_t* tail = static_cast<uint8_t*>(malloc(tailSize));
+    if (tail == nullptr) return ZipStatus::outOfMemory;
+    ZipStatus status = readExact(input, tailStart, tail, tailSize);
+    size_t found = 0;
+    if (status == ZipStatus::ok) status = findEndRecordIn(tail, tailSize, found);
+    if (status == ZipStatus::ok) {
+        const uint8_t* p = tail + found;
+        thisDisk = get16(p + 4);
+        directoryDisk = get16(p + 6);
+        entriesOnDisk = get16(p + 8);
+        entryCount = get16(p + 10);
+        place.size = get32(p + 12);
+        place.offset = get32(p + 16);
+        position = tailStart + found;
+        place.end = position + endRecordSize;
     }
-    if (this_disk != 0 || central_disk != 0 || entries_on_disk != record.entry_count)
-        return ZipStatus::unsupported;
-    if (uint64_t{record.central_offset} + record.central_size > record.position)
-        return ZipStatus::damaged;
-    return ZipStatus::ok;
+    free(tail);
+    return status;
 }
 
 // Decrypted (if need be) compressed bytes of one entry, a chunk at a time.
 struct CompressedStream {
     const ArchiveInput* input;
-    uint64_t next_offset;
+    uint64_t nextOffset;
     uint32_t remaining;
     bool encrypted;
     ZipCryptoKeys keys;
 };
 
-ZipStatus read_compressed_chunk(CompressedStream& stream, uint8_t* buffer, size_t& length)
-{
-    length = std::min<size_t>(stream.remaining, chunk_size);
-    const ZipStatus status = read_exact(*stream.input, stream.next_offset, buffer, length);
-    if (status != ZipStatus::ok)
-        return status;
-    if (stream.encrypted)
-        zip_crypto_decrypt(stream.keys, buffer, length);
-    stream.next_offset += length;
+ZipStatus readCompressedChunk(CompressedStream& stream, uint8_t* buffer, size_t& length) {
+    length = std::min<size_t>(stream.remaining, zipChunkSize);
+    const ZipStatus status = readExact(*stream.input, stream.nextOffset, buffer, length);
+    if (status != ZipStatus::ok) return status;
+    if (stream.encrypted) zipCryptoDecrypt(stream.keys, buffer, length);
+    stream.nextOffset += length;
     stream.remaining -= static_cast<uint32_t>(length);
     return ZipStatus::ok;
 }
@@ -153,291 +122,285 @@ ZipStatus read_compressed_chunk(CompressedStream& stream, uint8_t* buffer, size_
 // lying header cannot make the sink receive more than it announced.
 struct VerifiedOutput {
     const OutputSink* sink;
-    uint32_t declared_size;
+    uint32_t declaredSize;
     uint32_t written;
     uint32_t crc;
 };
 
-ZipStatus deliver(VerifiedOutput& out, const uint8_t* data, size_t length)
-{
-    if (length > out.declared_size - out.written)
-        return ZipStatus::damaged;
-    if (length == 0)
-        return ZipStatus::ok;
-    out.crc = static_cast<uint32_t>(crc32(out.crc, data, static_cast<uInt>(length)));
+ZipStatus deliver(VerifiedOutput& out, const uint8_t* data, size_t length) {
+    if (length > out.declaredSize - out.written) return ZipStatus::damaged;
+    if (length == 0) return ZipStatus::ok;
+    out.crc = zipCrc32(out.crc, data, length);
     out.written += static_cast<uint32_t>(length);
-    return out.sink->write(out.sink->context, data, length) ? ZipStatus::ok
-                                                            : ZipStatus::output_failed;
+    return out.sink->write(out.sink->context, data, length) ? ZipStatus::ok : ZipStatus::outputFailed;
 }
 
-ZipStatus copy_stored(CompressedStream& stream, VerifiedOutput& out)
-{
-    std::vector<uint8_t> buffer(chunk_size);
+ZipStatus copyStored(CompressedStream& stream, VerifiedOutput& out, uint8_t* buffer) {
     while (stream.remaining > 0) {
         size_t length = 0;
-        ZipStatus status = read_compressed_chunk(stream, buffer.data(), length);
-        if (status == ZipStatus::ok)
-            status = deliver(out, buffer.data(), length);
-        if (status != ZipStatus::ok)
-            return status;
+        ZipStatus status = readCompressedChunk(stream, buffer, length);
+        if (status == ZipStatus::ok) status = deliver(out, buffer, length);
+        if (status != ZipStatus::ok) return status;
     }
     return ZipStatus::ok;
 }
 
-ZipStatus inflate_loop(z_stream& inflater, CompressedStream& stream, VerifiedOutput& out,
-                       uint8_t* in_buffer, uint8_t* out_buffer)
-{
-    for (;;) {
-        if (inflater.avail_in == 0) {
-            if (stream.remaining == 0)
-                return ZipStatus::damaged; // data ends before the deflate stream does
-            size_t length = 0;
-            const ZipStatus status = read_compressed_chunk(stream, in_buffer, length);
-            if (status != ZipStatus::ok)
-                return status;
-            inflater.next_in = in_buffer;
-            inflater.avail_in = static_cast<uInt>(length);
-        }
-        inflater.next_out = out_buffer;
-        inflater.avail_out = static_cast<uInt>(chunk_size);
-        const int result = inflate(&inflater, Z_NO_FLUSH);
-        // Z_BUF_ERROR with input left cannot make progress: treat as damage
-        // rather than loop forever.
-        const bool needs_input = result == Z_BUF_ERROR && inflater.avail_in == 0;
-        if (result != Z_OK && result != Z_STREAM_END && !needs_input)
-            return ZipStatus::damaged;
-        const ZipStatus status = deliver(out, out_buffer, chunk_size - inflater.avail_out);
-        if (status != ZipStatus::ok)
-            return status;
-        if (result == Z_STREAM_END)
-            return ZipStatus::ok;
+// What inflateBack's callbacks share, and why they stopped it.
+struct InflateCalls {
+    const z_stream* inflater;
+    CompressedStream* stream;
+    VerifiedOutput* out;
+    uint8_t* buffer;
+    ZipStatus failure;
+};
+
+unsigned pullCompressed(void* context, unsigned char** data) {
+    InflateCalls& calls = *static_cast<InflateCalls*>(context);
+    // The data ends before the deflate stream does.
+    if (calls.stream->remaining == 0) {
+        calls.failure = ZipStatus::damaged;
+        return 0;
     }
+    size_t length = 0;
+    calls.failure = readCompressedChunk(*calls.stream, calls.buffer, length);
+    if (calls.failure != ZipStatus::ok) return 0;
+    *data = calls.buffer;
+    return static_cast<unsigned>(length);
 }
 
-ZipStatus inflate_deflated(CompressedStream& stream, VerifiedOutput& out)
-{
-    std::vector<uint8_t> in_buffer(chunk_size);
-    std::vector<uint8_t> out_buffer(chunk_size);
-    z_stream inflater{};
-    if (inflateInit2(&inflater, -MAX_WBITS) != Z_OK) // raw deflate, no zlib header
-        return ZipStatus::output_failed;
-    const ZipStatus status = inflate_loop(inflater, stream, out, in_buffer.data(), out_buffer.data());
-    inflateEnd(&inflater);
-    return status;
+// inflateBack hands over what is left in its window even when it stops for
+// a failure. That is not delivered: the first failure is the one that
+// counts, and an entry whose data is bad from the start must not make its
+// file (or its folders) at all. Bad data is the one failure zlib names.
+int pushInflated(void* context, unsigned char* data, unsigned length) {
+    InflateCalls& calls = *static_cast<InflateCalls*>(context);
+    if (calls.inflater->msg != nullptr) return 1;
+    if (calls.failure == ZipStatus::ok) calls.failure = deliver(*calls.out, data, length);
+    return calls.failure == ZipStatus::ok ? 0 : 1;
+}
+
+}  // namespace
+
+struct ZipWorkspace {
+    z_stream inflater;
+    uint8_t window[windowSize];
+    uint8_t buffer[zipChunkSize];
+};
+
+namespace {
+
+ZipStatus inflateDeflated(CompressedStream& stream, VerifiedOutput& out, ZipWorkspace& workspace) {
+    z_stream& inflater = workspace.inflater;
+    InflateCalls calls{&inflater, &stream, &out, workspace.buffer, ZipStatus::ok};
+    inflater.next_in = Z_NULL;
+    inflater.avail_in = 0;
+    const int result = inflateBack(&inflater, pullCompressed, &calls, pushInflated, &calls);
+    if (result == Z_STREAM_END) return ZipStatus::ok;
+    if (result == Z_BUF_ERROR && calls.failure != ZipStatus::ok) return calls.failure;
+    return ZipStatus::damaged;
 }
 
 // Sets up decryption and consumes the 12-byte header. Its last byte must equal
 // the CRC's high byte, or with a data descriptor (CRC unknown when the header
 // was written) the high byte of the DOS time.
-ZipStatus start_decryption(CompressedStream& stream, const ZipEntry& entry, const char* password)
-{
-    if (password == nullptr)
-        return ZipStatus::wrong_password;
-    if (stream.remaining < zip_crypto_header_size)
-        return ZipStatus::damaged;
-    uint8_t header[zip_crypto_header_size];
-    const ZipStatus status = read_exact(*stream.input, stream.next_offset, header, sizeof header);
-    if (status != ZipStatus::ok)
-        return status;
-    stream.keys = zip_crypto_keys_for_password(password);
-    zip_crypto_decrypt(stream.keys, header, sizeof header);
-    const uint8_t expected = (entry.flags & flag_data_descriptor)
-                                 ? static_cast<uint8_t>(entry.dos_time >> 8)
-                                 : static_cast<uint8_t>(entry.crc32 >> 24);
-    if (header[zip_crypto_header_size - 1] != expected)
-        return ZipStatus::wrong_password;
+ZipStatus startDecryption(CompressedStream& stream, const ZipEntry& entry, const char* password) {
+    if (password == nullptr) return ZipStatus::wrongPassword;
+    if (stream.remaining < zipCryptoHeaderSize) return ZipStatus::damaged;
+    uint8_t header[zipCryptoHeaderSize];
+    const ZipStatus status = readExact(*stream.input, stream.nextOffset, header, sizeof header);
+    if (status != ZipStatus::ok) return status;
+    stream.keys = zipCryptoKeysForPassword(password);
+    zipCryptoDecrypt(stream.keys, header, sizeof header);
+    const uint8_t expected = (entry.flags & flagDataDescriptor) ? static_cast<uint8_t>(entry.dosTime >> 8)
+                                                                : static_cast<uint8_t>(entry.crc32 >> 24);
+    if (header[zipCryptoHeaderSize - 1] != expected) return ZipStatus::wrongPassword;
     stream.encrypted = true;
-    stream.next_offset += zip_crypto_header_size;
-    stream.remaining -= zip_crypto_header_size;
+    stream.nextOffset += zipCryptoHeaderSize;
+    stream.remaining -= zipCryptoHeaderSize;
     return ZipStatus::ok;
 }
 
 // Where the entry's data starts: after the local header and its own (possibly
 // different) name and extra field lengths.
-ZipStatus locate_data(const ArchiveInput& input, const ZipEntry& entry, uint64_t& data_offset)
-{
-    uint8_t header[local_header_size];
-    const ZipStatus status = read_exact(input, entry.local_header_offset, header, sizeof header);
-    if (status != ZipStatus::ok)
-        return status;
-    if (get32(header) != local_header_signature)
-        return ZipStatus::damaged;
-    data_offset = uint64_t{entry.local_header_offset} + local_header_size + get16(header + 26) +
-                  get16(header + 28);
-    if (data_offset > input.size || entry.compressed_size > input.size - data_offset)
-        return ZipStatus::damaged;
+ZipStatus locateData(const ArchiveInput& input, const ZipEntry& entry, uint64_t& dataOffset) {
+    uint8_t header[localHeaderSize];
+    const ZipStatus status = readExact(input, entry.localHeaderOffset, header, sizeof header);
+    if (status != ZipStatus::ok) return status;
+    if (get32(header) != localHeaderSignature) return ZipStatus::damaged;
+    dataOffset = uint64_t{entry.localHeaderOffset} + localHeaderSize + get16(header + 26) + get16(header + 28);
+    if (dataOffset > input.size || entry.compressedSize > input.size - dataOffset) return ZipStatus::damaged;
     return ZipStatus::ok;
 }
 
-struct PlacedExtent {
-    ZipExtent extent;
-    size_t index;
-};
+}  // namespace
 
-} // namespace
-
-ArchiveInput memory_archive_input(const uint8_t* data, size_t size)
-{
-    return ArchiveInput{size, memory_read_at, data};
+ArchiveInput memoryArchiveInput(const uint8_t* data, size_t size) {
+    return ArchiveInput{size, memoryReadAt, data};
 }
 
-const char* zip_status_text(ZipStatus status)
-{
+const char* zipStatusText(ZipStatus status) {
     switch (status) {
-    case ZipStatus::ok: return "ok";
-    case ZipStatus::damaged: return "damaged archive";
-    case ZipStatus::unsupported: return "unsupported ZIP feature";
-    case ZipStatus::wrong_password: return "wrong or missing password";
-    case ZipStatus::read_failed: return "cannot read archive";
-    case ZipStatus::output_failed: return "cannot write output";
+        case ZipStatus::ok: return "ok";
+        case ZipStatus::damaged: return "damaged archive";
+        case ZipStatus::unsupported: return "unsupported ZIP feature";
+        case ZipStatus::wrongPassword: return "wrong or missing password";
+        case ZipStatus::readFailed: return "cannot read archive";
+        case ZipStatus::outputFailed: return "cannot write output";
+        case ZipStatus::outOfMemory: return "not enough memory";
     }
     return "unknown error";
 }
 
-bool zip_entry_is_directory(const ZipEntry& entry)
-{
-    return !entry.name.empty() && entry.name.back() == '/';
+bool zipEntryIsDirectory(const ZipEntry& entry) {
+    return entry.nameLength > 0 && entry.name[entry.nameLength - 1] == '/';
 }
 
-bool zip_entry_is_encrypted(const ZipEntry& entry)
-{
-    return (entry.flags & flag_encrypted) != 0;
+bool zipEntryIsEncrypted(const ZipEntry& entry) {
+    return (entry.flags & flagEncrypted) != 0;
 }
 
-ZipStatus read_central_directory(const ArchiveInput& input, std::vector<ZipEntry>& entries)
-{
-    entries.clear();
-    EndRecord end{};
-    ZipStatus status = find_end_record(input, end);
-    if (status != ZipStatus::ok)
-        return status;
+ZipStatus findCentralDirectory(const ArchiveInput& input, ZipDirectoryPlace& place) {
+    uint64_t position = 0;
+    uint16_t thisDisk = 0, directoryDisk = 0, entriesOnDisk = 0, entryCount = 0;
+    const ZipStatus status =
+        readEndRecord(input, place, position, thisDisk, directoryDisk, entriesOnDisk, entryCount);
+    if (status != ZipStatus::ok) return status;
+    place.entryCount = entryCount;
+    // All-ones fields and a zip64 locator mean the real values live in zip64
+    // records, which this reader does not handle.
+    if (entryCount == 0xffff || place.size == 0xffffffffu || place.offset == 0xffffffffu) {
+        return ZipStatus::unsupported;
+    }
+    if (position >= zip64LocatorSize) {
+        uint8_t locator[4];
+        const ZipStatus read = readExact(input, position - zip64LocatorSize, locator, sizeof locator);
+        if (read != ZipStatus::ok) return read;
+        if (get32(locator) == zip64LocatorSignature) return ZipStatus::unsupported;
+    }
+    if (thisDisk != 0 || directoryDisk != 0 || entriesOnDisk != entryCount) return ZipStatus::unsupported;
+    if (place.offset + place.size > position) return ZipStatus::damaged;
+    return ZipStatus::ok;
+}
 
-    const uint64_t directory_end = uint64_t{end.central_offset} + end.central_size;
-    uint64_t offset = end.central_offset;
-    for (uint32_t index = 0; index < end.entry_count; ++index) {
-        uint8_t header[central_header_size];
-        if (central_header_size > directory_end - offset)
-            return ZipStatus::damaged;
-        status = read_exact(input, offset, header, sizeof header);
-        if (status != ZipStatus::ok)
-            return status;
-        if (get32(header) != central_header_signature)
-            return ZipStatus::damaged;
-        const uint16_t name_length = get16(header + 28);
-        const uint64_t record_size =
-            central_header_size + name_length + get16(header + 30) + get16(header + 32);
-        if (record_size > directory_end - offset)
-            return ZipStatus::damaged;
+ZipStatus readCentralDirectory(const ArchiveInput& input, const ZipDirectoryPlace& place, uint8_t* bytes,
+                               ZipEntry* entries, size_t& count) {
+    count = 0;
+    ZipStatus status = readExact(input, place.offset, bytes, place.size);
+    if (status != ZipStatus::ok) return status;
+    size_t offset = 0;
+    for (uint32_t index = 0; index < place.entryCount; ++index) {
+        if (centralHeaderSize > place.size - offset) return ZipStatus::damaged;
+        const uint8_t* header = bytes + offset;
+        if (get32(header) != centralHeaderSignature) return ZipStatus::damaged;
+        const uint16_t nameLength = get16(header + 28);
+        const size_t recordSize = centralHeaderSize + nameLength + get16(header + 30) + get16(header + 32);
+        if (recordSize > place.size - offset) return ZipStatus::damaged;
 
         ZipEntry entry;
+        entry.name = reinterpret_cast<const char*>(header + centralHeaderSize);
+        entry.nameLength = nameLength;
         entry.flags = get16(header + 8);
         entry.method = get16(header + 10);
-        entry.dos_time = get16(header + 12);
+        entry.dosTime = get16(header + 12);
         entry.crc32 = get32(header + 16);
-        entry.compressed_size = get32(header + 20);
-        entry.uncompressed_size = get32(header + 24);
-        entry.local_header_offset = get32(header + 42);
-        const uint16_t start_disk = get16(header + 34);
-        if (entry.compressed_size == 0xffffffffu || entry.uncompressed_size == 0xffffffffu ||
-            entry.local_header_offset == 0xffffffffu || start_disk != 0)
+        entry.compressedSize = get32(header + 20);
+        entry.uncompressedSize = get32(header + 24);
+        entry.localHeaderOffset = get32(header + 42);
+        const uint16_t startDisk = get16(header + 34);
+        if (entry.compressedSize == 0xffffffffu || entry.uncompressedSize == 0xffffffffu ||
+            entry.localHeaderOffset == 0xffffffffu || startDisk != 0) {
             return ZipStatus::unsupported;
-        entry.name.resize(name_length);
-        status = read_exact(input, offset + central_header_size,
-                            reinterpret_cast<uint8_t*>(&entry.name[0]), name_length);
-        if (status != ZipStatus::ok)
-            return status;
-        entries.push_back(std::move(entry));
-        offset += record_size;
+        }
+        entries[count++] = entry;
+        offset += recordSize;
     }
     return ZipStatus::ok;
 }
 
-ZipStatus extract_entry(const ArchiveInput& input, const ZipEntry& entry, const char* password,
-                        const OutputSink& sink)
-{
-    if (entry.flags & (flag_strong_encryption | flag_masked_local_headers))
-        return ZipStatus::unsupported;
-    if (entry.method != method_stored && entry.method != method_deflated)
-        return ZipStatus::unsupported;
+ZipWorkspace* createZipWorkspace() {
+    ZipWorkspace* workspace = static_cast<ZipWorkspace*>(malloc(sizeof(ZipWorkspace)));
+    if (workspace == nullptr) return nullptr;
+    memset(&workspace->inflater, 0, sizeof workspace->inflater);
+    if (inflateBackInit(&workspace->inflater, windowBits, workspace->window) != Z_OK) {
+        free(workspace);
+        return nullptr;
+    }
+    return workspace;
+}
 
-    uint64_t data_offset = 0;
-    ZipStatus status = locate_data(input, entry, data_offset);
-    if (status != ZipStatus::ok)
-        return status;
+void destroyZipWorkspace(ZipWorkspace* workspace) {
+    if (workspace == nullptr) return;
+    inflateBackEnd(&workspace->inflater);
+    free(workspace);
+}
 
-    CompressedStream stream{&input, data_offset, entry.compressed_size, false, {}};
-    if (zip_entry_is_encrypted(entry)) {
-        status = start_decryption(stream, entry, password);
-        if (status != ZipStatus::ok)
-            return status;
+ZipStatus extractEntry(const ArchiveInput& input, const ZipEntry& entry, const char* password,
+                       const OutputSink& sink, ZipWorkspace& workspace) {
+    if (entry.flags & (flagStrongEncryption | flagMaskedLocalHeaders)) return ZipStatus::unsupported;
+    if (entry.method != methodStored && entry.method != methodDeflated) return ZipStatus::unsupported;
+
+    uint64_t dataOffset = 0;
+    ZipStatus status = locateData(input, entry, dataOffset);
+    if (status != ZipStatus::ok) return status;
+
+    CompressedStream stream{&input, dataOffset, entry.compressedSize, false, {}};
+    if (zipEntryIsEncrypted(entry)) {
+        status = startDecryption(stream, entry, password);
+        if (status != ZipStatus::ok) return status;
     }
 
-    VerifiedOutput out{&sink, entry.uncompressed_size, 0, static_cast<uint32_t>(crc32(0, nullptr, 0))};
-    if (entry.method == method_stored) {
-        if (stream.remaining != entry.uncompressed_size)
-            return ZipStatus::damaged;
-        status = copy_stored(stream, out);
+    VerifiedOutput out{&sink, entry.uncompressedSize, 0, 0};
+    if (entry.method == methodStored) {
+        if (stream.remaining != entry.uncompressedSize) return ZipStatus::damaged;
+        status = copyStored(stream, out, workspace.buffer);
     } else {
-        status = inflate_deflated(stream, out);
+        status = inflateDeflated(stream, out, workspace);
     }
-    if (status != ZipStatus::ok)
-        return status;
-    if (out.written != entry.uncompressed_size || out.crc != entry.crc32)
-        return ZipStatus::damaged;
+    if (status != ZipStatus::ok) return status;
+    if (out.written != entry.uncompressedSize || out.crc != entry.crc32) return ZipStatus::damaged;
     return ZipStatus::ok;
 }
 
-ZipStatus find_entry_extent(const ArchiveInput& input, const ZipEntry& entry, ZipExtent& extent)
-{
-    uint64_t data_offset = 0;
-    const ZipStatus status = locate_data(input, entry, data_offset);
-    if (status == ZipStatus::ok)
-        extent = ZipExtent{entry.local_header_offset, data_offset + entry.compressed_size};
+ZipStatus findEntryExtent(const ArchiveInput& input, const ZipEntry& entry, ZipExtent& extent) {
+    uint64_t dataOffset = 0;
+    const ZipStatus status = locateData(input, entry, dataOffset);
+    if (status == ZipStatus::ok) extent = ZipExtent{entry.localHeaderOffset, dataOffset + entry.compressedSize};
     return status;
 }
 
-ZipStatus find_overlapping_entries(const ArchiveInput& input, const std::vector<ZipEntry>& entries,
-                                   std::vector<ZipOverlap>& overlaps)
-{
-    overlaps.clear();
-    EndRecord end{};
-    ZipStatus status = find_end_record(input, end);
-    if (status != ZipStatus::ok)
-        return status;
+ZipStatus findOverlappingEntries(const ArchiveInput& input, const ZipDirectoryPlace& place, const ZipEntry* entries,
+                                 size_t count, ZipPart* parts, ZipOverlap* overlaps, size_t& overlapCount) {
+    overlapCount = 0;
     // The central directory through the end of the end record, as the
-    // pseudo-entry numbered entries.size().
-    std::vector<PlacedExtent> placed{
-        {{end.central_offset, end.position + end_record_size}, entries.size()}};
-    for (size_t index = 0; index < entries.size(); ++index) {
+    // pseudo-entry numbered `count`.
+    size_t partCount = 0;
+    parts[partCount++] = ZipPart{{place.offset, place.end}, count};
+    for (size_t index = 0; index < count; ++index) {
         ZipExtent extent{};
-        status = find_entry_extent(input, entries[index], extent);
-        if (status == ZipStatus::read_failed)
-            return status;
-        if (status == ZipStatus::ok)
-            placed.push_back({extent, index});
+        const ZipStatus status = findEntryExtent(input, entries[index], extent);
+        if (status == ZipStatus::readFailed) return status;
+        if (status == ZipStatus::ok) parts[partCount++] = ZipPart{extent, index};
     }
-    std::sort(placed.begin(), placed.end(), [](const PlacedExtent& a, const PlacedExtent& b) {
+    std::sort(parts, parts + partCount, [](const ZipPart& a, const ZipPart& b) {
         return a.extent.begin != b.extent.begin ? a.extent.begin < b.extent.begin : a.index < b.index;
     });
     // Sorted by start, a part overlaps an earlier one exactly when it starts
-    // before the furthest end seen so far.
-    std::vector<bool> reported(entries.size() + 1, false);
-    const PlacedExtent* furthest = nullptr;
-    for (const PlacedExtent& part : placed) {
-        if (furthest != nullptr && part.extent.begin < furthest->extent.end) {
+    // before the furthest end seen so far. Each entry is the later part once;
+    // only the central directory's turn can name an entry a second time.
+    const ZipPart* furthest = nullptr;
+    for (const ZipPart* part = parts; part != parts + partCount; ++part) {
+        if (furthest != nullptr && part->extent.begin < furthest->extent.end) {
             // The central directory is never the entry reported.
-            const bool part_is_directory = part.index == entries.size();
-            const size_t entry = part_is_directory ? furthest->index : part.index;
-            const size_t other = part_is_directory ? part.index : furthest->index;
-            if (!reported[entry]) {
-                reported[entry] = true;
-                overlaps.push_back(ZipOverlap{entry, other});
-            }
+            const bool partIsDirectory = part->index == count;
+            const size_t entry = partIsDirectory ? furthest->index : part->index;
+            const size_t other = partIsDirectory ? part->index : furthest->index;
+            bool reported = false;
+            for (size_t i = 0; partIsDirectory && i < overlapCount; ++i) reported = reported || overlaps[i].entry == entry;
+            if (!reported) overlaps[overlapCount++] = ZipOverlap{entry, other};
         }
-        if (furthest == nullptr || part.extent.end > furthest->extent.end)
-            furthest = &part;
+        if (furthest == nullptr || part->extent.end > furthest->extent.end) furthest = part;
     }
-    std::sort(overlaps.begin(), overlaps.end(),
+    std::sort(overlaps, overlaps + overlapCount,
               [](const ZipOverlap& a, const ZipOverlap& b) { return a.entry < b.entry; });
     return ZipStatus::ok;
 }

@@ -1,53 +1,79 @@
 // Reading a ZIP archive: its central directory, and the verified data of one
-// entry. Portable (no platform headers), so it builds natively for fuzzing.
+// entry. Portable, on plain arrays (no platform headers, no C++ library), so
+// it builds natively for fuzzing and into unzip.exe, which links no C++
+// runtime; zip_reader_containers.h has std::vector forms for host tools.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <vector>
+#include <stddef.h>
+#include <stdint.h>
 
 // Random access to the archive's bytes, from a file or from memory.
 struct ArchiveInput {
     uint64_t size;
     // Reads exactly `length` bytes at `offset`; the reader keeps every call
-    // within `size`, so false means an I/O failure.
-    bool (*read_at)(const void* context, uint64_t offset, uint8_t* buffer, size_t length);
+    // within `size`, so false means an I/O failure. Called from several
+    // threads at once when unzip.exe extracts entries side by side.
+    bool (*readAt)(const void* context, uint64_t offset, uint8_t* buffer, size_t length);
     const void* context;
 };
 
 // An input over bytes in memory, which must outlive it.
-ArchiveInput memory_archive_input(const uint8_t* data, size_t size);
+ArchiveInput memoryArchiveInput(const uint8_t* data, size_t size);
 
 enum class ZipStatus {
     ok,
     damaged,        // structure, sizes, compressed data or CRC wrong; truncated
     unsupported,    // zip64, multi-disk, unknown method, strong encryption
-    wrong_password, // encrypted and no password, or its check byte disagrees
-    read_failed,    // the input could not be read
-    output_failed,  // the sink refused the data
+    wrongPassword,  // encrypted and no password, or its check byte disagrees
+    readFailed,     // the input could not be read
+    outputFailed,   // the sink refused the data
+    outOfMemory,    // the memory to read the archive could not be had
 };
 
-const char* zip_status_text(ZipStatus status);
+const char* zipStatusText(ZipStatus status);
 
 // What the central directory says about one entry.
 struct ZipEntry {
-    std::string name; // raw bytes as stored
+    const char* name;  // raw bytes as stored, in the directory's bytes; not terminated
+    size_t nameLength;
     uint16_t flags;
     uint16_t method;
-    uint16_t dos_time;
+    uint16_t dosTime;
     uint32_t crc32;
-    uint32_t compressed_size;
-    uint32_t uncompressed_size;
-    uint32_t local_header_offset;
+    uint32_t compressedSize;
+    uint32_t uncompressedSize;
+    uint32_t localHeaderOffset;
 };
 
-bool zip_entry_is_directory(const ZipEntry& entry);
-bool zip_entry_is_encrypted(const ZipEntry& entry);
+bool zipEntryIsDirectory(const ZipEntry& entry);
+bool zipEntryIsEncrypted(const ZipEntry& entry);
 
-// Fills `entries` in central directory order. When the directory is damaged
-// part way, `entries` keeps the records read before the damage.
-ZipStatus read_central_directory(const ArchiveInput& input, std::vector<ZipEntry>& entries);
+// Where the end record puts the central directory: `size` bytes at `offset`
+// holding `entryCount` records; `end` is where the end record itself ends.
+struct ZipDirectoryPlace {
+    uint64_t offset;
+    uint32_t size;
+    uint32_t entryCount;
+    uint64_t end;
+};
+
+ZipStatus findCentralDirectory(const ArchiveInput& input, ZipDirectoryPlace& place);
+
+// Reads the directory's `place.size` bytes into `bytes` and its records, in
+// order, into `entries` (room for `place.entryCount`), their names pointing
+// into `bytes`. `count` is the number read: when the directory is damaged
+// part way, the records before the damage.
+ZipStatus readCentralDirectory(const ArchiveInput& input, const ZipDirectoryPlace& place, uint8_t* bytes,
+                               ZipEntry* entries, size_t& count);
+
+// Where an entry's stored bytes lie: from its local header to the end of its
+// data, [begin, end). Not ok when extractEntry would not find the data (the
+// local header is missing, or the data runs past the end of the archive).
+struct ZipExtent {
+    uint64_t begin;
+    uint64_t end;
+};
+ZipStatus findEntryExtent(const ArchiveInput& input, const ZipEntry& entry, ZipExtent& extent);
 
 // Two parts of the archive that share bytes: an entry's stored bytes (its
 // local header through the end of its data) and another entry's, or the
@@ -61,32 +87,41 @@ struct ZipOverlap {
     size_t other;
 };
 
-// Every entry whose stored bytes overlap others', one overlap per entry.
-// Entries whose local header cannot be read or whose data runs past the end
-// of the archive are left out: extract_entry refuses them as damaged before
-// it delivers anything.
-ZipStatus find_overlapping_entries(const ArchiveInput& input, const std::vector<ZipEntry>& entries,
-                                   std::vector<ZipOverlap>& overlaps);
-
-// Where an entry's stored bytes lie: from its local header to the end of its
-// data, [begin, end). Not ok when extract_entry would not find the data (the
-// local header is missing, or the data runs past the end of the archive).
-struct ZipExtent {
-    uint64_t begin;
-    uint64_t end;
+// One part of the archive, as findOverlappingEntries sorts them.
+struct ZipPart {
+    ZipExtent extent;
+    size_t index;
 };
-ZipStatus find_entry_extent(const ArchiveInput& input, const ZipEntry& entry, ZipExtent& extent);
 
-// Receives an entry's data in chunks of at most 64 KiB; returns false to stop.
+// Every entry whose stored bytes overlap others', one overlap per entry, in
+// entry order, into `overlaps` (room for `count`); `overlapCount` says how
+// many. `parts` is work memory with room for `count` + 1. Entries whose
+// local header cannot be read or whose data runs past the end of the archive
+// are left out: extractEntry refuses them as damaged before it delivers
+// anything.
+ZipStatus findOverlappingEntries(const ArchiveInput& input, const ZipDirectoryPlace& place, const ZipEntry* entries,
+                                 size_t count, ZipPart* parts, ZipOverlap* overlaps, size_t& overlapCount);
+
+// The largest piece of data a sink gets at once.
+constexpr size_t zipChunkSize = size_t{128} * 1024;
+
+// Receives an entry's data in pieces of at most zipChunkSize; returns false
+// to stop.
 struct OutputSink {
     bool (*write)(void* context, const uint8_t* data, size_t length);
     void* context;
 };
+
+// The memory one extraction at a time works in (buffers and the inflater);
+// one per thread that extracts. Null when the memory cannot be had.
+struct ZipWorkspace;
+ZipWorkspace* createZipWorkspace();
+void destroyZipWorkspace(ZipWorkspace* workspace);
 
 // Streams the entry's uncompressed data into `sink`, never more than its
 // declared size, and then checks length and CRC-32. The sink sees data before
 // the check: on any status but ok, the caller must discard what it got. For an
 // encrypted entry the password is checked before the sink gets anything.
 // `password` may be null (none given).
-ZipStatus extract_entry(const ArchiveInput& input, const ZipEntry& entry,
-                        const char* password, const OutputSink& sink);
+ZipStatus extractEntry(const ArchiveInput& input, const ZipEntry& entry, const char* password,
+                       const OutputSink& sink, ZipWorkspace& workspace);

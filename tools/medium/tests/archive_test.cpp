@@ -12,7 +12,7 @@
 #include "medium_test_support.h"
 #include "package_password.h"
 #include "payload.h"
-#include "zip_archive.h"
+#include "zip_reader_containers.h"
 
 using namespace medium_test;
 
@@ -63,23 +63,24 @@ TEST(PackageArchive, TheExtractorsReaderGetsBackEveryFileWithThePassword) {
     EXPECT_EQ(archiveContents(scratch / "package.zip", packagePassword), payloadContents(scratch / "payload"));
 
     const std::string bytes = readFile(scratch / "package.zip");
-    const ArchiveInput input = memory_archive_input(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    std::vector<ZipEntry> entries;
-    ASSERT_EQ(read_central_directory(input, entries), ZipStatus::ok);
-    for (const ZipEntry& entry : entries) {
-        if (zip_entry_is_directory(entry)) {
+    const ArchiveInput input = memoryArchiveInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    ZipDirectory directory;
+    ASSERT_EQ(readZipDirectory(input, directory), ZipStatus::ok);
+    for (const ZipEntry& entry : directory.entries) {
+        const std::string name = entryNameText(entry);
+        if (zipEntryIsDirectory(entry)) {
             // As `zip -P` stores a folder: no data, nothing to decrypt.
-            EXPECT_FALSE(zip_entry_is_encrypted(entry)) << entry.name;
-            EXPECT_EQ(entry.method, 0) << entry.name;
-            EXPECT_EQ(entry.compressed_size, 0u) << entry.name;
+            EXPECT_FALSE(zipEntryIsEncrypted(entry)) << name;
+            EXPECT_EQ(entry.method, 0) << name;
+            EXPECT_EQ(entry.compressedSize, 0u) << name;
             continue;
         }
-        EXPECT_TRUE(zip_entry_is_encrypted(entry)) << entry.name;
-        EXPECT_EQ(entry.method, entry.uncompressed_size > 0 ? 8 : 0) << entry.name;
-        if (entry.uncompressed_size == 0) continue;
-        const ZipStatus status = extract_entry(input, entry, "not-the-password",
+        EXPECT_TRUE(zipEntryIsEncrypted(entry)) << name;
+        EXPECT_EQ(entry.method, entry.uncompressedSize > 0 ? 8 : 0) << name;
+        if (entry.uncompressedSize == 0) continue;
+        const ZipStatus status = extractEntry(input, entry, "not-the-password",
                                                OutputSink{[](void*, const uint8_t*, size_t) { return true; }, nullptr});
-        EXPECT_NE(status, ZipStatus::ok) << entry.name;
+        EXPECT_NE(status, ZipStatus::ok) << name;
     }
 }
 

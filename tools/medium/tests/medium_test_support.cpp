@@ -20,7 +20,7 @@
 #include "file_io.h"
 #include "little_endian.h"
 #include "package_password.h"
-#include "zip_archive.h"
+#include "zip_reader_containers.h"
 
 extern char** environ;
 
@@ -326,16 +326,16 @@ void listFiles(const std::string& directory, const std::string& prefix, std::vec
 
 std::vector<std::string> archiveContents(const std::string& path, const char* password) {
     const std::string bytes = readFile(path);
-    const ArchiveInput input = memory_archive_input(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    std::vector<ZipEntry> entries;
-    const ZipStatus directoryStatus = read_central_directory(input, entries);
-    if (directoryStatus != ZipStatus::ok) return {std::string("error: ") + zip_status_text(directoryStatus)};
+    const ArchiveInput input = memoryArchiveInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    ZipDirectory directory;
+    const ZipStatus directoryStatus = readZipDirectory(input, directory);
+    if (directoryStatus != ZipStatus::ok) return {std::string("error: ") + zipStatusText(directoryStatus)};
     std::vector<std::string> contents;
-    for (const ZipEntry& entry : entries) {
-        if (zip_entry_is_directory(entry)) continue;
+    for (const ZipEntry& entry : directory.entries) {
+        if (zipEntryIsDirectory(entry)) continue;
         std::string data;
-        const ZipStatus status = extract_entry(input, entry, password, OutputSink{collect, &data});
-        contents.push_back(entry.name + "=" + (status == ZipStatus::ok ? data : std::string("error: ") + zip_status_text(status)));
+        const ZipStatus status = extractEntry(input, entry, password, OutputSink{collect, &data});
+        contents.push_back(entryNameText(entry) + "=" + (status == ZipStatus::ok ? data : std::string("error: ") + zipStatusText(status)));
     }
     std::sort(contents.begin(), contents.end());
     return contents;

@@ -1,4 +1,4 @@
-#include "entry_clashes.h"
+#include "zip_reader_containers.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@ class EntryClashes : public testing::TestWithParam<ClashCase> {};
 
 TEST_P(EntryClashes, AreFoundOncePerLaterEntryWithTheirReason)
 {
-    const std::vector<EntryClash> found = find_entry_clashes(GetParam().names);
+    const std::vector<EntryClash> found = findEntryClashes(GetParam().names);
     ASSERT_EQ(found.size(), GetParam().clashes.size());
     for (size_t i = 0; i < found.size(); ++i) {
         const ExpectedClash& expected = GetParam().clashes[i];

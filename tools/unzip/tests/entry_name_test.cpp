@@ -1,6 +1,8 @@
-#include "entry_name.h"
+#include "zip_reader_containers.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 namespace {
 
@@ -8,7 +10,7 @@ class RefusedEntryName : public testing::TestWithParam<const char*> {};
 
 TEST_P(RefusedEntryName, IsReportedAsAProblem)
 {
-    EXPECT_NE(entry_name_problem(GetParam()), nullptr) << GetParam();
+    EXPECT_NE(entryNameProblem(GetParam()), nullptr) << GetParam();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -33,8 +35,8 @@ class SafeEntryName : public testing::TestWithParam<SafeName> {};
 TEST_P(SafeEntryName, IsAcceptedAndSplitAtBothSeparators)
 {
     const SafeName& safe = GetParam();
-    EXPECT_EQ(entry_name_problem(safe.name), nullptr) << safe.name;
-    EXPECT_EQ(entry_name_components(safe.name), safe.components) << safe.name;
+    EXPECT_EQ(entryNameProblem(safe.name), nullptr) << safe.name;
+    EXPECT_EQ(entryNameComponents(safe.name), safe.components) << safe.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -48,6 +50,20 @@ INSTANTIATE_TEST_SUITE_P(
                     SafeName{"com\xb4/lpt\xbc", {"com\xb4", "lpt\xbc"}},
                     SafeName{" lead/.dot", {" lead", ".dot"}}));
 
+// Every name splits, safe or not: the clash finder looks at all of them.
+TEST(NameComponents, KeepEmptyOnesButNotAFoldersTrailingSeparator)
+{
+    using Components = std::vector<std::string>;
+    EXPECT_EQ(entryNameComponents(""), Components{""});
+    EXPECT_EQ(entryNameComponents("/"), Components{""});
+    EXPECT_EQ(entryNameComponents("//"), (Components{"", ""}));
+    EXPECT_EQ(entryNameComponents("a//b"), (Components{"a", "", "b"}));
+    EXPECT_EQ(entryNameComponents("/a\\"), (Components{"", "a"}));
+    EXPECT_EQ(nameComponentCount("a/b\\c/", 6), 3u);
+    EXPECT_TRUE(nameIsFolder("a\\", 2));
+    EXPECT_FALSE(nameIsFolder("", 0));
+}
+
 struct DestinationCase {
     const char* given;
     const char* directory;
@@ -57,7 +73,7 @@ class DestinationDirectory : public testing::TestWithParam<DestinationCase> {};
 
 TEST_P(DestinationDirectory, DropsTrailingSeparatorsButKeepsRoots)
 {
-    EXPECT_EQ(destination_directory(GetParam().given), GetParam().directory);
+    EXPECT_EQ(destinationDirectory(GetParam().given), GetParam().directory);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -70,11 +86,26 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(JoinBelow, AddsOneSeparatorPerComponentEvenBelowARoot)
 {
-    const std::vector<std::string> components{"a", "b", "c.txt"};
-    EXPECT_EQ(join_below("C:\\Keep", components, 3, '\\'), "C:\\Keep\\a\\b\\c.txt");
-    EXPECT_EQ(join_below("C:\\Keep", components, 1, '\\'), "C:\\Keep\\a");
-    EXPECT_EQ(join_below("D:\\", components, 2, '\\'), "D:\\a\\b");
-    EXPECT_EQ(join_below("/", components, 1, '/'), "/a");
+    EXPECT_EQ(joinBelow("C:\\Keep", "a/b\\c.txt", 3, '\\'), "C:\\Keep\\a\\b\\c.txt");
+    EXPECT_EQ(joinBelow("C:\\Keep", "a/b/c.txt", 1, '\\'), "C:\\Keep\\a");
+    EXPECT_EQ(joinBelow("D:\\", "a/b/c.txt", 2, '\\'), "D:\\a\\b");
+    EXPECT_EQ(joinBelow("/", "a/b/", 2, '/'), "/a/b");
+    EXPECT_EQ(joinBelow("", "a/b/c.txt", 3, '/'), "a/b/c.txt");
+}
+
+// The plain form needs the room it says it needs, and uses no more.
+TEST(JoinBelow, RefusesTooLittleRoomAndLeavesNoText)
+{
+    const std::string directory = "C:\\Keep";
+    const std::string name = "sub/file.txt";
+    const size_t enough = directory.size() + name.size() + 2;
+    char room[64];
+    std::memset(room, 'x', sizeof room);
+    EXPECT_TRUE(joinBelow(room, enough, directory.data(), directory.size(), name.data(), name.size(), 2, '\\'));
+    EXPECT_STREQ(room, "C:\\Keep\\sub\\file.txt");
+    EXPECT_EQ(room[enough], 'x');
+    EXPECT_FALSE(joinBelow(room, enough - 1, directory.data(), directory.size(), name.data(), name.size(), 2, '\\'));
+    EXPECT_STREQ(room, "");
 }
 
 } // namespace

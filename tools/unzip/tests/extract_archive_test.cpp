@@ -39,7 +39,7 @@ struct Sandbox {
     int extract(const std::string& archive_bytes, const char* password)
     {
         write_file(archive, archive_bytes);
-        return extract_archive(archive.string(), password, destination.string());
+        return extractArchive(archive.string().c_str(), password, destination.string().c_str());
     }
 };
 
@@ -56,7 +56,7 @@ TEST(ExtractArchive, InfoZipTreeWithPasswordLandsIntactWithNoTemporaryLeft)
 
     // Given as the launcher does: trailing doubled separator.
     const std::string destination = box.destination.string() + "//";
-    EXPECT_EQ(extract_archive(box.archive.string(), "secret", destination), exit_success);
+    EXPECT_EQ(extractArchive(box.archive.string().c_str(), "secret", destination.c_str()), exitSuccess);
     EXPECT_EQ(tree_of(box.destination), files);
 }
 
@@ -66,7 +66,7 @@ TEST(ExtractArchive, CreatesOnlyTheLastComponentOfTheDestination)
     const std::string archive = build_archive({stored_entry("a", "a")});
     write_file(box.archive, archive);
     const fs::path too_deep = box.temp.path / "missing" / "work";
-    EXPECT_EQ(extract_archive(box.archive.string(), nullptr, too_deep.string()), exit_write_failed);
+    EXPECT_EQ(extractArchive(box.archive.string().c_str(), nullptr, too_deep.string().c_str()), exitWriteFailed);
     EXPECT_FALSE(fs::exists(too_deep.parent_path()));
 }
 
@@ -78,7 +78,7 @@ TEST(ExtractArchive, VerifiedEntryReplacesFileButFailedOneLeavesItAlone)
     CraftedEntry bad = deflated_entry("bad.txt", compressible_data(100000));
     bad.crc32 ^= 1;
     EXPECT_EQ(box.extract(build_archive({stored_entry("good.txt", "new"), bad}), nullptr),
-              exit_damaged_archive);
+              exitDamagedArchive);
     const std::map<std::string, std::string> expected{{"good.txt", "new"}, {"bad.txt", "old bad"}};
     EXPECT_EQ(tree_of(box.destination), expected);
 }
@@ -87,7 +87,7 @@ TEST(ExtractArchive, WrongPasswordCreatesNeitherFileNorParentDirectory)
 {
     Sandbox box;
     const CraftedEntry locked = encrypted(deflated_entry("sub/locked.txt", "x"), "secret");
-    EXPECT_EQ(box.extract(build_archive({locked}), "guess"), exit_wrong_password);
+    EXPECT_EQ(box.extract(build_archive({locked}), "guess"), exitWrongPassword);
     EXPECT_TRUE(tree_of(box.destination).empty());
 }
 
@@ -98,7 +98,7 @@ TEST_P(UnsafeName, IsRefusedAndNothingLandsOutsideTheDestination)
     Sandbox box;
     const int code = box.extract(
         build_archive({stored_entry(GetParam(), "evil"), stored_entry("good.txt", "good")}), nullptr);
-    EXPECT_EQ(code, exit_refused_entry_name);
+    EXPECT_EQ(code, exitRefusedEntryName);
     const std::map<std::string, std::string> expected_outside{
         {"package.zip", read_file(box.archive)}, {"work dir/", ""}, {"work dir/good.txt", "good"}};
     EXPECT_EQ(tree_of(box.temp.path), expected_outside);
@@ -165,28 +165,28 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         LinkCase{"FolderLink",
                  [](const fs::path& d, const fs::path&) { link(d / "docs", "../outside/dir"); },
-                 {stored_entry("docs/readme.txt", "evil")}, exit_refused_entry_name, {{"docs", outside_dir}}},
+                 {stored_entry("docs/readme.txt", "evil")}, exitRefusedEntryName, {{"docs", outside_dir}}},
         LinkCase{"FolderLinkGivenAsFolderEntries",
                  [](const fs::path& d, const fs::path&) { link(d / "docs", "../outside/dir"); },
-                 {stored_entry("docs/", ""), stored_entry("docs/sub/", "")}, exit_refused_entry_name,
+                 {stored_entry("docs/", ""), stored_entry("docs/sub/", "")}, exitRefusedEntryName,
                  {{"docs", outside_dir}}},
         LinkCase{"FolderLinkDeeperDown",
                  [](const fs::path& d, const fs::path&) {
                      fs::create_directories(d / "a");
                      link(d / "a/b", "../../outside/dir");
                  },
-                 {stored_entry("a/b/c/d.txt", "evil"), stored_entry("a/e.txt", "e")}, exit_refused_entry_name,
+                 {stored_entry("a/b/c/d.txt", "evil"), stored_entry("a/e.txt", "e")}, exitRefusedEntryName,
                  {{"a/", ""}, {"a/b", "-> ../../outside/dir"}, {"a/e.txt", "e"}}},
         LinkCase{"LinkToTheDestinationItself",
                  [](const fs::path& d, const fs::path&) { link(d / "loop", "."); },
-                 {stored_entry("loop/x.txt", "x")}, exit_refused_entry_name, {{"loop", "-> ."}}},
+                 {stored_entry("loop/x.txt", "x")}, exitRefusedEntryName, {{"loop", "-> ."}}},
         LinkCase{"FileLinkAtTheName",
                  [](const fs::path& d, const fs::path&) { link(d / "readme.txt", "../outside/target.txt"); },
-                 {stored_entry("readme.txt", "evil")}, exit_refused_entry_name,
+                 {stored_entry("readme.txt", "evil")}, exitRefusedEntryName,
                  {{"readme.txt", "-> ../outside/target.txt"}}},
         LinkCase{"DanglingLinkAtTheName",
                  [](const fs::path& d, const fs::path&) { link(d / "readme.txt", "../outside/made.txt"); },
-                 {stored_entry("readme.txt", "evil")}, exit_refused_entry_name,
+                 {stored_entry("readme.txt", "evil")}, exitRefusedEntryName,
                  {{"readme.txt", "-> ../outside/made.txt"}}},
         // Whatever stands at the part name is left alone, and the entry is
         // written under a spare part name: nothing planted there can keep an
@@ -196,13 +196,13 @@ INSTANTIATE_TEST_SUITE_P(
                      link(d / "readme.txt.kestrune-part", "../outside/target.txt");
                      write_file(d / "readme.txt", "planted");
                  },
-                 {stored_entry("readme.txt", "new")}, exit_success,
+                 {stored_entry("readme.txt", "new")}, exitSuccess,
                  {{"readme.txt.kestrune-part", "-> ../outside/target.txt"}, {"readme.txt", "new"}}},
         LinkCase{"DanglingLinkAtThePartName",
                  [](const fs::path& d, const fs::path&) {
                      link(d / "readme.txt.kestrune-part", "../outside/made.txt");
                  },
-                 {stored_entry("readme.txt", "new")}, exit_success,
+                 {stored_entry("readme.txt", "new")}, exitSuccess,
                  {{"readme.txt.kestrune-part", "-> ../outside/made.txt"}, {"readme.txt", "new"}}},
         LinkCase{"FolderAtThePartName",
                  [](const fs::path& d, const fs::path&) {
@@ -210,7 +210,7 @@ INSTANTIATE_TEST_SUITE_P(
                      link(d / "readme.txt.kestrune-p001", "../outside/target.txt");
                      write_file(d / "readme.txt", "planted");
                  },
-                 {stored_entry("readme.txt", "new")}, exit_success,
+                 {stored_entry("readme.txt", "new")}, exitSuccess,
                  {{"readme.txt.kestrune-part/", ""},
                   {"readme.txt.kestrune-part/planted.txt", "planted"},
                   {"readme.txt.kestrune-p001", "-> ../outside/target.txt"},
@@ -220,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(
                      write_file(d / "readme.txt.kestrune-part", "stale");
                      write_file(d / "readme.txt", "old");
                  },
-                 {stored_entry("readme.txt", "new")}, exit_success,
+                 {stored_entry("readme.txt", "new")}, exitSuccess,
                  {{"readme.txt.kestrune-part", "stale"}, {"readme.txt", "new"}}},
         // The spare names run out only when all 100 are planted.
         LinkCase{"EveryPartNameTaken",
@@ -228,10 +228,10 @@ INSTANTIATE_TEST_SUITE_P(
                      for (const auto& [name, target] : every_part_name_linked())
                          link(d / name, target.substr(3));
                  },
-                 {stored_entry("readme.txt", "new")}, exit_refused_entry_name, every_part_name_linked()},
+                 {stored_entry("readme.txt", "new")}, exitRefusedEntryName, every_part_name_linked()},
         LinkCase{"FolderAtTheName",
                  [](const fs::path& d, const fs::path&) { write_file(d / "readme.txt/planted.txt", "planted"); },
-                 {stored_entry("readme.txt", "new")}, exit_write_failed,
+                 {stored_entry("readme.txt", "new")}, exitWriteFailed,
                  {{"readme.txt/", ""}, {"readme.txt/planted.txt", "planted"}}}),
     [](const testing::TestParamInfo<LinkCase>& info) { return std::string(info.param.label); });
 
@@ -261,20 +261,20 @@ std::string setup_in_three_spellings()
 INSTANTIATE_TEST_SUITE_P(
     OneArchiveOneMeaning, RefusedArchive,
     testing::Values(
-        WholeArchiveCase{"SetupInThreeSpellings", setup_in_three_spellings, exit_refused_entry_name},
+        WholeArchiveCase{"SetupInThreeSpellings", setup_in_three_spellings, exitRefusedEntryName},
         WholeArchiveCase{"FileAndFolderOfOneName",
                          [] { return build_archive({stored_entry("docs", "d"), stored_entry("DOCS/a.txt", "a")}); },
-                         exit_refused_entry_name},
+                         exitRefusedEntryName},
         WholeArchiveCase{"ShortNameBesideALongOne",
                          [] {
                              return build_archive({stored_entry("Long File Name.txt", "long"),
                                                    stored_entry("LONGFI~1.TXT", "short")});
                          },
-                         exit_refused_entry_name},
-        WholeArchiveCase{"FortyEntriesOverOneStream", [] { return forty_entries_over_one_stream(4 << 20); }, exit_refused_entry_name},
+                         exitRefusedEntryName},
+        WholeArchiveCase{"FortyEntriesOverOneStream", [] { return forty_entries_over_one_stream(4 << 20); }, exitRefusedEntryName},
         WholeArchiveCase{"DuplicateCentralRecord",
                          [] { return build_archive_sharing_one_stream(stored_entry("a", "a"), {"a", "b"}); },
-                         exit_refused_entry_name}),
+                         exitRefusedEntryName}),
     [](const testing::TestParamInfo<WholeArchiveCase>& info) { return std::string(info.param.label); });
 
 // Entries that each declare nearly 4 GiB, together 8 GiB more than the
@@ -293,7 +293,7 @@ TEST(ExtractArchive, MoreThanTheVolumeHoldsIsRefusedBeforeAnythingIsWritten)
         entry.uncompressed_size = static_cast<uint32_t>(declared_each);
         entries.push_back(entry);
     }
-    EXPECT_EQ(box.extract(build_archive(entries), nullptr), exit_write_failed);
+    EXPECT_EQ(box.extract(build_archive(entries), nullptr), exitWriteFailed);
     EXPECT_TRUE(tree_of(box.destination).empty());
 
     // One declaring half the free space fits: it is tried, and fails as the
@@ -301,7 +301,7 @@ TEST(ExtractArchive, MoreThanTheVolumeHoldsIsRefusedBeforeAnythingIsWritten)
     entries.resize(1);
     entries[0].uncompressed_size =
         static_cast<uint32_t>(std::min<uint64_t>(fs::space(box.destination).available / 2, declared_each));
-    EXPECT_EQ(box.extract(build_archive(entries), nullptr), exit_damaged_archive);
+    EXPECT_EQ(box.extract(build_archive(entries), nullptr), exitDamagedArchive);
 }
 
 struct ProblemOrder {
@@ -330,11 +330,11 @@ CraftedEntry bad_crc()
 INSTANTIATE_TEST_SUITE_P(
     Order, SeveralProblems,
     testing::Values(
-        ProblemOrder{{stored_entry("../x", ""), bad_crc()}, exit_refused_entry_name},
-        ProblemOrder{{bad_crc(), stored_entry("../x", "")}, exit_damaged_archive},
-        ProblemOrder{{encrypted(stored_entry("e", "e"), "other"), bad_crc()}, exit_wrong_password},
+        ProblemOrder{{stored_entry("../x", ""), bad_crc()}, exitRefusedEntryName},
+        ProblemOrder{{bad_crc(), stored_entry("../x", "")}, exitDamagedArchive},
+        ProblemOrder{{encrypted(stored_entry("e", "e"), "other"), bad_crc()}, exitWrongPassword},
         ProblemOrder{{[] { CraftedEntry e = stored_entry("m", "m"); e.method = 14; return e; }()},
-                     exit_unsupported}));
+                     exitUnsupported}));
 
 struct CommandCase {
     const char* label;
@@ -352,7 +352,7 @@ TEST_P(CommandLine, ExitCode)
     const std::string command = "cd '" + temp.path.string() + "' && '" KESTRUNE_UNZIP_EXE "' " +
                                 GetParam().arguments + " 2>/dev/null";
     EXPECT_EQ(run_command(command), GetParam().expected_code);
-    if (GetParam().expected_code == exit_success) {
+    if (GetParam().expected_code == exitSuccess) {
         EXPECT_EQ(read_file(temp.path / "out dir/f.txt"), "f");
     }
 }
@@ -360,13 +360,13 @@ TEST_P(CommandLine, ExitCode)
 INSTANTIATE_TEST_SUITE_P(
     Arguments, CommandLine,
     testing::Values(
-        CommandCase{"LauncherForm", "-P pw 'pack dir/package.zip' -d 'out dir'", exit_success},
-        CommandCase{"OptionsInOtherOrder", "-d 'out dir' 'pack dir/package.zip'", exit_success},
-        CommandCase{"NoArguments", "", exit_bad_usage},
-        CommandCase{"NoDestination", "'pack dir/package.zip'", exit_bad_usage},
-        CommandCase{"PasswordValueMissing", "-d out 'pack dir/package.zip' -P", exit_bad_usage},
-        CommandCase{"UnknownOption", "-o 'pack dir/package.zip' -d out", exit_bad_usage},
-        CommandCase{"MissingArchive", "-P pw 'pack dir/none.zip' -d out", exit_archive_unreadable}),
+        CommandCase{"LauncherForm", "-P pw 'pack dir/package.zip' -d 'out dir'", exitSuccess},
+        CommandCase{"OptionsInOtherOrder", "-d 'out dir' 'pack dir/package.zip'", exitSuccess},
+        CommandCase{"NoArguments", "", exitBadUsage},
+        CommandCase{"NoDestination", "'pack dir/package.zip'", exitBadUsage},
+        CommandCase{"PasswordValueMissing", "-d out 'pack dir/package.zip' -P", exitBadUsage},
+        CommandCase{"UnknownOption", "-o 'pack dir/package.zip' -d out", exitBadUsage},
+        CommandCase{"MissingArchive", "-P pw 'pack dir/none.zip' -d out", exitArchiveUnreadable}),
     [](const testing::TestParamInfo<CommandCase>& info) { return std::string(info.param.label); });
 
 } // namespace

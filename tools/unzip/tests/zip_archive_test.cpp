@@ -1,6 +1,6 @@
 // The reader on archives in memory: real ones made by Info-ZIP zip, and
 // crafted ones that lie, break or end early.
-#include "zip_archive.h"
+#include "zip_reader_containers.h"
 
 #include "zip_test_support.h"
 
@@ -12,7 +12,7 @@ namespace {
 
 ArchiveInput input_for(const std::string& archive)
 {
-    return memory_archive_input(reinterpret_cast<const uint8_t*>(archive.data()), archive.size());
+    return memoryArchiveInput(reinterpret_cast<const uint8_t*>(archive.data()), archive.size());
 }
 
 bool append_to_string(void* context, const uint8_t* data, size_t length)
@@ -32,19 +32,21 @@ struct Extracted {
 Extracted extract(const std::string& archive, const ZipEntry& entry, const char* password)
 {
     Extracted result{ZipStatus::ok, {}};
-    result.status = extract_entry(input_for(archive), entry, password, {append_to_string, &result.data});
-    EXPECT_LE(result.data.size(), entry.uncompressed_size) << entry.name;
-    if (result.status == ZipStatus::wrong_password) {
-        EXPECT_TRUE(result.data.empty()) << entry.name;
+    result.status = extractEntry(input_for(archive), entry, password, {append_to_string, &result.data});
+    EXPECT_LE(result.data.size(), entry.uncompressedSize) << entryNameText(entry);
+    if (result.status == ZipStatus::wrongPassword) {
+        EXPECT_TRUE(result.data.empty()) << entryNameText(entry);
     }
     return result;
 }
 
-std::vector<ZipEntry> read_entries(const std::string& archive)
+// The entries of an archive that the caller keeps alive, their names
+// pointing into the directory's bytes.
+ZipDirectory read_entries(const std::string& archive)
 {
-    std::vector<ZipEntry> entries;
-    EXPECT_EQ(read_central_directory(input_for(archive), entries), ZipStatus::ok);
-    return entries;
+    ZipDirectory directory;
+    EXPECT_EQ(readZipDirectory(input_for(archive), directory), ZipStatus::ok);
+    return directory;
 }
 
 // Files for the Info-ZIP archives: several 64 KiB chunks, an empty file, a
@@ -79,14 +81,14 @@ TEST_P(InfoZipArchive, ExtractsEveryFileExactly)
     const std::string archive = info_zip_archive_of_samples(temp, GetParam().options);
     std::map<std::string, std::string> files;
     bool saw_directory = false;
-    for (const ZipEntry& entry : read_entries(archive)) {
-        if (zip_entry_is_directory(entry)) {
-            saw_directory |= entry.name == "sub dir/";
+    for (const ZipEntry& entry : read_entries(archive).entries) {
+        if (zipEntryIsDirectory(entry)) {
+            saw_directory |= entryNameText(entry) == "sub dir/";
             continue;
         }
         const Extracted extracted = extract(archive, entry, GetParam().password);
-        EXPECT_EQ(extracted.status, ZipStatus::ok) << entry.name;
-        files[entry.name] = extracted.data;
+        EXPECT_EQ(extracted.status, ZipStatus::ok) << entryNameText(entry);
+        files[entryNameText(entry)] = extracted.data;
     }
     EXPECT_TRUE(saw_directory);
     EXPECT_EQ(files, sample_files());
@@ -117,10 +119,10 @@ class HostileEntry : public testing::TestWithParam<HostileCase> {};
 TEST_P(HostileEntry, GetsItsStatusWithoutOverrunningTheDeclaredSize)
 {
     const std::string archive = GetParam().make_archive();
-    const std::vector<ZipEntry> entries = read_entries(archive);
-    ASSERT_EQ(entries.size(), 1u);
-    const Extracted extracted = extract(archive, entries[0], GetParam().password);
-    EXPECT_EQ(extracted.status, GetParam().expected) << zip_status_text(extracted.status);
+    const ZipDirectory directory = read_entries(archive);
+    ASSERT_EQ(directory.entries.size(), 1u);
+    const Extracted extracted = extract(archive, directory.entries[0], GetParam().password);
+    EXPECT_EQ(extracted.status, GetParam().expected) << zipStatusText(extracted.status);
     if (GetParam().expected == ZipStatus::ok) {
         EXPECT_EQ(extracted.data, content);
     }
@@ -138,9 +140,9 @@ INSTANTIATE_TEST_SUITE_P(
                     [] { return archive_of(encrypted(deflated(), "pw")); }},
         HostileCase{"EncryptedTimeCheckByte", "pw", ok,
                     [] { E e = deflated(); e.flags = 8; return archive_of(encrypted(e, "pw")); }},
-        HostileCase{"NoPassword", nullptr, ZipStatus::wrong_password,
+        HostileCase{"NoPassword", nullptr, ZipStatus::wrongPassword,
                     [] { return archive_of(encrypted(stored(), "pw")); }},
-        HostileCase{"WrongPassword", "PW", ZipStatus::wrong_password,
+        HostileCase{"WrongPassword", "PW", ZipStatus::wrongPassword,
                     [] { return archive_of(encrypted(deflated(), "pw")); }},
         HostileCase{"EncryptedShorterThanHeader", "pw", damaged,
                     [] { E e = encrypted(stored(), "pw"); e.data.resize(e.compressed_size = 5); return archive_of(e); }},
@@ -170,7 +172,7 @@ TEST(CraftedEntry, ZeroLengthFileExtractsAsEmpty)
 {
     for (const CraftedEntry& crafted : {stored_entry("empty", ""), deflated_entry("empty", "")}) {
         const std::string archive = archive_of(crafted);
-        const Extracted extracted = extract(archive, read_entries(archive).at(0), nullptr);
+        const Extracted extracted = extract(archive, read_entries(archive).entries.at(0), nullptr);
         EXPECT_EQ(extracted.status, ZipStatus::ok);
         EXPECT_TRUE(extracted.data.empty());
     }
@@ -194,9 +196,9 @@ TEST_P(CentralDirectory, StatusAndEntriesReadBeforeTheDamage)
 {
     std::string archive = build_archive({stored_entry("one", "1"), stored_entry("two", "22")});
     GetParam().change(archive);
-    std::vector<ZipEntry> entries;
-    EXPECT_EQ(read_central_directory(input_for(archive), entries), GetParam().expected);
-    EXPECT_EQ(entries.size(), GetParam().entries_kept);
+    ZipDirectory directory;
+    EXPECT_EQ(readZipDirectory(input_for(archive), directory), GetParam().expected);
+    EXPECT_EQ(directory.entries.size(), GetParam().entries_kept);
 }
 
 using A = std::string;
@@ -246,9 +248,9 @@ class OverlappingEntries : public testing::TestWithParam<OverlapCase> {};
 TEST_P(OverlappingEntries, AreFoundWithThePartTheyOverlap)
 {
     const std::string archive = GetParam().make_archive();
-    const std::vector<ZipEntry> entries = read_entries(archive);
+    const ZipDirectory directory = read_entries(archive);
     std::vector<ZipOverlap> overlaps;
-    ASSERT_EQ(find_overlapping_entries(input_for(archive), entries, overlaps), ZipStatus::ok);
+    ASSERT_EQ(findOverlappingEntries(input_for(archive), directory, overlaps), ZipStatus::ok);
     std::vector<std::pair<size_t, size_t>> found;
     for (const ZipOverlap& overlap : overlaps)
         found.emplace_back(overlap.entry, overlap.other);
@@ -305,20 +307,20 @@ TEST(DamageSweep, NoCutOrChangedByteYieldsWrongDataAsSuccess)
     write_file(temp.path / "tree/b.txt", "short\n");
     const std::string original = make_info_zip_archive(temp.path / "tree", "-P secret");
     std::map<std::string, std::string> expected;
-    for (const ZipEntry& entry : read_entries(original))
-        expected[entry.name] = extract(original, entry, "secret").data;
+    for (const ZipEntry& entry : read_entries(original).entries)
+        expected[entryNameText(entry)] = extract(original, entry, "secret").data;
     ASSERT_EQ(expected.size(), 2u);
 
     // Returns whether every entry of `archive` extracted; checks the data of
     // each that did.
     auto extracts_fully = [&](const std::string& archive) {
-        std::vector<ZipEntry> entries;
-        bool all_ok = read_central_directory(input_for(archive), entries) == ZipStatus::ok;
-        for (const ZipEntry& entry : entries) {
+        ZipDirectory directory;
+        bool all_ok = readZipDirectory(input_for(archive), directory) == ZipStatus::ok;
+        for (const ZipEntry& entry : directory.entries) {
             const Extracted extracted = extract(archive, entry, "secret");
             all_ok &= extracted.status == ZipStatus::ok;
-            if (extracted.status == ZipStatus::ok && expected.count(entry.name)) {
-                EXPECT_EQ(extracted.data, expected[entry.name]) << entry.name;
+            if (extracted.status == ZipStatus::ok && expected.count(entryNameText(entry))) {
+                EXPECT_EQ(extracted.data, expected[entryNameText(entry)]) << entryNameText(entry);
             }
         }
         return all_ok;

@@ -130,8 +130,8 @@ CraftedEntry encrypted(CraftedEntry entry, const char* password)
     entry.flags |= 1;
     std::string data = "twelve byte " + entry.data;
     data[11] = static_cast<char>((entry.flags & 8) ? entry.dos_time >> 8 : entry.crc32 >> 24);
-    ZipCryptoKeys keys = zip_crypto_keys_for_password(password);
-    zip_crypto_encrypt(keys, reinterpret_cast<uint8_t*>(&data[0]), data.size());
+    ZipCryptoKeys keys = zipCryptoKeysForPassword(password);
+    zipCryptoEncrypt(keys, reinterpret_cast<uint8_t*>(&data[0]), data.size());
     entry.data = data;
     entry.compressed_size = static_cast<uint32_t>(data.size());
     return entry;

@@ -1,0 +1,74 @@
+#include "zip_reader_containers.h"
+
+ZipStatus readZipDirectory(const ArchiveInput& input, ZipDirectory& directory) {
+    directory.bytes.clear();
+    directory.entries.clear();
+    ZipStatus status = findCentralDirectory(input, directory.place);
+    if (status != ZipStatus::ok) return status;
+    directory.bytes.resize(directory.place.size);
+    directory.entries.resize(directory.place.entryCount);
+    size_t count = 0;
+    status = readCentralDirectory(input, directory.place, directory.bytes.data(), directory.entries.data(), count);
+    directory.entries.resize(count);
+    return status;
+}
+
+std::string entryNameText(const ZipEntry& entry) {
+    return std::string(entry.name, entry.nameLength);
+}
+
+ZipStatus findOverlappingEntries(const ArchiveInput& input, const ZipDirectory& directory,
+                                 std::vector<ZipOverlap>& overlaps) {
+    const size_t count = directory.entries.size();
+    std::vector<ZipPart> parts(count + 1);
+    overlaps.resize(count);
+    size_t found = 0;
+    const ZipStatus status =
+        findOverlappingEntries(input, directory.place, directory.entries.data(), count, parts.data(), overlaps.data(), found);
+    overlaps.resize(status == ZipStatus::ok ? found : 0);
+    return status;
+}
+
+ZipStatus extractEntry(const ArchiveInput& input, const ZipEntry& entry, const char* password,
+                       const OutputSink& sink) {
+    ZipWorkspace* workspace = createZipWorkspace();
+    if (workspace == nullptr) return ZipStatus::outOfMemory;
+    const ZipStatus status = extractEntry(input, entry, password, sink, *workspace);
+    destroyZipWorkspace(workspace);
+    return status;
+}
+
+std::vector<EntryClash> findEntryClashes(const std::vector<std::string>& names) {
+    std::vector<EntryName> views;
+    views.reserve(names.size());
+    for (const std::string& name : names) views.push_back(EntryName{name.data(), name.size()});
+    // uint64_t elements: aligned as the finder's arrays need.
+    std::vector<uint64_t> work((entryClashWorkSize(views.data(), views.size()) + 7) / 8);
+    std::vector<EntryClash> clashes(names.size());
+    clashes.resize(findEntryClashes(views.data(), views.size(), work.data(), clashes.data()));
+    return clashes;
+}
+
+const char* entryNameProblem(const std::string& name) {
+    return entryNameProblem(name.data(), name.size());
+}
+
+std::vector<std::string> entryNameComponents(const std::string& name) {
+    std::vector<std::string> components;
+    size_t position = 0;
+    NameComponent component;
+    while (nextNameComponent(name.data(), name.size(), position, component)) {
+        components.emplace_back(component.text, component.length);
+    }
+    return components;
+}
+
+std::string destinationDirectory(const std::string& destination) {
+    return destination.substr(0, destinationDirectoryLength(destination.data(), destination.size()));
+}
+
+std::string joinBelow(const std::string& directory, const std::string& name, size_t count, char separator) {
+    std::vector<char> path(directory.size() + name.size() + 2);
+    joinBelow(path.data(), path.size(), directory.data(), directory.size(), name.data(), name.size(), count, separator);
+    return std::string(path.data());
+}

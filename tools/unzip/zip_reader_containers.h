@@ -1,0 +1,49 @@
+// std::vector and std::string forms of the portable reader (zip_archive.h,
+// entry_name.h, entry_clashes.h) for host tools, tests and fuzzers:
+// kestrune-medium and the unit tests read archives through these. unzip.exe
+// links no C++ library and uses the plain forms.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "entry_clashes.h"
+#include "entry_name.h"
+#include "zip_archive.h"
+
+// A central directory read whole: its bytes and its entries, whose names
+// point into the bytes. It can be moved, not copied.
+struct ZipDirectory {
+    ZipDirectoryPlace place{};
+    std::vector<uint8_t> bytes;
+    std::vector<ZipEntry> entries;
+
+    ZipDirectory() = default;
+    ZipDirectory(ZipDirectory&&) = default;
+    ZipDirectory& operator=(ZipDirectory&&) = default;
+    ZipDirectory(const ZipDirectory&) = delete;
+    ZipDirectory& operator=(const ZipDirectory&) = delete;
+};
+
+// Fills `directory`; when it is damaged part way, with the entries before the
+// damage.
+ZipStatus readZipDirectory(const ArchiveInput& input, ZipDirectory& directory);
+
+std::string entryNameText(const ZipEntry& entry);
+
+ZipStatus findOverlappingEntries(const ArchiveInput& input, const ZipDirectory& directory,
+                                 std::vector<ZipOverlap>& overlaps);
+
+// extractEntry with a workspace of its own.
+ZipStatus extractEntry(const ArchiveInput& input, const ZipEntry& entry, const char* password,
+                       const OutputSink& sink);
+
+std::vector<EntryClash> findEntryClashes(const std::vector<std::string>& names);
+
+const char* entryNameProblem(const std::string& name);
+std::vector<std::string> entryNameComponents(const std::string& name);
+std::string destinationDirectory(const std::string& destination);
+// `directory` followed by the first `count` components of `name`.
+std::string joinBelow(const std::string& directory, const std::string& name, size_t count, char separator);
