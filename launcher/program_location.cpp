@@ -2,6 +2,7 @@
 
 #include "launcher/kestrune.h"
 #include "launcher/tail_marker.h"
+#include "launcher/user_interface.h"
 #include "text/bounded_text.h"
 
 namespace {
@@ -56,5 +57,5 @@ int fileExists(const char* path) {
 }
 
 void showBox(const char* text, const char* caption) {
-    MessageBoxA(nullptr, text, caption, MB_OK);
+    if (const UserFunctions* user = userFunctions()) user->messageBox(text, caption);
 }

@@ -1,6 +1,7 @@
 #include "process/progress_notice.h"
 
 #include "launcher/kestrune.h"
+#include "launcher/user_interface.h"
 
 namespace {
 // The class atom of every window MessageBoxA creates.
@@ -12,11 +13,13 @@ constexpr DWORD closeWaitStepMilliseconds = 10;
 }  // namespace
 
 DWORD WINAPI progressNoticeThread(LPVOID) {
-    MessageBoxA(nullptr, progressNoticeText, mainCaption, MB_OK);
+    if (const UserFunctions* user = userFunctions()) user->messageBox(progressNoticeText, mainCaption);
     return 1;
 }
 
 void startProgressNotice() {
+    // USER32 is loaded here, on the main thread, before the thread asks.
+    if (userFunctions() == nullptr) return;
     SECURITY_ATTRIBUTES security = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
     DWORD threadId = 0;
     HANDLE thread = CreateThread(&security, 0, progressNoticeThread, nullptr, 0, &threadId);
@@ -27,27 +30,24 @@ void startProgressNotice() {
 namespace {
 // The first box with the notice's class and caption that this process owns:
 // another launcher's notice, or any other program's box, is never touched.
-HWND findOwnNotice() {
+HWND findOwnNotice(const UserFunctions& user) {
     const DWORD self = GetCurrentProcessId();
-    for (HWND box = FindWindowExA(nullptr, nullptr, dialogClassAtom, mainCaption); box != nullptr;
-         box = FindWindowExA(nullptr, box, dialogClassAtom, mainCaption)) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(box, &owner);
-        if (owner == self) return box;
+    for (HWND box = user.findWindowEx(nullptr, dialogClassAtom, mainCaption); box != nullptr;
+         box = user.findWindowEx(box, dialogClassAtom, mainCaption)) {
+        if (user.windowProcess(box) == self) return box;
     }
     return nullptr;
 }
 }  // namespace
 
 int closeProgressNotice() {
-    HWND notice = findOwnNotice();
+    const UserFunctions* user = userFunctions();
+    HWND notice = user != nullptr ? findOwnNotice(*user) : nullptr;
     if (notice == nullptr) return 0;
     // Bounded, so that a box that does not answer cannot hold the run up.
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(notice, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, closeWaitSteps * closeWaitStepMilliseconds,
-                        &ignored);
+    user->sendMessageTimeout(notice, WM_CLOSE, SMTO_ABORTIFHUNG, closeWaitSteps * closeWaitStepMilliseconds);
     // Wait (briefly, bounded) until it is gone, so that a second call finds
     // a second box rather than this one again.
-    for (int step = 0; step < closeWaitSteps && IsWindow(notice); ++step) Sleep(closeWaitStepMilliseconds);
+    for (int step = 0; step < closeWaitSteps && user->isWindow(notice); ++step) Sleep(closeWaitStepMilliseconds);
     return 1;
 }

@@ -105,6 +105,24 @@ TEST(InstallationRun, TheSwitchesAndTheMarkerChooseTheSetupForm) {
     }
 }
 
+// USER32 is most of what a launcher costs to start: only a run that shows a
+// box (the notice, or verbose boxes) loads it.
+TEST(InstallationRun, OnlyARunWithBoxesLoadsUser32) {
+    struct Case {
+        const char* tail;
+        bool loads;
+    } cases[] = {{"-s", false}, {"", true}, {"-s -v", true}};
+    for (const Case& c : cases) {
+        Medium medium(testName());
+        medium.run(c.tail);
+        const auto runs = medium.childRuns();
+        ASSERT_FALSE(runs.empty()) << c.tail;
+        const std::string modules = runs[0].at("parentModules");
+        EXPECT_NE(modules.find("kernel32.dll "), std::string::npos) << c.tail << ": " << modules;
+        EXPECT_EQ(modules.find("user32.dll ") != std::string::npos, c.loads) << c.tail << ": " << modules;
+    }
+}
+
 TEST(InstallationRun, VerboseModeShowsEveryStepInOrder) {
     Medium medium(testName());
     const RecordedRun run = medium.run("-v");

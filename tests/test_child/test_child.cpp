@@ -5,9 +5,13 @@
 // (KESTRUNE_CHILD_LOG, KESTRUNE_CHILD_EXIT, KESTRUNE_CHILD_SLEEP), for runs
 // in which the launcher decides the command line, as with SETUP.EXE.
 // KESTRUNE_CHILD_NOTICE_WAIT gives the launcher's notice that many
-// milliseconds to show before "noticeStanding" is logged.
+// milliseconds to show before "noticeStanding" is logged. "parentModules"
+// lists the DLLs loaded in the process that started it (the launcher, which
+// waits for it), in lower case.
 #include <windows.h>
+#include <tlhelp32.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +32,32 @@ bool noticeStanding(DWORD waitMilliseconds) {
         if (GetTickCount() - start >= waitMilliseconds) return false;
         Sleep(20);
     }
+}
+
+// The DLLs of the process that started this one, lower case, each followed
+// by a blank.
+std::string parentModules() {
+    const DWORD self = GetCurrentProcessId();
+    DWORD parent = 0;
+    HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (processes == INVALID_HANDLE_VALUE) return "";
+    PROCESSENTRY32 process = {};
+    process.dwSize = sizeof process;
+    for (BOOL more = Process32First(processes, &process); more; more = Process32Next(processes, &process)) {
+        if (process.th32ProcessID == self) parent = process.th32ParentProcessID;
+    }
+    CloseHandle(processes);
+    HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, parent);
+    if (parent == 0 || modules == INVALID_HANDLE_VALUE) return "";
+    std::string list;
+    MODULEENTRY32 module = {};
+    module.dwSize = sizeof module;
+    for (BOOL more = Module32First(modules, &module); more; more = Module32Next(modules, &module)) {
+        for (const char* c = module.szModule; *c != 0; ++c) list += static_cast<char>(std::tolower(*c));
+        list += ' ';
+    }
+    CloseHandle(modules);
+    return list;
 }
 
 }  // namespace
@@ -65,6 +95,7 @@ int main(int argc, char** argv) {
             std::fprintf(log, "startupFlags: %lu\n", static_cast<unsigned long>(startup.dwFlags));
             std::fprintf(log, "showWindow: %u\n", static_cast<unsigned>(startup.wShowWindow));
             std::fprintf(log, "noticeStanding: %d\n", noticeStanding(noticeWait) ? 1 : 0);
+            std::fprintf(log, "parentModules: %s\n", parentModules().c_str());
             std::fprintf(log, "end\n");
             std::fclose(log);
         }
