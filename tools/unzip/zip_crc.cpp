@@ -1,5 +1,7 @@
 #include "zip_crc.h"
 
+#include "made_once.h"
+
 namespace {
 
 constexpr uint32_t polynomial = 0xedb88320u;
@@ -8,7 +10,10 @@ constexpr uint32_t polynomial = 0xedb88320u;
 // further back, so that eight bytes take one lookup each.
 using CrcTables = uint32_t[8][256];
 
-void makeCrcTables(CrcTables& tables) {
+CrcTables tables;
+int tablesState;
+
+void makeCrcTables() {
     for (uint32_t byte = 0; byte < 256; ++byte) {
         uint32_t crc = byte;
         for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? polynomial ^ (crc >> 1) : crc >> 1;
@@ -22,20 +27,8 @@ void makeCrcTables(CrcTables& tables) {
     }
 }
 
-// Zero until made, so no start-up code has to run first (unzip.exe has
-// none of the C runtime's). The first caller makes them; a second one that
-// comes meanwhile waits the few microseconds that takes.
 const CrcTables& crcTables() {
-    static CrcTables tables;
-    static int state;  // 0: not made, 1: being made, 2: made
-    if (__atomic_load_n(&state, __ATOMIC_ACQUIRE) == 2) return tables;
-    int expected = 0;
-    if (__atomic_compare_exchange_n(&state, &expected, 1, false, __ATOMIC_ACQUIRE, __ATOMIC_ACQUIRE)) {
-        makeCrcTables(tables);
-        __atomic_store_n(&state, 2, __ATOMIC_RELEASE);
-    }
-    while (__atomic_load_n(&state, __ATOMIC_ACQUIRE) != 2) {
-    }
+    makeOnce(tablesState, makeCrcTables);
     return tables;
 }
 

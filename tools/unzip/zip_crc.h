@@ -1,8 +1,8 @@
 // The CRC-32 of ZIP archives (reflected, polynomial 0xEDB88320), over whole
 // buffers eight bytes at a step, and the one-byte step the ZipCrypto cipher
-// mixes its keys with. Portable. The tables are made on first use, by
-// whichever thread comes first (in microseconds), rather than stored in the
-// program: 8 KiB of unzip.exe's budget.
+// mixes its keys with. Portable. The tables are made on first use
+// (made_once.h) rather than stored in the program: 8 KiB of unzip.exe's
+// budget.
 #pragma once
 
 #include <stddef.h>
