@@ -336,6 +336,34 @@ INSTANTIATE_TEST_SUITE_P(
         ProblemOrder{{[] { CraftedEntry e = stored_entry("m", "m"); e.method = 14; return e; }()},
                      exitUnsupported}));
 
+// The first entry takes its worker a while before it fails; the small ones
+// behind it are done by another worker long before. Their lines still come
+// in archive order, and the first problem in archive order decides the exit
+// code.
+TEST(ExtractArchive, LinesComeInArchiveOrderHoweverTheWorkersFinish)
+{
+    Sandbox box;
+    CraftedEntry damaged = deflated_entry("big.txt", compressible_data(8 << 20));
+    damaged.crc32 ^= 1;
+    CraftedEntry unknown_method = stored_entry("m.txt", "m");
+    unknown_method.method = 14;
+    const std::vector<CraftedEntry> entries{damaged, stored_entry("../up.txt", "x"), stored_entry("small.txt", "small"),
+                                            unknown_method, stored_entry("con.txt", "x"),
+                                            deflated_entry("sub/other.txt", compressible_data(1 << 20))};
+    write_file(box.archive, build_archive(entries));
+    testing::internal::CaptureStderr();
+    const int code = extractArchive(box.archive.string().c_str(), nullptr, box.destination.string().c_str());
+    const std::string lines = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(code, exitDamagedArchive);
+    EXPECT_EQ(lines, "unzip: big.txt: damaged archive\n"
+                     "unzip: ../up.txt: parent or current directory component\n"
+                     "unzip: m.txt: unsupported ZIP feature\n"
+                     "unzip: con.txt: reserved device name\n");
+    EXPECT_EQ(read_file(box.destination / "small.txt"), "small");
+    EXPECT_EQ(read_file(box.destination / "sub/other.txt"), compressible_data(1 << 20));
+    EXPECT_FALSE(fs::exists(box.destination / "big.txt"));
+}
+
 struct CommandCase {
     const char* label;
     std::string arguments; // after the program name
