@@ -484,8 +484,9 @@ void extractEntries(Extraction& extraction) {
         if (components > extraction.mostComponents) extraction.mostComponents = components;
     }
     unsigned workers = workersFor(extraction.entries, extraction.count);
-    extraction.reports = static_cast<Report*>(calloc(extraction.count, sizeof(Report)));
-    extraction.finished = static_cast<bool*>(calloc(extraction.count, sizeof(bool)));
+    // One more than needed: an archive of no entries is no lack of memory.
+    extraction.reports = static_cast<Report*>(calloc(extraction.count + 1, sizeof(Report)));
+    extraction.finished = static_cast<bool*>(calloc(extraction.count + 1, sizeof(bool)));
     WorkerState states[maxWorkers];
     if (extraction.reports == nullptr || extraction.finished == nullptr || !startWorkerState(states[0], extraction)) {
         Report report{};

@@ -60,6 +60,14 @@ TEST(ExtractArchive, InfoZipTreeWithPasswordLandsIntactWithNoTemporaryLeft)
     EXPECT_EQ(tree_of(box.destination), files);
 }
 
+TEST(ExtractArchive, AnArchiveWithoutEntriesGivesAnEmptyDestination)
+{
+    Sandbox box;
+    EXPECT_EQ(box.extract(build_archive({}), "secret"), exitSuccess);
+    EXPECT_TRUE(fs::is_directory(box.destination));
+    EXPECT_TRUE(tree_of(box.destination).empty());
+}
+
 TEST(ExtractArchive, CreatesOnlyTheLastComponentOfTheDestination)
 {
     Sandbox box;
