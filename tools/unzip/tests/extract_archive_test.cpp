@@ -344,6 +344,20 @@ INSTANTIATE_TEST_SUITE_P(
         ProblemOrder{{[] { CraftedEntry e = stored_entry("m", "m"); e.method = 14; return e; }()},
                      exitUnsupported}));
 
+// Names are untrusted bytes: neither name of a clash reaches the console
+// with its control characters (a terminal would obey an escape sequence).
+TEST(ExtractArchive, ClashLinesShowNeitherNamesControlCharacters)
+{
+    Sandbox box;
+    write_file(box.archive, build_archive({stored_entry("red\x1b[31m", "a"), stored_entry("RED\x1b[31m", "b")}));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(extractArchive(box.archive.string().c_str(), nullptr, box.destination.string().c_str()),
+              exitRefusedEntryName);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "unzip: RED?[31m: names the same file as red?[31m on Windows (they differ only in case); "
+              "nothing is extracted\n");
+}
+
 // The first entry takes its worker a while before it fails; the small ones
 // behind it are done by another worker long before. Their lines still come
 // in archive order, and the first problem in archive order decides the exit
