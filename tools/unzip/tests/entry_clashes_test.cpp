@@ -12,7 +12,7 @@ namespace {
 struct ExpectedClash {
     size_t entry;
     size_t other;
-    const char* reason_holds;
+    const char* reasonHolds;
 };
 
 struct ClashCase {
@@ -31,17 +31,17 @@ TEST_P(EntryClashes, AreFoundOncePerLaterEntryWithTheirReason)
         const ExpectedClash& expected = GetParam().clashes[i];
         EXPECT_EQ(found[i].entry, expected.entry) << i;
         EXPECT_EQ(found[i].other, expected.other) << i;
-        EXPECT_NE(std::string(found[i].reason).find(expected.reason_holds), std::string::npos)
+        EXPECT_NE(std::string(found[i].reason).find(expected.reasonHolds), std::string::npos)
             << i << ": " << found[i].reason;
     }
 }
 
 const char* const twice = "same name twice";
-const char* const in_case = "only in case";
+const char* const inCase = "only in case";
 const char* const trailing = "only in trailing dots";
-const char* const case_and_trailing = "case and in trailing";
-const char* const file_and_folder = "a file, the other a folder";
-const char* const short_name = "short name";
+const char* const caseAndTrailing = "case and in trailing";
+const char* const fileAndFolder = "a file, the other a folder";
+const char* const shortName = "short name";
 
 INSTANTIATE_TEST_SUITE_P(
     Names, EntryClashes,
@@ -50,23 +50,23 @@ INSTANTIATE_TEST_SUITE_P(
         // one a check looked at.
         ClashCase{"SetupInThreeSpellings",
                   {"SETUP.EXE", "setup.exe", "SETUP.EXE."},
-                  {{1, 0, in_case}, {2, 0, trailing}}},
+                  {{1, 0, inCase}, {2, 0, trailing}}},
         ClashCase{"SameNameTwice", {"a.txt", "b.txt", "a.txt"}, {{2, 0, twice}}},
         ClashCase{"EitherSeparator", {"docs/a.txt", "docs\\a.txt"}, {{1, 0, twice}}},
-        ClashCase{"CaseInAFolderName", {"Docs/readme.txt", "docs/README.TXT"}, {{1, 0, in_case}}},
-        ClashCase{"TrailingBlanksAndCase", {"Read Me", "read me . "}, {{1, 0, case_and_trailing}}},
+        ClashCase{"CaseInAFolderName", {"Docs/readme.txt", "docs/README.TXT"}, {{1, 0, inCase}}},
+        ClashCase{"TrailingBlanksAndCase", {"Read Me", "read me . "}, {{1, 0, caseAndTrailing}}},
         ClashCase{"TrailingDotOnAFolder", {"dir./x", "dir/x"}, {{1, 0, trailing}}},
         // Code page 1252: e acute in both cases; 1251: Cyrillic a; 1254:
         // the dotless i folds to I; 1253: final sigma and sigma.
         ClashCase{"LettersAboveAscii",
                   {"caf\xe9", "CAF\xc9", "\xe0\xe1", "\xc0\xc1", "f\xfdle", "FILE", "\xf2", "\xf3"},
-                  {{1, 0, in_case}, {3, 2, in_case}, {5, 4, in_case}, {7, 6, in_case}}},
-        ClashCase{"FileAndFolderOfOneName", {"docs", "DOCS/readme.txt"}, {{1, 0, file_and_folder}}},
-        ClashCase{"FolderEntryThenFile", {"docs/", "Docs"}, {{1, 0, file_and_folder}}},
-        ClashCase{"ShortNameBesideALongOne", {"PROGRA~1/a.txt", "Program Files/b.txt"}, {{1, 0, short_name}}},
+                  {{1, 0, inCase}, {3, 2, inCase}, {5, 4, inCase}, {7, 6, inCase}}},
+        ClashCase{"FileAndFolderOfOneName", {"docs", "DOCS/readme.txt"}, {{1, 0, fileAndFolder}}},
+        ClashCase{"FolderEntryThenFile", {"docs/", "Docs"}, {{1, 0, fileAndFolder}}},
+        ClashCase{"ShortNameBesideALongOne", {"PROGRA~1/a.txt", "Program Files/b.txt"}, {{1, 0, shortName}}},
         ClashCase{"ShortNameAfterTheLongOne", {"sub/Long File Name.exe", "sub/LONGFI~1.EXE"},
-                  {{1, 0, short_name}}},
-        ClashCase{"LowerCaseShortName", {"readme.markdown", "readme~2.mar"}, {{1, 0, short_name}}},
+                  {{1, 0, shortName}}},
+        ClashCase{"LowerCaseShortName", {"readme.markdown", "readme~2.mar"}, {{1, 0, shortName}}},
         // The same folder twice, files apart, names that only look alike,
         // and short-name forms among 8.3 names only.
         ClashCase{"NoClash",
@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {}},
         ClashCase{"EmptyAndClimbingNamesAreLeftOut", {"", "..", "../x", "./x", "/x", "x", "a//b"}, {}},
         ClashCase{"OneLinePerEntry", {"a", "A", "a.", "A/"},
-                  {{1, 0, in_case}, {2, 0, trailing}, {3, 0, file_and_folder}}}),
+                  {{1, 0, inCase}, {2, 0, trailing}, {3, 0, fileAndFolder}}}),
     [](const testing::TestParamInfo<ClashCase>& info) { return std::string(info.param.label); });
 
 } // namespace

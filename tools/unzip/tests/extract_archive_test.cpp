@@ -16,7 +16,7 @@ using Tree = std::map<std::string, std::string>;
 
 // Every file below `root` with its content, directories as "name/", links
 // (never followed) as "-> target".
-Tree tree_of(const fs::path& root)
+Tree treeOf(const fs::path& root)
 {
     Tree tree;
     for (const auto& item : fs::recursive_directory_iterator(root)) {
@@ -26,7 +26,7 @@ Tree tree_of(const fs::path& root)
         else if (item.is_directory())
             tree[name + "/"] = "";
         else
-            tree[name] = read_file(item.path());
+            tree[name] = readFile(item.path());
     }
     return tree;
 }
@@ -36,9 +36,9 @@ struct Sandbox {
     fs::path archive = temp.path / "package.zip";
     fs::path destination = temp.path / "work dir";
 
-    int extract(const std::string& archive_bytes, const char* password)
+    int extract(const std::string& archiveBytes, const char* password)
     {
-        write_file(archive, archive_bytes);
+        writeFile(archive, archiveBytes);
         return extractArchive(archive.string().c_str(), password, destination.string().c_str());
     }
 };
@@ -48,55 +48,55 @@ TEST(ExtractArchive, InfoZipTreeWithPasswordLandsIntactWithNoTemporaryLeft)
     Sandbox box;
     const std::map<std::string, std::string> files{
         {"setup.ini", "[setup]\n"}, {"sub dir/", ""}, {"sub dir/deep/", ""},
-        {"sub dir/deep/big.bin", incompressible_data(200 * 1024)}, {"empty", ""}};
+        {"sub dir/deep/big.bin", incompressibleData(200 * 1024)}, {"empty", ""}};
     for (const auto& [name, content] : files)
         if (name.back() != '/')
-            write_file(box.temp.path / "tree" / name, content);
-    write_file(box.archive, make_info_zip_archive(box.temp.path / "tree", "-P secret"));
+            writeFile(box.temp.path / "tree" / name, content);
+    writeFile(box.archive, makeInfoZipArchive(box.temp.path / "tree", "-P secret"));
 
     // Given as the launcher does: trailing doubled separator.
     const std::string destination = box.destination.string() + "//";
     EXPECT_EQ(extractArchive(box.archive.string().c_str(), "secret", destination.c_str()), exitSuccess);
-    EXPECT_EQ(tree_of(box.destination), files);
+    EXPECT_EQ(treeOf(box.destination), files);
 }
 
 TEST(ExtractArchive, AnArchiveWithoutEntriesGivesAnEmptyDestination)
 {
     Sandbox box;
-    EXPECT_EQ(box.extract(build_archive({}), "secret"), exitSuccess);
+    EXPECT_EQ(box.extract(buildArchive({}), "secret"), exitSuccess);
     EXPECT_TRUE(fs::is_directory(box.destination));
-    EXPECT_TRUE(tree_of(box.destination).empty());
+    EXPECT_TRUE(treeOf(box.destination).empty());
 }
 
 TEST(ExtractArchive, CreatesOnlyTheLastComponentOfTheDestination)
 {
     Sandbox box;
-    const std::string archive = build_archive({stored_entry("a", "a")});
-    write_file(box.archive, archive);
-    const fs::path too_deep = box.temp.path / "missing" / "work";
-    EXPECT_EQ(extractArchive(box.archive.string().c_str(), nullptr, too_deep.string().c_str()), exitWriteFailed);
-    EXPECT_FALSE(fs::exists(too_deep.parent_path()));
+    const std::string archive = buildArchive({storedEntry("a", "a")});
+    writeFile(box.archive, archive);
+    const fs::path tooDeep = box.temp.path / "missing" / "work";
+    EXPECT_EQ(extractArchive(box.archive.string().c_str(), nullptr, tooDeep.string().c_str()), exitWriteFailed);
+    EXPECT_FALSE(fs::exists(tooDeep.parent_path()));
 }
 
 TEST(ExtractArchive, VerifiedEntryReplacesFileButFailedOneLeavesItAlone)
 {
     Sandbox box;
-    write_file(box.destination / "good.txt", "old good");
-    write_file(box.destination / "bad.txt", "old bad");
-    CraftedEntry bad = deflated_entry("bad.txt", compressible_data(100000));
+    writeFile(box.destination / "good.txt", "old good");
+    writeFile(box.destination / "bad.txt", "old bad");
+    CraftedEntry bad = deflatedEntry("bad.txt", compressibleData(100000));
     bad.crc32 ^= 1;
-    EXPECT_EQ(box.extract(build_archive({stored_entry("good.txt", "new"), bad}), nullptr),
+    EXPECT_EQ(box.extract(buildArchive({storedEntry("good.txt", "new"), bad}), nullptr),
               exitDamagedArchive);
     const std::map<std::string, std::string> expected{{"good.txt", "new"}, {"bad.txt", "old bad"}};
-    EXPECT_EQ(tree_of(box.destination), expected);
+    EXPECT_EQ(treeOf(box.destination), expected);
 }
 
 TEST(ExtractArchive, WrongPasswordCreatesNeitherFileNorParentDirectory)
 {
     Sandbox box;
-    const CraftedEntry locked = encrypted(deflated_entry("sub/locked.txt", "x"), "secret");
-    EXPECT_EQ(box.extract(build_archive({locked}), "guess"), exitWrongPassword);
-    EXPECT_TRUE(tree_of(box.destination).empty());
+    const CraftedEntry locked = encrypted(deflatedEntry("sub/locked.txt", "x"), "secret");
+    EXPECT_EQ(box.extract(buildArchive({locked}), "guess"), exitWrongPassword);
+    EXPECT_TRUE(treeOf(box.destination).empty());
 }
 
 class UnsafeName : public testing::TestWithParam<std::string> {};
@@ -105,11 +105,11 @@ TEST_P(UnsafeName, IsRefusedAndNothingLandsOutsideTheDestination)
 {
     Sandbox box;
     const int code = box.extract(
-        build_archive({stored_entry(GetParam(), "evil"), stored_entry("good.txt", "good")}), nullptr);
+        buildArchive({storedEntry(GetParam(), "evil"), storedEntry("good.txt", "good")}), nullptr);
     EXPECT_EQ(code, exitRefusedEntryName);
-    const std::map<std::string, std::string> expected_outside{
-        {"package.zip", read_file(box.archive)}, {"work dir/", ""}, {"work dir/good.txt", "good"}};
-    EXPECT_EQ(tree_of(box.temp.path), expected_outside);
+    const std::map<std::string, std::string> expectedOutside{
+        {"package.zip", readFile(box.archive)}, {"work dir/", ""}, {"work dir/good.txt", "good"}};
+    EXPECT_EQ(treeOf(box.temp.path), expectedOutside);
     EXPECT_FALSE(fs::exists("/kestrune-unzip-abs"));
 }
 
@@ -127,8 +127,8 @@ struct LinkCase {
     const char* label;
     void (*plant)(const fs::path& destination, const fs::path& outside);
     std::vector<CraftedEntry> entries;
-    int expected_code;
-    Tree destination_after; // good.txt aside
+    int expectedCode;
+    Tree destinationAfter; // good.txt aside
 };
 
 class PlantedLink : public testing::TestWithParam<LinkCase> {};
@@ -137,27 +137,27 @@ TEST_P(PlantedLink, IsNeverWrittenThroughAndTheOutsideStaysAsItWas)
 {
     Sandbox box;
     const fs::path outside = box.temp.path / "outside";
-    write_file(outside / "target.txt", "outside data");
+    writeFile(outside / "target.txt", "outside data");
     fs::create_directories(outside / "dir");
-    const Tree outside_before = tree_of(outside);
+    const Tree outsideBefore = treeOf(outside);
     fs::create_directories(box.destination);
     GetParam().plant(box.destination, outside);
 
     std::vector<CraftedEntry> entries = GetParam().entries;
-    entries.push_back(stored_entry("good.txt", "good"));
-    EXPECT_EQ(box.extract(build_archive(entries), nullptr), GetParam().expected_code);
-    EXPECT_EQ(tree_of(outside), outside_before);
-    Tree expected = GetParam().destination_after;
+    entries.push_back(storedEntry("good.txt", "good"));
+    EXPECT_EQ(box.extract(buildArchive(entries), nullptr), GetParam().expectedCode);
+    EXPECT_EQ(treeOf(outside), outsideBefore);
+    Tree expected = GetParam().destinationAfter;
     expected["good.txt"] = "good";
-    EXPECT_EQ(tree_of(box.destination), expected);
+    EXPECT_EQ(treeOf(box.destination), expected);
 }
 
 void link(const fs::path& from, const fs::path& to) { fs::create_symlink(to, from); }
 
-const std::string outside_dir = "-> " + std::string("../outside/dir");
+const std::string outsideDir = "-> " + std::string("../outside/dir");
 
 // readme.txt's part name and its 99 spare ones, each a link to outside.
-Tree every_part_name_linked()
+Tree everyPartNameLinked()
 {
     Tree links{{"readme.txt.kestrune-part", "-> ../outside/made.txt"}};
     for (int i = 1; i <= 99; ++i) {
@@ -173,28 +173,28 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         LinkCase{"FolderLink",
                  [](const fs::path& d, const fs::path&) { link(d / "docs", "../outside/dir"); },
-                 {stored_entry("docs/readme.txt", "evil")}, exitRefusedEntryName, {{"docs", outside_dir}}},
+                 {storedEntry("docs/readme.txt", "evil")}, exitRefusedEntryName, {{"docs", outsideDir}}},
         LinkCase{"FolderLinkGivenAsFolderEntries",
                  [](const fs::path& d, const fs::path&) { link(d / "docs", "../outside/dir"); },
-                 {stored_entry("docs/", ""), stored_entry("docs/sub/", "")}, exitRefusedEntryName,
-                 {{"docs", outside_dir}}},
+                 {storedEntry("docs/", ""), storedEntry("docs/sub/", "")}, exitRefusedEntryName,
+                 {{"docs", outsideDir}}},
         LinkCase{"FolderLinkDeeperDown",
                  [](const fs::path& d, const fs::path&) {
                      fs::create_directories(d / "a");
                      link(d / "a/b", "../../outside/dir");
                  },
-                 {stored_entry("a/b/c/d.txt", "evil"), stored_entry("a/e.txt", "e")}, exitRefusedEntryName,
+                 {storedEntry("a/b/c/d.txt", "evil"), storedEntry("a/e.txt", "e")}, exitRefusedEntryName,
                  {{"a/", ""}, {"a/b", "-> ../../outside/dir"}, {"a/e.txt", "e"}}},
         LinkCase{"LinkToTheDestinationItself",
                  [](const fs::path& d, const fs::path&) { link(d / "loop", "."); },
-                 {stored_entry("loop/x.txt", "x")}, exitRefusedEntryName, {{"loop", "-> ."}}},
+                 {storedEntry("loop/x.txt", "x")}, exitRefusedEntryName, {{"loop", "-> ."}}},
         LinkCase{"FileLinkAtTheName",
                  [](const fs::path& d, const fs::path&) { link(d / "readme.txt", "../outside/target.txt"); },
-                 {stored_entry("readme.txt", "evil")}, exitRefusedEntryName,
+                 {storedEntry("readme.txt", "evil")}, exitRefusedEntryName,
                  {{"readme.txt", "-> ../outside/target.txt"}}},
         LinkCase{"DanglingLinkAtTheName",
                  [](const fs::path& d, const fs::path&) { link(d / "readme.txt", "../outside/made.txt"); },
-                 {stored_entry("readme.txt", "evil")}, exitRefusedEntryName,
+                 {storedEntry("readme.txt", "evil")}, exitRefusedEntryName,
                  {{"readme.txt", "-> ../outside/made.txt"}}},
         // Whatever stands at the part name is left alone, and the entry is
         // written under a spare part name: nothing planted there can keep an
@@ -202,44 +202,44 @@ INSTANTIATE_TEST_SUITE_P(
         LinkCase{"LinkAtThePartName",
                  [](const fs::path& d, const fs::path&) {
                      link(d / "readme.txt.kestrune-part", "../outside/target.txt");
-                     write_file(d / "readme.txt", "planted");
+                     writeFile(d / "readme.txt", "planted");
                  },
-                 {stored_entry("readme.txt", "new")}, exitSuccess,
+                 {storedEntry("readme.txt", "new")}, exitSuccess,
                  {{"readme.txt.kestrune-part", "-> ../outside/target.txt"}, {"readme.txt", "new"}}},
         LinkCase{"DanglingLinkAtThePartName",
                  [](const fs::path& d, const fs::path&) {
                      link(d / "readme.txt.kestrune-part", "../outside/made.txt");
                  },
-                 {stored_entry("readme.txt", "new")}, exitSuccess,
+                 {storedEntry("readme.txt", "new")}, exitSuccess,
                  {{"readme.txt.kestrune-part", "-> ../outside/made.txt"}, {"readme.txt", "new"}}},
         LinkCase{"FolderAtThePartName",
                  [](const fs::path& d, const fs::path&) {
-                     write_file(d / "readme.txt.kestrune-part/planted.txt", "planted");
+                     writeFile(d / "readme.txt.kestrune-part/planted.txt", "planted");
                      link(d / "readme.txt.kestrune-p001", "../outside/target.txt");
-                     write_file(d / "readme.txt", "planted");
+                     writeFile(d / "readme.txt", "planted");
                  },
-                 {stored_entry("readme.txt", "new")}, exitSuccess,
+                 {storedEntry("readme.txt", "new")}, exitSuccess,
                  {{"readme.txt.kestrune-part/", ""},
                   {"readme.txt.kestrune-part/planted.txt", "planted"},
                   {"readme.txt.kestrune-p001", "-> ../outside/target.txt"},
                   {"readme.txt", "new"}}},
         LinkCase{"PartFileOfAnEarlierRunAndAnOlderFile",
                  [](const fs::path& d, const fs::path&) {
-                     write_file(d / "readme.txt.kestrune-part", "stale");
-                     write_file(d / "readme.txt", "old");
+                     writeFile(d / "readme.txt.kestrune-part", "stale");
+                     writeFile(d / "readme.txt", "old");
                  },
-                 {stored_entry("readme.txt", "new")}, exitSuccess,
+                 {storedEntry("readme.txt", "new")}, exitSuccess,
                  {{"readme.txt.kestrune-part", "stale"}, {"readme.txt", "new"}}},
         // The spare names run out only when all 100 are planted.
         LinkCase{"EveryPartNameTaken",
                  [](const fs::path& d, const fs::path&) {
-                     for (const auto& [name, target] : every_part_name_linked())
+                     for (const auto& [name, target] : everyPartNameLinked())
                          link(d / name, target.substr(3));
                  },
-                 {stored_entry("readme.txt", "new")}, exitRefusedEntryName, every_part_name_linked()},
+                 {storedEntry("readme.txt", "new")}, exitRefusedEntryName, everyPartNameLinked()},
         LinkCase{"FolderAtTheName",
-                 [](const fs::path& d, const fs::path&) { write_file(d / "readme.txt/planted.txt", "planted"); },
-                 {stored_entry("readme.txt", "new")}, exitWriteFailed,
+                 [](const fs::path& d, const fs::path&) { writeFile(d / "readme.txt/planted.txt", "planted"); },
+                 {storedEntry("readme.txt", "new")}, exitWriteFailed,
                  {{"readme.txt/", ""}, {"readme.txt/planted.txt", "planted"}}}),
     [](const testing::TestParamInfo<LinkCase>& info) { return std::string(info.param.label); });
 
@@ -247,8 +247,8 @@ INSTANTIATE_TEST_SUITE_P(
 // whole, before the destination is even made.
 struct WholeArchiveCase {
     const char* label;
-    std::string (*make_archive)();
-    int expected_code;
+    std::string (*makeArchive)();
+    int expectedCode;
 };
 
 class RefusedArchive : public testing::TestWithParam<WholeArchiveCase> {};
@@ -256,32 +256,32 @@ class RefusedArchive : public testing::TestWithParam<WholeArchiveCase> {};
 TEST_P(RefusedArchive, WritesNothingAtAll)
 {
     Sandbox box;
-    EXPECT_EQ(box.extract(GetParam().make_archive(), nullptr), GetParam().expected_code);
+    EXPECT_EQ(box.extract(GetParam().makeArchive(), nullptr), GetParam().expectedCode);
     EXPECT_FALSE(fs::exists(box.destination));
 }
 
-std::string setup_in_three_spellings()
+std::string setupInThreeSpellings()
 {
-    return build_archive({stored_entry("SETUP.EXE", "checked"), stored_entry("setup.exe", "run"),
-                          stored_entry("SETUP.EXE.", "run instead")});
+    return buildArchive({storedEntry("SETUP.EXE", "checked"), storedEntry("setup.exe", "run"),
+                          storedEntry("SETUP.EXE.", "run instead")});
 }
 
 INSTANTIATE_TEST_SUITE_P(
     OneArchiveOneMeaning, RefusedArchive,
     testing::Values(
-        WholeArchiveCase{"SetupInThreeSpellings", setup_in_three_spellings, exitRefusedEntryName},
+        WholeArchiveCase{"SetupInThreeSpellings", setupInThreeSpellings, exitRefusedEntryName},
         WholeArchiveCase{"FileAndFolderOfOneName",
-                         [] { return build_archive({stored_entry("docs", "d"), stored_entry("DOCS/a.txt", "a")}); },
+                         [] { return buildArchive({storedEntry("docs", "d"), storedEntry("DOCS/a.txt", "a")}); },
                          exitRefusedEntryName},
         WholeArchiveCase{"ShortNameBesideALongOne",
                          [] {
-                             return build_archive({stored_entry("Long File Name.txt", "long"),
-                                                   stored_entry("LONGFI~1.TXT", "short")});
+                             return buildArchive({storedEntry("Long File Name.txt", "long"),
+                                                   storedEntry("LONGFI~1.TXT", "short")});
                          },
                          exitRefusedEntryName},
-        WholeArchiveCase{"FortyEntriesOverOneStream", [] { return forty_entries_over_one_stream(4 << 20); }, exitRefusedEntryName},
+        WholeArchiveCase{"FortyEntriesOverOneStream", [] { return fortyEntriesOverOneStream(4 << 20); }, exitRefusedEntryName},
         WholeArchiveCase{"DuplicateCentralRecord",
-                         [] { return build_archive_sharing_one_stream(stored_entry("a", "a"), {"a", "b"}); },
+                         [] { return buildArchiveSharingOneStream(storedEntry("a", "a"), {"a", "b"}); },
                          exitRefusedEntryName}),
     [](const testing::TestParamInfo<WholeArchiveCase>& info) { return std::string(info.param.label); });
 
@@ -292,29 +292,29 @@ TEST(ExtractArchive, MoreThanTheVolumeHoldsIsRefusedBeforeAnythingIsWritten)
 {
     Sandbox box;
     fs::create_directories(box.destination);
-    const uint64_t declared_each = 0xfffffff0u;
-    const uint64_t count = fs::space(box.destination).available / declared_each + 2;
+    const uint64_t declaredEach = 0xfffffff0u;
+    const uint64_t count = fs::space(box.destination).available / declaredEach + 2;
     ASSERT_LT(count, 65535u) << "the volume is too large for this test";
     std::vector<CraftedEntry> entries;
     for (uint64_t i = 0; i < count; ++i) {
-        CraftedEntry entry = deflated_entry("big" + std::to_string(i), "");
-        entry.uncompressed_size = static_cast<uint32_t>(declared_each);
+        CraftedEntry entry = deflatedEntry("big" + std::to_string(i), "");
+        entry.uncompressedSize = static_cast<uint32_t>(declaredEach);
         entries.push_back(entry);
     }
-    EXPECT_EQ(box.extract(build_archive(entries), nullptr), exitWriteFailed);
-    EXPECT_TRUE(tree_of(box.destination).empty());
+    EXPECT_EQ(box.extract(buildArchive(entries), nullptr), exitWriteFailed);
+    EXPECT_TRUE(treeOf(box.destination).empty());
 
     // One declaring half the free space fits: it is tried, and fails as the
     // lie it is.
     entries.resize(1);
-    entries[0].uncompressed_size =
-        static_cast<uint32_t>(std::min<uint64_t>(fs::space(box.destination).available / 2, declared_each));
-    EXPECT_EQ(box.extract(build_archive(entries), nullptr), exitDamagedArchive);
+    entries[0].uncompressedSize =
+        static_cast<uint32_t>(std::min<uint64_t>(fs::space(box.destination).available / 2, declaredEach));
+    EXPECT_EQ(box.extract(buildArchive(entries), nullptr), exitDamagedArchive);
 }
 
 struct ProblemOrder {
     std::vector<CraftedEntry> entries;
-    int expected_code;
+    int expectedCode;
 };
 
 class SeveralProblems : public testing::TestWithParam<ProblemOrder> {};
@@ -323,14 +323,14 @@ TEST_P(SeveralProblems, FirstProblemDecidesAndGoodEntriesStillLand)
 {
     Sandbox box;
     std::vector<CraftedEntry> entries = GetParam().entries;
-    entries.push_back(stored_entry("good.txt", "good"));
-    EXPECT_EQ(box.extract(build_archive(entries), "pw"), GetParam().expected_code);
-    EXPECT_EQ(read_file(box.destination / "good.txt"), "good");
+    entries.push_back(storedEntry("good.txt", "good"));
+    EXPECT_EQ(box.extract(buildArchive(entries), "pw"), GetParam().expectedCode);
+    EXPECT_EQ(readFile(box.destination / "good.txt"), "good");
 }
 
-CraftedEntry bad_crc()
+CraftedEntry badCrc()
 {
-    CraftedEntry entry = stored_entry("bad.txt", "data");
+    CraftedEntry entry = storedEntry("bad.txt", "data");
     entry.crc32 ^= 1;
     return entry;
 }
@@ -338,10 +338,10 @@ CraftedEntry bad_crc()
 INSTANTIATE_TEST_SUITE_P(
     Order, SeveralProblems,
     testing::Values(
-        ProblemOrder{{stored_entry("../x", ""), bad_crc()}, exitRefusedEntryName},
-        ProblemOrder{{bad_crc(), stored_entry("../x", "")}, exitDamagedArchive},
-        ProblemOrder{{encrypted(stored_entry("e", "e"), "other"), bad_crc()}, exitWrongPassword},
-        ProblemOrder{{[] { CraftedEntry e = stored_entry("m", "m"); e.method = 14; return e; }()},
+        ProblemOrder{{storedEntry("../x", ""), badCrc()}, exitRefusedEntryName},
+        ProblemOrder{{badCrc(), storedEntry("../x", "")}, exitDamagedArchive},
+        ProblemOrder{{encrypted(storedEntry("e", "e"), "other"), badCrc()}, exitWrongPassword},
+        ProblemOrder{{[] { CraftedEntry e = storedEntry("m", "m"); e.method = 14; return e; }()},
                      exitUnsupported}));
 
 // Names are untrusted bytes: neither name of a clash reaches the console
@@ -349,7 +349,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ExtractArchive, ClashLinesShowNeitherNamesControlCharacters)
 {
     Sandbox box;
-    write_file(box.archive, build_archive({stored_entry("red\x1b[31m", "a"), stored_entry("RED\x1b[31m", "b")}));
+    writeFile(box.archive, buildArchive({storedEntry("red\x1b[31m", "a"), storedEntry("RED\x1b[31m", "b")}));
     testing::internal::CaptureStderr();
     EXPECT_EQ(extractArchive(box.archive.string().c_str(), nullptr, box.destination.string().c_str()),
               exitRefusedEntryName);
@@ -365,14 +365,14 @@ TEST(ExtractArchive, ClashLinesShowNeitherNamesControlCharacters)
 TEST(ExtractArchive, LinesComeInArchiveOrderHoweverTheWorkersFinish)
 {
     Sandbox box;
-    CraftedEntry damaged = deflated_entry("big.txt", compressible_data(8 << 20));
+    CraftedEntry damaged = deflatedEntry("big.txt", compressibleData(8 << 20));
     damaged.crc32 ^= 1;
-    CraftedEntry unknown_method = stored_entry("m.txt", "m");
-    unknown_method.method = 14;
-    const std::vector<CraftedEntry> entries{damaged, stored_entry("../up.txt", "x"), stored_entry("small.txt", "small"),
-                                            unknown_method, stored_entry("con.txt", "x"),
-                                            deflated_entry("sub/other.txt", compressible_data(1 << 20))};
-    write_file(box.archive, build_archive(entries));
+    CraftedEntry unknownMethod = storedEntry("m.txt", "m");
+    unknownMethod.method = 14;
+    const std::vector<CraftedEntry> entries{damaged, storedEntry("../up.txt", "x"), storedEntry("small.txt", "small"),
+                                            unknownMethod, storedEntry("con.txt", "x"),
+                                            deflatedEntry("sub/other.txt", compressibleData(1 << 20))};
+    writeFile(box.archive, buildArchive(entries));
     testing::internal::CaptureStderr();
     const int code = extractArchive(box.archive.string().c_str(), nullptr, box.destination.string().c_str());
     const std::string lines = testing::internal::GetCapturedStderr();
@@ -381,15 +381,15 @@ TEST(ExtractArchive, LinesComeInArchiveOrderHoweverTheWorkersFinish)
                      "unzip: ../up.txt: parent or current directory component\n"
                      "unzip: m.txt: unsupported ZIP feature\n"
                      "unzip: con.txt: reserved device name\n");
-    EXPECT_EQ(read_file(box.destination / "small.txt"), "small");
-    EXPECT_EQ(read_file(box.destination / "sub/other.txt"), compressible_data(1 << 20));
+    EXPECT_EQ(readFile(box.destination / "small.txt"), "small");
+    EXPECT_EQ(readFile(box.destination / "sub/other.txt"), compressibleData(1 << 20));
     EXPECT_FALSE(fs::exists(box.destination / "big.txt"));
 }
 
 struct CommandCase {
     const char* label;
     std::string arguments; // after the program name
-    int expected_code;
+    int expectedCode;
 };
 
 class CommandLine : public testing::TestWithParam<CommandCase> {};
@@ -398,12 +398,12 @@ class CommandLine : public testing::TestWithParam<CommandCase> {};
 TEST_P(CommandLine, ExitCode)
 {
     TempDir temp;
-    write_file(temp.path / "pack dir/package.zip", build_archive({stored_entry("f.txt", "f")}));
+    writeFile(temp.path / "pack dir/package.zip", buildArchive({storedEntry("f.txt", "f")}));
     const std::string command = "cd '" + temp.path.string() + "' && '" KESTRUNE_UNZIP_EXE "' " +
                                 GetParam().arguments + " 2>/dev/null";
-    EXPECT_EQ(run_command(command), GetParam().expected_code);
-    if (GetParam().expected_code == exitSuccess) {
-        EXPECT_EQ(read_file(temp.path / "out dir/f.txt"), "f");
+    EXPECT_EQ(runCommand(command), GetParam().expectedCode);
+    if (GetParam().expectedCode == exitSuccess) {
+        EXPECT_EQ(readFile(temp.path / "out dir/f.txt"), "f");
     }
 }
 

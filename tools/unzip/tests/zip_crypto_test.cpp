@@ -13,7 +13,7 @@
 
 namespace {
 
-std::vector<uint8_t> random_bytes(size_t size, unsigned seed)
+std::vector<uint8_t> randomBytes(size_t size, unsigned seed)
 {
     std::mt19937 generator(seed);
     std::vector<uint8_t> bytes(size);
@@ -24,7 +24,7 @@ std::vector<uint8_t> random_bytes(size_t size, unsigned seed)
 
 TEST(ZipCrc32, EqualsZlibsForEveryLengthAndAlignment)
 {
-    const std::vector<uint8_t> bytes = random_bytes(300, 1);
+    const std::vector<uint8_t> bytes = randomBytes(300, 1);
     for (size_t start = 0; start < 9; ++start) {
         for (size_t length = 0; start + length <= bytes.size(); ++length) {
             const uLong expected = crc32(0, bytes.data() + start, static_cast<uInt>(length));
@@ -35,7 +35,7 @@ TEST(ZipCrc32, EqualsZlibsForEveryLengthAndAlignment)
 
 TEST(ZipCrc32, GoesOnFromWhereAPieceEnded)
 {
-    const std::vector<uint8_t> bytes = random_bytes(100000, 2);
+    const std::vector<uint8_t> bytes = randomBytes(100000, 2);
     const uint32_t whole = zipCrc32(0, bytes.data(), bytes.size());
     for (size_t cut : {size_t{1}, size_t{7}, size_t{8}, size_t{4096}, size_t{99999}}) {
         const uint32_t first = zipCrc32(0, bytes.data(), cut);
@@ -47,18 +47,18 @@ TEST(ZipCrc32, GoesOnFromWhereAPieceEnded)
 TEST(ZipCrcByteTable, IsTheTableOfZlib)
 {
     const uint32_t* table = zipCrcByteTable();
-    const z_crc_t* zlib_table = get_crc_table();
+    const z_crc_t* zlibTable = get_crc_table();
     for (int i = 0; i < 256; ++i)
-        ASSERT_EQ(table[i], zlib_table[i]) << i;
+        ASSERT_EQ(table[i], zlibTable[i]) << i;
 }
 
 TEST(ZipCrypto, DecryptsWhatItEncryptedInAnyPieces)
 {
-    const std::vector<uint8_t> plain = random_bytes(70000, 3);
+    const std::vector<uint8_t> plain = randomBytes(70000, 3);
     std::vector<uint8_t> data = plain;
     ZipCryptoKeys keys = zipCryptoKeysForPassword("secret");
     zipCryptoEncrypt(keys, data.data(), data.size());
-    const ZipCryptoKeys after_encryption = keys;
+    const ZipCryptoKeys afterEncryption = keys;
     EXPECT_NE(data, plain);
 
     for (size_t piece : {size_t{1}, size_t{13}, size_t{65536}, data.size()}) {
@@ -67,9 +67,9 @@ TEST(ZipCrypto, DecryptsWhatItEncryptedInAnyPieces)
         for (size_t at = 0; at < copy.size(); at += piece)
             zipCryptoDecrypt(decryption, copy.data() + at, std::min(piece, copy.size() - at));
         EXPECT_EQ(copy, plain) << piece;
-        EXPECT_EQ(decryption.key0, after_encryption.key0) << piece;
-        EXPECT_EQ(decryption.key1, after_encryption.key1) << piece;
-        EXPECT_EQ(decryption.key2, after_encryption.key2) << piece;
+        EXPECT_EQ(decryption.key0, afterEncryption.key0) << piece;
+        EXPECT_EQ(decryption.key1, afterEncryption.key1) << piece;
+        EXPECT_EQ(decryption.key2, afterEncryption.key2) << piece;
     }
 }
 

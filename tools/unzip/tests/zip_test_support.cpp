@@ -25,35 +25,35 @@ TempDir::~TempDir()
     fs::remove_all(path, ignored);
 }
 
-std::string read_file(const fs::path& path)
+std::string readFile(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void write_file(const fs::path& path, const std::string& data)
+void writeFile(const fs::path& path, const std::string& data)
 {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << data;
 }
 
-int run_command(const std::string& command)
+int runCommand(const std::string& command)
 {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string make_info_zip_archive(const fs::path& directory, const std::string& options)
+std::string makeInfoZipArchive(const fs::path& directory, const std::string& options)
 {
     const std::string archive = directory.string() + ".zip";
-    EXPECT_EQ(run_command("cd '" + directory.string() + "' && zip -q -r " + options + " '" +
+    EXPECT_EQ(runCommand("cd '" + directory.string() + "' && zip -q -r " + options + " '" +
                           archive + "' ."),
               0)
         << "Info-ZIP zip failed (is it installed?)";
-    return read_file(archive);
+    return readFile(archive);
 }
 
-std::string compressible_data(size_t size)
+std::string compressibleData(size_t size)
 {
     std::string data;
     for (size_t line = 0; data.size() < size; ++line)
@@ -61,7 +61,7 @@ std::string compressible_data(size_t size)
     return data.substr(0, size);
 }
 
-std::string incompressible_data(size_t size)
+std::string incompressibleData(size_t size)
 {
     std::mt19937 generator(12345);
     std::string data(size, '\0');
@@ -72,7 +72,7 @@ std::string incompressible_data(size_t size)
 
 namespace {
 
-uint32_t crc_of(const std::string& data)
+uint32_t crcOf(const std::string& data)
 {
     return static_cast<uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
@@ -91,11 +91,11 @@ void append32(std::string& out, uint32_t value)
 }
 
 // The fields both headers share, from "version needed" to the extra length.
-void append_common_fields(std::string& out, const CraftedEntry& entry)
+void appendCommonFields(std::string& out, const CraftedEntry& entry)
 {
-    for (uint32_t field : {20u, uint32_t{entry.flags}, uint32_t{entry.method}, uint32_t{entry.dos_time}, 0x5a21u})
+    for (uint32_t field : {20u, uint32_t{entry.flags}, uint32_t{entry.method}, uint32_t{entry.dosTime}, 0x5a21u})
         append16(out, field);
-    for (uint32_t field : {entry.crc32, entry.compressed_size, entry.uncompressed_size})
+    for (uint32_t field : {entry.crc32, entry.compressedSize, entry.uncompressedSize})
         append32(out, field);
     append16(out, static_cast<uint32_t>(entry.name.size()));
     append16(out, 0);
@@ -103,13 +103,13 @@ void append_common_fields(std::string& out, const CraftedEntry& entry)
 
 } // namespace
 
-CraftedEntry stored_entry(const std::string& name, const std::string& content)
+CraftedEntry storedEntry(const std::string& name, const std::string& content)
 {
     const auto size = static_cast<uint32_t>(content.size());
-    return CraftedEntry{name, content, 0, 0, 0x6c3f, crc_of(content), size, size};
+    return CraftedEntry{name, content, 0, 0, 0x6c3f, crcOf(content), size, size};
 }
 
-CraftedEntry deflated_entry(const std::string& name, const std::string& content)
+CraftedEntry deflatedEntry(const std::string& name, const std::string& content)
 {
     z_stream stream{};
     deflateInit2(&stream, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY); // raw deflate
@@ -121,7 +121,7 @@ CraftedEntry deflated_entry(const std::string& name, const std::string& content)
     deflate(&stream, Z_FINISH);
     data.resize(stream.total_out);
     deflateEnd(&stream);
-    return CraftedEntry{name, data, 8, 0, 0x6c3f, crc_of(content),
+    return CraftedEntry{name, data, 8, 0, 0x6c3f, crcOf(content),
                         static_cast<uint32_t>(data.size()), static_cast<uint32_t>(content.size())};
 }
 
@@ -129,82 +129,82 @@ CraftedEntry encrypted(CraftedEntry entry, const char* password)
 {
     entry.flags |= 1;
     std::string data = "twelve byte " + entry.data;
-    data[11] = static_cast<char>((entry.flags & 8) ? entry.dos_time >> 8 : entry.crc32 >> 24);
+    data[11] = static_cast<char>((entry.flags & 8) ? entry.dosTime >> 8 : entry.crc32 >> 24);
     ZipCryptoKeys keys = zipCryptoKeysForPassword(password);
     zipCryptoEncrypt(keys, reinterpret_cast<uint8_t*>(&data[0]), data.size());
     entry.data = data;
-    entry.compressed_size = static_cast<uint32_t>(data.size());
+    entry.compressedSize = static_cast<uint32_t>(data.size());
     return entry;
 }
 
 namespace {
 
-void append_local_record(std::string& archive, const CraftedEntry& entry)
+void appendLocalRecord(std::string& archive, const CraftedEntry& entry)
 {
     append32(archive, 0x04034b50);
-    append_common_fields(archive, entry);
+    appendCommonFields(archive, entry);
     archive += entry.name + entry.data;
 }
 
-void append_central_record(std::string& directory, const CraftedEntry& entry, uint32_t local_offset)
+void appendCentralRecord(std::string& directory, const CraftedEntry& entry, uint32_t localOffset)
 {
     append32(directory, 0x02014b50);
     append16(directory, 0x0314); // made by Unix
-    append_common_fields(directory, entry);
+    appendCommonFields(directory, entry);
     append32(directory, 0); // comment length, disk
     append16(directory, 0); // internal attributes
     append32(directory, 0); // external attributes
-    append32(directory, local_offset);
+    append32(directory, localOffset);
     directory += entry.name;
 }
 
-std::string with_end_record(std::string archive, const std::string& directory, size_t count)
+std::string withEndRecord(std::string archive, const std::string& directory, size_t count)
 {
-    const auto directory_offset = static_cast<uint32_t>(archive.size());
+    const auto directoryOffset = static_cast<uint32_t>(archive.size());
     archive += directory;
     append32(archive, 0x06054b50);
     append32(archive, 0); // disk numbers
     append16(archive, static_cast<uint32_t>(count));
     append16(archive, static_cast<uint32_t>(count));
     append32(archive, static_cast<uint32_t>(directory.size()));
-    append32(archive, directory_offset);
+    append32(archive, directoryOffset);
     append16(archive, 0); // comment length
     return archive;
 }
 
 } // namespace
 
-std::string build_archive(const std::vector<CraftedEntry>& entries)
+std::string buildArchive(const std::vector<CraftedEntry>& entries)
 {
     std::string archive, directory;
     for (const CraftedEntry& entry : entries) {
-        append_central_record(directory, entry, static_cast<uint32_t>(archive.size()));
-        append_local_record(archive, entry);
+        appendCentralRecord(directory, entry, static_cast<uint32_t>(archive.size()));
+        appendLocalRecord(archive, entry);
     }
-    return with_end_record(archive, directory, entries.size());
+    return withEndRecord(archive, directory, entries.size());
 }
 
-std::string build_archive_sharing_one_stream(const CraftedEntry& entry, const std::vector<std::string>& names)
+std::string buildArchiveSharingOneStream(const CraftedEntry& entry, const std::vector<std::string>& names)
 {
     std::string archive, directory;
-    append_local_record(archive, entry);
+    appendLocalRecord(archive, entry);
     for (const std::string& name : names) {
         CraftedEntry listed = entry;
         listed.name = name;
-        append_central_record(directory, listed, 0);
+        appendCentralRecord(directory, listed, 0);
     }
-    return with_end_record(archive, directory, names.size());
+    return withEndRecord(archive, directory, names.size());
 }
 
-std::string forty_entries_over_one_stream(size_t size)
+std::string fortyEntriesOverOneStream(size_t size)
 {
     std::vector<std::string> names;
     for (int i = 0; i < 40; ++i)
         names.push_back("copy" + std::to_string(i) + ".bin");
-    return build_archive_sharing_one_stream(deflated_entry("x", std::string(size, 'z')), names);
+    return buildArchiveSharingOneStream(deflatedEntry("x", std::string(size, 'z')), names);
 }
 
-size_t central_record_offset(const std::string& archive, size_t index)
+size_t centralRecordOffset(const std::string& archive, size_t index)
 {
     const auto* bytes = reinterpret_cast<const uint8_t*>(archive.data());
     auto get16 = [&](size_t at) { return static_cast<size_t>(bytes[at] | (bytes[at + 1] << 8)); };

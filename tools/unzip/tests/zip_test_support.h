@@ -16,39 +16,39 @@ struct TempDir {
     fs::path path;
 };
 
-std::string read_file(const fs::path& path);
-void write_file(const fs::path& path, const std::string& data); // makes parents
-int run_command(const std::string& command);                   // exit status
+std::string readFile(const fs::path& path);
+void writeFile(const fs::path& path, const std::string& data); // makes parents
+int runCommand(const std::string& command);                   // exit status
 
 // Runs `zip -r <options> DIR.zip .` inside `directory`; returns the archive.
-std::string make_info_zip_archive(const fs::path& directory, const std::string& options);
+std::string makeInfoZipArchive(const fs::path& directory, const std::string& options);
 
 // Data that deflate shrinks well, or not at all.
-std::string compressible_data(size_t size);
-std::string incompressible_data(size_t size);
+std::string compressibleData(size_t size);
+std::string incompressibleData(size_t size);
 
 // One entry of a crafted archive: `data` is stored as is and the other fields
 // go into both headers unchanged, so that tests can make them lie.
 struct CraftedEntry {
     std::string name, data;
-    uint16_t method, flags, dos_time;
-    uint32_t crc32, compressed_size, uncompressed_size;
+    uint16_t method, flags, dosTime;
+    uint32_t crc32, compressedSize, uncompressedSize;
 };
 
-CraftedEntry stored_entry(const std::string& name, const std::string& content);
-CraftedEntry deflated_entry(const std::string& name, const std::string& content);
+CraftedEntry storedEntry(const std::string& name, const std::string& content);
+CraftedEntry deflatedEntry(const std::string& name, const std::string& content);
 // Encrypts as zip -P does, with a fixed 12-byte header whose check byte is the
 // CRC's high byte (the time's with flag bit 3).
 CraftedEntry encrypted(CraftedEntry entry, const char* password);
 
-std::string build_archive(const std::vector<CraftedEntry>& entries);
+std::string buildArchive(const std::vector<CraftedEntry>& entries);
 // One local record for `entry` and a central record for each of `names`,
 // all pointing at it: many entries, one stored stream.
-std::string build_archive_sharing_one_stream(const CraftedEntry& entry, const std::vector<std::string>& names);
+std::string buildArchiveSharingOneStream(const CraftedEntry& entry, const std::vector<std::string>& names);
 // The decompression bomb: 40 entries ("copy0.bin" ...) over one deflated
 // stream of `size` bytes.
-std::string forty_entries_over_one_stream(size_t size);
+std::string fortyEntriesOverOneStream(size_t size);
 // Where the `index`-th central record starts, in an archive without comment.
-size_t central_record_offset(const std::string& archive, size_t index);
+size_t centralRecordOffset(const std::string& archive, size_t index);
 void put16(std::string& archive, size_t offset, uint16_t value);
 void put32(std::string& archive, size_t offset, uint32_t value);
