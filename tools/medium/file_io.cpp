@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -245,20 +246,25 @@ bool syncPath(const std::string& path, std::string& error) {
     return true;
 }
 
-bool directoryIsEmpty(const std::string& path, bool& empty, std::string& error) {
+bool directoryNames(const std::string& path, std::vector<std::string>& names, std::string& error) {
     DIR* directory = opendir(path.c_str());
     if (directory == nullptr) {
         error = "cannot read directory " + quoted(path) + ": " + systemErrorText(errno);
         return false;
     }
-    empty = true;
+    names.clear();
     while (const dirent* entry = readdir(directory)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-            empty = false;
-            break;
-        }
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) names.push_back(entry->d_name);
     }
     closedir(directory);
+    std::sort(names.begin(), names.end());
+    return true;
+}
+
+bool directoryIsEmpty(const std::string& path, bool& empty, std::string& error) {
+    std::vector<std::string> names;
+    if (!directoryNames(path, names, error)) return false;
+    empty = names.empty();
     return true;
 }
 
@@ -267,14 +273,9 @@ bool removeTree(const std::string& path) {
     if (lstat(path.c_str(), &status) != 0) return errno == ENOENT;
     if (!S_ISDIR(status.st_mode)) return unlink(path.c_str()) == 0;
     bool removed = true;
-    if (DIR* directory = opendir(path.c_str())) {
-        std::vector<std::string> names;
-        while (const dirent* entry = readdir(directory)) {
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-                names.push_back(entry->d_name);
-            }
-        }
-        closedir(directory);
+    std::vector<std::string> names;
+    std::string unreadable;
+    if (directoryNames(path, names, unreadable)) {
         for (const std::string& name : names) removed = removeTree(joinHostPath(path, name)) && removed;
     }
     return rmdir(path.c_str()) == 0 && removed;

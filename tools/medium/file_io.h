@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Closes a descriptor on every path out of a function.
 struct Descriptor {
@@ -48,6 +49,9 @@ bool appendToFile(const std::string& path, const std::string& data, std::string&
 // Flushes an existing file or directory to the disk.
 bool syncPath(const std::string& path, std::string& error);
 
+// The names in the directory `path` but "." and "..", sorted; false with
+// `error` when it cannot be read.
+bool directoryNames(const std::string& path, std::vector<std::string>& names, std::string& error);
 // Whether `path` is a directory without entries; false with `error` when it
 // cannot be read.
 bool directoryIsEmpty(const std::string& path, bool& empty, std::string& error);

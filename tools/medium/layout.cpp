@@ -1,10 +1,8 @@
 #include "layout.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "command_line.h"
 #include "file_io.h"
@@ -19,19 +17,6 @@ std::string folded(std::string text) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
     return text;
-}
-
-std::vector<std::string> namesIn(const std::string& directory) {
-    std::vector<std::string> names;
-    if (DIR* listing = opendir(directory.c_str())) {
-        while (const dirent* entry = readdir(listing)) {
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-                names.push_back(entry->d_name);
-            }
-        }
-        closedir(listing);
-    }
-    return names;
 }
 
 std::string sizeOf(const std::string& path) {
@@ -85,7 +70,9 @@ LayoutReport checkLayout(const std::string& directory, const char* password) {
         return report;
     }
     report.directoryExists = true;
-    const std::vector<std::string> names = namesIn(directory);
+    std::vector<std::string> names;
+    std::string unreadable;
+    directoryNames(directory, names, unreadable);
 
     if (requireFile(directory, names, launcherFileName, report)) {
         const std::string path = joinHostPath(directory, launcherFileName);

@@ -1,6 +1,5 @@
 #include "output_folder.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -9,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 #include "command_line.h"
 #include "file_io.h"
@@ -46,20 +44,6 @@ std::string foreignContent(const std::string& target, const std::vector<std::str
         }
     }
     return "";
-}
-
-bool namesIn(const std::string& directory, std::vector<std::string>& names, std::string& error) {
-    DIR* listing = opendir(directory.c_str());
-    if (listing == nullptr) {
-        error = "cannot read output " + quoted(directory) + ": " + systemErrorText(errno);
-        return false;
-    }
-    while (const dirent* entry = readdir(listing)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) names.push_back(entry->d_name);
-    }
-    closedir(listing);
-    std::sort(names.begin(), names.end());
-    return true;
 }
 
 // Whether this process may add and remove names in `parent` (the rename
@@ -123,7 +107,7 @@ std::string outputFolderProblem(const std::string& target, bool replace) {
     }
     std::vector<std::string> names;
     std::string error;
-    if (!namesIn(target, names, error)) return error;
+    if (!directoryNames(target, names, error)) return error;
     if (!names.empty()) {
         const std::string foreign = foreignContent(target, names);
         if (!foreign.empty()) {
