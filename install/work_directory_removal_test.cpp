@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
+#include "windows_test_support.h"
 
 using namespace testing_support;
 
@@ -16,8 +16,7 @@ namespace {
 class WorkDirectoryRemoval : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = makeScratchDirectory(std::string("removal-") +
-                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        root_ = makeScratchDirectory("removal-" + testName());
         tree_ = root_ + "\\KESTRUNE";
         makeDirectory(tree_);
     }
@@ -78,12 +77,6 @@ TEST_F(WorkDirectoryRemoval, RemovesADeepTreeWithEveryKindOfEntry) {
     EXPECT_EQ(removeWorkDirectory(tree_.c_str()), 1);
     EXPECT_FALSE(pathExists(tree_));
     EXPECT_TRUE(pathExists(root_)) << "nothing above the removed directory goes";
-}
-
-// Wine run as root does not keep read-only files reliably (it deletes them
-// at times); Windows does keep them.
-bool runningUnderWine() {
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 TEST_F(WorkDirectoryRemoval, AReadOnlyFileStaysWithItsParents) {

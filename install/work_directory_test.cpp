@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
+#include "windows_test_support.h"
 
 using namespace testing_support;
 
@@ -114,8 +114,7 @@ std::string expectedDescriptor() {
 class WorkDirectory : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = makeScratchDirectory(std::string("work-directory-") +
-                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        root_ = makeScratchDirectory("work-directory-" + testName());
         path_ = root_ + "\\KESTRUNE";
     }
     void TearDown() override {

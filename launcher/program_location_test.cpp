@@ -5,7 +5,7 @@
 
 #include "box_recorder.h"
 #include "launcher/kestrune.h"
-#include "test_support.h"
+#include "windows_test_support.h"
 #include "text/bounded_text.h"
 
 using namespace testing_support;

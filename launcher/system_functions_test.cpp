@@ -7,7 +7,7 @@
 #include <string>
 
 #include "test_paths.h"
-#include "test_support.h"
+#include "windows_test_support.h"
 
 using namespace testing_support;
 

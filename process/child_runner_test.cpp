@@ -8,7 +8,7 @@
 
 #include "box_recorder.h"
 #include "launcher/kestrune.h"
-#include "test_support.h"
+#include "windows_test_support.h"
 
 using namespace testing_support;
 
@@ -17,7 +17,7 @@ namespace {
 class ChildRunner : public ::testing::Test {
 protected:
     void SetUp() override {
-        directory_ = makeScratchDirectory(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        directory_ = makeScratchDirectory(testName());
         runFrom_ = directory_ + "\\run from";
         makeDirectory(runFrom_);
         log_ = directory_ + "\\child.log";

@@ -11,16 +11,6 @@ using namespace testing_support;
 namespace hostile {
 
 namespace {
-const char* const scratchRoot = "C:\\kestrune-tests";
-
-std::string windowsPathOf(const std::string& unixPath) {
-    std::string path = "Z:" + unixPath;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return path;
-}
-
 bool startsWith(const std::string& text, const std::string& prefix) {
     return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -48,10 +38,6 @@ void addEntries(const std::string& path, bool recursive, std::map<std::string, s
 }
 }  // namespace
 
-std::string testName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
-
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
-
 std::string hostileFixturePath(const std::string& name) {
     return windowsPathOf(kestruneHostileFixtureDirectory) + "\\" + name;
 }
@@ -61,15 +47,6 @@ Medium mediumWithArchive(const std::string& name, const std::string& fixture) {
     copyFile(hostileFixturePath(fixture), medium.directory + "\\package.zip");
     return medium;
 }
-
-bool runningUnderWine() {
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-ScopedEnvironment::ScopedEnvironment(const std::string& variable, const std::string& value) : name(variable) {
-    SetEnvironmentVariableA(name.c_str(), value.c_str());
-}
-ScopedEnvironment::~ScopedEnvironment() { SetEnvironmentVariableA(name.c_str(), nullptr); }
 
 std::map<std::string, std::string> snapshotTree(const std::string& path, bool recursive) {
     std::map<std::string, std::string> entries;

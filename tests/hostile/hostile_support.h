@@ -10,19 +10,10 @@
 
 namespace hostile {
 
-std::string testName();
-std::string quoted(const std::string& text);
 // A crafted archive made by make_hostile_fixtures.sh.
 std::string hostileFixturePath(const std::string& name);
 // A medium whose package.zip is the crafted archive `fixture`.
 Medium mediumWithArchive(const std::string& name, const std::string& fixture);
-bool runningUnderWine();
-
-struct ScopedEnvironment {
-    std::string name;
-    ScopedEnvironment(const std::string& variable, const std::string& value);
-    ~ScopedEnvironment();
-};
 
 // Every file (size and time) and directory below `path`; links to
 // directories are listed, never entered.

@@ -14,24 +14,10 @@ using namespace testing_support;
 
 namespace {
 
-std::string testName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
-
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
-
 std::string extractionCommand(const std::string& packageDirectory, const std::string& workDirectory) {
     return quoted(packageDirectory + "\\unzip.exe") + " -P " + packagePassword() + " " +
            quoted(packageDirectory + "\\package.zip") + " -d " + quoted(workDirectory);
 }
-
-
-
-struct ScopedEnvironment {
-    std::string name;
-    ScopedEnvironment(const std::string& variable, const std::string& value) : name(variable) {
-        SetEnvironmentVariableA(name.c_str(), value.c_str());
-    }
-    ~ScopedEnvironment() { SetEnvironmentVariableA(name.c_str(), nullptr); }
-};
 
 TEST(InstallationRun, APlainRunExtractsRunsSetupThenTheScriptAndRemovesTheWorkDirectory) {
     Medium medium(testName(), MediumLayout{"package-large.zip", true, "", ""});
@@ -225,7 +211,7 @@ TEST(InstallationRun, WithoutAScriptOnlySetupRuns) {
 }
 
 TEST(InstallationRun, BlanksInThePackageAndTemporaryDirectoriesAreQuoted) {
-    const std::string directory = "C:\\kestrune-tests\\My Media " + std::to_string(GetCurrentProcessId());
+    const std::string directory = std::string(scratchRoot) + "\\My Media " + std::to_string(GetCurrentProcessId());
     Medium withBlanks(testName(), MediumLayout{"package.zip", true, "", directory});
     withBlanks.temp = withBlanks.root + "\\my temp\\";
     makeDirectory(withBlanks.temp);

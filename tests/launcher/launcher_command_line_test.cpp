@@ -15,8 +15,6 @@ const std::string usageBox =
     "Varnel Kestrune Check 1.3|Usage: setup [-s] [-d<directory>]\n\n"
     "  where <directory> is path to leave files behind.";
 
-std::string testName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
-
 TEST(LauncherCommandLine, HelpShowsTheUsageBoxAloneAndEndsWithZero) {
     const char* tails[] = {"-h", "-H", "/h", "/H", "-v -h", "-s -dC:\\out -h", "-dC:/help"};
     Medium medium(testName());

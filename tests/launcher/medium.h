@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "box_recorder.h"
-#include "test_support.h"
+#include "windows_test_support.h"
 
 extern const char* const progressNoticeText;
 

@@ -1,28 +1,14 @@
-#include "test_support.h"
+#include "windows_test_support.h"
 
 #include <windows.h>
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "test_paths.h"
 
 namespace testing_support {
-
-namespace {
-const char* const scratchRoot = "C:\\kestrune-tests";
-
-// Wine shows the Linux root as drive Z:.
-std::string windowsPathOf(const std::string& unixPath) {
-    std::string path = "Z:" + unixPath;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return path;
-}
-}  // namespace
 
 std::string launcherPath() { return windowsPathOf(kestruneLauncherFile); }
 std::string testChildPath() { return windowsPathOf(kestruneTestChildFile); }
@@ -48,18 +34,6 @@ std::string makeScratchDirectory(const std::string& name) {
 
 bool pathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-void writeFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 void copyFile(const std::string& from, const std::string& to) {
     CopyFileA(from.c_str(), to.c_str(), FALSE);
 }
@@ -68,6 +42,10 @@ std::string currentDirectory() {
     char directory[MAX_PATH * 2] = "";
     GetCurrentDirectoryA(sizeof directory, directory);
     return directory;
+}
+
+bool runningUnderWine() {
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 StartedProcess::StartedProcess(const std::string& commandLine, const std::string& directory) {

@@ -1,10 +1,13 @@
-// Helpers shared by the Windows-side tests: scratch directories on drive C:,
-// files, the built programs' paths and the test child's log.
+// What the Windows-side tests share beyond test_support.h: scratch
+// directories on drive C:, the built programs' paths, started programs,
+// import slots and the test child's log.
 #pragma once
 
 #include <map>
 #include <string>
 #include <vector>
+
+#include "test_support.h"
 
 namespace testing_support {
 
@@ -19,15 +22,17 @@ std::string fixturePath(const std::string& name);
 // The package password the build put into the launcher.
 std::string packagePassword();
 
+// Where every scratch directory of the Windows tests goes.
+constexpr const char* scratchRoot = "C:\\kestrune-tests";
 // A new, empty directory C:\kestrune-tests\<name>.
 std::string makeScratchDirectory(const std::string& name);
 void makeDirectory(const std::string& path);
 void removeTree(const std::string& path);
 bool pathExists(const std::string& path);
-void writeFile(const std::string& path, const std::string& content);
-std::string readFile(const std::string& path);
 void copyFile(const std::string& from, const std::string& to);
 std::string currentDirectory();
+// Whether this program runs under Wine rather than Windows.
+bool runningUnderWine();
 
 // A program started without waiting for it; ended when this goes.
 class StartedProcess {

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "install/work_directory_removal.h"
-#include "test_support.h"
+#include "windows_test_support.h"
 
 namespace {
 

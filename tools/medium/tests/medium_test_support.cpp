@@ -1,6 +1,5 @@
 #include "medium_test_support.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -11,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -25,28 +23,6 @@
 extern char** environ;
 
 namespace medium_test {
-
-ScratchDirectory::ScratchDirectory() {
-    char pattern[] = "/tmp/kestrune-medium-test-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path = pattern;
-}
-
-ScratchDirectory::~ScratchDirectory() { removeTree(path); }
-
-void writeFile(const std::string& path, const std::string& content) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(content.data(), static_cast<std::streamsize>(content.size()));
-    if (!file) throw std::runtime_error("cannot write " + path);
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return "";
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
 
 void makeDirectories(const std::string& path) {
     std::string partial;
@@ -65,15 +41,8 @@ bool exists(const std::string& path) {
 
 std::vector<std::string> listDirectory(const std::string& path) {
     std::vector<std::string> names;
-    if (DIR* directory = opendir(path.c_str())) {
-        while (const dirent* entry = readdir(directory)) {
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-                names.push_back(entry->d_name);
-            }
-        }
-        closedir(directory);
-    }
-    std::sort(names.begin(), names.end());
+    std::string unreadable;
+    directoryNames(path, names, unreadable);
     return names;
 }
 

@@ -8,20 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace medium_test {
 
-// A fresh folder under /tmp, removed with everything in it at the end.
-struct ScratchDirectory {
-    std::string path;
-    ScratchDirectory();
-    ~ScratchDirectory();
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
+using namespace testing_support;
 
-void writeFile(const std::string& path, const std::string& content);
-std::string readFile(const std::string& path);
 void makeDirectories(const std::string& path);
 bool exists(const std::string& path);
 // Names in a folder, sorted; hidden ones too.

@@ -32,9 +32,9 @@ Tree treeOf(const fs::path& root)
 }
 
 struct Sandbox {
-    TempDir temp;
-    fs::path archive = temp.path / "package.zip";
-    fs::path destination = temp.path / "work dir";
+    ScratchDirectory temp;
+    fs::path archive = temp / "package.zip";
+    fs::path destination = temp / "work dir";
 
     int extract(const std::string& archiveBytes, const char* password)
     {
@@ -51,8 +51,8 @@ TEST(ExtractArchive, InfoZipTreeWithPasswordLandsIntactWithNoTemporaryLeft)
         {"sub dir/deep/big.bin", incompressibleData(200 * 1024)}, {"empty", ""}};
     for (const auto& [name, content] : files)
         if (name.back() != '/')
-            writeFile(box.temp.path / "tree" / name, content);
-    writeFile(box.archive, makeInfoZipArchive(box.temp.path / "tree", "-P secret"));
+            writeFile(box.temp / "tree/" + name, content);
+    writeFile(box.archive, makeInfoZipArchive(box.temp / "tree", "-P secret"));
 
     // Given as the launcher does: trailing doubled separator.
     const std::string destination = box.destination.string() + "//";
@@ -73,7 +73,7 @@ TEST(ExtractArchive, CreatesOnlyTheLastComponentOfTheDestination)
     Sandbox box;
     const std::string archive = buildArchive({storedEntry("a", "a")});
     writeFile(box.archive, archive);
-    const fs::path tooDeep = box.temp.path / "missing" / "work";
+    const fs::path tooDeep = box.temp / "missing/work";
     EXPECT_EQ(extractArchive(box.archive.string().c_str(), nullptr, tooDeep.string().c_str()), exitWriteFailed);
     EXPECT_FALSE(fs::exists(tooDeep.parent_path()));
 }
@@ -136,7 +136,7 @@ class PlantedLink : public testing::TestWithParam<LinkCase> {};
 TEST_P(PlantedLink, IsNeverWrittenThroughAndTheOutsideStaysAsItWas)
 {
     Sandbox box;
-    const fs::path outside = box.temp.path / "outside";
+    const fs::path outside = box.temp / "outside";
     writeFile(outside / "target.txt", "outside data");
     fs::create_directories(outside / "dir");
     const Tree outsideBefore = treeOf(outside);
@@ -397,13 +397,13 @@ class CommandLine : public testing::TestWithParam<CommandCase> {};
 // Runs the native tool on an archive in a directory with blanks in its name.
 TEST_P(CommandLine, ExitCode)
 {
-    TempDir temp;
-    writeFile(temp.path / "pack dir/package.zip", buildArchive({storedEntry("f.txt", "f")}));
-    const std::string command = "cd '" + temp.path.string() + "' && '" KESTRUNE_UNZIP_EXE "' " +
+    ScratchDirectory temp;
+    writeFile(temp / "pack dir/package.zip", buildArchive({storedEntry("f.txt", "f")}));
+    const std::string command = "cd '" + temp.path + "' && '" KESTRUNE_UNZIP_EXE "' " +
                                 GetParam().arguments + " 2>/dev/null";
     EXPECT_EQ(runCommand(command), GetParam().expectedCode);
     if (GetParam().expectedCode == exitSuccess) {
-        EXPECT_EQ(readFile(temp.path / "out dir/f.txt"), "f");
+        EXPECT_EQ(readFile(temp / "out dir/f.txt"), "f");
     }
 }
 

@@ -59,9 +59,9 @@ std::map<std::string, std::string> sampleFiles()
             {"sub dir/inner.txt", "inner file\n"}};
 }
 
-std::string infoZipArchiveOfSamples(const TempDir& temp, const std::string& options)
+std::string infoZipArchiveOfSamples(const ScratchDirectory& temp, const std::string& options)
 {
-    const fs::path tree = temp.path / "tree";
+    const fs::path tree = temp / "tree";
     for (const auto& [name, content] : sampleFiles())
         writeFile(tree / name, content);
     return makeInfoZipArchive(tree, options);
@@ -77,7 +77,7 @@ class InfoZipArchive : public testing::TestWithParam<InfoZipCase> {};
 
 TEST_P(InfoZipArchive, ExtractsEveryFileExactly)
 {
-    TempDir temp;
+    ScratchDirectory temp;
     const std::string archive = infoZipArchiveOfSamples(temp, GetParam().options);
     std::map<std::string, std::string> files;
     bool sawDirectory = false;
@@ -281,7 +281,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         OverlapCase{"SoundCrafted", [] { return buildArchive({stored(), deflatedEntry("b.txt", content)}); }, {}},
         OverlapCase{"SoundInfoZip",
-                    [] { TempDir temp; return infoZipArchiveOfSamples(temp, "-P secret"); }, {}},
+                    [] { ScratchDirectory temp; return infoZipArchiveOfSamples(temp, "-P secret"); }, {}},
         OverlapCase{"FortyEntriesOverOneStream", [] { return fortyEntriesOverOneStream(1 << 20); },
                     [] {
                         std::vector<std::pair<size_t, size_t>> all;
@@ -302,10 +302,10 @@ INSTANTIATE_TEST_SUITE_P(
 // the original, and never success on a cut archive.
 TEST(DamageSweep, NoCutOrChangedByteYieldsWrongDataAsSuccess)
 {
-    TempDir temp;
-    writeFile(temp.path / "tree/a.txt", compressibleData(3000));
-    writeFile(temp.path / "tree/b.txt", "short\n");
-    const std::string original = makeInfoZipArchive(temp.path / "tree", "-P secret");
+    ScratchDirectory temp;
+    writeFile(temp / "tree/a.txt", compressibleData(3000));
+    writeFile(temp / "tree/b.txt", "short\n");
+    const std::string original = makeInfoZipArchive(temp / "tree", "-P secret");
     std::map<std::string, std::string> expected;
     for (const ZipEntry& entry : readEntries(original).entries)
         expected[entryNameText(entry)] = extract(original, entry, "secret").data;

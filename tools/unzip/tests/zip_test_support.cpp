@@ -6,36 +6,9 @@
 #include <zlib.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <sys/wait.h>
 #include <unistd.h>
-
-TempDir::TempDir()
-{
-    std::string pattern = (fs::temp_directory_path() / "kestrune-unzip-test-XXXXXX").string();
-    EXPECT_NE(mkdtemp(&pattern[0]), nullptr);
-    path = pattern;
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-}
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& path, const std::string& data)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << data;
-}
 
 int runCommand(const std::string& command)
 {

@@ -7,17 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace fs = std::filesystem;
+using namespace testing_support;
 
-// A fresh directory, removed with its contents at the end of the test.
-struct TempDir {
-    TempDir();
-    ~TempDir();
-    fs::path path;
-};
-
-std::string readFile(const fs::path& path);
-void writeFile(const fs::path& path, const std::string& data); // makes parents
 int runCommand(const std::string& command);                   // exit status
 
 // Runs `zip -r <options> DIR.zip .` inside `directory`; returns the archive.
