@@ -1,15 +1,12 @@
 #include "install/commands.h"
 
+#include "launcher/medium_files.h"
 #include "text/bounded_text.h"
 
 namespace {
 
 constexpr const char* temporaryDirectoryName = "KESTRUNE";
 constexpr const char* unnamedDriveRoot = "C:\\";
-constexpr const char* extractorFileName = "unzip.exe";
-constexpr const char* packageFileName = "package.zip";
-constexpr const char* setupFileName = "SETUP.EXE";
-constexpr const char* scriptFileName = "PostProcess.cmd";
 constexpr const char* msiQuietArguments = " /qn REBOOT=ReallySuppress";
 constexpr const char* silentArguments = " -s -SMS";
 
@@ -81,7 +78,7 @@ bool composeSetupCommand(SetupForm form, const char* workDirectory, char* out, s
                             : form == SetupForm::silent ? silentArguments
                                                         : "";
     char command[pathBufferSize] = "";
-    const bool fits = appendQuotedJoin(command, workDirectory, setupFileName) && appendText(command, arguments);
+    const bool fits = appendQuotedJoin(command, workDirectory, setupProgramName) && appendText(command, arguments);
     return publish(command, fits, out, capacity);
 }
 

@@ -6,6 +6,7 @@
 #include "install/work_directory.h"
 #include "install/work_directory_removal.h"
 #include "launcher/kestrune.h"
+#include "launcher/medium_files.h"
 #include "package_password.h"
 #include "process/child_runner.h"
 #include "process/progress_notice.h"
@@ -96,7 +97,7 @@ StepEnd extractPackage(const char* packageDirectory, const char* workDirectory, 
     // command is whole, so that it is never left behind unclosed.
     if (!silentMode) startProgressNotice();
     if (verboseMode) showBox(command, zipCommandCaption);
-    const ChildOutcome outcome = runExtractor("unzip.exe", packageDirectory, command, waitLimit);
+    const ChildOutcome outcome = runExtractor(extractorFileName, packageDirectory, command, waitLimit);
     if (!silentMode) closeProgressNotice();
     // Nothing from a package that did not come out whole is ever run.
     char reason[pathBufferSize];

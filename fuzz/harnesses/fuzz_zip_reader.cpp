@@ -34,6 +34,7 @@
 
 #include "exit_codes.h"
 #include "extract_archive.h"
+#include "launcher/medium_files.h"
 #include "support/fuzz_check.h"
 #include "zip_reader_containers.h"
 
@@ -59,10 +60,10 @@ struct Sandbox {
     fs::path outside;      // what the planted links point at
 };
 
-// A part file's name: the final name and ".kestrune-part", or a spare
+// A part file's name: the final name and the part suffix, or a spare
 // ".kestrune-p" and three digits.
 bool isPartFileName(const std::string& name) {
-    const std::string part = ".kestrune-part";
+    const std::string part = partFileSuffix;
     if (name.size() > part.size() && name.compare(name.size() - part.size(), std::string::npos, part) == 0)
         return true;
     const std::string spare = ".kestrune-p";

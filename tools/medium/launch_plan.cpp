@@ -43,10 +43,10 @@ void checkEntryPaths(const std::string& workDirectory, const std::vector<Archive
         // The work directory itself has a problem line of its own.
         if (parentLength > longestDirectoryPath && parentLength > workDirectory.size()) {
             plan.problems.push_back("folder of extracted file " + quoted(path) + " " + limitText(longestDirectoryPath));
-        } else if (path.size() + std::string(extractorPartSuffix).size() > longestPath) {
+        } else if (path.size() + std::string(partFileSuffix).size() > longestPath) {
             plan.problems.push_back("extracted file " + quoted(path) + " " + limitText(longestPath) +
-                                    " with unzip.exe's " + extractorPartSuffix + " suffix (it has " +
-                                    std::to_string(path.size() + std::string(extractorPartSuffix).size()) + ")");
+                                    " with unzip.exe's " + partFileSuffix + " suffix (it has " +
+                                    std::to_string(path.size() + std::string(partFileSuffix).size()) + ")");
         }
     }
 }

@@ -10,13 +10,12 @@
 #include "archive_check.h"
 #include "command_line.h"
 #include "install/commands.h"
+#include "launcher/medium_files.h"
 
 // Longest path the ANSI Win32 calls of the launcher and unzip.exe accept.
 constexpr size_t longestPath = pathBufferSize - 1;
 // CreateDirectoryA leaves room for an 8.3 name: 248 with the terminator.
 constexpr size_t longestDirectoryPath = 247;
-// unzip.exe writes each file under this suffix first (tools/unzip).
-constexpr const char* extractorPartSuffix = ".kestrune-part";
 
 struct LaunchStep {
     std::string what;    // "work directory", "extraction command", ...

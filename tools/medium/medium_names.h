@@ -1,14 +1,8 @@
-// The file names a medium is made of, as the launcher uses them. The launcher
-// composes "P\unzip.exe", "P\package.zip", "W\SETUP.EXE" and
-// "W\PostProcess.cmd" (install/commands.cpp); launch_plan_test checks that
-// these names agree with what that code composes.
+// The medium's files as kestrune-medium lays them out: the launcher's own
+// names (launcher/medium_files.h) and what only a medium folder holds.
 #pragma once
 
-constexpr const char* launcherFileName = "setup.exe";
-constexpr const char* extractorFileName = "unzip.exe";
-constexpr const char* packageFileName = "package.zip";
-constexpr const char* setupProgramName = "SETUP.EXE";
-constexpr const char* scriptFileName = "PostProcess.cmd";
+#include "launcher/medium_files.h"
 
 // A medium folder may also hold this, which starts setup.exe when the
 // medium is inserted.

@@ -7,6 +7,7 @@
 #include "entry_name.h"
 #include "exit_codes.h"
 #include "file_system.h"
+#include "launcher/medium_files.h"
 #include "zip_archive.h"
 
 namespace {
@@ -16,10 +17,9 @@ namespace {
 // left, or a link or a folder someone planted), the spare suffixes of the
 // same length are tried in turn: what stands there is neither opened nor
 // removed, and cannot keep the entry out.
-constexpr char temporarySuffix[] = ".kestrune-part";
 constexpr char spareSuffixStart[] = ".kestrune-p";  // and three digits
 constexpr int spareSuffixes = 99;
-constexpr size_t partSuffixLength = sizeof temporarySuffix - 1;
+constexpr size_t partSuffixLength = sizeof partFileSuffix - 1;
 static_assert(sizeof spareSuffixStart - 1 + 3 == partSuffixLength, "spare suffixes have the same length");
 
 constexpr unsigned maxWorkers = 4;
@@ -281,7 +281,7 @@ void makePartName(WorkerState& worker, int attempt) {
     memcpy(worker.partName, last.text, last.length);
     char* suffix = worker.partName + last.length;
     if (attempt == 0) {
-        memcpy(suffix, temporarySuffix, sizeof temporarySuffix);
+        memcpy(suffix, partFileSuffix, sizeof partFileSuffix);
         return;
     }
     memcpy(suffix, spareSuffixStart, sizeof spareSuffixStart - 1);

@@ -31,19 +31,6 @@ std::string temporaryPathOfLength(size_t length) {
 
 }  // namespace
 
-// The tool's own names must be those the launcher's composition uses.
-TEST(LaunchPlan, TheMediumsFileNamesAreThoseTheLauncherComposes) {
-    char out[pathBufferSize];
-    ASSERT_TRUE(composeSetupCommand(SetupForm::interactive, "W", out, sizeof out));
-    EXPECT_EQ(std::string(out), "\"W\\" + std::string(setupProgramName) + "\"");
-    ASSERT_TRUE(composeScriptCommand("W", out, sizeof out));
-    EXPECT_EQ(std::string(out), "\"W\\" + std::string(scriptFileName) + "\"");
-    ASSERT_TRUE(composeExtractionCommand("P", "pw", "W", out, sizeof out));
-    const std::string extraction = out;
-    EXPECT_EQ(extraction.find("\"P\\" + std::string(extractorFileName) + "\""), 0u) << extraction;
-    EXPECT_NE(extraction.find("\"P\\" + std::string(packageFileName) + "\""), std::string::npos) << extraction;
-}
-
 TEST(LaunchPlan, PathsTakeTheFormsTheWindowsCallsGive) {
     struct Case {
         const char* given;
@@ -110,7 +97,7 @@ TEST(LaunchPlan, EachCommandThatDoesNotFitIsAProblemOfItsOwn) {
 TEST(LaunchPlan, ExtractedPathsMustFitWithTheExtractorsSuffix) {
     const std::string temporary = "C:\\Temp\\";
     const std::string work = temporary + "KESTRUNE\\";
-    const size_t suffix = std::string(extractorPartSuffix).size();
+    const size_t suffix = std::string(partFileSuffix).size();
     struct Case {
         size_t pathLength;  // of the extracted path, without the suffix
         bool directory;
