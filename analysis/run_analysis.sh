@@ -12,22 +12,9 @@ analysis_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(cd "$analysis_dir/.." && pwd)"
 work_dir="${1:-/work/main/build/analysis}"
 mingw_cxx=i686-w64-mingw32-g++-posix
+source "$root/scripts/lib.sh"
 
-install_missing_packages() {
-    local packages=(cppcheck clang-tidy-14 g++ g++-mingw-w64-i686 libz-mingw-w64-dev zlib1g-dev)
-    local missing=()
-    for package in "${packages[@]}"; do
-        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-            missing+=("$package")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq "${missing[@]}" >/dev/null
-}
-
-install_missing_packages
+install_missing_packages cmake cppcheck clang-tidy-14 g++ g++-mingw-w64-i686 libz-mingw-w64-dev zlib1g-dev
 start=$SECONDS
 mkdir -p "$work_dir/generated" "$work_dir/cppcheck-windows" "$work_dir/cppcheck-host"
 cd "$root"
@@ -46,7 +33,7 @@ while IFS= read -r directory; do
     esac
 done < <("$mingw_cxx" -x c++ -E -v - </dev/null 2>&1 |
          sed -n '/#include <...> search starts here/,/End of search list/p' | sed -n 's/^ //p')
-[ ${#mingw_includes[@]} -gt 0 ] || { echo "no include directories from $mingw_cxx"; exit 1; }
+[ ${#mingw_includes[@]} -gt 0 ] || die "no include directories from $mingw_cxx"
 
 portable=(text/bounded_text.cpp launcher/command_tail.cpp launcher/switches.cpp launcher/tail_marker.cpp
           install/commands.cpp install/entry_position.cpp install/work_directory_security.cpp

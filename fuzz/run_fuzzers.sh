@@ -8,25 +8,12 @@
 set -euo pipefail
 
 fuzz_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+source "$fuzz_dir/../scripts/lib.sh"
 build_dir="${1:-/work/main/build/fuzz}"
 seconds="${KESTRUNE_FUZZ_SECONDS:-30}"
 fuzzers=(fuzz_command_tail fuzz_tail_marker fuzz_commands fuzz_quoting fuzz_zip_reader fuzz_signature_markers)
 # A run longer than this is a hang; no declared size may drive memory use.
 limits=(-timeout=10 -rss_limit_mb=512 -malloc_limit_mb=128)
-
-install_missing_packages() {
-    local packages=(clang-14 libclang-rt-14-dev zlib1g-dev zip cmake make)
-    local missing=()
-    for package in "${packages[@]}"; do
-        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-            missing+=("$package")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq "${missing[@]}" >/dev/null
-}
 
 # libFuzzer's exit codes; a hang inside the archive tool runs with stderr
 # muted, so its own timeout line may be missing from the log.
@@ -39,7 +26,7 @@ describe_exit() {
     esac
 }
 
-install_missing_packages
+install_missing_packages clang-14 libclang-rt-14-dev zlib1g-dev zip cmake make
 start=$SECONDS
 
 mkdir -p "$build_dir"

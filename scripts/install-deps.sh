@@ -2,7 +2,7 @@
 # Installs the Debian packages that building, testing and the demo need.
 # Idempotent: apt-get runs only when something is missing.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 packages=(
     cmake make g++ googletest zlib1g-dev libzip-dev pkg-config
@@ -11,16 +11,4 @@ packages=(
     zip unzip nsis python3 osslsigncode xorriso openssl
     clang-14 libclang-rt-14-dev cppcheck clang-tidy-14
 )
-
-missing=()
-for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$package")
-    fi
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq "${missing[@]}" >/dev/null
+install_missing_packages "${packages[@]}"

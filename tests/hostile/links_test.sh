@@ -29,17 +29,9 @@ win_base='C:\kestrune-tests\'$name
 rm -rf "$base"
 mkdir -p "$base"
 trap 'rm -rf "$base"' EXIT
+# fail, windows_path (a Linux path outside the prefix, as drive Z: shows it).
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 failures=0
-
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-
-windows_path() {  # a Linux path outside the prefix, as Wine's drive Z: shows it
-    local path=${1//\//\\}
-    printf 'Z:%s' "$path"
-}
 
 run_wine() {
     timeout 180 "$wine" "$@" </dev/null >>"$base/wine.log" 2>&1

@@ -4,17 +4,14 @@
 # their sizes or cuts the archives short.
 #   make_hostile_fixtures.sh OUT_DIR TEST_CHILD_EXE PASSWORD_FILE CRAFT_SCRIPT
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 out=$1 child=$2 password=$(cat "$3") craft=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
 
 # The same script as the launcher-level fixtures: it logs its run.
-printf '%s\r\n' \
-    '@echo off' \
-    'echo run: %~f0>> "%KESTRUNE_CHILD_LOG%"' \
-    'echo currentDirectory: %CD%>> "%KESTRUNE_CHILD_LOG%"' \
-    'echo end>> "%KESTRUNE_CHILD_LOG%"' >"$work/PostProcess.cmd"
+write_logger_script "$work/PostProcess.cmd"
 
 # Entries that only get their hostile names afterwards: zip would not store
 # "../x", "C:x" or a backslash as given.

@@ -3,17 +3,14 @@
 # with Info-ZIP zip, as a package author would.
 #   make_fixtures.sh OUT_DIR TEST_CHILD_EXE PASSWORD_FILE
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 out=$1 child=$2 password=$(cat "$3")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
 
 # The script logs in the test child's format, so one log shows every run.
-printf '%s\r\n' \
-    '@echo off' \
-    'echo run: %~f0>> "%KESTRUNE_CHILD_LOG%"' \
-    'echo currentDirectory: %CD%>> "%KESTRUNE_CHILD_LOG%"' \
-    'echo end>> "%KESTRUNE_CHILD_LOG%"' >"$work/PostProcess.cmd"
+write_logger_script "$work/PostProcess.cmd"
 
 mkdir -p "$work/full/docs" "$work/plain"
 cp "$child" "$work/full/SETUP.EXE"

@@ -31,17 +31,9 @@ case "$work" in
     *[%^\&\|\<\>\"!]*) echo "FAIL: the work directory $work holds characters a batch file cannot quote"; exit 1 ;;
 esac
 
+# fail, windows_path, write_logger_script.
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-
-# Wine maps / to drive Z:.
-winpath() {
-    local path=${1//\//\\}
-    printf 'Z:%s' "$path"
-}
 
 # The value of the first "KEY: value" line of a log in the test child's
 # format; its lines end in CR LF.
@@ -60,12 +52,8 @@ rm -rf "$work"
 mkdir -p "$work/payload/docs"
 cp "$child" "$work/payload/SETUP.EXE"
 echo "extracted data" >"$work/payload/docs/readme.txt"
-printf '%s\r\n' \
-    '@echo off' \
-    'echo run: %~f0>> "%KESTRUNE_CHILD_LOG%"' \
-    'echo currentDirectory: %CD%>> "%KESTRUNE_CHILD_LOG%"' \
-    'if exist "%~dp0docs\readme.txt" echo readme: present>> "%KESTRUNE_CHILD_LOG%"' \
-    'echo end>> "%KESTRUNE_CHILD_LOG%"' >"$work/payload/PostProcess.cmd"
+write_logger_script "$work/payload/PostProcess.cmd" \
+    'if exist "%~dp0docs\readme.txt" echo readme: present>> "%KESTRUNE_CHILD_LOG%"'
 # Real payload folders are years old; the folder's entry must still extract.
 touch -d '2020-01-01 10:00' "$work/payload/docs"
 
@@ -85,8 +73,8 @@ build_medium() {  # name, extra build arguments...
 check_medium() {  # name
     local name=$1
     mkdir -p "$work/$name-temp"
-    if ! "$tool" check "$work/$name" --package-dir "$(winpath "$work/$name")" \
-            --temp "$(winpath "$work/$name-temp")\\" >"$work/$name.check.txt" 2>&1; then
+    if ! "$tool" check "$work/$name" --package-dir "$(windows_path "$work/$name")" \
+            --temp "$(windows_path "$work/$name-temp")\\" >"$work/$name.check.txt" 2>&1; then
         fail "check of $name found problems:"
         cat "$work/$name.check.txt"
     fi
@@ -101,12 +89,12 @@ run_medium() {  # name, arguments
     rm -f "$work/$name.children.log" "$work/$name.boxes.txt"
     printf '%s\r\n' \
         '@echo off' \
-        "set TEMP=$(winpath "$work/$name-temp")" \
-        "set TMP=$(winpath "$work/$name-temp")" \
-        "set KESTRUNE_CHILD_LOG=$(winpath "$work/$name.children.log")" \
-        "\"$(winpath "$recorder")\" --leave \"Copying Files. Please wait.\" --out \"$(winpath "$work/$name.boxes.txt")\" -- \"$(winpath "$work/$name")\\setup.exe\" $arguments" \
+        "set TEMP=$(windows_path "$work/$name-temp")" \
+        "set TMP=$(windows_path "$work/$name-temp")" \
+        "set KESTRUNE_CHILD_LOG=$(windows_path "$work/$name.children.log")" \
+        "\"$(windows_path "$recorder")\" --leave \"Copying Files. Please wait.\" --out \"$(windows_path "$work/$name.boxes.txt")\" -- \"$(windows_path "$work/$name")\\setup.exe\" $arguments" \
         'exit /b %ERRORLEVEL%' >"$script"
-    "${wine[@]}" cmd /c "$(winpath "$script")" >"$work/$name.wine.txt" 2>&1 </dev/null
+    "${wine[@]}" cmd /c "$(windows_path "$script")" >"$work/$name.wine.txt" 2>&1 </dev/null
 }
 
 # One medium, one run: what ran, from where, with which command line, and

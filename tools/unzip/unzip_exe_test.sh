@@ -22,18 +22,9 @@ export WINEPREFIX=${WINEPREFIX:-$(cd "$(dirname "$exe")" && pwd)/wineprefix-unzi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/unzip exe test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+# fail, windows_path.
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 failures=0
-
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-
-# Wine maps / to drive Z:.
-windows_path() {
-    local path=${1//\//\\}
-    printf 'Z:%s' "$path"
-}
 
 # Runs unzip.exe with the given arguments; sets $code.
 run_unzip() {
