@@ -35,14 +35,13 @@ done < <("$mingw_cxx" -x c++ -E -v - </dev/null 2>&1 |
          sed -n '/#include <...> search starts here/,/End of search list/p' | sed -n 's/^ //p')
 [ ${#mingw_includes[@]} -gt 0 ] || die "no include directories from $mingw_cxx"
 
-portable=(text/bounded_text.cpp launcher/command_tail.cpp launcher/switches.cpp launcher/tail_marker.cpp
-          install/commands.cpp install/entry_position.cpp install/work_directory_security.cpp
-          process/child_outcome.cpp tools/unzip/zip_archive.cpp tools/unzip/zip_crypto.cpp tools/unzip/zip_crc.cpp
-          tools/unzip/entry_name.cpp tools/unzip/entry_clashes.cpp tools/unzip/extract_archive.cpp
-          tools/unzip/arguments.cpp)
+# The portable sources, as the builds name them (cmake/PortableSources.cmake).
+read -ra portable < <(cmake -P cmake/PortableSources.cmake)
 # The host's replacements and additions: the POSIX file system and threads,
-# main(), and the std-container forms of the reader.
-host_only=(tools/unzip/file_system_posix.cpp tools/unzip/main_posix.cpp tools/unzip/zip_reader_containers.cpp)
+# the std-container forms of the reader, and main().
+read -ra host_only < <(cmake -DLISTS=KESTRUNE_UNZIP_HOST_SOURCES -P cmake/PortableSources.cmake)
+host_only+=(tools/unzip/main_posix.cpp)
+[ ${#portable[@]} -gt 0 ] && [ ${#host_only[@]} -gt 1 ] || die "no portable sources from cmake/PortableSources.cmake"
 # Every product and tool source but the unit tests and the host's own.
 windows=()
 while IFS= read -r file; do windows+=("$file"); done < <(

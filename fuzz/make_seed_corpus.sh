@@ -6,7 +6,8 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 corpus="$here/corpus"
 rm -rf "$corpus"
-mkdir -p "$corpus"/{fuzz_command_tail,fuzz_tail_marker,fuzz_commands,fuzz_quoting,fuzz_zip_reader,fuzz_signature_markers}
+# A corpus folder for each fuzzer, which is harnesses/NAME.cpp.
+for harness in "$here"/harnesses/*.cpp; do mkdir -p "$corpus/$(basename "$harness" .cpp)"; done
 
 seed() { printf "$2" > "$corpus/$1"; }
 repeat() { head -c "$2" /dev/zero | tr '\0' "$1"; }

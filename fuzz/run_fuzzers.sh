@@ -11,7 +11,6 @@ fuzz_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$fuzz_dir/../scripts/lib.sh"
 build_dir="${1:-/work/main/build/fuzz}"
 seconds="${KESTRUNE_FUZZ_SECONDS:-30}"
-fuzzers=(fuzz_command_tail fuzz_tail_marker fuzz_commands fuzz_quoting fuzz_zip_reader fuzz_signature_markers)
 # A run longer than this is a hang; no declared size may drive memory use.
 limits=(-timeout=10 -rss_limit_mb=512 -malloc_limit_mb=128)
 
@@ -33,6 +32,9 @@ mkdir -p "$build_dir"
 cmake -S "$fuzz_dir" -B "$build_dir" -DCMAKE_CXX_COMPILER=clang++-14 >"$build_dir/configure.log" 2>&1 ||
     { cat "$build_dir/configure.log"; exit 1; }
 cmake --build "$build_dir" -j2 >"$build_dir/build.log" 2>&1 || { cat "$build_dir/build.log"; exit 1; }
+# The fuzzers fuzz/CMakeLists.txt defines, one name a line.
+mapfile -t fuzzers <"$build_dir/fuzzers.txt"
+[ ${#fuzzers[@]} -gt 0 ] || die "no fuzzers listed in $build_dir/fuzzers.txt"
 
 run_root="$build_dir/runs"
 rm -rf "$run_root"

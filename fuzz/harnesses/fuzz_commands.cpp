@@ -11,6 +11,7 @@
 
 #include "install/commands.h"
 #include "launcher/constants.h"
+#include "package_password.h"
 #include "support/fuzz_check.h"
 #include "support/windows_arguments.h"
 #include "text/bounded_text.h"
@@ -18,7 +19,6 @@
 namespace {
 
 constexpr unsigned char untouched = 0xA5;
-constexpr const char* buildPassword = "Kestrune-Package-2026";
 
 // An output buffer of exactly `capacity` bytes, filled with a pattern so that
 // any change on refusal shows.
@@ -85,7 +85,7 @@ struct Inputs {
     bool hasTemporaryPath = false;
     std::string temporaryPath;
     std::string packageDirectory;
-    std::string password = buildPassword;
+    std::string password = packagePassword;  // the build's, until the input gives one
     size_t capacity = pathBufferSize;
     int silent = 0;
     int msiMarker = 0;
@@ -234,31 +234,21 @@ void checkSetupForm(const Inputs& in) {
 void checkBoundedText(const std::string& start, const std::string& added, long number, size_t capacity) {
     const std::string kept = start.substr(0, capacity - 1);
     char* source = heapText(added);
-    {
+    // Each helper on its own buffer of exactly `capacity` bytes holding `kept`.
+    const auto checkOnKept = [&](const std::string& expectedAdded, bool (*helper)(char*, size_t, const char*, long),
+                                 bool replaces) {
         char* dest = new char[capacity];
         std::memcpy(dest, kept.c_str(), kept.size() + 1);
-        const bool fits = appendText(dest, capacity, source);
-        FUZZ_CHECK(fits == (kept.size() + added.size() < capacity));
-        FUZZ_CHECK(std::string(dest) == (fits ? kept + added : kept));
+        const bool fits = helper(dest, capacity, source, number);
+        const std::string whole = replaces ? expectedAdded : kept + expectedAdded;
+        FUZZ_CHECK(fits == (whole.size() < capacity));
+        FUZZ_CHECK(std::string(dest) == (fits ? whole : kept));
         delete[] dest;
-    }
-    {
-        char* dest = new char[capacity];
-        std::memcpy(dest, kept.c_str(), kept.size() + 1);
-        const std::string digits = std::to_string(number);
-        const bool fits = appendDecimal(dest, capacity, number);
-        FUZZ_CHECK(fits == (kept.size() + digits.size() < capacity));
-        FUZZ_CHECK(std::string(dest) == (fits ? kept + digits : kept));
-        delete[] dest;
-    }
-    {
-        char* dest = new char[capacity];
-        std::memcpy(dest, kept.c_str(), kept.size() + 1);
-        const bool fits = copyText(dest, capacity, source);
-        FUZZ_CHECK(fits == (added.size() < capacity));
-        FUZZ_CHECK(std::string(dest) == (fits ? added : kept));
-        delete[] dest;
-    }
+    };
+    checkOnKept(added, [](char* d, size_t c, const char* s, long) { return appendText(d, c, s); }, false);
+    checkOnKept(std::to_string(number), [](char* d, size_t c, const char*, long n) { return appendDecimal(d, c, n); },
+                false);
+    checkOnKept(added, [](char* d, size_t c, const char* s, long) { return copyText(d, c, s); }, true);
     {
         char* dest = new char[capacity];
         FUZZ_CHECK(copyLeadingText(dest, capacity, source) == (added.size() < capacity));
