@@ -48,8 +48,7 @@ int main(int argc, char** argv) {
     if (command == "sign") return runSign(arguments);
     std::string list;
     for (const std::string& name : commandNames()) list += (list.empty() ? "" : ", ") + name;
-    printError("unknown command " + quoted(command) + "; the nearest is " + nearestOf(command, commandNames()) +
-               " (commands: " + list + ")");
-    std::fprintf(stderr, "see: kestrune-medium --help\n");
-    return exitUsage;
+    // No help of its own: usageError points at the overview.
+    return usageError(command.c_str(), "unknown command " + quoted(command) + "; the nearest is " +
+                                           nearestOf(command, commandNames()) + " (commands: " + list + ")");
 }
