@@ -15,6 +15,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 repo=$PWD
+source scripts/lib.sh
 rounds=${KESTRUNE_BENCH_ROUNDS:-9}
 work=${KESTRUNE_BENCH_DIR:-$repo/build/bench}
 export KESTRUNE_WINEPREFIX=${KESTRUNE_WINEPREFIX:-$repo/build/bench-wine}
@@ -32,22 +33,22 @@ if [ -n "${KESTRUNE_BENCH_WINDOWS_BUILD:-}" ]; then
     product_build=$KESTRUNE_BENCH_PRODUCT_BUILD
 else
     echo "building (scripts/build.sh) ..."
-    bash scripts/build.sh >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
+    run_logged "$work/build.log" bash scripts/build.sh
     windows_build=$repo/$(tail -n 1 "$work/build.log")
     host_build=$repo/build/host
     product_build=$repo/build/win32
 fi
 source scripts/wine-env.sh
-cmake -S bench -B "$work/programs" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-$KESTRUNE_TEST_ARCH.cmake" >"$work/programs.log" 2>&1 &&
-    cmake --build "$work/programs" -j2 >>"$work/programs.log" 2>&1 || { cat "$work/programs.log"; exit 1; }
+run_logged "$work/programs.configure.log" cmake -S bench -B "$work/programs" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-$KESTRUNE_TEST_ARCH.cmake"
+run_logged "$work/programs.build.log" cmake --build "$work/programs" -j2
 
 launcher=$windows_build/setup.exe
 extractor=$windows_build/tools/unzip/unzip.exe
 host_unzip=$host_build/unzip/kestrune-unzip
 password=$(cat "$windows_build/generated/package_password.txt")
 for file in "$launcher" "$extractor" "$host_unzip" "$product_build/setup.exe"; do
-    [ -f "$file" ] || { echo "missing: $file"; exit 1; }
+    [ -f "$file" ] || die "missing: $file"
 done
 
 # --- packages, made now
@@ -87,8 +88,8 @@ peers=$work/peers
 rm -rf "$peers"
 mkdir -p "$peers"
 make_peer() {  # target medium
-    makensis -V2 -DTARGET="$1" -DPAYLOAD="$data/$2" -DOUTFILE="$peers/$1-$2.exe" bench/peer.nsi \
-        >"$peers/$1-$2.log" 2>&1 || { cat "$peers/$1-$2.log"; exit 1; }
+    run_logged "$peers/$1-$2.log" makensis -V2 -DTARGET="$1" -DPAYLOAD="$data/$2" -DOUTFILE="$peers/$1-$2.exe" \
+        bench/peer.nsi
 }
 for medium in small large; do
     make_peer "$peer_target" "$medium"

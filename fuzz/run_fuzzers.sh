@@ -29,9 +29,8 @@ install_missing_packages clang-14 libclang-rt-14-dev zlib1g-dev zip cmake make
 start=$SECONDS
 
 mkdir -p "$build_dir"
-cmake -S "$fuzz_dir" -B "$build_dir" -DCMAKE_CXX_COMPILER=clang++-14 >"$build_dir/configure.log" 2>&1 ||
-    { cat "$build_dir/configure.log"; exit 1; }
-cmake --build "$build_dir" -j2 >"$build_dir/build.log" 2>&1 || { cat "$build_dir/build.log"; exit 1; }
+run_logged "$build_dir/configure.log" cmake -S "$fuzz_dir" -B "$build_dir" -DCMAKE_CXX_COMPILER=clang++-14
+run_logged "$build_dir/build.log" cmake --build "$build_dir" -j2
 # The fuzzers fuzz/CMakeLists.txt defines, one name a line.
 mapfile -t fuzzers <"$build_dir/fuzzers.txt"
 [ ${#fuzzers[@]} -gt 0 ] || die "no fuzzers listed in $build_dir/fuzzers.txt"

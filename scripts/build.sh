@@ -5,15 +5,15 @@
 # Prints the directory of the Windows build that the tests run, last.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source scripts/lib.sh
 bash scripts/install-deps.sh
 source scripts/wine-env.sh
 
 configure_and_build() {  # source dir, build dir, extra cmake arguments...
     local source=$1 binary=$2
     shift 2
-    cmake -S "$source" -B "$binary" -DCMAKE_BUILD_TYPE=Release "$@" >"$binary.configure.log" 2>&1 ||
-        { cat "$binary.configure.log"; exit 1; }
-    cmake --build "$binary" -j2 >"$binary.build.log" 2>&1 || { tail -50 "$binary.build.log"; exit 1; }
+    run_logged "$binary.configure.log" cmake -S "$source" -B "$binary" -DCMAKE_BUILD_TYPE=Release "$@"
+    run_logged "$binary.build.log" cmake --build "$binary" -j2
 }
 
 mkdir -p build

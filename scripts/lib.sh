@@ -8,6 +8,14 @@ die() {
     exit 1
 }
 
+# Runs a command with its output in LOG; when it fails, shows the end of the
+# log and ends the script.
+run_logged() {  # log command [arguments...]
+    local log=$1
+    shift
+    "$@" >"$log" 2>&1 || { tail -n 60 "$log"; die "failed: $* (whole output in $log)"; }
+}
+
 # A failed check of a test script: reported, counted in $failures, and the
 # script goes on to its other checks.
 failures=${failures:-0}
@@ -22,18 +30,24 @@ windows_path() {
     printf 'Z:%s' "$path"
 }
 
-# Installs the Debian packages named that are not installed yet; does
-# nothing (and needs no root) when all are.
+# Installs the Debian packages named that are not installed yet, through
+# sudo when not root; does nothing (and needs no root) when all are. Says
+# what it installs on stderr: stdout stays the calling script's.
 install_missing_packages() {
-    local package missing=()
+    local package missing=() as_root=()
     for package in "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$package")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    echo "installing: ${missing[*]}"
-    DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    command -v apt-get >/dev/null 2>&1 || die "missing ${missing[*]} and no apt-get to install them"
+    if [ "$(id -u)" -ne 0 ]; then
+        command -v sudo >/dev/null 2>&1 || die "missing ${missing[*]}; install them as root"
+        as_root=(sudo)
+    fi
+    echo "installing: ${missing[*]}" >&2
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
 # Writes a PostProcess.cmd that logs its run in the test child's format

@@ -12,7 +12,7 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 
-die() { echo "build_product.sh: $*" >&2; exit 1; }
+source "$repo/scripts/lib.sh"  # die
 
 [ $# -le 2 ] || die "usage: build_product.sh [x86|amd64 [OUTDIR]]"
 target=${1:-x86}
@@ -31,21 +31,7 @@ nsis_ready() {
         [ -f /usr/share/nsis/Include/FileFunc.nsh ]
 }
 if ! nsis_ready; then
-    command -v apt-get >/dev/null 2>&1 || die "makensis is missing and there is no apt-get to install nsis"
-    sudo=()
-    if [ "$(id -u)" -ne 0 ]; then
-        command -v sudo >/dev/null 2>&1 || die "makensis is missing; install Debian's nsis as root"
-        sudo=(sudo)
-    fi
-    aptlog=$(mktemp)
-    export DEBIAN_FRONTEND=noninteractive
-    if ! { "${sudo[@]}" apt-get install -y -qq nsis ||
-           { "${sudo[@]}" apt-get update -qq && "${sudo[@]}" apt-get install -y -qq nsis; }; } >"$aptlog" 2>&1; then
-        cat "$aptlog" >&2
-        rm -f "$aptlog"
-        die "could not install Debian's nsis"
-    fi
-    rm -f "$aptlog"
+    install_missing_packages nsis || die "could not install Debian's nsis"
     nsis_ready || die "nsis is installed but makensis or /usr/share/nsis/Stubs/lzma_solid-$stub is missing"
 fi
 
