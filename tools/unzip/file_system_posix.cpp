@@ -1,5 +1,7 @@
 #include "file_system.h"
 
+#include "zip_reader_containers.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -42,19 +44,6 @@ namespace {
 template <typename T>
 T* allocate() {
     return static_cast<T*>(malloc(sizeof(T)));
-}
-
-bool readInputFileAt(const void* context, uint64_t offset, uint8_t* buffer, size_t length) {
-    const InputFile* file = static_cast<const InputFile*>(context);
-    while (length > 0) {
-        const ssize_t got = pread(file->descriptor, buffer, length, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        buffer += got;
-        offset += static_cast<uint64_t>(got);
-        length -= static_cast<size_t>(got);
-    }
-    return true;
 }
 
 // What stands at `name` in `parent`, the name itself looked at (a link is
@@ -223,7 +212,7 @@ InputFile* openInputFile(const char* path) {
 }
 
 ArchiveInput inputFileArchive(const InputFile* file) {
-    return ArchiveInput{file->size, readInputFileAt, file};
+    return descriptorArchiveInput(file->descriptor, file->size);
 }
 
 void closeInputFile(InputFile* file) {
