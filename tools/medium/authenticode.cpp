@@ -5,15 +5,14 @@
 
 #include "little_endian.h"
 #include "markers.h"
+#include "pe_file.h"
 
 const char* const markerAttributeOid = "2.25.181851530011564572757839026154968300688";
 
 namespace {
 
 // PE format offsets.
-constexpr size_t peHeaderPointerOffset = 0x3c;
-constexpr size_t coffHeaderSize = 20;
-constexpr size_t optionalHeaderStart = 4 + coffHeaderSize;  // after "PE\0\0"
+constexpr size_t optionalHeaderStart = peSignatureSize + coffHeaderSize;
 constexpr uint16_t pe32Magic = 0x10b;
 constexpr uint16_t pe32PlusMagic = 0x20b;
 constexpr size_t checksumFieldOffset = 64;  // within the optional header, both formats
@@ -226,11 +225,11 @@ bool readPeHeaders(const std::string& file, PeHeaders& headers, std::string& pro
     }
     const uint64_t pe = readLittle(file, peHeaderPointerOffset, 4);
     if (pe > file.size() || file.size() - pe < optionalHeaderStart + 2 ||
-        file.compare(static_cast<size_t>(pe), 4, std::string("PE\0\0", 4)) != 0) {
+        file.compare(static_cast<size_t>(pe), peSignatureSize, std::string(peSignature, peSignatureSize)) != 0) {
         problem = "no PE signature";
         return false;
     }
-    const size_t coff = static_cast<size_t>(pe) + 4;
+    const size_t coff = static_cast<size_t>(pe) + peSignatureSize;
     const size_t sections = readLittle(file, coff + 2, 2);
     const size_t optionalSize = readLittle(file, coff + 16, 2);
     const size_t optional = static_cast<size_t>(pe) + optionalHeaderStart;
