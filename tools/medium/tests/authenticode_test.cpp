@@ -95,7 +95,7 @@ TEST(SignatureMarkers, TheAttributeHasTheObjectIdentifierItClaims) {
               marked.substr(layout.signature.begin, layout.signature.end - layout.signature.begin));
     const ToolRun parsed = runProgram({"openssl", "asn1parse", "-inform", "DER", "-in", s.scratch / "signature.der"});
     EXPECT_EQ(parsed.status, 0) << parsed.err;
-    EXPECT_NE(parsed.out.find(std::string(":") + markerAttributeOid), std::string::npos) << parsed.out;
+    EXPECT_TRUE(holds(parsed.out, std::string(":") + markerAttributeOid));
 }
 
 // However the lines came to a signed launcher, they are found, and marking
