@@ -1,5 +1,6 @@
 #include "file_system.h"
 
+#include "file_system_shared.h"
 #include "zip_reader_containers.h"
 
 #include <errno.h>
@@ -35,16 +36,10 @@ struct WorkerLock {
 
 struct Worker {
     pthread_t thread;
-    void (*run)(void* context);
-    void* context;
+    WorkerTask task;
 };
 
 namespace {
-
-template <typename T>
-T* allocate() {
-    return static_cast<T*>(malloc(sizeof(T)));
-}
 
 // What stands at `name` in `parent`, the name itself looked at (a link is
 // not followed); ok when nothing does.
@@ -93,8 +88,7 @@ void removeIfWritten(const OutputFile& file, const Directory& parent, const char
 }
 
 void* runWorkerThread(void* context) {
-    const Worker& worker = *static_cast<Worker*>(context);
-    worker.run(worker.context);
+    runWorkerTask(static_cast<Worker*>(context)->task);
     return nullptr;
 }
 
@@ -201,13 +195,8 @@ InputFile* openInputFile(const char* path) {
         close(descriptor);
         return nullptr;
     }
-    InputFile* file = allocate<InputFile>();
-    if (file == nullptr) {
-        close(descriptor);
-        return nullptr;
-    }
-    file->descriptor = descriptor;
-    file->size = static_cast<uint64_t>(status.st_size);
+    InputFile* file = inputFileHolding<InputFile>(descriptor, static_cast<uint64_t>(status.st_size));
+    if (file == nullptr) close(descriptor);
     return file;
 }
 
@@ -253,15 +242,9 @@ void unlockWorkers(WorkerLock* lock) {
 }
 
 Worker* startWorker(void (*run)(void* context), void* context) {
-    Worker* worker = allocate<Worker>();
-    if (worker == nullptr) return nullptr;
-    worker->run = run;
-    worker->context = context;
-    if (pthread_create(&worker->thread, nullptr, runWorkerThread, worker) != 0) {
-        free(worker);
-        return nullptr;
-    }
-    return worker;
+    return startWorkerWith<Worker>(WorkerTask{run, context}, [](Worker& worker) {
+        return pthread_create(&worker.thread, nullptr, runWorkerThread, &worker) == 0;
+    });
 }
 
 void finishWorker(Worker* worker) {
