@@ -30,6 +30,15 @@ struct Signed {
         EXPECT_EQ(run.status, 0) << run.out << run.err;
         return readFile(scratch / "out.exe");
     }
+    // A stand-in launcher signed, then marked with msi.tag inside its
+    // signature; "" when the marking fails.
+    std::string signedWithMarkerInside() {
+        const std::string original = sign(signableLauncher());
+        std::string marked, error;
+        EXPECT_TRUE(withSignatureMarkers(original, readSignatureLayout(original), {msiMarkerTag}, marked, error))
+            << error;
+        return marked;
+    }
     // What osslsigncode verify says of `program`, and whether it passes.
     bool verifies(const std::string& program, std::string& report) {
         writeFile(scratch / "check.exe", program);
@@ -87,9 +96,8 @@ TEST(SignatureMarkers, StandLastInTheSignatureWhichStaysValid) {
 
 TEST(SignatureMarkers, TheAttributeHasTheObjectIdentifierItClaims) {
     Signed s;
-    const std::string original = s.sign(signableLauncher());
-    std::string marked, error;
-    ASSERT_TRUE(withSignatureMarkers(original, readSignatureLayout(original), {msiMarkerTag}, marked, error));
+    const std::string marked = s.signedWithMarkerInside();
+    ASSERT_FALSE(marked.empty());
     const SignatureLayout layout = readSignatureLayout(marked);
     writeFile(s.scratch / "signature.der",
               marked.substr(layout.signature.begin, layout.signature.end - layout.signature.begin));
@@ -244,9 +252,8 @@ TEST(SignatureBlocks, ThatCannotBeRewrittenAreRefusedWithTheReason) {
 // hold; the launcher's view of the window is the file as it is.
 TEST(SignatureMarkers, OnlyTheMarkerAttributeOfASignatureHoldsLines) {
     Signed s;
-    const std::string original = s.sign(signableLauncher());
-    std::string marked, error;
-    ASSERT_TRUE(withSignatureMarkers(original, readSignatureLayout(original), {msiMarkerTag}, marked, error));
+    const std::string marked = s.signedWithMarkerInside();
+    ASSERT_FALSE(marked.empty());
     const SignatureLayout layout = readSignatureLayout(marked);
     const std::vector<FileSpan> own = signatureOwnBytes(layout);
     ASSERT_EQ(own.size(), 2u);

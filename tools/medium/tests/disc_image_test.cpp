@@ -46,14 +46,7 @@ TEST(DiscLabels, AreCheckedAndMadeFromTheImagesName) {
         {"caf\xc3\xa9", "only letters, digits"},
         {" lead", "must not start or end with a blank"},
     };
-    for (const Case& c : cases) {
-        const std::string problem = discLabelProblem(c.label);
-        if (*c.problem == '\0') {
-            EXPECT_EQ(problem, "") << c.label;
-        } else {
-            EXPECT_NE(problem.find(c.problem), std::string::npos) << c.label << ": " << problem;
-        }
-    }
+    for (const Case& c : cases) EXPECT_TRUE(isProblem(discLabelProblem(c.label), c.problem)) << c.label;
     const std::pair<const char*, const char*> defaults[] = {
         {"out/disc.iso", "disc"},           {"Product 2.ISO", "Product_2"},
         {"/tmp/a.b.iso", "a.b"},            {"very-long-name-of-a-disc.iso", "very-long-name-o"},
@@ -79,14 +72,7 @@ TEST(Autorun, NamesSetupExeAsWindowsReadsIt) {
         {"[autorun]\r\nlabel=X\r\n", "has no open="},
         {"", "no [autorun] section"},
     };
-    for (const Case& c : cases) {
-        const std::string problem = autorunProblem(c.text);
-        if (*c.problem == '\0') {
-            EXPECT_EQ(problem, "") << c.text;
-        } else {
-            EXPECT_NE(problem.find(c.problem), std::string::npos) << c.text << ": " << problem;
-        }
-    }
+    for (const Case& c : cases) EXPECT_TRUE(isProblem(autorunProblem(c.text), c.problem)) << c.text;
 }
 
 TEST(DiscImages, XorrisosReportIsRead) {

@@ -39,6 +39,11 @@ testing::AssertionResult holds(const std::string& text, const std::string& part)
     return testing::AssertionFailure() << "'" << part << "' is not in:\n" << text;
 }
 
+testing::AssertionResult isProblem(const std::string& problem, const std::string& expected) {
+    if (expected.empty() && !problem.empty()) return testing::AssertionFailure() << "an unexpected problem: " << problem;
+    return holds(problem, expected);
+}
+
 size_t countOf(const std::string& text, const std::string& part) {
     size_t count = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;

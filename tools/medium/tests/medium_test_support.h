@@ -50,6 +50,9 @@ void makePayload(const std::string& directory);
 
 // Whether `text` holds `part`; a failure shows both.
 testing::AssertionResult holds(const std::string& text, const std::string& part);
+// Whether `problem` is what a table row expects: none when `expected` is
+// "", else one that holds `expected`.
+testing::AssertionResult isProblem(const std::string& problem, const std::string& expected);
 // How often `part` stands in `text`, overlaps counted.
 size_t countOf(const std::string& text, const std::string& part);
 // Whether a line of `report` that starts with `start` holds `text`.
@@ -103,6 +106,15 @@ struct TestSigner {
 // What `osslsigncode verify` says of `path`, trusting `caFile`; its exit
 // status in `status`.
 std::string osslsigncodeVerify(const std::string& path, const std::string& caFile, int& status);
+
+// A table row of what a test does to a file or folder before the tool runs
+// (below a scratch folder, for whatever else it needs), and a text the
+// tool's refusal must hold.
+struct SpoiledCase {
+    const char* what;
+    void (*spoil)(const std::string& path, const std::string& scratch);
+    const char* expected;
+};
 
 // Unpacks an archive with the extraction tool's own reader and returns
 // "name=content" of every file, sorted, or an error text.

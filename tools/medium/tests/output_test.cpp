@@ -80,11 +80,7 @@ TEST(MediumOutput, ReplacesAMediumOnlyWithForceAndKeepsItsAutorun) {
 }
 
 TEST(MediumOutput, ForceNeverReplacesAFolderThatIsNotAMediumAndNothingElse) {
-    struct Case {
-        const char* what;
-        void (*arrange)(const std::string& out, const std::string& scratch);
-        const char* expected;
-    } cases[] = {
+    const SpoiledCase cases[] = {
         {"a folder of the author's",
          [](const std::string& out, const std::string&) {
              makeDirectories(out + "/sub");
@@ -127,10 +123,10 @@ TEST(MediumOutput, ForceNeverReplacesAFolderThatIsNotAMediumAndNothingElse) {
          },
          "is a symbolic link to '"},
     };
-    for (const Case& c : cases) {
+    for (const SpoiledCase& c : cases) {
         Workspace w;
         const std::string out = w.scratch / "out";
-        c.arrange(out, w.scratch.path);
+        c.spoil(out, w.scratch.path);
         const std::vector<std::string> before = treeOf(w.scratch.path);
         const ToolRun run = runTool(w.buildTo(out, {"--force"}));
         EXPECT_EQ(run.status, 1) << c.what;
