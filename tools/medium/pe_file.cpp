@@ -24,12 +24,12 @@ constexpr uint32_t largestHeaderOffset = 1 << 20;
 std::string peImageProblem(const std::string& start) {
     if (start.size() < 2 || start.compare(0, 2, "MZ") != 0) return "no \"MZ\" header";
     if (start.size() < dosHeaderSize) return "too short for a DOS header";
-    const uint32_t peOffset = readLittle(start, peHeaderPointerOffset, 4);
+    const uint32_t peOffset = readLittle32(start, peHeaderPointerOffset);
     if (peOffset > largestHeaderOffset || peOffset + peSignatureSize + coffHeaderSize > start.size()) {
         return "the PE header pointer leads outside the file";
     }
     if (start.compare(peOffset, peSignatureSize, std::string(peSignature, peSignatureSize)) != 0) return "no PE signature";
-    const uint32_t characteristics = readLittle(start, peOffset + peSignatureSize + characteristicsOffset, 2);
+    const uint32_t characteristics = readLittle16(start, peOffset + peSignatureSize + characteristicsOffset);
     if ((characteristics & dynamicLibrary) != 0) return "a DLL, not a program";
     if ((characteristics & executableImage) == 0) return "not marked as an executable image";
     return "";

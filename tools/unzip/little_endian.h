@@ -6,13 +6,21 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// The `width`-byte little-endian number (at most 4) at `at` in `bytes`, a
-// pointer, an array or a string; the caller keeps it in bounds.
+// The 2- and 4-byte little-endian numbers at `at` in `bytes`, a pointer, an
+// array or a string; the caller keeps them in bounds. Without a loop, so the
+// compiler makes one load of each (the CRC reads every byte it checks
+// through readLittle32).
 template <typename Bytes>
-uint32_t readLittle(const Bytes& bytes, size_t at, size_t width) {
-    uint32_t value = 0;
-    for (size_t i = width; i > 0; --i) value = value << 8 | static_cast<uint8_t>(bytes[at + i - 1]);
-    return value;
+inline uint16_t readLittle16(const Bytes& bytes, size_t at) {
+    const auto* p = &bytes[at];
+    return static_cast<uint16_t>(static_cast<uint8_t>(p[0]) | static_cast<uint8_t>(p[1]) << 8);
+}
+
+template <typename Bytes>
+inline uint32_t readLittle32(const Bytes& bytes, size_t at) {
+    const auto* p = &bytes[at];
+    return static_cast<uint32_t>(static_cast<uint8_t>(p[0])) | static_cast<uint32_t>(static_cast<uint8_t>(p[1])) << 8 |
+           static_cast<uint32_t>(static_cast<uint8_t>(p[2])) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(p[3])) << 24;
 }
 
 // Stores `value` as a `width`-byte little-endian number at `at` in `bytes`.

@@ -38,8 +38,8 @@ bool memoryReadAt(const void* context, uint64_t offset, uint8_t* buffer, size_t 
 ZipStatus findEndRecordIn(const uint8_t* tail, size_t tailSize, size_t& found) {
     found = tailSize;  // none yet
     for (size_t at = tailSize - endRecordSize + 1; at-- > 0;) {
-        if (readLittle(tail, at, 4) != endOfCentralDirectorySignature) continue;
-        const size_t commentEnd = at + endRecordSize + readLittle(tail, at + 20, 2);
+        if (readLittle32(tail, at) != endOfCentralDirectorySignature) continue;
+        const size_t commentEnd = at + endRecordSize + readLittle16(tail, at + 20);
         if (commentEnd == tailSize) {
             found = at;
             break;
@@ -61,12 +61,12 @@ ZipStatus readEndRecord(const ArchiveInput& input, ZipDirectoryPlace& place, uin
     if (status == ZipStatus::ok) status = findEndRecordIn(tail, tailSize, found);
     if (status == ZipStatus::ok) {
         const uint8_t* p = tail + found;
-        thisDisk = readLittle(p, 4, 2);
-        directoryDisk = readLittle(p, 6, 2);
-        entriesOnDisk = readLittle(p, 8, 2);
-        entryCount = readLittle(p, 10, 2);
-        place.size = readLittle(p, 12, 4);
-        place.offset = readLittle(p, 16, 4);
+        thisDisk = readLittle16(p, 4);
+        directoryDisk = readLittle16(p, 6);
+        entriesOnDisk = readLittle16(p, 8);
+        entryCount = readLittle16(p, 10);
+        place.size = readLittle32(p, 12);
+        place.offset = readLittle32(p, 16);
         position = tailStart + found;
         place.end = position + endRecordSize;
     }
@@ -201,9 +201,9 @@ ZipStatus locateData(const ArchiveInput& input, const ZipEntry& entry, uint64_t&
     uint8_t header[localHeaderSize];
     const ZipStatus status = readExact(input, entry.localHeaderOffset, header, sizeof header);
     if (status != ZipStatus::ok) return status;
-    if (readLittle(header, 0, 4) != localHeaderSignature) return ZipStatus::damaged;
+    if (readLittle32(header, 0) != localHeaderSignature) return ZipStatus::damaged;
     dataOffset =
-        uint64_t{entry.localHeaderOffset} + localHeaderSize + readLittle(header, 26, 2) + readLittle(header, 28, 2);
+        uint64_t{entry.localHeaderOffset} + localHeaderSize + readLittle16(header, 26) + readLittle16(header, 28);
     if (dataOffset > input.size || entry.compressedSize > input.size - dataOffset) return ZipStatus::damaged;
     return ZipStatus::ok;
 }
@@ -251,7 +251,7 @@ ZipStatus findCentralDirectory(const ArchiveInput& input, ZipDirectoryPlace& pla
         uint8_t locator[4];
         const ZipStatus read = readExact(input, position - zip64LocatorSize, locator, sizeof locator);
         if (read != ZipStatus::ok) return read;
-        if (readLittle(locator, 0, 4) == zip64LocatorSignature) return ZipStatus::unsupported;
+        if (readLittle32(locator, 0) == zip64LocatorSignature) return ZipStatus::unsupported;
     }
     if (thisDisk != 0 || directoryDisk != 0 || entriesOnDisk != entryCount) return ZipStatus::unsupported;
     if (place.offset + place.size > position) return ZipStatus::damaged;
@@ -267,23 +267,23 @@ ZipStatus readCentralDirectory(const ArchiveInput& input, const ZipDirectoryPlac
     for (uint32_t index = 0; index < place.entryCount; ++index) {
         if (centralHeaderSize > place.size - offset) return ZipStatus::damaged;
         const uint8_t* header = bytes + offset;
-        if (readLittle(header, 0, 4) != centralHeaderSignature) return ZipStatus::damaged;
-        const uint16_t nameLength = readLittle(header, 28, 2);
+        if (readLittle32(header, 0) != centralHeaderSignature) return ZipStatus::damaged;
+        const uint16_t nameLength = readLittle16(header, 28);
         const size_t recordSize =
-            centralHeaderSize + nameLength + readLittle(header, 30, 2) + readLittle(header, 32, 2);
+            centralHeaderSize + nameLength + readLittle16(header, 30) + readLittle16(header, 32);
         if (recordSize > place.size - offset) return ZipStatus::damaged;
 
         ZipEntry entry;
         entry.name = reinterpret_cast<const char*>(header + centralHeaderSize);
         entry.nameLength = nameLength;
-        entry.flags = readLittle(header, 8, 2);
-        entry.method = readLittle(header, 10, 2);
-        entry.dosTime = readLittle(header, 12, 2);
-        entry.crc32 = readLittle(header, 16, 4);
-        entry.compressedSize = readLittle(header, 20, 4);
-        entry.uncompressedSize = readLittle(header, 24, 4);
-        entry.localHeaderOffset = readLittle(header, 42, 4);
-        const uint16_t startDisk = readLittle(header, 34, 2);
+        entry.flags = readLittle16(header, 8);
+        entry.method = readLittle16(header, 10);
+        entry.dosTime = readLittle16(header, 12);
+        entry.crc32 = readLittle32(header, 16);
+        entry.compressedSize = readLittle32(header, 20);
+        entry.uncompressedSize = readLittle32(header, 24);
+        entry.localHeaderOffset = readLittle32(header, 42);
+        const uint16_t startDisk = readLittle16(header, 34);
         if (entry.compressedSize == 0xffffffffu || entry.uncompressedSize == 0xffffffffu ||
             entry.localHeaderOffset == 0xffffffffu || startDisk != 0) {
             return ZipStatus::unsupported;

@@ -65,7 +65,7 @@ TEST(SignatureMarkers, StandLastInTheSignatureWhichStaysValid) {
     std::string report;
     ASSERT_TRUE(s.verifies(original, report)) << report;
     // osslsigncode's own PE checksum is the one this tool computes.
-    EXPECT_EQ(readLittle(original, checksumField, 4), peChecksum(original, checksumField));
+    EXPECT_EQ(readLittle32(original, checksumField), peChecksum(original, checksumField));
 
     const std::vector<std::vector<std::string>> tagSets = {
         {msiMarkerTag}, {msiMarkerTag, "product=demo"}, {std::string(200, 'x')}, {"a", "bb", "ccc", "dddd"}};
@@ -118,9 +118,9 @@ TEST(SignatureMarkers, AreFoundWhereverASignedLauncherHoldsThemAndMovedInside) {
     // The table grown by a line and its sizes updated, as one might by hand.
     std::string grown = signedPlain + msiLine;
     grown += std::string((8 - grown.size() % 8) % 8, '\0');
-    const uint32_t grownSize = static_cast<uint32_t>(grown.size() - readLittle(grown, certificateEntry, 4));
+    const uint32_t grownSize = static_cast<uint32_t>(grown.size() - readLittle32(grown, certificateEntry));
     writeLittle(grown, certificateEntry + 4, grownSize, 4);
-    writeLittle(grown, readLittle(grown, certificateEntry, 4), grownSize, 4);
+    writeLittle(grown, readLittle32(grown, certificateEntry), grownSize, 4);
 
     // A line behind the image and another in the signature.
     std::string bothPlaces;
@@ -210,7 +210,7 @@ TEST(SignatureMarkers, TheImageToSignLeavesOutTheSignatureAndTheLinesBehindTheIm
 TEST(SignatureBlocks, ThatCannotBeRewrittenAreRefusedWithTheReason) {
     Signed s;
     const std::string original = s.sign(signableLauncher());
-    const size_t table = readLittle(original, certificateEntry, 4);
+    const size_t table = readLittle32(original, certificateEntry);
     const auto withTableSize = [&](std::string file, uint32_t size) {
         writeLittle(file, certificateEntry + 4, size, 4);
         return file;

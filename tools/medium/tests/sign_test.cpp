@@ -143,7 +143,7 @@ TEST(MediumSign, MarkersOutOfTheWindowOfASignedLauncherAreProblems) {
     std::string grown = readFile(setup) + "hand.tag \r\n";
     grown += std::string((8 - grown.size() % 8) % 8, '\0');
     const size_t entry = 0x84 + 20 + 96 + 4 * 8;  // signableLauncher's certificate table entry
-    const uint32_t table = readLittle(grown, entry, 4);
+    const uint32_t table = readLittle32(grown, entry);
     const uint32_t size = static_cast<uint32_t>(grown.size() - table);
     writeLittle(grown, entry + 4, size, 4);
     writeLittle(grown, table, size, 4);

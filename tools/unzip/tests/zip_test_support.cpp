@@ -169,10 +169,10 @@ std::string fortyEntriesOverOneStream(size_t size)
 size_t centralRecordOffset(const std::string& archive, size_t index)
 {
     const size_t end = archive.size() - 22;
-    size_t offset = readLittle(archive, end + 16, 4);
+    size_t offset = readLittle32(archive, end + 16);
     for (size_t i = 0; i < index; ++i)
-        offset += 46 + readLittle(archive, offset + 28, 2) + readLittle(archive, offset + 30, 2) +
-                  readLittle(archive, offset + 32, 2);
+        offset += 46 + readLittle16(archive, offset + 28) + readLittle16(archive, offset + 30) +
+                  readLittle16(archive, offset + 32);
     return offset;
 }
 
