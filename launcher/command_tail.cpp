@@ -1,5 +1,7 @@
 #include "launcher/command_tail.h"
 
+#include "text/program_name.h"
+
 namespace {
 bool isBlankOrControl(char c) {
     const unsigned char code = static_cast<unsigned char>(c);
@@ -8,14 +10,7 @@ bool isBlankOrControl(char c) {
 }  // namespace
 
 const char* skipProgramName(const char* commandLine) {
-    const char* p = commandLine;
-    if (*p == '"') {
-        ++p;
-        while (*p != 0 && *p != '"') ++p;
-        if (*p == '"') ++p;
-    } else {
-        while (static_cast<unsigned char>(*p) > 0x20) ++p;
-    }
+    const char* p = afterProgramName(commandLine, isBlankOrControl);
     while (isBlankOrControl(*p)) ++p;
     return p;
 }

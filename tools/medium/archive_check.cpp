@@ -38,19 +38,6 @@ struct EntryProblems {
     }
 };
 
-bool readHostFileAt(const void* context, uint64_t offset, uint8_t* buffer, size_t length) {
-    const int fd = *static_cast<const int*>(context);
-    while (length > 0) {
-        const ssize_t got = pread(fd, buffer, length, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        buffer += got;
-        offset += static_cast<uint64_t>(got);
-        length -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
 // The archive's directory as unzip.exe's reader sees them: it refuses
 // zip64, methods other than store and deflate, strong encryption, names that
 // could leave the work directory, and entries whose stored bytes overlap
@@ -67,7 +54,7 @@ ExtractorView readExtractorView(const std::string& path) {
     Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.fd < 0) return view;
     const off_t size = lseek(file.fd, 0, SEEK_END);
-    const ArchiveInput input{static_cast<uint64_t>(size < 0 ? 0 : size), readHostFileAt, &file.fd};
+    const ArchiveInput input = descriptorArchiveInput(file.fd, static_cast<uint64_t>(size < 0 ? 0 : size));
     view.status = readZipDirectory(input, view.directory);
     if (view.status == ZipStatus::ok) view.status = findOverlappingEntries(input, view.directory, view.overlaps);
     return view;

@@ -11,18 +11,10 @@
 #include "file_io.h"
 #include "progress.h"
 #include "zip_crypto.h"
+#include "zip_format.h"
 
 namespace {
 
-constexpr uint32_t localHeaderSignature = 0x04034b50;
-constexpr uint32_t centralHeaderSignature = 0x02014b50;
-constexpr uint32_t endOfDirectorySignature = 0x06054b50;
-constexpr size_t localHeaderSize = 30;
-constexpr size_t compressedSizeOffset = 18;  // within the local header
-constexpr uint16_t flagEncrypted = 1u << 0;
-constexpr uint16_t flagUtf8Name = 1u << 11;
-constexpr uint16_t methodStored = 0;
-constexpr uint16_t methodDeflated = 8;
 // Made by "MS-DOS" (attributes are DOS attributes), ZIP 2.0.
 constexpr uint16_t versionMadeBy = 20;
 constexpr uint16_t versionForFolders = 10;
@@ -31,16 +23,6 @@ constexpr uint32_t dosDirectoryAttribute = 0x10;
 // No zip64: unzip.exe reads none, so no offset or size may reach this.
 constexpr uint64_t zip32Limit = 0xffffffffULL;
 constexpr size_t chunkSize = 1 << 16;
-
-void put16(std::string& out, uint16_t value) {
-    out += static_cast<char>(value & 0xff);
-    out += static_cast<char>(value >> 8);
-}
-
-void put32(std::string& out, uint32_t value) {
-    put16(out, static_cast<uint16_t>(value & 0xffff));
-    put16(out, static_cast<uint16_t>(value >> 16));
-}
 
 // What the central directory needs to know of an entry once it is written.
 struct WrittenEntry {
@@ -200,36 +182,36 @@ std::string encryptionHeader(const PayloadEntry& entry, uint32_t crc, const DosD
 // The fields the local and the central header share, from "version
 // needed" to the extra field's length.
 void putSharedFields(std::string& header, const WrittenEntry& written) {
-    put16(header, written.entry->directory ? versionForFolders : versionForFiles);
-    put16(header, written.flags);
-    put16(header, written.method);
-    put16(header, written.when.time);
-    put16(header, written.when.date);
-    put32(header, written.crc);
-    put32(header, written.compressedSize);
-    put32(header, static_cast<uint32_t>(written.entry->size));
-    put16(header, static_cast<uint16_t>(written.entry->name.size()));
-    put16(header, 0);  // no extra field
+    appendLittle(header, written.entry->directory ? versionForFolders : versionForFiles, 2);
+    appendLittle(header, written.flags, 2);
+    appendLittle(header, written.method, 2);
+    appendLittle(header, written.when.time, 2);
+    appendLittle(header, written.when.date, 2);
+    appendLittle(header, written.crc, 4);
+    appendLittle(header, written.compressedSize, 4);
+    appendLittle(header, static_cast<uint32_t>(written.entry->size), 4);
+    appendLittle(header, static_cast<uint16_t>(written.entry->name.size()), 2);
+    appendLittle(header, 0, 2);  // no extra field
 }
 
 // Its compressed size is patched once the data is written.
 std::string localHeader(const WrittenEntry& written) {
     std::string header;
-    put32(header, localHeaderSignature);
+    appendLittle(header, localHeaderSignature, 4);
     putSharedFields(header, written);
     return header + written.entry->name;
 }
 
 std::string centralHeader(const WrittenEntry& written) {
     std::string header;
-    put32(header, centralHeaderSignature);
-    put16(header, versionMadeBy);
+    appendLittle(header, centralHeaderSignature, 4);
+    appendLittle(header, versionMadeBy, 2);
     putSharedFields(header, written);
-    put16(header, 0);  // comment
-    put16(header, 0);  // disk
-    put16(header, 0);  // internal attributes
-    put32(header, written.entry->directory ? dosDirectoryAttribute : 0);
-    put32(header, written.offset);
+    appendLittle(header, 0, 2);  // comment
+    appendLittle(header, 0, 2);  // disk
+    appendLittle(header, 0, 2);  // internal attributes
+    appendLittle(header, written.entry->directory ? dosDirectoryAttribute : 0, 4);
+    appendLittle(header, written.offset, 4);
     return header + written.entry->name;
 }
 
@@ -312,8 +294,8 @@ bool writeFile(const PayloadEntry& entry, WrittenEntry& written, WriteState& sta
     }
     written.compressedSize = static_cast<uint32_t>(compressed);
     std::string size;
-    put32(size, written.compressedSize);
-    return state.archive->patch(written.offset + compressedSizeOffset, size, error);
+    appendLittle(size, written.compressedSize, 4);
+    return state.archive->patch(written.offset + localCompressedSizeOffset, size, error);
 }
 
 bool writeEntries(const Payload& payload, WriteState& state, std::string& error) {
@@ -336,14 +318,14 @@ bool writeEntries(const Payload& payload, WriteState& state, std::string& error)
         if (!state.archive->append(centralHeader(record), error)) return false;
     }
     std::string end;
-    put32(end, endOfDirectorySignature);
-    put16(end, 0);  // this disk
-    put16(end, 0);  // the disk where the directory starts
-    put16(end, static_cast<uint16_t>(written.size()));
-    put16(end, static_cast<uint16_t>(written.size()));
-    put32(end, static_cast<uint32_t>(state.archive->offset - directoryStart));
-    put32(end, static_cast<uint32_t>(directoryStart));
-    put16(end, 0);  // comment
+    appendLittle(end, endOfCentralDirectorySignature, 4);
+    appendLittle(end, 0, 2);  // this disk
+    appendLittle(end, 0, 2);  // the disk where the directory starts
+    appendLittle(end, static_cast<uint16_t>(written.size()), 2);
+    appendLittle(end, static_cast<uint16_t>(written.size()), 2);
+    appendLittle(end, static_cast<uint32_t>(state.archive->offset - directoryStart), 4);
+    appendLittle(end, static_cast<uint32_t>(directoryStart), 4);
+    appendLittle(end, 0, 2);  // comment
     return state.archive->append(end, error) && state.archive->flush(error);
 }
 

@@ -5,15 +5,14 @@
 
 #include "little_endian.h"
 #include "markers.h"
+#include "pe_file.h"
 
 const char* const markerAttributeOid = "2.25.181851530011564572757839026154968300688";
 
 namespace {
 
 // PE format offsets.
-constexpr size_t peHeaderPointerOffset = 0x3c;
-constexpr size_t coffHeaderSize = 20;
-constexpr size_t optionalHeaderStart = 4 + coffHeaderSize;  // after "PE\0\0"
+constexpr size_t optionalHeaderStart = peSignatureSize + coffHeaderSize;
 constexpr uint16_t pe32Magic = 0x10b;
 constexpr uint16_t pe32PlusMagic = 0x20b;
 constexpr size_t checksumFieldOffset = 64;  // within the optional header, both formats
@@ -224,17 +223,17 @@ bool readPeHeaders(const std::string& file, PeHeaders& headers, std::string& pro
         problem = "no \"MZ\" header";
         return false;
     }
-    const uint64_t pe = readLittle(file, peHeaderPointerOffset, 4);
+    const uint64_t pe = readLittle32(file, peHeaderPointerOffset);
     if (pe > file.size() || file.size() - pe < optionalHeaderStart + 2 ||
-        file.compare(static_cast<size_t>(pe), 4, std::string("PE\0\0", 4)) != 0) {
+        file.compare(static_cast<size_t>(pe), peSignatureSize, std::string(peSignature, peSignatureSize)) != 0) {
         problem = "no PE signature";
         return false;
     }
-    const size_t coff = static_cast<size_t>(pe) + 4;
-    const size_t sections = readLittle(file, coff + 2, 2);
-    const size_t optionalSize = readLittle(file, coff + 16, 2);
+    const size_t coff = static_cast<size_t>(pe) + peSignatureSize;
+    const size_t sections = readLittle16(file, coff + 2);
+    const size_t optionalSize = readLittle16(file, coff + 16);
     const size_t optional = static_cast<size_t>(pe) + optionalHeaderStart;
-    const uint16_t magic = static_cast<uint16_t>(readLittle(file, optional, 2));
+    const uint16_t magic = readLittle16(file, optional);
     if (magic != pe32Magic && magic != pe32PlusMagic) {
         problem = "an optional header of an unknown kind";
         return false;
@@ -243,7 +242,7 @@ bool readPeHeaders(const std::string& file, PeHeaders& headers, std::string& pro
     const size_t directories = optional + (magic == pe32Magic ? 96 : 112);
     const size_t certificateEntry = directories + certificateDirectoryIndex * dataDirectoryEntrySize;
     if (optionalSize < certificateEntry + dataDirectoryEntrySize - optional ||
-        file.size() < optional + optionalSize || readLittle(file, countOffset, 4) <= certificateDirectoryIndex) {
+        file.size() < optional + optionalSize || readLittle32(file, countOffset) <= certificateDirectoryIndex) {
         problem = "an optional header too short for a certificate table";
         return false;
     }
@@ -255,8 +254,8 @@ bool readPeHeaders(const std::string& file, PeHeaders& headers, std::string& pro
     headers.sectionsEnd = 0;
     for (size_t i = 0; i < sections; ++i) {
         const size_t header = sectionTable + i * sectionHeaderSize;
-        const uint64_t rawSize = readLittle(file, header + 16, 4);
-        const uint64_t rawStart = readLittle(file, header + 20, 4);
+        const uint64_t rawSize = readLittle32(file, header + 16);
+        const uint64_t rawStart = readLittle32(file, header + 20);
         if (rawSize != 0) headers.sectionsEnd = std::max(headers.sectionsEnd, rawStart + rawSize);
     }
     headers.checksumOffset = optional + checksumFieldOffset;
@@ -276,7 +275,7 @@ bool readCertificateEntry(const std::string& file, SignatureLayout& layout, size
     const uint64_t tableEnd = layout.tableOffset + layout.tableSize;
     size_t count = 0;
     for (uint64_t at = layout.tableOffset; tableEnd - at >= certificateHeaderSize;) {
-        const uint32_t length = readLittle(file, static_cast<size_t>(at), 4);
+        const uint32_t length = readLittle32(file, static_cast<size_t>(at));
         if (length < certificateHeaderSize || length > tableEnd - at) {
             layout.blockProblem = "a certificate entry of the signature table has a wrong length";
             return false;
@@ -292,7 +291,7 @@ bool readCertificateEntry(const std::string& file, SignatureLayout& layout, size
                               " certificate entries; this tool handles one";
         return false;
     }
-    const uint32_t type = readLittle(file, entry + 6, 2);
+    const uint32_t type = readLittle16(file, entry + 6);
     if (type != pkcsSignedDataType) {
         layout.blockProblem = "the signature table holds a certificate of type " + std::to_string(type) +
                               ", not a PKCS#7 signature";
@@ -330,8 +329,8 @@ SignatureLayout readSignatureLayout(const std::string& file) {
     if (!readPeHeaders(file, headers, layout.peProblem)) return layout;
     layout.isPe = true;
     layout.sectionsEnd = headers.sectionsEnd;
-    layout.tableOffset = readLittle(file, headers.certificateEntryOffset, 4);
-    layout.tableSize = readLittle(file, headers.certificateEntryOffset + 4, 4);
+    layout.tableOffset = readLittle32(file, headers.certificateEntryOffset);
+    layout.tableSize = readLittle32(file, headers.certificateEntryOffset + 4);
     layout.isSigned = layout.tableOffset != 0 || layout.tableSize != 0;
     if (!layout.isSigned) return layout;
     if (layout.tableOffset > file.size() || file.size() - layout.tableOffset < layout.tableSize) {

@@ -12,9 +12,6 @@
 namespace {
 
 constexpr size_t dosHeaderSize = 64;
-constexpr size_t lfanewOffset = 0x3c;
-constexpr size_t peSignatureSize = 4;
-constexpr size_t fileHeaderSize = 20;
 constexpr size_t characteristicsOffset = 18;  // within the file header
 constexpr uint16_t executableImage = 0x0002;
 constexpr uint16_t dynamicLibrary = 0x2000;
@@ -27,12 +24,12 @@ constexpr uint32_t largestHeaderOffset = 1 << 20;
 std::string peImageProblem(const std::string& start) {
     if (start.size() < 2 || start.compare(0, 2, "MZ") != 0) return "no \"MZ\" header";
     if (start.size() < dosHeaderSize) return "too short for a DOS header";
-    const uint32_t peOffset = readLittle(start, lfanewOffset, 4);
-    if (peOffset > largestHeaderOffset || peOffset + peSignatureSize + fileHeaderSize > start.size()) {
+    const uint32_t peOffset = readLittle32(start, peHeaderPointerOffset);
+    if (peOffset > largestHeaderOffset || peOffset + peSignatureSize + coffHeaderSize > start.size()) {
         return "the PE header pointer leads outside the file";
     }
-    if (start.compare(peOffset, peSignatureSize, std::string("PE\0\0", 4)) != 0) return "no PE signature";
-    const uint32_t characteristics = readLittle(start, peOffset + peSignatureSize + characteristicsOffset, 2);
+    if (start.compare(peOffset, peSignatureSize, std::string(peSignature, peSignatureSize)) != 0) return "no PE signature";
+    const uint32_t characteristics = readLittle16(start, peOffset + peSignatureSize + characteristicsOffset);
     if ((characteristics & dynamicLibrary) != 0) return "a DLL, not a program";
     if ((characteristics & executableImage) == 0) return "not marked as an executable image";
     return "";
@@ -42,7 +39,7 @@ std::string peFileProblem(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return "cannot be read: " + systemErrorText(errno);
     // Enough for any header that peImageProblem accepts.
-    std::string start(largestHeaderOffset + peSignatureSize + fileHeaderSize, '\0');
+    std::string start(largestHeaderOffset + peSignatureSize + coffHeaderSize, '\0');
     size_t got = 0;
     bool failed = false;
     while (got < start.size()) {

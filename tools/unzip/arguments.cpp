@@ -5,6 +5,7 @@
 #include "exit_codes.h"
 #include "extract_archive.h"
 #include "file_system.h"
+#include "text/program_name.h"
 
 namespace {
 
@@ -61,14 +62,7 @@ int runUnzip(const char* const* arguments, size_t count) {
 }
 
 size_t splitArguments(const char* commandLine, char* buffer, const char** arguments) {
-    const char* p = commandLine;
-    if (*p == '"') {
-        ++p;
-        while (*p != 0 && *p != '"') ++p;
-        if (*p == '"') ++p;
-    } else {
-        while (*p != 0 && !isBlank(*p)) ++p;
-    }
+    const char* p = afterProgramName(commandLine, isBlank);
     size_t count = 0;
     char* out = buffer;
     for (;;) {

@@ -1,5 +1,8 @@
 #include "file_system.h"
 
+#include "file_system_shared.h"
+#include "zip_reader_containers.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -33,29 +36,10 @@ struct WorkerLock {
 
 struct Worker {
     pthread_t thread;
-    void (*run)(void* context);
-    void* context;
+    WorkerTask task;
 };
 
 namespace {
-
-template <typename T>
-T* allocate() {
-    return static_cast<T*>(malloc(sizeof(T)));
-}
-
-bool readInputFileAt(const void* context, uint64_t offset, uint8_t* buffer, size_t length) {
-    const InputFile* file = static_cast<const InputFile*>(context);
-    while (length > 0) {
-        const ssize_t got = pread(file->descriptor, buffer, length, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        buffer += got;
-        offset += static_cast<uint64_t>(got);
-        length -= static_cast<size_t>(got);
-    }
-    return true;
-}
 
 // What stands at `name` in `parent`, the name itself looked at (a link is
 // not followed); ok when nothing does.
@@ -104,8 +88,7 @@ void removeIfWritten(const OutputFile& file, const Directory& parent, const char
 }
 
 void* runWorkerThread(void* context) {
-    const Worker& worker = *static_cast<Worker*>(context);
-    worker.run(worker.context);
+    runWorkerTask(static_cast<Worker*>(context)->task);
     return nullptr;
 }
 
@@ -212,18 +195,13 @@ InputFile* openInputFile(const char* path) {
         close(descriptor);
         return nullptr;
     }
-    InputFile* file = allocate<InputFile>();
-    if (file == nullptr) {
-        close(descriptor);
-        return nullptr;
-    }
-    file->descriptor = descriptor;
-    file->size = static_cast<uint64_t>(status.st_size);
+    InputFile* file = inputFileHolding<InputFile>(descriptor, static_cast<uint64_t>(status.st_size));
+    if (file == nullptr) close(descriptor);
     return file;
 }
 
 ArchiveInput inputFileArchive(const InputFile* file) {
-    return ArchiveInput{file->size, readInputFileAt, file};
+    return descriptorArchiveInput(file->descriptor, file->size);
 }
 
 void closeInputFile(InputFile* file) {
@@ -264,15 +242,9 @@ void unlockWorkers(WorkerLock* lock) {
 }
 
 Worker* startWorker(void (*run)(void* context), void* context) {
-    Worker* worker = allocate<Worker>();
-    if (worker == nullptr) return nullptr;
-    worker->run = run;
-    worker->context = context;
-    if (pthread_create(&worker->thread, nullptr, runWorkerThread, worker) != 0) {
-        free(worker);
-        return nullptr;
-    }
-    return worker;
+    return startWorkerWith<Worker>(WorkerTask{run, context}, [](Worker& worker) {
+        return pthread_create(&worker.thread, nullptr, runWorkerThread, &worker) == 0;
+    });
 }
 
 void finishWorker(Worker* worker) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "file_system.h"
+#include "file_system_shared.h"
 
 const char nativePathSeparator = '\\';
 const char nativeLineEnd[] = "\r\n";
@@ -32,16 +33,10 @@ struct WorkerLock {
 
 struct Worker {
     HANDLE thread;
-    void (*run)(void* context);
-    void* context;
+    WorkerTask task;
 };
 
 namespace {
-
-template <typename T>
-T* allocate() {
-    return static_cast<T*>(malloc(sizeof(T)));
-}
 
 // Positional reads: several threads may read through the one handle at once.
 bool readInputFileAt(const void* context, uint64_t offset, uint8_t* buffer, size_t length) {
@@ -132,8 +127,7 @@ void deleteOpenFile(HANDLE file) {
 }
 
 DWORD WINAPI runWorkerThread(void* context) {
-    const Worker& worker = *static_cast<Worker*>(context);
-    worker.run(worker.context);
+    runWorkerTask(static_cast<Worker*>(context)->task);
     return 0;
 }
 
@@ -234,13 +228,9 @@ InputFile* openInputFile(const char* path) {
         CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     LARGE_INTEGER size;
-    InputFile* file = GetFileSizeEx(handle, &size) ? allocate<InputFile>() : nullptr;
-    if (file == nullptr) {
-        CloseHandle(handle);
-        return nullptr;
-    }
-    file->handle = handle;
-    file->size = static_cast<uint64_t>(size.QuadPart);
+    InputFile* file =
+        GetFileSizeEx(handle, &size) ? inputFileHolding<InputFile>(handle, static_cast<uint64_t>(size.QuadPart)) : nullptr;
+    if (file == nullptr) CloseHandle(handle);
     return file;
 }
 
@@ -283,16 +273,10 @@ void unlockWorkers(WorkerLock* lock) {
 }
 
 Worker* startWorker(void (*run)(void* context), void* context) {
-    Worker* worker = allocate<Worker>();
-    if (worker == nullptr) return nullptr;
-    worker->run = run;
-    worker->context = context;
-    worker->thread = CreateThread(nullptr, 0, runWorkerThread, worker, 0, nullptr);
-    if (worker->thread == nullptr) {
-        free(worker);
-        return nullptr;
-    }
-    return worker;
+    return startWorkerWith<Worker>(WorkerTask{run, context}, [](Worker& worker) {
+        worker.thread = CreateThread(nullptr, 0, runWorkerThread, &worker, 0, nullptr);
+        return worker.thread != nullptr;
+    });
 }
 
 void finishWorker(Worker* worker) {

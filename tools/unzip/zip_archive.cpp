@@ -8,40 +8,15 @@
 
 #include "zip_crc.h"
 #include "zip_crypto.h"
+#include "zip_format.h"
 
 namespace {
 
-constexpr uint32_t localHeaderSignature = 0x04034b50;
-constexpr uint32_t centralHeaderSignature = 0x02014b50;
-constexpr uint32_t endOfCentralDirectorySignature = 0x06054b50;
-constexpr uint32_t zip64LocatorSignature = 0x07064b50;
-
-constexpr size_t localHeaderSize = 30;
-constexpr size_t centralHeaderSize = 46;
-constexpr size_t endRecordSize = 22;
-constexpr size_t zip64LocatorSize = 20;
 constexpr size_t maxCommentSize = 0xffff;
-
-constexpr uint16_t flagEncrypted = 1u << 0;
-constexpr uint16_t flagDataDescriptor = 1u << 3;
-constexpr uint16_t flagStrongEncryption = 1u << 6;
-constexpr uint16_t flagMaskedLocalHeaders = 1u << 13;
-
-constexpr uint16_t methodStored = 0;
-constexpr uint16_t methodDeflated = 8;
 
 // Deflate's largest window; inflateBack writes its output there.
 constexpr int windowBits = 15;
 constexpr size_t windowSize = size_t{1} << windowBits;
-
-uint16_t get16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t get32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Every read goes through here, so no declared offset or size reaches the
 // input unchecked.
@@ -63,8 +38,8 @@ bool memoryReadAt(const void* context, uint64_t offset, uint8_t* buffer, size_t 
 ZipStatus findEndRecordIn(const uint8_t* tail, size_t tailSize, size_t& found) {
     found = tailSize;  // none yet
     for (size_t at = tailSize - endRecordSize + 1; at-- > 0;) {
-        if (get32(tail + at) != endOfCentralDirectorySignature) continue;
-        const size_t commentEnd = at + endRecordSize + get16(tail + at + 20);
+        if (readLittle32(tail, at) != endOfCentralDirectorySignature) continue;
+        const size_t commentEnd = at + endRecordSize + readLittle16(tail, at + 20);
         if (commentEnd == tailSize) {
             found = at;
             break;
@@ -86,12 +61,12 @@ ZipStatus readEndRecord(const ArchiveInput& input, ZipDirectoryPlace& place, uin
     if (status == ZipStatus::ok) status = findEndRecordIn(tail, tailSize, found);
     if (status == ZipStatus::ok) {
         const uint8_t* p = tail + found;
-        thisDisk = get16(p + 4);
-        directoryDisk = get16(p + 6);
-        entriesOnDisk = get16(p + 8);
-        entryCount = get16(p + 10);
-        place.size = get32(p + 12);
-        place.offset = get32(p + 16);
+        thisDisk = readLittle16(p, 4);
+        directoryDisk = readLittle16(p, 6);
+        entriesOnDisk = readLittle16(p, 8);
+        entryCount = readLittle16(p, 10);
+        place.size = readLittle32(p, 12);
+        place.offset = readLittle32(p, 16);
         position = tailStart + found;
         place.end = position + endRecordSize;
     }
@@ -226,8 +201,9 @@ ZipStatus locateData(const ArchiveInput& input, const ZipEntry& entry, uint64_t&
     uint8_t header[localHeaderSize];
     const ZipStatus status = readExact(input, entry.localHeaderOffset, header, sizeof header);
     if (status != ZipStatus::ok) return status;
-    if (get32(header) != localHeaderSignature) return ZipStatus::damaged;
-    dataOffset = uint64_t{entry.localHeaderOffset} + localHeaderSize + get16(header + 26) + get16(header + 28);
+    if (readLittle32(header, 0) != localHeaderSignature) return ZipStatus::damaged;
+    dataOffset =
+        uint64_t{entry.localHeaderOffset} + localHeaderSize + readLittle16(header, 26) + readLittle16(header, 28);
     if (dataOffset > input.size || entry.compressedSize > input.size - dataOffset) return ZipStatus::damaged;
     return ZipStatus::ok;
 }
@@ -275,7 +251,7 @@ ZipStatus findCentralDirectory(const ArchiveInput& input, ZipDirectoryPlace& pla
         uint8_t locator[4];
         const ZipStatus read = readExact(input, position - zip64LocatorSize, locator, sizeof locator);
         if (read != ZipStatus::ok) return read;
-        if (get32(locator) == zip64LocatorSignature) return ZipStatus::unsupported;
+        if (readLittle32(locator, 0) == zip64LocatorSignature) return ZipStatus::unsupported;
     }
     if (thisDisk != 0 || directoryDisk != 0 || entriesOnDisk != entryCount) return ZipStatus::unsupported;
     if (place.offset + place.size > position) return ZipStatus::damaged;
@@ -291,22 +267,23 @@ ZipStatus readCentralDirectory(const ArchiveInput& input, const ZipDirectoryPlac
     for (uint32_t index = 0; index < place.entryCount; ++index) {
         if (centralHeaderSize > place.size - offset) return ZipStatus::damaged;
         const uint8_t* header = bytes + offset;
-        if (get32(header) != centralHeaderSignature) return ZipStatus::damaged;
-        const uint16_t nameLength = get16(header + 28);
-        const size_t recordSize = centralHeaderSize + nameLength + get16(header + 30) + get16(header + 32);
+        if (readLittle32(header, 0) != centralHeaderSignature) return ZipStatus::damaged;
+        const uint16_t nameLength = readLittle16(header, 28);
+        const size_t recordSize =
+            centralHeaderSize + nameLength + readLittle16(header, 30) + readLittle16(header, 32);
         if (recordSize > place.size - offset) return ZipStatus::damaged;
 
         ZipEntry entry;
         entry.name = reinterpret_cast<const char*>(header + centralHeaderSize);
         entry.nameLength = nameLength;
-        entry.flags = get16(header + 8);
-        entry.method = get16(header + 10);
-        entry.dosTime = get16(header + 12);
-        entry.crc32 = get32(header + 16);
-        entry.compressedSize = get32(header + 20);
-        entry.uncompressedSize = get32(header + 24);
-        entry.localHeaderOffset = get32(header + 42);
-        const uint16_t startDisk = get16(header + 34);
+        entry.flags = readLittle16(header, 8);
+        entry.method = readLittle16(header, 10);
+        entry.dosTime = readLittle16(header, 12);
+        entry.crc32 = readLittle32(header, 16);
+        entry.compressedSize = readLittle32(header, 20);
+        entry.uncompressedSize = readLittle32(header, 24);
+        entry.localHeaderOffset = readLittle32(header, 42);
+        const uint16_t startDisk = readLittle16(header, 34);
         if (entry.compressedSize == 0xffffffffu || entry.uncompressedSize == 0xffffffffu ||
             entry.localHeaderOffset == 0xffffffffu || startDisk != 0) {
             return ZipStatus::unsupported;

@@ -1,5 +1,6 @@
 #include "zip_crc.h"
 
+#include "little_endian.h"
 #include "made_once.h"
 
 namespace {
@@ -32,19 +33,14 @@ const CrcTables& crcTables() {
     return tables;
 }
 
-uint32_t littleEndian32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-
 }  // namespace
 
 uint32_t zipCrc32(uint32_t crc, const uint8_t* data, size_t length) {
     const CrcTables& t = crcTables();
     crc = ~crc;
     for (; length >= 8; data += 8, length -= 8) {
-        const uint32_t low = crc ^ littleEndian32(data);
-        const uint32_t high = littleEndian32(data + 4);
+        const uint32_t low = crc ^ readLittle32(data, 0);
+        const uint32_t high = readLittle32(data, 4);
         crc = t[7][low & 0xff] ^ t[6][(low >> 8) & 0xff] ^ t[5][(low >> 16) & 0xff] ^ t[4][low >> 24] ^
               t[3][high & 0xff] ^ t[2][(high >> 8) & 0xff] ^ t[1][(high >> 16) & 0xff] ^ t[0][high >> 24];
     }

@@ -1,5 +1,30 @@
 #include "zip_reader_containers.h"
 
+#include <errno.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace {
+
+bool readDescriptorAt(const void* context, uint64_t offset, uint8_t* buffer, size_t length) {
+    const int descriptor = *static_cast<const int*>(context);
+    while (length > 0) {
+        const ssize_t got = pread(descriptor, buffer, length, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        buffer += got;
+        offset += static_cast<uint64_t>(got);
+        length -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+}  // namespace
+
+ArchiveInput descriptorArchiveInput(const int& descriptor, uint64_t size) {
+    return ArchiveInput{size, readDescriptorAt, &descriptor};
+}
+
 ZipStatus readZipDirectory(const ArchiveInput& input, ZipDirectory& directory) {
     directory.bytes.clear();
     directory.entries.clear();

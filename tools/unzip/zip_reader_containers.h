@@ -1,5 +1,6 @@
 // std::vector and std::string forms of the portable reader (zip_archive.h,
-// entry_name.h, entry_clashes.h) for host tools, tests and fuzzers:
+// entry_name.h, entry_clashes.h), and its input from a POSIX file, for host
+// tools, tests and fuzzers:
 // kestrune-medium and the unit tests read archives through these. unzip.exe
 // links no C++ library and uses the plain forms.
 #pragma once
@@ -12,6 +13,10 @@
 #include "entry_clashes.h"
 #include "entry_name.h"
 #include "zip_archive.h"
+
+// The archive in the open file `descriptor` (which must outlive the input),
+// `size` bytes long; positional reads, so several threads may read at once.
+ArchiveInput descriptorArchiveInput(const int& descriptor, uint64_t size);
 
 // A central directory read whole: its bytes and its entries, whose names
 // point into the bytes. It can be moved, not copied.

@@ -30,6 +30,15 @@ struct Signed {
         EXPECT_EQ(run.status, 0) << run.out << run.err;
         return readFile(scratch / "out.exe");
     }
+    // A stand-in launcher signed, then marked with msi.tag inside its
+    // signature; "" when the marking fails.
+    std::string signedWithMarkerInside() {
+        const std::string original = sign(signableLauncher());
+        std::string marked, error;
+        EXPECT_TRUE(withSignatureMarkers(original, readSignatureLayout(original), {msiMarkerTag}, marked, error))
+            << error;
+        return marked;
+    }
     // What osslsigncode verify says of `program`, and whether it passes.
     bool verifies(const std::string& program, std::string& report) {
         writeFile(scratch / "check.exe", program);
@@ -56,7 +65,7 @@ TEST(SignatureMarkers, StandLastInTheSignatureWhichStaysValid) {
     std::string report;
     ASSERT_TRUE(s.verifies(original, report)) << report;
     // osslsigncode's own PE checksum is the one this tool computes.
-    EXPECT_EQ(readLittle(original, checksumField, 4), peChecksum(original, checksumField));
+    EXPECT_EQ(readLittle32(original, checksumField), peChecksum(original, checksumField));
 
     const std::vector<std::vector<std::string>> tagSets = {
         {msiMarkerTag}, {msiMarkerTag, "product=demo"}, {std::string(200, 'x')}, {"a", "bb", "ccc", "dddd"}};
@@ -87,15 +96,14 @@ TEST(SignatureMarkers, StandLastInTheSignatureWhichStaysValid) {
 
 TEST(SignatureMarkers, TheAttributeHasTheObjectIdentifierItClaims) {
     Signed s;
-    const std::string original = s.sign(signableLauncher());
-    std::string marked, error;
-    ASSERT_TRUE(withSignatureMarkers(original, readSignatureLayout(original), {msiMarkerTag}, marked, error));
+    const std::string marked = s.signedWithMarkerInside();
+    ASSERT_FALSE(marked.empty());
     const SignatureLayout layout = readSignatureLayout(marked);
     writeFile(s.scratch / "signature.der",
               marked.substr(layout.signature.begin, layout.signature.end - layout.signature.begin));
     const ToolRun parsed = runProgram({"openssl", "asn1parse", "-inform", "DER", "-in", s.scratch / "signature.der"});
     EXPECT_EQ(parsed.status, 0) << parsed.err;
-    EXPECT_NE(parsed.out.find(std::string(":") + markerAttributeOid), std::string::npos) << parsed.out;
+    EXPECT_TRUE(holds(parsed.out, std::string(":") + markerAttributeOid));
 }
 
 // However the lines came to a signed launcher, they are found, and marking
@@ -110,9 +118,9 @@ TEST(SignatureMarkers, AreFoundWhereverASignedLauncherHoldsThemAndMovedInside) {
     // The table grown by a line and its sizes updated, as one might by hand.
     std::string grown = signedPlain + msiLine;
     grown += std::string((8 - grown.size() % 8) % 8, '\0');
-    const uint32_t grownSize = static_cast<uint32_t>(grown.size() - readLittle(grown, certificateEntry, 4));
+    const uint32_t grownSize = static_cast<uint32_t>(grown.size() - readLittle32(grown, certificateEntry));
     writeLittle(grown, certificateEntry + 4, grownSize, 4);
-    writeLittle(grown, readLittle(grown, certificateEntry, 4), grownSize, 4);
+    writeLittle(grown, readLittle32(grown, certificateEntry), grownSize, 4);
 
     // A line behind the image and another in the signature.
     std::string bothPlaces;
@@ -202,7 +210,7 @@ TEST(SignatureMarkers, TheImageToSignLeavesOutTheSignatureAndTheLinesBehindTheIm
 TEST(SignatureBlocks, ThatCannotBeRewrittenAreRefusedWithTheReason) {
     Signed s;
     const std::string original = s.sign(signableLauncher());
-    const size_t table = readLittle(original, certificateEntry, 4);
+    const size_t table = readLittle32(original, certificateEntry);
     const auto withTableSize = [&](std::string file, uint32_t size) {
         writeLittle(file, certificateEntry + 4, size, 4);
         return file;
@@ -244,9 +252,8 @@ TEST(SignatureBlocks, ThatCannotBeRewrittenAreRefusedWithTheReason) {
 // hold; the launcher's view of the window is the file as it is.
 TEST(SignatureMarkers, OnlyTheMarkerAttributeOfASignatureHoldsLines) {
     Signed s;
-    const std::string original = s.sign(signableLauncher());
-    std::string marked, error;
-    ASSERT_TRUE(withSignatureMarkers(original, readSignatureLayout(original), {msiMarkerTag}, marked, error));
+    const std::string marked = s.signedWithMarkerInside();
+    ASSERT_FALSE(marked.empty());
     const SignatureLayout layout = readSignatureLayout(marked);
     const std::vector<FileSpan> own = signatureOwnBytes(layout);
     ASSERT_EQ(own.size(), 2u);

@@ -19,21 +19,6 @@ using namespace medium_test;
 
 namespace {
 
-size_t countOf(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-    return count;
-}
-
-// Whether a "problem: ..." line of the report holds `text`.
-bool hasProblemLine(const std::string& report, const std::string& text) {
-    std::istringstream lines(report);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("problem: ", 0) == 0 && line.find(text) != std::string::npos) return true;
-    }
-    return false;
-}
-
 // Info-ZIP zip, run in `directory`, as a package author would use it.
 void infoZip(const std::string& directory, const std::string& archive, const std::string& options) {
     ASSERT_EQ(std::string(KESTRUNE_INFOZIP_ZIP).find("NOTFOUND"), std::string::npos)
@@ -71,80 +56,72 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
     writeFile(s + "/lower-case/setup.exe", peImage());
     makeDirectories(s + "/taken");
     writeFile(s + "/taken/keep.txt", "keep");
-    struct Case {
-        std::vector<std::string> arguments;
-        int status;
-        const char* message;
-    } cases[] = {
-        {{}, 2, "usage:"},
-        {{"burn"}, 2, "unknown command 'burn'; the nearest is build"},
-        {{"chek", w.medium}, 2, "unknown command 'chek'; the nearest is check"},
-        {{"help", "marks"}, 2, "unknown help topic 'marks'; the nearest command is mark"},
-        {{"build", w.payload, "--out", w.medium, "--colour"}, 2, "unknown option --colour"},
-        {{"build", w.payload, "--out"}, 2, "--out needs a value"},
-        {{"build", w.payload}, 2, "needs --out"},
-        {{"build", "--out", w.medium}, 2, "needs a payload folder"},
-        {{"build", w.payload, s + "/second", "--out", w.medium}, 2, "one payload folder"},
-        {{"build", w.payload, "--out", w.medium, "--out", s + "/m2"}, 2, "more than once"},
-        {w.build({"--marker", ""}), 2, "non-empty value"},
-        {w.build({"--marker", "two\r\nlines"}), 2, "line break"},
-        {w.build({"--marker", std::string(201, 't'), "--any-marker"}), 2, "at most 200"},
-        {w.build({"--marker", "MSI.TAG"}), 2, "--marker 'MSI.TAG': not a tag the launcher knows; did you mean msi.tag?"},
-        {w.build({"--marker", "msi"}), 2, "did you mean msi.tag?"},
-        {w.build({"--marker", "msi.tg", "--any-marker"}), 2, "did you mean msi.tag?"},
-        {w.build({"--marker", "product=demo"}), 2, "not a tag the launcher knows (it knows msi.tag); give --any-marker"},
-        {w.build({"--marker", std::string(150, 'a'), "--marker", std::string(150, 'b'), "--any-marker"}), 1,
+    const RefusedRun cases[] = {
+        {{}, {}, 2, "usage:"},
+        {{"burn"}, {}, 2, "unknown command 'burn'; the nearest is build"},
+        {{"chek", w.medium}, {}, 2, "unknown command 'chek'; the nearest is check"},
+        {{"help", "marks"}, {}, 2, "unknown help topic 'marks'; the nearest command is mark"},
+        {{"build", w.payload, "--out", w.medium, "--colour"}, {}, 2, "unknown option --colour"},
+        {{"build", w.payload, "--out"}, {}, 2, "--out needs a value"},
+        {{"build", w.payload}, {}, 2, "needs --out"},
+        {{"build", "--out", w.medium}, {}, 2, "needs a payload folder"},
+        {{"build", w.payload, s + "/second", "--out", w.medium}, {}, 2, "one payload folder"},
+        {{"build", w.payload, "--out", w.medium, "--out", s + "/m2"}, {}, 2, "more than once"},
+        {w.build({"--marker", ""}), {}, 2, "non-empty value"},
+        {w.build({"--marker", "two\r\nlines"}), {}, 2, "line break"},
+        {w.build({"--marker", std::string(201, 't'), "--any-marker"}), {}, 2, "at most 200"},
+        {w.build({"--marker", "MSI.TAG"}), {}, 2, "--marker 'MSI.TAG': not a tag the launcher knows; did you mean msi.tag?"},
+        {w.build({"--marker", "msi"}), {}, 2, "did you mean msi.tag?"},
+        {w.build({"--marker", "msi.tg", "--any-marker"}), {}, 2, "did you mean msi.tag?"},
+        {w.build({"--marker", "product=demo"}), {}, 2, "not a tag the launcher knows (it knows msi.tag); give --any-marker"},
+        {w.build({"--marker", std::string(150, 'a'), "--marker", std::string(150, 'b'), "--any-marker"}), {}, 1,
          "bytes before the end of setup.exe, not within the last 256; the launcher does not see it"},
-        {w.build({}, s + "/missing"), 1, "does not exist"},
-        {w.build({}, s + "/notes.txt"), 1, "is not a folder"},
-        {w.build({}, s + "/no-setup"), 1, "no SETUP.EXE"},
-        {w.build({}, s + "/lower-case"), 1, "only 'setup.exe', which differs in case"},
-        {{"build", w.payload, "--out", s + "/taken", "--launcher", w.launcher, "--extractor", w.extractor}, 1,
+        {w.build({}, s + "/missing"), {}, 1, "does not exist"},
+        {w.build({}, s + "/notes.txt"), {}, 1, "is not a folder"},
+        {w.build({}, s + "/no-setup"), {}, 1, "no SETUP.EXE"},
+        {w.build({}, s + "/lower-case"), {}, 1, "only 'setup.exe', which differs in case"},
+        {{"build", w.payload, "--out", s + "/taken", "--launcher", w.launcher, "--extractor", w.extractor}, {}, 1,
          "holds 'keep.txt', which is not part of a medium"},
-        {{"build", w.payload, "--out", s + "/notes.txt", "--launcher", w.launcher, "--extractor", w.extractor}, 1,
+        {{"build", w.payload, "--out", s + "/notes.txt", "--launcher", w.launcher, "--extractor", w.extractor}, {}, 1,
          "is not a folder"},
-        {{"build", w.payload, "--out", s + "/absent/medium", "--launcher", w.launcher, "--extractor", w.extractor}, 1,
+        {{"build", w.payload, "--out", s + "/absent/medium", "--launcher", w.launcher, "--extractor", w.extractor}, {}, 1,
          "does not exist"},
-        {{"build", w.payload, "--out", w.payload, "--force", "--launcher", w.launcher, "--extractor", w.extractor}, 1,
+        {{"build", w.payload, "--out", w.payload, "--force", "--launcher", w.launcher, "--extractor", w.extractor}, {}, 1,
          "lies in"},
-        {{"build", w.payload, "--out", w.payload + "/docs/medium", "--launcher", w.launcher, "--extractor", w.extractor},
+        {{"build", w.payload, "--out", w.payload + "/docs/medium", "--launcher", w.launcher, "--extractor", w.extractor}, {},
          1, "lies in"},
-        {w.buildUsing(s + "/notes.txt", w.extractor), 1, "not a Windows PE program"},
-        {w.buildUsing(s + "/library.dll", w.extractor), 1, "a DLL"},
-        {w.buildUsing(s + "/other-password.exe", w.extractor), 1, "does not hold this tool's package password"},
-        {w.buildUsing(s + "/missing.exe", w.extractor), 1, "does not exist"},
-        {w.buildUsing(w.launcher, s + "/notes.txt"), 1, "not a Windows PE program"},
-        {w.buildUsing(w.launcher, s + "/library.dll"), 1, "a DLL"},
-        {{"mark", s + "/notes.txt", "msi.tag"}, 1, "not a Windows PE launcher"},
-        {{"mark", w.launcher, "Msi.Tag"}, 2, "tag 'Msi.Tag': not a tag the launcher knows; did you mean msi.tag?"},
-        {{"mark", w.launcher, "other.tag"}, 2, "give --any-marker"},
-        {{"mark", s + "/other-password.exe", "msi.tag"}, 1,
+        {w.buildUsing(s + "/notes.txt", w.extractor), {}, 1, "not a Windows PE program"},
+        {w.buildUsing(s + "/library.dll", w.extractor), {}, 1, "a DLL"},
+        {w.buildUsing(s + "/other-password.exe", w.extractor), {}, 1, "does not hold this tool's package password"},
+        {w.buildUsing(s + "/missing.exe", w.extractor), {}, 1, "does not exist"},
+        {w.buildUsing(w.launcher, s + "/notes.txt"), {}, 1, "not a Windows PE program"},
+        {w.buildUsing(w.launcher, s + "/library.dll"), {}, 1, "a DLL"},
+        {{"mark", s + "/notes.txt", "msi.tag"}, {}, 1, "not a Windows PE launcher"},
+        {{"mark", w.launcher, "Msi.Tag"}, {}, 2, "tag 'Msi.Tag': not a tag the launcher knows; did you mean msi.tag?"},
+        {{"mark", w.launcher, "other.tag"}, {}, 2, "give --any-marker"},
+        {{"mark", s + "/other-password.exe", "msi.tag"}, {}, 1,
          "does not hold this tool's package password; it was built with another KESTRUNE_PACKAGE_PASSWORD and "
          "could not open the package; give --any-file to mark it all the same"},
-        {{"mark", s + "/missing.exe", "msi.tag"}, 1, "does not exist"},
-        {{"mark", w.launcher}, 2, "at least one tag"},
-        {{"mark", w.launcher, "msi.tag", "bad\nline", "--any-marker"}, 2, "line break"},
-        {{"markers", s + "/notes.txt"}, 1, "not a Windows PE launcher"},
-        {{"markers", s + "/missing.exe"}, 1, "does not exist"},
-        {{"markers"}, 2, "one launcher file"},
-        {{"check", w.medium, "--temp"}, 2, "--temp needs a value"},
-        {{"check", w.medium, "--temp", "relative\\temp"}, 2, "not an absolute Windows path"},
-        {{"check", w.medium, "--package-dir", "/media/usb"}, 2, "not an absolute Windows path"},
-        {{"check", w.medium, "--verbose"}, 2, "unknown option --verbose"},
-        {{"check"}, 2, "one medium folder"},
-        {{"check", w.medium, "-x"}, 2, "unknown option -x"},
+        {{"mark", s + "/missing.exe", "msi.tag"}, {}, 1, "does not exist"},
+        {{"mark", w.launcher}, {}, 2, "at least one tag"},
+        {{"mark", w.launcher, "msi.tag", "bad\nline", "--any-marker"}, {}, 2, "line break"},
+        {{"markers", s + "/notes.txt"}, {}, 1, "not a Windows PE launcher"},
+        {{"markers", s + "/missing.exe"}, {}, 1, "does not exist"},
+        {{"markers"}, {}, 2, "one launcher file"},
+        {{"check", w.medium, "--temp"}, {}, 2, "--temp needs a value"},
+        {{"check", w.medium, "--temp", "relative\\temp"}, {}, 2, "not an absolute Windows path"},
+        {{"check", w.medium, "--package-dir", "/media/usb"}, {}, 2, "not an absolute Windows path"},
+        {{"check", w.medium, "--verbose"}, {}, 2, "unknown option --verbose"},
+        {{"check"}, {}, 2, "one medium folder"},
+        {{"check", w.medium, "-x"}, {}, 2, "unknown option -x"},
     };
     const std::string launcherBefore = readFile(w.launcher);
     const std::string otherBefore = readFile(s + "/other-password.exe");
-    for (const Case& c : cases) {
-        std::string shown;
-        for (const std::string& argument : c.arguments) shown += argument + " ";
-        const ToolRun run = runTool(c.arguments);
-        EXPECT_EQ(run.status, c.status) << shown << "\n" << run.err;
-        EXPECT_NE(run.err.find(c.message), std::string::npos) << shown << "\n" << run.err;
-        EXPECT_FALSE(exists(w.medium)) << shown;
-        EXPECT_EQ(stagingLeftovers(s), std::vector<std::string>{}) << shown;
-        EXPECT_EQ(stagingLeftovers(w.payload + "/docs"), std::vector<std::string>{}) << shown;
+    for (const RefusedRun& c : cases) {
+        expectRefused(c);
+        EXPECT_FALSE(exists(w.medium)) << c.message;
+        EXPECT_EQ(stagingLeftovers(s), std::vector<std::string>{}) << c.message;
+        EXPECT_EQ(stagingLeftovers(w.payload + "/docs"), std::vector<std::string>{}) << c.message;
     }
     EXPECT_EQ(readFile(s + "/taken/keep.txt"), "keep");
     EXPECT_EQ(readFile(w.launcher), launcherBefore) << "a refused mark changes nothing";
@@ -196,31 +173,24 @@ TEST(MediumBuild, BuildThenCheckRoundTrip) {
     EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{});
     // package.zip's own size against what it unpacks to: the data does not shrink.
     const std::string packed = "package.zip: " + std::to_string(readFile(w.medium + "/package.zip").size() / 1024);
-    EXPECT_NE(built.out.find(packed), std::string::npos) << built.out;
-    EXPECT_NE(built.out.find("% of the 200.1 KiB unpacked; 6 entries (4 files, 2 folders)"), std::string::npos)
-        << built.out;
+    EXPECT_TRUE(holds(built.out, packed));
+    EXPECT_TRUE(holds(built.out, "% of the 200.1 KiB unpacked; 6 entries (4 files, 2 folders)"));
 
     const ToolRun checked = w.check();
     EXPECT_EQ(checked.status, 0) << checked.out;
     EXPECT_EQ(countOf(checked.out, "problem:"), 0u) << checked.out;
-    EXPECT_NE(checked.out.find(packed), std::string::npos) << checked.out;
-    EXPECT_NE(checked.out.find("% of the 200.1 KiB unpacked; 6 entries (4 files, 2 folders); 4 of 4 encrypted entries "
-                               "open with the package password"),
-              std::string::npos)
-        << checked.out;
-    EXPECT_NE(checked.out.find("markers: msi.tag, product=demo"), std::string::npos) << checked.out;
-    EXPECT_NE(checked.out.find("PostProcess.cmd: present"), std::string::npos) << checked.out;
-    EXPECT_NE(checked.out.find("\"C:\\Users\\Default\\AppData\\Local\\Temp\\KESTRUNE\\SETUP.EXE\" /qn REBOOT=ReallySuppress"),
-              std::string::npos)
-        << checked.out;
+    EXPECT_TRUE(holds(checked.out, packed));
+    EXPECT_TRUE(holds(checked.out, "% of the 200.1 KiB unpacked; 6 entries (4 files, 2 folders); 4 of 4 encrypted entries "
+                                   "open with the package password"));
+    EXPECT_TRUE(holds(checked.out, "markers: msi.tag, product=demo"));
+    EXPECT_TRUE(holds(checked.out, "PostProcess.cmd: present"));
+    EXPECT_TRUE(holds(checked.out, "\"C:\\Users\\Default\\AppData\\Local\\Temp\\KESTRUNE\\SETUP.EXE\" /qn REBOOT=ReallySuppress"));
     EXPECT_EQ(checked.out.find(packagePassword), std::string::npos) << "the password is never shown";
 
     const ToolRun markers = runTool({"markers", w.medium + "/setup.exe"});
     EXPECT_EQ(markers.status, 0);
-    EXPECT_NE(markers.out.find("marker: msi.tag\nmarker: product=demo (not a tag the launcher acts on)\n"),
-              std::string::npos)
-        << markers.out;
-    EXPECT_NE(markers.out.find("msi.tag: seen by the launcher"), std::string::npos) << markers.out;
+    EXPECT_TRUE(holds(markers.out, "marker: msi.tag\nmarker: product=demo (not a tag the launcher acts on)\n"));
+    EXPECT_TRUE(holds(markers.out, "msi.tag: seen by the launcher"));
 }
 
 // Real payload folders are years old: a folder's entry must open all the same.
@@ -233,7 +203,7 @@ TEST(MediumBuild, AMediumFromOldFoldersPassesCheckAndBothExtractionTools) {
     ASSERT_EQ(runTool(w.build()).status, 0);
     const ToolRun checked = w.check();
     EXPECT_EQ(checked.status, 0) << checked.out;
-    EXPECT_NE(checked.out.find("check: no problems found"), std::string::npos) << checked.out;
+    EXPECT_TRUE(holds(checked.out, "check: no problems found"));
 
     const std::string archive = w.medium + "/package.zip";
     const ToolRun ours = runProgram({KESTRUNE_UNZIP_EXE, "-P", packagePassword, archive, "-d", w.scratch / "ours"});
@@ -243,7 +213,7 @@ TEST(MediumBuild, AMediumFromOldFoldersPassesCheckAndBothExtractionTools) {
 
     const ToolRun infoZip = runProgram({"unzip", "-t", "-P", packagePassword, archive});
     EXPECT_EQ(infoZip.status, 0) << infoZip.out << infoZip.err;
-    EXPECT_NE(infoZip.out.find("No errors detected"), std::string::npos) << infoZip.out;
+    EXPECT_TRUE(holds(infoZip.out, "No errors detected"));
 }
 
 TEST(MediumBuild, TheSamePayloadAndSourceDateEpochGiveTheSamePackage) {
@@ -252,8 +222,7 @@ TEST(MediumBuild, TheSamePayloadAndSourceDateEpochGiveTheSamePackage) {
     const std::vector<std::string> epoch = {"SOURCE_DATE_EPOCH=1577872800"};
     const ToolRun first = runTool(w.build(), epoch);
     ASSERT_EQ(first.status, 0) << first.err;
-    EXPECT_NE(first.out.find("times: none later than SOURCE_DATE_EPOCH 1577872800, in UTC"), std::string::npos)
-        << first.out;
+    EXPECT_TRUE(holds(first.out, "times: none later than SOURCE_DATE_EPOCH 1577872800, in UTC"));
     const std::string firstBytes = readFile(w.medium + "/package.zip");
 
     // Touched since, and built again in another time zone.
@@ -271,7 +240,7 @@ TEST(MediumBuild, TheSamePayloadAndSourceDateEpochGiveTheSamePackage) {
 
     const ToolRun bad = runTool(w.build({"--force"}), {"SOURCE_DATE_EPOCH=yesterday"});
     EXPECT_EQ(bad.status, 2);
-    EXPECT_NE(bad.err.find("SOURCE_DATE_EPOCH 'yesterday' is not a number of seconds"), std::string::npos) << bad.err;
+    EXPECT_TRUE(holds(bad.err, "SOURCE_DATE_EPOCH 'yesterday' is not a number of seconds"));
 }
 
 TEST(MediumBuild, AFailedBuildLeavesNeitherMediumNorTemporaryFolder) {
@@ -335,8 +304,8 @@ TEST(MediumBuild, ProgressGoesToATerminalOnly) {
     waitpid(pid, &status, 0);
     close(master);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
-    EXPECT_NE(shown.find("packing: 4/4 files"), std::string::npos) << shown;
-    EXPECT_NE(shown.find(" of 4.0 MiB"), std::string::npos) << shown;
+    EXPECT_TRUE(holds(shown, "packing: 4/4 files"));
+    EXPECT_TRUE(holds(shown, " of 4.0 MiB"));
 }
 
 TEST(MediumCheck, FindsTheProblemsOfBrokenMedia) {
@@ -396,7 +365,7 @@ TEST(MediumCheck, FindsTheProblemsOfBrokenMedia) {
         const ToolRun run = w.check(c.options);
         EXPECT_EQ(run.status, 1) << c.what << "\n" << run.out;
         for (const char* problem : c.problems) {
-            EXPECT_TRUE(hasProblemLine(run.out, problem)) << c.what << ": " << problem << "\n" << run.out;
+            EXPECT_TRUE(hasLine(run.out, "problem: ", problem)) << c.what << ": " << problem << "\n" << run.out;
         }
         EXPECT_NE(run.out.find("check: "), std::string::npos) << c.what;
         EXPECT_EQ(run.out.find(packagePassword), std::string::npos) << c.what;
@@ -426,7 +395,7 @@ TEST(MediumCheck, TheSilentFormFollowsTheMarkersOfSetupExe) {
             << c.form << "\n" << run.out;
         EXPECT_EQ(run.status, c.problem == nullptr ? 0 : 1) << run.out;
         if (c.problem != nullptr) {
-            EXPECT_TRUE(hasProblemLine(run.out, c.problem)) << run.out;
+            EXPECT_TRUE(hasLine(run.out, "problem: ", c.problem)) << run.out;
         }
     }
     // Beside the tag itself, a near miss is only a warning.
@@ -435,10 +404,8 @@ TEST(MediumCheck, TheSilentFormFollowsTheMarkersOfSetupExe) {
     writeFile(w.medium + "/setup.exe", readFile(w.medium + "/setup.exe") + "MSI.TAG \r\n");
     const ToolRun run = w.check();
     EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_NE(run.out.find("warning: marker 'MSI.TAG' is not msi.tag: the launcher compares tags exactly, case "
-                           "included, and finds msi.tag in another line"),
-              std::string::npos)
-        << run.out;
+    EXPECT_TRUE(holds(run.out, "warning: marker 'MSI.TAG' is not msi.tag: the launcher compares tags exactly, case "
+                               "included, and finds msi.tag in another line"));
 }
 
 TEST(MediumMarkers, EachTagIsWrittenOnceAndOnlyToALauncherOfThisBuild) {
@@ -450,7 +417,7 @@ TEST(MediumMarkers, EachTagIsWrittenOnceAndOnlyToALauncherOfThisBuild) {
     EXPECT_EQ(readFile(marked), readFile(w.launcher) + "msi.tag \r\n");
     const ToolRun again = runTool({"mark", marked, "msi.tag"});
     EXPECT_EQ(again.status, 0) << again.err;
-    EXPECT_NE(again.out.find("already marked with msi.tag; not appended again"), std::string::npos) << again.out;
+    EXPECT_TRUE(holds(again.out, "already marked with msi.tag; not appended again"));
     EXPECT_EQ(readFile(marked), readFile(w.launcher) + "msi.tag \r\n");
 
     // A launcher built with another password is marked only when asked for.
@@ -469,7 +436,7 @@ TEST(MediumMarkers, EachTagIsWrittenOnceAndOnlyToALauncherOfThisBuild) {
                                         "--extractor", w.extractor, "--marker", "msi.tag"});
     ASSERT_EQ(fromMarked.status, 0) << fromMarked.err;
     EXPECT_EQ(readFile(w.scratch / "again/setup.exe"), readFile(marked));
-    EXPECT_NE(fromMarked.out.find("markers: msi.tag already there"), std::string::npos) << fromMarked.out;
+    EXPECT_TRUE(holds(fromMarked.out, "markers: msi.tag already there"));
 }
 
 TEST(MediumMarkers, ReportsLinesInsideStraddlingAndOutsideTheWindow) {
@@ -482,26 +449,21 @@ TEST(MediumMarkers, ReportsLinesInsideStraddlingAndOutsideTheWindow) {
     const ToolRun run = runTool({"markers", marked});
     // A line the launcher does not see is a problem, as check says.
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find("problem: marker 'outside.tag' starts"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("outside the window: outside.tag, " + std::to_string(300 + 14 + 12 + 10) +
-                           " bytes before the end of the file; the launcher does not see it"),
-              std::string::npos)
-        << run.out;
-    EXPECT_NE(run.out.find("marker: -dash.tag (not a tag the launcher acts on)\nmarker: msi.tag\n"), std::string::npos)
-        << run.out;
-    EXPECT_NE(run.out.find("msi.tag: seen by the launcher"), std::string::npos) << run.out;
+    EXPECT_TRUE(holds(run.out, "problem: marker 'outside.tag' starts"));
+    EXPECT_TRUE(holds(run.out, "outside the window: outside.tag, " + std::to_string(300 + 14 + 12 + 10) +
+                               " bytes before the end of the file; the launcher does not see it"));
+    EXPECT_TRUE(holds(run.out, "marker: -dash.tag (not a tag the launcher acts on)\nmarker: msi.tag\n"));
+    EXPECT_TRUE(holds(run.out, "msi.tag: seen by the launcher"));
 
     // A block of markers longer than the window: mark warns about the first.
     const std::string crowded = w.scratch / "crowded.exe";
     writeFile(crowded, readFile(w.launcher));
     const ToolRun mark = runTool({"mark", crowded, std::string(150, 'a'), std::string(150, 'b'), "--any-marker"});
     EXPECT_EQ(mark.status, 0);
-    EXPECT_NE(mark.err.find("warning: " + std::string(150, 'a') + " does not stand in the last 256 bytes"),
-              std::string::npos)
-        << mark.err;
+    EXPECT_TRUE(holds(mark.err, "warning: " + std::string(150, 'a') + " does not stand in the last 256 bytes"));
     EXPECT_EQ(mark.err.find(std::string(150, 'b') + " does not stand"), std::string::npos) << mark.err;
     const ToolRun listed = runTool({"markers", crowded});
-    EXPECT_NE(listed.out.find("partly outside the window: " + std::string(150, 'a')), std::string::npos) << listed.out;
+    EXPECT_TRUE(holds(listed.out, "partly outside the window: " + std::string(150, 'a')));
 }
 
 namespace {
@@ -559,8 +521,7 @@ TEST(MediumBuild, RefusesWhatCheckWouldReportListingEveryProblemAtOnce) {
         "no medium was made: 6 problems (each on a line above)",
     };
     EXPECT_EQ(refused, expected) << built.err;
-    EXPECT_NE(built.err.find("warning: payload name 'caf\xc3\xa9.txt': is not plain ASCII"), std::string::npos)
-        << built.err;
+    EXPECT_TRUE(holds(built.err, "warning: payload name 'caf\xc3\xa9.txt': is not plain ASCII"));
 
     // The same payload packed by Info-ZIP zip, beside this medium's programs.
     makeDirectories(w.medium);
@@ -578,7 +539,7 @@ TEST(MediumBuild, RefusesWhatCheckWouldReportListingEveryProblemAtOnce) {
         if (line.find("the same file") != std::string::npos) line = "name the same file on Windows: they differ only in case";
         EXPECT_TRUE(anyHolds(problems, line)) << line << "\n" << checked.out;
     }
-    EXPECT_NE(checked.out.find("warning: 'caf\xc3\xa9.txt': is not plain ASCII"), std::string::npos) << checked.out;
+    EXPECT_TRUE(holds(checked.out, "warning: 'caf\xc3\xa9.txt': is not plain ASCII"));
 }
 
 TEST(MediumBuild, ChecksPathsForThePackageDirectoryAndTemporaryPathAsCheckDoes) {
@@ -610,13 +571,10 @@ TEST(MediumBuild, LeavesOutWhatIsExcludedAndSaysSo) {
     writeFile(w.payload + "/docs/old.bak", "backup");
     const ToolRun built = runTool(w.build({"--exclude", "*.bak", "--exclude", "nomatch*"}));
     ASSERT_EQ(built.status, 0) << built.err;
-    EXPECT_NE(built.out.find("left out by default: '.git' (1 folder), '.DS_Store' (1 file) (packed with "
-                             "--no-default-excludes)"),
-              std::string::npos)
-        << built.out;
-    EXPECT_NE(built.out.find("left out by --exclude: '*.bak' (1 file)"), std::string::npos) << built.out;
-    EXPECT_NE(built.err.find("warning: --exclude 'nomatch*' matches nothing in the payload"), std::string::npos)
-        << built.err;
+    EXPECT_TRUE(holds(built.out, "left out by default: '.git' (1 folder), '.DS_Store' (1 file) (packed with "
+                                 "--no-default-excludes)"));
+    EXPECT_TRUE(holds(built.out, "left out by --exclude: '*.bak' (1 file)"));
+    EXPECT_TRUE(holds(built.err, "warning: --exclude 'nomatch*' matches nothing in the payload"));
     std::vector<std::string> kept = payloadContents(w.payload);
     kept.erase(std::remove_if(kept.begin(), kept.end(),
                               [](const std::string& entry) {
@@ -638,9 +596,9 @@ TEST(MediumCheck, WithoutSetupExeItShowsNoCommandLinesButChecksThePaths) {
     std::remove((w.medium + "/setup.exe").c_str());
     const ToolRun run = w.check({"--temp", "C:\\" + std::string(250, 't') + "\\"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(hasProblemLine(run.out, "setup.exe is missing")) << run.out;
-    EXPECT_TRUE(hasProblemLine(run.out, "the work directory")) << run.out;
-    EXPECT_NE(run.out.find("command lines: not shown without a usable setup.exe"), std::string::npos) << run.out;
+    EXPECT_TRUE(hasLine(run.out, "problem: ", "setup.exe is missing")) << run.out;
+    EXPECT_TRUE(hasLine(run.out, "problem: ", "the work directory")) << run.out;
+    EXPECT_TRUE(holds(run.out, "command lines: not shown without a usable setup.exe"));
     EXPECT_EQ(run.out.find("setup command"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("a silent run"), std::string::npos) << run.out;
 }

@@ -5,17 +5,11 @@
 #include "command_line.h"
 
 TEST(CommandLineText, PathsAreQuotedAsAShellTakesThem) {
-    struct Case {
-        const char* text;
-        const char* shown;
-    } cases[] = {
-        {"medium", "'medium'"},
-        {"my medium", "'my medium'"},
-        {"it's", "'it'\\''s'"},
-        {"line\nbreak", "'line?break'"},
-        {"", "''"},
+    const std::pair<const char*, const char*> textAndShown[] = {
+        {"medium", "'medium'"}, {"my medium", "'my medium'"}, {"it's", "'it'\\''s'"},
+        {"line\nbreak", "'line?break'"}, {"", "''"},
     };
-    for (const Case& c : cases) EXPECT_EQ(quoted(c.text), c.shown) << c.text;
+    for (const auto& [text, shown] : textAndShown) EXPECT_EQ(quoted(text), shown) << text;
 }
 
 TEST(CommandLineText, TheNearestWordIsTheOneFewestEditsAway) {

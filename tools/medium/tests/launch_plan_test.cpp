@@ -32,18 +32,13 @@ std::string temporaryPathOfLength(size_t length) {
 }  // namespace
 
 TEST(LaunchPlan, PathsTakeTheFormsTheWindowsCallsGive) {
-    struct Case {
-        const char* given;
-        const char* packageDirectory;
-    } cases[] = {
-        {"D:\\", "D:\\"},
-        {"E:\\dist\\", "E:\\dist"},
-        {"E:\\dist\\\\", "E:\\dist"},
-        {"E:\\dist", "E:\\dist"},
-        {"\\\\server\\share\\", "\\\\server\\share\\"},
-        {"\\\\server\\share\\sub\\", "\\\\server\\share\\sub"},
+    const std::pair<const char*, const char*> givenAndPackageDirectory[] = {
+        {"D:\\", "D:\\"}, {"E:\\dist\\", "E:\\dist"}, {"E:\\dist\\\\", "E:\\dist"}, {"E:\\dist", "E:\\dist"},
+        {"\\\\server\\share\\", "\\\\server\\share\\"}, {"\\\\server\\share\\sub\\", "\\\\server\\share\\sub"},
     };
-    for (const Case& c : cases) EXPECT_EQ(launcherPackageDirectory(c.given), c.packageDirectory) << c.given;
+    for (const auto& [given, packageDirectory] : givenAndPackageDirectory) {
+        EXPECT_EQ(launcherPackageDirectory(given), packageDirectory) << given;
+    }
     EXPECT_EQ(launcherTemporaryPath("C:\\Temp"), "C:\\Temp\\");
     EXPECT_EQ(launcherTemporaryPath("C:\\Temp\\"), "C:\\Temp\\");
 }

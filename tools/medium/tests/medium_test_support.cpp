@@ -34,6 +34,30 @@ void makeDirectories(const std::string& path) {
     }
 }
 
+testing::AssertionResult holds(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "'" << part << "' is not in:\n" << text;
+}
+
+testing::AssertionResult isProblem(const std::string& problem, const std::string& expected) {
+    if (expected.empty() && !problem.empty()) return testing::AssertionFailure() << "an unexpected problem: " << problem;
+    return holds(problem, expected);
+}
+
+size_t countOf(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+bool hasLine(const std::string& report, const std::string& start, const std::string& text) {
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(start, 0) == 0 && line.find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
 bool exists(const std::string& path) {
     struct stat status;
     return lstat(path.c_str(), &status) == 0;
@@ -186,6 +210,17 @@ void makePayload(const std::string& directory) {
     writeFile(directory + "/SETUP.EXE", peImage(0x0102, "the product's installer"));
     writeFile(directory + "/docs/readme.txt", "extracted data\n");
     writeFile(directory + "/PostProcess.cmd", "@echo off\r\n");
+}
+
+ToolRun expectRefused(const RefusedRun& refused, const std::vector<std::string>& environment) {
+    std::vector<std::string> settings = refused.environment;
+    settings.insert(settings.end(), environment.begin(), environment.end());
+    std::string shown = "kestrune-medium";
+    for (const std::string& argument : refused.arguments) shown += " " + quoted(argument);
+    const ToolRun run = runTool(refused.arguments, settings);
+    EXPECT_EQ(run.status, refused.status) << shown << "\n" << run.err;
+    EXPECT_TRUE(holds(run.err, refused.message)) << shown;
+    return run;
 }
 
 ToolRun runTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "test_support.h"
 
 namespace medium_test {
@@ -46,6 +48,16 @@ std::string incompressibleBytes(size_t count, uint64_t seed = 1);
 // folder and PostProcess.cmd.
 void makePayload(const std::string& directory);
 
+// Whether `text` holds `part`; a failure shows both.
+testing::AssertionResult holds(const std::string& text, const std::string& part);
+// Whether `problem` is what a table row expects: none when `expected` is
+// "", else one that holds `expected`.
+testing::AssertionResult isProblem(const std::string& problem, const std::string& expected);
+// How often `part` stands in `text`, overlaps counted.
+size_t countOf(const std::string& text, const std::string& part);
+// Whether a line of `report` that starts with `start` holds `text`.
+bool hasLine(const std::string& report, const std::string& start, const std::string& text);
+
 struct ToolRun {
     int status = -1;   // exit code, or 128 + signal
     std::string out;
@@ -58,6 +70,17 @@ struct ToolRun {
 // Runs kestrune-medium with `arguments`; stdout and stderr go to files.
 // `environment` holds "NAME=value" settings on top of this process's own.
 ToolRun runTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
+// A run the tool must refuse: its arguments, settings on top of the
+// environment, its exit status and a text its error stream must hold.
+struct RefusedRun {
+    std::vector<std::string> arguments;
+    std::vector<std::string> environment;
+    int status;
+    std::string message;
+};
+// Runs `refused`, `environment` added to its own, and checks its status and
+// its message.
+ToolRun expectRefused(const RefusedRun& refused, const std::vector<std::string>& environment = {});
 // Starts a program without waiting for it; its stdout and stderr go to the
 // files named (created or emptied). -1 when it cannot be started.
 pid_t startProgram(const std::vector<std::string>& command, const std::string& outPath, const std::string& errPath,
@@ -83,6 +106,15 @@ struct TestSigner {
 // What `osslsigncode verify` says of `path`, trusting `caFile`; its exit
 // status in `status`.
 std::string osslsigncodeVerify(const std::string& path, const std::string& caFile, int& status);
+
+// A table row of what a test does to a file or folder before the tool runs
+// (below a scratch folder, for whatever else it needs), and a text the
+// tool's refusal must hold.
+struct SpoiledCase {
+    const char* what;
+    void (*spoil)(const std::string& path, const std::string& scratch);
+    const char* expected;
+};
 
 // Unpacks an archive with the extraction tool's own reader and returns
 // "name=content" of every file, sorted, or an error text.

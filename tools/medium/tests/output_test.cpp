@@ -59,7 +59,7 @@ TEST(MediumOutput, ReplacesAMediumOnlyWithForceAndKeepsItsAutorun) {
     writeFile(w.payload + "/docs/readme.txt", "second edition\n");
     const ToolRun refused = runTool(w.build());
     EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.err.find("holds a medium; give --force to replace it"), std::string::npos) << refused.err;
+    EXPECT_TRUE(holds(refused.err, "holds a medium; give --force to replace it"));
     EXPECT_EQ(readFile(w.medium + "/package.zip"), firstArchive);
 
     writeFile(w.medium + "/autorun.inf", "[autorun]\r\nopen=setup.exe\r\n");
@@ -68,7 +68,7 @@ TEST(MediumOutput, ReplacesAMediumOnlyWithForceAndKeepsItsAutorun) {
     EXPECT_EQ(listDirectory(w.medium),
               (std::vector<std::string>{"autorun.inf", "package.zip", "setup.exe", "unzip.exe"}));
     EXPECT_EQ(readFile(w.medium + "/autorun.inf"), "[autorun]\r\nopen=setup.exe\r\n");
-    EXPECT_NE(replaced.out.find("autorun.inf: kept from the medium it replaced"), std::string::npos) << replaced.out;
+    EXPECT_TRUE(holds(replaced.out, "autorun.inf: kept from the medium it replaced"));
     EXPECT_EQ(archiveContents(w.medium + "/package.zip", packagePassword), payloadContents(w.payload));
     EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{});
 
@@ -80,11 +80,7 @@ TEST(MediumOutput, ReplacesAMediumOnlyWithForceAndKeepsItsAutorun) {
 }
 
 TEST(MediumOutput, ForceNeverReplacesAFolderThatIsNotAMediumAndNothingElse) {
-    struct Case {
-        const char* what;
-        void (*arrange)(const std::string& out, const std::string& scratch);
-        const char* expected;
-    } cases[] = {
+    const SpoiledCase cases[] = {
         {"a folder of the author's",
          [](const std::string& out, const std::string&) {
              makeDirectories(out + "/sub");
@@ -127,10 +123,10 @@ TEST(MediumOutput, ForceNeverReplacesAFolderThatIsNotAMediumAndNothingElse) {
          },
          "is a symbolic link to '"},
     };
-    for (const Case& c : cases) {
+    for (const SpoiledCase& c : cases) {
         Workspace w;
         const std::string out = w.scratch / "out";
-        c.arrange(out, w.scratch.path);
+        c.spoil(out, w.scratch.path);
         const std::vector<std::string> before = treeOf(w.scratch.path);
         const ToolRun run = runTool(w.buildTo(out, {"--force"}));
         EXPECT_EQ(run.status, 1) << c.what;
@@ -177,8 +173,7 @@ TEST(MediumOutput, AMountPointIsRefusedBeforeAnythingIsPacked) {
     EXPECT_FALSE(isMountPoint(w.scratch.path));
     const ToolRun run = runTool(w.buildTo("/proc", {"--force"}));
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("output '/proc' is a mount point; the medium is renamed into its place"), std::string::npos)
-        << run.err;
+    EXPECT_TRUE(holds(run.err, "output '/proc' is a mount point; the medium is renamed into its place"));
     EXPECT_EQ(stagingLeftovers("/"), std::vector<std::string>{});
 }
 
@@ -231,9 +226,7 @@ TEST(MediumOutput, TheNextBuildRemovesAndNamesWhatAKilledBuildLeft) {
     unlink((w.payload + "/docs/large.bin").c_str());
     const ToolRun next = runTool(w.build());
     ASSERT_EQ(next.status, 0) << next.err;
-    EXPECT_NE(next.err.find("warning: removed '" + w.scratch / left[0] + "', left by an earlier build that was killed"),
-              std::string::npos)
-        << next.err;
+    EXPECT_TRUE(holds(next.err, "warning: removed '" + w.scratch / left[0] + "', left by an earlier build that was killed"));
     EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{});
     EXPECT_EQ(archiveContents(w.medium + "/package.zip", packagePassword), payloadContents(w.payload));
 }
@@ -253,9 +246,7 @@ TEST(MediumOutput, ABuildThatIsStillRunningIsLeftAloneAndRefusesTheSecond) {
 
     const ToolRun run = runTool(w.build());
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("another build of '" + w.medium + "' is running (it works in '" + running + "')"),
-              std::string::npos)
-        << run.err;
+    EXPECT_TRUE(holds(run.err, "another build of '" + w.medium + "' is running (it works in '" + running + "')"));
     EXPECT_FALSE(exists(w.medium));
     EXPECT_EQ(readFile(running + "/package.zip"), "being written");
     EXPECT_EQ(stagingLeftovers(w.scratch.path),

@@ -163,14 +163,7 @@ TEST(NameRules, SetupProgramMustBeSpelledAsTheLauncherRunsIt) {
         {{"setup.exe"}, "only 'setup.exe', which differs in case"},
         {{"a.txt", "Setup.Exe"}, "only 'Setup.Exe', which differs in case"},
     };
-    for (const Case& c : cases) {
-        const std::string problem = setupProgramProblem(c.rootNames, "payload");
-        if (*c.expected == '\0') {
-            EXPECT_EQ(problem, "");
-        } else {
-            EXPECT_NE(problem.find(c.expected), std::string::npos) << problem;
-        }
-    }
+    for (const Case& c : cases) EXPECT_TRUE(isProblem(setupProgramProblem(c.rootNames, "payload"), c.expected));
 }
 
 TEST(PayloadScan, ListsFoldersBeforeTheirFilesWithSizes) {
@@ -282,11 +275,7 @@ TEST(PayloadScan, ExclusionsLeaveOutWhatTheyMatchAndCountIt) {
 }
 
 TEST(PayloadFile, ASwapAfterTheScanIsRefusedNeverFollowedAndNeverWaitedOn) {
-    struct Case {
-        const char* what;
-        void (*swap)(const std::string& file, const std::string& scratch);
-        const char* expected;
-    } cases[] = {
+    const SpoiledCase cases[] = {
         {"a link to another file",
          [](const std::string& f, const std::string& s) {
              writeFile(s + "/other.txt", std::string(15, 'o'));
@@ -317,12 +306,12 @@ TEST(PayloadFile, ASwapAfterTheScanIsRefusedNeverFollowedAndNeverWaitedOn) {
          },
          "is no longer the file that was scanned"},
     };
-    for (const Case& c : cases) {
+    for (const SpoiledCase& c : cases) {
         ScratchDirectory scratch;
         makePayload(scratch / "payload");
         const std::string file = scratch / "payload/docs/readme.txt";
         const Payload payload = scanned(scratch / "payload");
-        c.swap(file, scratch.path);
+        c.spoil(file, scratch.path);
 
         const PayloadEntry* entry = nullptr;
         for (const PayloadEntry& candidate : payload.entries) {

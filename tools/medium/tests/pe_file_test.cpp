@@ -26,14 +26,7 @@ TEST(PeImage, OnlyAnExecutableImageWithBothHeadersPasses) {
         {"a DLL", peImage(0x2102), "DLL"},
         {"an object file, not an image", peImage(0x0100), "not marked as an executable"},
     };
-    for (const Case& c : cases) {
-        const std::string problem = peImageProblem(c.bytes);
-        if (*c.expected == '\0') {
-            EXPECT_EQ(problem, "") << c.what;
-        } else {
-            EXPECT_NE(problem.find(c.expected), std::string::npos) << c.what << ": " << problem;
-        }
-    }
+    for (const Case& c : cases) EXPECT_TRUE(isProblem(peImageProblem(c.bytes), c.expected)) << c.what;
 }
 
 TEST(PeFile, ReadsTheFileAndExplainsWhatIsWrong) {

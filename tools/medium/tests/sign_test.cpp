@@ -41,20 +41,6 @@ struct SigningWorkspace : Workspace {
     }
 };
 
-bool hasLine(const std::string& report, const std::string& start, const std::string& text) {
-    std::istringstream lines(report);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind(start, 0) == 0 && line.find(text) != std::string::npos) return true;
-    }
-    return false;
-}
-
-size_t countOf(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-    return count;
-}
-
 const std::string msiLine = std::string(msiMarkerTag) + " \r\n";
 
 }  // namespace
@@ -64,10 +50,8 @@ TEST(MediumSign, SignsBothProgramsAndPutsTheMarkersBackWhereTheLauncherSeesThem)
     ASSERT_EQ(runTool(w.build({"--marker", "msi.tag"})).status, 0);
     const ToolRun signedRun = runTool(w.sign());
     ASSERT_EQ(signedRun.status, 0) << signedRun.err;
-    EXPECT_NE(signedRun.out.find("setup.exe: signed by /CN=Kestrune Test Publisher/O=kestrune tests, markers: msi.tag "
-                                 "(inside the signature, in the last 256 bytes)"),
-              std::string::npos)
-        << signedRun.out;
+    EXPECT_TRUE(holds(signedRun.out, "setup.exe: signed by /CN=Kestrune Test Publisher/O=kestrune tests, markers: msi.tag "
+                                     "(inside the signature, in the last 256 bytes)"));
     for (const char* program : {"setup.exe", "unzip.exe"}) {
         EXPECT_TRUE(w.verifies(w.medium + "/" + program)) << program;
     }
@@ -76,19 +60,16 @@ TEST(MediumSign, SignsBothProgramsAndPutsTheMarkersBackWhereTheLauncherSeesThem)
 
     const ToolRun markers = runTool({"markers", w.medium + "/setup.exe", "--ca-file", w.signer.certificate});
     EXPECT_EQ(markers.status, 0) << markers.out;
-    EXPECT_NE(markers.out.find("signature: by /CN=Kestrune Test Publisher/O=kestrune tests; verified"), std::string::npos)
-        << markers.out;
-    EXPECT_NE(markers.out.find("marker: msi.tag\n"), std::string::npos) << markers.out;
-    EXPECT_NE(markers.out.find("msi.tag: seen by the launcher"), std::string::npos) << markers.out;
+    EXPECT_TRUE(holds(markers.out, "signature: by /CN=Kestrune Test Publisher/O=kestrune tests; verified"));
+    EXPECT_TRUE(holds(markers.out, "marker: msi.tag\n"));
+    EXPECT_TRUE(holds(markers.out, "msi.tag: seen by the launcher"));
 
     const ToolRun trusted = w.check({"--ca-file", w.signer.certificate});
     EXPECT_EQ(trusted.status, 0) << trusted.out;
-    EXPECT_NE(trusted.out.find("markers: msi.tag (every marker line stands in the last 256 bytes, inside the signature)"),
-              std::string::npos)
-        << trusted.out;
+    EXPECT_TRUE(holds(trusted.out, "markers: msi.tag (every marker line stands in the last 256 bytes, inside the signature)"));
     EXPECT_EQ(countOf(trusted.out, "; verified: the file is as it was signed and the certificate is trusted"), 2u)
         << trusted.out;
-    EXPECT_NE(trusted.out.find("/qn REBOOT=ReallySuppress ["), std::string::npos) << trusted.out;
+    EXPECT_TRUE(holds(trusted.out, "/qn REBOOT=ReallySuppress ["));
     // This machine does not trust the test's certificate: Windows' stores decide.
     const ToolRun untrusted = w.check();
     EXPECT_EQ(untrusted.status, 0) << untrusted.out;
@@ -103,14 +84,13 @@ TEST(MediumSign, SignsBothProgramsAndPutsTheMarkersBackWhereTheLauncherSeesThem)
     ASSERT_EQ(again.status, 0) << again.err;
     const ToolRun marked = runTool({"mark", w.medium + "/setup.exe", "product=demo", "--any-marker"});
     ASSERT_EQ(marked.status, 0) << marked.err;
-    EXPECT_NE(marked.out.find("marked with product=demo (inside its signature, which stays valid)"), std::string::npos)
-        << marked.out;
+    EXPECT_TRUE(holds(marked.out, "marked with product=demo (inside its signature, which stays valid)"));
     EXPECT_TRUE(w.verifies(w.medium + "/setup.exe"));
     const ToolRun listed = runTool({"markers", w.medium + "/setup.exe"});
     EXPECT_EQ(countOf(listed.out, "marker: msi.tag"), 1u) << listed.out;
-    EXPECT_NE(listed.out.find("marker: product=demo"), std::string::npos) << listed.out;
+    EXPECT_TRUE(holds(listed.out, "marker: product=demo"));
     const ToolRun already = runTool({"mark", w.medium + "/setup.exe", "msi.tag"});
-    EXPECT_NE(already.out.find("already marked with msi.tag"), std::string::npos) << already.out;
+    EXPECT_TRUE(holds(already.out, "already marked with msi.tag"));
 }
 
 // After signing, the markers may fall out of the window: a later append,
@@ -130,13 +110,12 @@ TEST(MediumSign, MarkersOutOfTheWindowOfASignedLauncherAreProblems) {
         << appended.out;
     EXPECT_TRUE(hasLine(appended.out, "problem: setup.exe: ", "300 bytes follow its signature block")) << appended.out;
     EXPECT_TRUE(hasLine(appended.out, "problem: setup.exe: its signature does not verify", "")) << appended.out;
-    EXPECT_NE(appended.out.find("silent form, -s -SMS"), std::string::npos) << appended.out;
+    EXPECT_TRUE(holds(appended.out, "silent form, -s -SMS"));
     EXPECT_EQ(runTool({"markers", setup}).status, 1);
     // Signed again: what was appended is left out, and said so.
     const ToolRun resigned = runTool(w.sign());
     EXPECT_EQ(resigned.status, 0) << resigned.err;
-    EXPECT_NE(resigned.err.find("warning: 300 bytes that followed the old signature of setup.exe"), std::string::npos)
-        << resigned.err;
+    EXPECT_TRUE(holds(resigned.err, "warning: 300 bytes that followed the old signature of setup.exe"));
     EXPECT_TRUE(w.verifies(setup));
     EXPECT_EQ(w.check({"--ca-file", w.signer.certificate}).status, 0);
 
@@ -154,7 +133,7 @@ TEST(MediumSign, MarkersOutOfTheWindowOfASignedLauncherAreProblems) {
     EXPECT_TRUE(hasLine(outside.out, "hint: ", "puts marker lines inside the signature")) << outside.out;
     const ToolRun moved = runTool({"mark", setup, "msi.tag"});
     EXPECT_EQ(moved.status, 0) << moved.err;
-    EXPECT_NE(moved.out.find("its marker lines now stand inside its signature"), std::string::npos) << moved.out;
+    EXPECT_TRUE(holds(moved.out, "its marker lines now stand inside its signature"));
     EXPECT_TRUE(w.verifies(setup));
     EXPECT_EQ(w.check({"--ca-file", w.signer.certificate}).status, 0);
 
@@ -164,7 +143,7 @@ TEST(MediumSign, MarkersOutOfTheWindowOfASignedLauncherAreProblems) {
     std::string grown = readFile(setup) + "hand.tag \r\n";
     grown += std::string((8 - grown.size() % 8) % 8, '\0');
     const size_t entry = 0x84 + 20 + 96 + 4 * 8;  // signableLauncher's certificate table entry
-    const uint32_t table = readLittle(grown, entry, 4);
+    const uint32_t table = readLittle32(grown, entry);
     const uint32_t size = static_cast<uint32_t>(grown.size() - table);
     writeLittle(grown, entry + 4, size, 4);
     writeLittle(grown, table, size, 4);
@@ -193,12 +172,7 @@ TEST(MediumSign, BadInputIsRefusedAndChangesNothing) {
     }
     writeFile(s + "/crowded/setup.exe", readFile(w.medium + "/setup.exe") + std::string(150, 'a') + " \r\n" +
                                             std::string(150, 'b') + " \r\n");
-    struct Case {
-        std::vector<std::string> arguments;
-        std::vector<std::string> environment;
-        int status;
-        std::string message;
-    } cases[] = {
+    const RefusedRun cases[] = {
         {{"sign", w.medium, "--cert", k.certificate, "--key", s + "/missing.pem"}, {}, 1,
          "the key '" + s + "/missing.pem' does not exist; nothing was signed"},
         {{"sign", w.medium, "--cert", s + "/missing.pem", "--key", k.key}, {}, 1, "the certificate '"},
@@ -226,12 +200,8 @@ TEST(MediumSign, BadInputIsRefusedAndChangesNothing) {
     const std::vector<std::string> halfBefore = treeOf(s + "/half");
     const std::vector<std::string> crowdedBefore = treeOf(s + "/crowded");
     const std::string keyText = readFile(k.key);
-    for (const Case& c : cases) {
-        std::vector<std::string> environment = c.environment;
-        environment.push_back("TMPDIR=" + s + "/tmp");
-        const ToolRun run = runTool(c.arguments, environment);
-        EXPECT_EQ(run.status, c.status) << c.message << "\n" << run.err;
-        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.message << "\n" << run.err;
+    for (const RefusedRun& c : cases) {
+        const ToolRun run = expectRefused(c, {"TMPDIR=" + s + "/tmp"});
         EXPECT_EQ(treeOf(w.medium), before) << c.message;
         EXPECT_EQ(treeOf(s + "/half"), halfBefore) << c.message;
         EXPECT_EQ(treeOf(s + "/crowded"), crowdedBefore) << c.message;
@@ -261,15 +231,12 @@ TEST(MediumSign, BuildPutsMarkersIntoTheSignatureOfASignedLauncher) {
     const ToolRun built = runTool({"build", w.payload, "--out", w.medium, "--launcher", signedLauncher, "--extractor",
                                    w.extractor, "--marker", "msi.tag"});
     ASSERT_EQ(built.status, 0) << built.err;
-    EXPECT_NE(built.out.find("markers: msi.tag (inside its signature, which stays valid)"), std::string::npos)
-        << built.out;
+    EXPECT_TRUE(holds(built.out, "markers: msi.tag (inside its signature, which stays valid)"));
     EXPECT_TRUE(w.verifies(w.medium + "/setup.exe"));
     const ToolRun checked = w.check({"--ca-file", w.signer.certificate});
     EXPECT_EQ(checked.status, 0) << checked.out;
-    EXPECT_NE(checked.out.find("markers: msi.tag (every marker line stands in the last 256 bytes, inside the "
-                               "signature)"),
-              std::string::npos)
-        << checked.out;
+    EXPECT_TRUE(holds(checked.out, "markers: msi.tag (every marker line stands in the last 256 bytes, inside the "
+                                   "signature)"));
 }
 
 // --timestamp against a time-stamping service on this machine: the time
@@ -294,23 +261,16 @@ TEST(MediumSign, ATimeStampStandsBesideTheMarkers) {
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
     ASSERT_EQ(signedRun.status, 0) << signedRun.err;
-    EXPECT_NE(signedRun.out.find("signed by /CN=Kestrune Test Publisher/O=kestrune tests, time-stamped"),
-              std::string::npos)
-        << signedRun.out;
+    EXPECT_TRUE(holds(signedRun.out, "signed by /CN=Kestrune Test Publisher/O=kestrune tests, time-stamped"));
     const std::string authorities = w.scratch / "authorities.pem";
     writeFile(authorities, readFile(w.signer.certificate) + readFile(service + "/tsa-cert.pem"));
     const ToolRun checked = w.check({"--ca-file", authorities});
     EXPECT_EQ(checked.status, 0) << checked.out;
-    EXPECT_NE(checked.out.find("setup.exe signature: by /CN=Kestrune Test Publisher/O=kestrune tests, time-stamped "),
-              std::string::npos)
-        << checked.out;
-    EXPECT_NE(checked.out.find("markers: msi.tag (every marker line stands in the last 256 bytes"), std::string::npos)
-        << checked.out;
+    EXPECT_TRUE(holds(checked.out, "setup.exe signature: by /CN=Kestrune Test Publisher/O=kestrune tests, time-stamped "));
+    EXPECT_TRUE(holds(checked.out, "markers: msi.tag (every marker line stands in the last 256 bytes"));
 
     EXPECT_EQ(unreachable.status, 1);
-    EXPECT_NE(unreachable.err.find("the time-stamping service 'http://127.0.0.1:1' gave no time stamp"),
-              std::string::npos)
-        << unreachable.err;
+    EXPECT_TRUE(holds(unreachable.err, "the time-stamping service 'http://127.0.0.1:1' gave no time stamp"));
 }
 
 // What osslsigncode verify reports, as this tool reads it.

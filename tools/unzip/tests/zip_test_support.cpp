@@ -1,5 +1,6 @@
 #include "zip_test_support.h"
 
+#include "little_endian.h"
 #include "zip_crypto.h"
 
 #include <gtest/gtest.h>
@@ -51,27 +52,15 @@ uint32_t crcOf(const std::string& data)
         crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
-void append16(std::string& out, uint32_t value)
-{
-    out += static_cast<char>(value & 0xff);
-    out += static_cast<char>((value >> 8) & 0xff);
-}
-
-void append32(std::string& out, uint32_t value)
-{
-    append16(out, value);
-    append16(out, value >> 16);
-}
-
 // The fields both headers share, from "version needed" to the extra length.
 void appendCommonFields(std::string& out, const CraftedEntry& entry)
 {
     for (uint32_t field : {20u, uint32_t{entry.flags}, uint32_t{entry.method}, uint32_t{entry.dosTime}, 0x5a21u})
-        append16(out, field);
+        appendLittle(out, field, 2);
     for (uint32_t field : {entry.crc32, entry.compressedSize, entry.uncompressedSize})
-        append32(out, field);
-    append16(out, static_cast<uint32_t>(entry.name.size()));
-    append16(out, 0);
+        appendLittle(out, field, 4);
+    appendLittle(out, static_cast<uint32_t>(entry.name.size()), 2);
+    appendLittle(out, 0, 2);
 }
 
 } // namespace
@@ -114,20 +103,20 @@ namespace {
 
 void appendLocalRecord(std::string& archive, const CraftedEntry& entry)
 {
-    append32(archive, 0x04034b50);
+    appendLittle(archive, 0x04034b50, 4);
     appendCommonFields(archive, entry);
     archive += entry.name + entry.data;
 }
 
 void appendCentralRecord(std::string& directory, const CraftedEntry& entry, uint32_t localOffset)
 {
-    append32(directory, 0x02014b50);
-    append16(directory, 0x0314); // made by Unix
+    appendLittle(directory, 0x02014b50, 4);
+    appendLittle(directory, 0x0314, 2); // made by Unix
     appendCommonFields(directory, entry);
-    append32(directory, 0); // comment length, disk
-    append16(directory, 0); // internal attributes
-    append32(directory, 0); // external attributes
-    append32(directory, localOffset);
+    appendLittle(directory, 0, 4); // comment length, disk
+    appendLittle(directory, 0, 2); // internal attributes
+    appendLittle(directory, 0, 4); // external attributes
+    appendLittle(directory, localOffset, 4);
     directory += entry.name;
 }
 
@@ -135,13 +124,13 @@ std::string withEndRecord(std::string archive, const std::string& directory, siz
 {
     const auto directoryOffset = static_cast<uint32_t>(archive.size());
     archive += directory;
-    append32(archive, 0x06054b50);
-    append32(archive, 0); // disk numbers
-    append16(archive, static_cast<uint32_t>(count));
-    append16(archive, static_cast<uint32_t>(count));
-    append32(archive, static_cast<uint32_t>(directory.size()));
-    append32(archive, directoryOffset);
-    append16(archive, 0); // comment length
+    appendLittle(archive, 0x06054b50, 4);
+    appendLittle(archive, 0, 4); // disk numbers
+    appendLittle(archive, static_cast<uint32_t>(count), 2);
+    appendLittle(archive, static_cast<uint32_t>(count), 2);
+    appendLittle(archive, static_cast<uint32_t>(directory.size()), 4);
+    appendLittle(archive, directoryOffset, 4);
+    appendLittle(archive, 0, 2); // comment length
     return archive;
 }
 
@@ -179,22 +168,20 @@ std::string fortyEntriesOverOneStream(size_t size)
 
 size_t centralRecordOffset(const std::string& archive, size_t index)
 {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(archive.data());
-    auto get16 = [&](size_t at) { return static_cast<size_t>(bytes[at] | (bytes[at + 1] << 8)); };
     const size_t end = archive.size() - 22;
-    size_t offset = get16(end + 16) | (get16(end + 18) << 16);
+    size_t offset = readLittle32(archive, end + 16);
     for (size_t i = 0; i < index; ++i)
-        offset += 46 + get16(offset + 28) + get16(offset + 30) + get16(offset + 32);
+        offset += 46 + readLittle16(archive, offset + 28) + readLittle16(archive, offset + 30) +
+                  readLittle16(archive, offset + 32);
     return offset;
 }
 
 void put16(std::string& archive, size_t offset, uint16_t value)
 {
-    archive.replace(offset, 2, std::string{static_cast<char>(value & 0xff), static_cast<char>(value >> 8)});
+    writeLittle(archive, offset, value, 2);
 }
 
 void put32(std::string& archive, size_t offset, uint32_t value)
 {
-    put16(archive, offset, static_cast<uint16_t>(value));
-    put16(archive, offset + 2, static_cast<uint16_t>(value >> 16));
+    writeLittle(archive, offset, value, 4);
 }
