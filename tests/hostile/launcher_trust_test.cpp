@@ -22,7 +22,7 @@ using namespace hostile;
 namespace {
 
 std::string lastBox(const RecordedRun& run) {
-    const auto boxes = answeredLauncherBoxes(run);
+    const auto boxes = run.answeredBoxes();
     return boxes.empty() ? "" : boxes.back();
 }
 
