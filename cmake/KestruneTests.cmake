@@ -24,12 +24,15 @@ if(CMAKE_CROSSCOMPILING)
 endif()
 
 # Every test of the calling directory runs with those settings, after the
-# fixture that readies the prefix (tests/wine_prefix_fixture.sh).
+# fixture that readies the prefix (tests/wine_prefix_fixture.sh), and alone:
+# the Windows tests share one desktop and drive C:, whose top they watch for
+# changes, and look for the launcher's boxes by caption.
 function(kestrune_tests_use_wine)
   get_property(tests DIRECTORY PROPERTY TESTS)
   list(REMOVE_ITEM tests wine.prefix)
   if(tests)
     set_property(TEST ${tests} APPEND PROPERTY ENVIRONMENT ${KESTRUNE_WINE_ENVIRONMENT})
     set_property(TEST ${tests} APPEND PROPERTY FIXTURES_REQUIRED wine_prefix)
+    set_property(TEST ${tests} PROPERTY RUN_SERIAL TRUE)
   endif()
 endfunction()
