@@ -25,21 +25,14 @@ void leaveOldFiles(const std::string& work) {
     writeFile(work + "\\loose.txt", "loose");
 }
 
-const std::string notEmptiedBox =
-    "Varnel Kestrune|The work directory left by an earlier run could not be emptied.";
-
 TEST(WorkDirectoryContents, AFileHeldOpenStaysEverythingElseGoesAndNothingRuns) {
     Medium medium(testName());
     const std::string work = medium.workDirectory();
     leaveOldFiles(work);
     makeDirectory(work + "\\held");
     writeFile(work + "\\held\\held.txt", "held open");
-    HANDLE held = CreateFileA((work + "\\held\\held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
     const OutsideWatch watch(medium);
-    const RecordedRun run = medium.run("-s -v");
-    CloseHandle(held);
+    const RecordedRun run = runHoldingOpen(medium, work + "\\held\\held.txt", 0, "-s -v");
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_EQ(medium.childRuns().size(), 0u);
     ASSERT_FALSE(run.answeredBoxes().empty());
