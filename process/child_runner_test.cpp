@@ -162,9 +162,9 @@ private:
 // The extractor runs at normal priority whatever the launcher's own; the
 // installer starts with the default error mode, so that it shows its own
 // error boxes; neither gets a handle of the launcher's. Wine hands down
-// neither a low priority nor an error mode, so there the flags asked for
-// are checked as well.
-TEST_F(ChildRunner, NeitherChildInheritsThePriorityErrorModeOrHandlesOfTheLauncher) {
+// neither a low priority nor an error mode, so the flags and security records
+// each runner asks for are checked as well.
+TEST_F(ChildRunner, EachChildGetsItsPriorityOrErrorModeAndNoHandleOfTheLauncher) {
     struct Case {
         bool extractor;
         DWORD flags;
