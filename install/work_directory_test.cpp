@@ -69,21 +69,12 @@ BOOL WINAPI recordingCreateDirectory(LPCSTR path, LPSECURITY_ATTRIBUTES security
     return realCreateDirectory(path, security);
 }
 
-class DirectoryCreationRecorder {
+class DirectoryCreationRecorder : public ScopedImport<CreateDirectoryCall> {
 public:
-    DirectoryCreationRecorder() : slot_(importSlot("kernel32.dll", "CreateDirectoryA")) {
+    DirectoryCreationRecorder() : ScopedImport("kernel32.dll", "CreateDirectoryA", &recordingCreateDirectory) {
         createdDirectories.clear();
-        if (slot_ == nullptr) return;
-        realCreateDirectory = reinterpret_cast<CreateDirectoryCall>(
-            replaceImport(slot_, reinterpret_cast<void*>(&recordingCreateDirectory)));
+        realCreateDirectory = original();
     }
-    ~DirectoryCreationRecorder() {
-        if (slot_ != nullptr) replaceImport(slot_, reinterpret_cast<void*>(realCreateDirectory));
-    }
-    bool active() const { return slot_ != nullptr; }
-
-private:
-    void** slot_;
 };
 
 // What the descriptor must say for the user running this test, worked out

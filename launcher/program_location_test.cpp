@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "box_recorder.h"
 #include "launcher/kestrune.h"
@@ -23,19 +24,16 @@ struct ProgramPathGuard {
 
 TEST(GetProgramDirectory, CutsBeforeTheFileName) {
     ProgramPathGuard guard;
-    struct Case {
-        const char* program;
-        const char* directory;
-    } cases[] = {
+    const std::pair<const char*, const char*> programsAndDirectories[] = {
         {"E:\\SETUP.EXE", "E:\\"},
         {"C:\\Temp\\Pkg\\setup.exe", "C:\\Temp\\Pkg\\"},
         {"D:\\setup.exe files\\setup.exe", "D:\\setup.exe files\\"},
     };
-    for (const Case& c : cases) {
-        copyText(programPath, c.program);
+    for (const auto& [program, directory] : programsAndDirectories) {
+        copyText(programPath, program);
         char out[pathBufferSize] = "junk";
         EXPECT_EQ(getProgramDirectory(out), 1);
-        EXPECT_STREQ(out, c.directory) << c.program;
+        EXPECT_STREQ(out, directory) << program;
     }
 }
 

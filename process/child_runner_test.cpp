@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "box_recorder.h"
 #include "launcher/kestrune.h"
@@ -94,6 +95,113 @@ TEST_F(ChildRunner, EachRunnerStartsItsChildAsPrescribed) {
         }
         EXPECT_EQ(run.at("startupFlags"), c.flags) << c.title;
         EXPECT_EQ(run.at("showWindow"), c.show) << c.title;
+    }
+}
+
+// Every CreateProcessA call of the runners while it stands: the creation
+// flags, whether handles are handed down, and the two security records.
+using CreateProcessCall = BOOL(WINAPI*)(LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
+                                        LPVOID, LPCSTR, LPSTARTUPINFOA, LPPROCESS_INFORMATION);
+struct ProcessStart {
+    DWORD flags;
+    bool handlesInherited;
+    std::string processRecord;
+    std::string threadRecord;
+};
+std::vector<ProcessStart> processStarts;
+CreateProcessCall realCreateProcess = nullptr;
+
+std::string describedRecord(const SECURITY_ATTRIBUTES* record) {
+    if (record == nullptr) return "none";
+    return std::string(record->lpSecurityDescriptor != nullptr ? "descriptor, " : "no descriptor, ") +
+           (record->bInheritHandle ? "inheritable" : "not inheritable");
+}
+
+BOOL WINAPI recordingCreateProcess(LPCSTR application, LPSTR command, LPSECURITY_ATTRIBUTES process,
+                                   LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags, LPVOID environment,
+                                   LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION information) {
+    processStarts.push_back({flags, inherit != FALSE, describedRecord(process), describedRecord(thread)});
+    return realCreateProcess(application, command, process, thread, inherit, flags, environment, directory, startup,
+                             information);
+}
+
+class ProcessStartRecorder : public ScopedImport<CreateProcessCall> {
+public:
+    ProcessStartRecorder() : ScopedImport("kernel32.dll", "CreateProcessA", &recordingCreateProcess) {
+        processStarts.clear();
+        realCreateProcess = original();
+    }
+};
+
+// This process at idle priority, with error boxes off and a file handle that
+// may be handed down: what a child would inherit where nothing says otherwise.
+class InheritableSettings {
+public:
+    explicit InheritableSettings(const std::string& file) : priority_(GetPriorityClass(GetCurrentProcess())) {
+        SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS);
+        errorMode_ = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+        SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+        handle_ = CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    ~InheritableSettings() {
+        CloseHandle(handle_);
+        SetErrorMode(errorMode_);
+        SetPriorityClass(GetCurrentProcess(), priority_);
+    }
+    InheritableSettings(const InheritableSettings&) = delete;
+    InheritableSettings& operator=(const InheritableSettings&) = delete;
+    std::string handleValue() const { return std::to_string(reinterpret_cast<INT_PTR>(handle_)); }
+
+private:
+    DWORD priority_;
+    UINT errorMode_;
+    HANDLE handle_;
+};
+
+// The extractor runs at normal priority whatever the launcher's own; the
+// installer starts with the default error mode, so that it shows its own
+// error boxes; neither gets a handle of the launcher's. Wine hands down
+// neither a low priority nor an error mode, so the flags and security records
+// each runner asks for are checked as well.
+TEST_F(ChildRunner, EachChildGetsItsPriorityOrErrorModeAndNoHandleOfTheLauncher) {
+    struct Case {
+        bool extractor;
+        DWORD flags;
+        const char* processRecord;
+        const char* threadRecord;
+    } cases[] = {
+        {true, CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS | CREATE_SEPARATE_WOW_VDM, "none", "none"},
+        {false, CREATE_DEFAULT_ERROR_MODE, "no descriptor, not inheritable", "no descriptor, inheritable"},
+    };
+    for (const Case& c : cases) {
+        DeleteFileA(log_.c_str());
+        const std::string file = directory_ + "\\handed-down.txt";
+        {
+            const InheritableSettings settings(file);
+            const ProcessStartRecorder recorder;
+            ASSERT_TRUE(recorder.active());
+            const std::string command = childCommand(" --write-handle " + settings.handleValue());
+            if (c.extractor) {
+                runExtractor("unzip.exe", runFrom_.c_str(), command.c_str());
+            } else {
+                runProgram(runFrom_.c_str(), command.c_str());
+            }
+            ASSERT_EQ(processStarts.size(), 1u) << c.extractor;
+            EXPECT_EQ(processStarts[0].flags, c.flags) << c.extractor;
+            EXPECT_FALSE(processStarts[0].handlesInherited) << c.extractor;
+            EXPECT_EQ(processStarts[0].processRecord, c.processRecord) << c.extractor;
+            EXPECT_EQ(processStarts[0].threadRecord, c.threadRecord) << c.extractor;
+        }
+        const auto runs = readChildLog(log_);
+        ASSERT_EQ(runs.size(), 1u) << c.extractor;
+        if (c.extractor) {
+            EXPECT_EQ(runs[0].at("priorityClass"), std::to_string(NORMAL_PRIORITY_CLASS));
+        } else {
+            EXPECT_EQ(runs[0].at("errorMode"), "0");
+        }
+        EXPECT_EQ(runs[0].at("handleWritten"), "0") << c.extractor;
+        EXPECT_EQ(readFile(file), "") << c.extractor << ": the child wrote through the launcher's handle";
     }
 }
 

@@ -10,12 +10,12 @@ const char* const dialogClassAtom = MAKEINTATOM(0x8002);
 // its queue; until then the window can still be found by the next search.
 constexpr int closeWaitSteps = 200;
 constexpr DWORD closeWaitStepMilliseconds = 10;
-}  // namespace
 
 DWORD WINAPI progressNoticeThread(LPVOID) {
     if (const UserFunctions* user = userFunctions()) user->messageBox(progressNoticeText, mainCaption);
     return 1;
 }
+}  // namespace
 
 void startProgressNotice() {
     // USER32 is loaded here, on the main thread, before the thread asks.

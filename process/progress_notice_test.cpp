@@ -70,15 +70,4 @@ TEST(ProgressNotice, ANoticeTheUserDismissedIsNotFoundAgain) {
     EXPECT_EQ(closeProgressNotice(), 0);
 }
 
-TEST(ProgressNotice, TheThreadReturnsOneWhenItsBoxCloses) {
-    DWORD exitCode = 0;
-    HANDLE thread = CreateThread(nullptr, 0, progressNoticeThread, nullptr, 0, nullptr);
-    ASSERT_NE(waitForNotice(), nullptr);
-    closeProgressNotice();
-    ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
-    GetExitCodeThread(thread, &exitCode);
-    CloseHandle(thread);
-    EXPECT_EQ(exitCode, 1u);
-}
-
 }  // namespace

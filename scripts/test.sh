@@ -20,9 +20,6 @@ fi
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     source scripts/wine-env.sh
     wine_up
-    # Drive M: for the test of a launcher at the root of a drive.
-    mkdir -p "$WINEPREFIX/drive_c/kestrune-drive-m"
-    ln -sfn ../drive_c/kestrune-drive-m "$WINEPREFIX/dosdevices/m:"
     ctest --test-dir "$1" --output-on-failure --timeout 600
     status=$?
     wine_down

@@ -3,36 +3,42 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
-TEST(BoundedText, AppendsOnlyWhatFitsWhole) {
-    char buffer[8] = "abc";
-    EXPECT_TRUE(appendText(buffer, "defg"));
-    EXPECT_STREQ(buffer, "abcdefg");
-    EXPECT_FALSE(appendText(buffer, "h"));
-    EXPECT_STREQ(buffer, "abcdefg");
-
-    char small[4] = "ab";
-    EXPECT_FALSE(appendText(small, "cd"));
-    EXPECT_STREQ(small, "ab") << "a refused append leaves the text as it was";
-}
-
-TEST(BoundedText, CopyRefusesATextThatDoesNotFit) {
-    char buffer[4] = "xy";
-    EXPECT_FALSE(copyText(buffer, "abcd"));
-    EXPECT_STREQ(buffer, "xy");
-    EXPECT_TRUE(copyText(buffer, "abc"));
-    EXPECT_STREQ(buffer, "abc");
-}
-
-TEST(BoundedText, LeadingCopyCutsAndSaysSo) {
-    char buffer[4];
-    EXPECT_FALSE(copyLeadingText(buffer, "abcdef"));
-    EXPECT_STREQ(buffer, "abc");
-    EXPECT_TRUE(copyLeadingText(buffer, "ab"));
-    EXPECT_STREQ(buffer, "ab");
+// Each copy or append says whether the text fit whole; a refused one leaves
+// the text as it was (the leading copy keeps what fits), and none writes past
+// the capacity.
+TEST(BoundedText, CopiesAndAppendsSayWhetherTheTextFit) {
+    using TextOperation = bool (*)(char*, size_t, const char*);
+    struct Case {
+        const char* name;
+        TextOperation operation;
+        size_t capacity;
+        const char* before;
+        const char* argument;
+        bool fits;
+        const char* after;
+    } cases[] = {
+        {"append", appendText, 8, "abc", "defg", true, "abcdefg"},
+        {"append", appendText, 8, "abcdefg", "h", false, "abcdefg"},
+        {"append", appendText, 4, "ab", "cd", false, "ab"},
+        {"copy", copyText, 4, "xy", "abcd", false, "xy"},
+        {"copy", copyText, 4, "xy", "abc", true, "abc"},
+        {"leading copy", copyLeadingText, 4, "xy", "abcdef", false, "abc"},
+        {"leading copy", copyLeadingText, 4, "xy", "ab", true, "ab"},
+    };
+    for (const Case& c : cases) {
+        char buffer[16];
+        std::memset(buffer, 'Z', sizeof buffer);
+        std::memcpy(buffer, c.before, std::strlen(c.before) + 1);
+        EXPECT_EQ(c.operation(buffer, c.capacity, c.argument), c.fits) << c.name << " " << c.argument;
+        EXPECT_STREQ(buffer, c.after) << c.name << " " << c.argument;
+        for (size_t i = c.capacity; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], 'Z') << c.name << " " << i;
+    }
 }
 
 TEST(BoundedText, AppendsDecimalNumbers) {
@@ -50,10 +56,7 @@ TEST(BoundedText, AppendsDecimalNumbers) {
 }
 
 TEST(BoundedText, QuotesArgumentsByThePlatformRules) {
-    struct Case {
-        const char* text;
-        const char* quoted;
-    } cases[] = {
+    const std::pair<const char*, const char*> textsAndQuoted[] = {
         {"C:\\My Dir\\unzip.exe", "\"C:\\My Dir\\unzip.exe\""},
         {"C:\\Keep\\", "\"C:\\Keep\\\\\""},
         {"C:\\\\Keep", "\"C:\\\\Keep\""},
@@ -62,10 +65,10 @@ TEST(BoundedText, QuotesArgumentsByThePlatformRules) {
         {"a\\\"b", "\"a\\\\\\\"b\""},
         {"", "\"\""},
     };
-    for (const Case& c : cases) {
+    for (const auto& [text, quoted] : textsAndQuoted) {
         char buffer[64] = "";
-        EXPECT_TRUE(appendQuotedArgument(buffer, c.text)) << c.text;
-        EXPECT_STREQ(buffer, c.quoted) << c.text;
+        EXPECT_TRUE(appendQuotedArgument(buffer, text)) << text;
+        EXPECT_STREQ(buffer, quoted) << text;
     }
     char tight[6] = "";
     EXPECT_FALSE(appendQuotedArgument(tight, "C:\\"));  // needs "C:\\" and the terminator

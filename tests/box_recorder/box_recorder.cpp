@@ -13,7 +13,6 @@ namespace {
 constexpr unsigned long pollMilliseconds = 10;
 // A process snapshot is slow under Wine; boxes are looked for more often.
 constexpr int pollsPerProcessScan = 10;
-constexpr int messageBoxTextId = 0xFFFF;
 
 struct WatchedBox {
     HWND window;
@@ -58,11 +57,16 @@ BOOL CALLBACK noteBox(HWND window, LPARAM parameter) {
     GetClassNameA(window, className, sizeof className);
     if (std::string(className) != "#32770") return TRUE;
 
+    // A box is read whole or not at one look: while it is being closed its
+    // text control goes before it does, and read then it would be an empty
+    // box that the program never showed. Skipped, it is read whole at the
+    // next look if it still stands.
+    HWND textControl = GetDlgItem(window, messageBoxTextId);
+    if (textControl == nullptr) return TRUE;
     RecordedBox box;
     box.caption = windowText(window);
-    char text[4096] = "";
-    GetDlgItemTextA(window, messageBoxTextId, text, sizeof text);
-    box.text = text;
+    box.text = windowText(textControl);
+    if (!IsWindow(textControl) || !IsWindowVisible(window)) return TRUE;
     const auto& leave = watch.options->leaveStanding;
     box.answered = std::find(leave.begin(), leave.end(), box.text) == leave.end();
     watch.standing.push_back({window, watch.run->boxes.size()});

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+// The id of the static control that holds a message box's text.
+constexpr int messageBoxTextId = 0xFFFF;
+
 struct RecordedBox {
     std::string caption;
     std::string text;

@@ -58,7 +58,7 @@ TEST(CommandTail, OnlyTheFirst259CharactersAreRead) {
         Medium medium(testName() + std::to_string(index++));
         const OutsideWatch watch(medium);
         const RecordedRun run = medium.run(c.tail);
-        EXPECT_EQ(answeredLauncherBoxes(run).empty(), !c.verbose) << what << ": " << joined(answeredLauncherBoxes(run));
+        EXPECT_EQ(run.answeredBoxes().empty(), !c.verbose) << what << ": " << joined(run.answeredBoxes());
         expectTemporaryRun(medium, run, watch, c.arguments, what);
     }
 }
@@ -82,7 +82,7 @@ TEST(CommandTail, AWorkDirectoryCutByTheLimitIsNeverUsed) {
         EXPECT_EQ(watch.changes(), std::vector<std::string>{}) << verbose;
         EXPECT_EQ(run.countWithText(progressNoticeText), 0) << verbose;
         if (verbose) {
-            const auto boxes = answeredLauncherBoxes(run);
+            const auto boxes = run.answeredBoxes();
             ASSERT_FALSE(boxes.empty());
             EXPECT_EQ(boxes.back(), tooLongBox);
         }
@@ -174,7 +174,7 @@ TEST(CommandTail, ControlCharactersAreNeitherBlanksNorSwitches) {
         Medium medium(testName() + std::to_string(index++));
         const OutsideWatch watch(medium);
         const RecordedRun run = medium.run(c.tail);
-        EXPECT_TRUE(answeredLauncherBoxes(run).empty()) << what << ": " << joined(answeredLauncherBoxes(run));
+        EXPECT_TRUE(run.answeredBoxes().empty()) << what << ": " << joined(run.answeredBoxes());
         expectTemporaryRun(medium, run, watch, c.arguments, what);
     }
 }
@@ -185,7 +185,7 @@ TEST(CommandTail, BytesAbove127AreOrdinaryCharacters) {
         Medium medium(testName());
         const OutsideWatch watch(medium);
         const RecordedRun run = medium.run("\xe9\xff\x80\xa0\x85");
-        EXPECT_TRUE(answeredLauncherBoxes(run).empty());
+        EXPECT_TRUE(run.answeredBoxes().empty());
         expectTemporaryRun(medium, run, watch, "", "high bytes only");
     }
     {
@@ -193,7 +193,7 @@ TEST(CommandTail, BytesAbove127AreOrdinaryCharacters) {
         Medium medium(testName() + "nbsp");
         const OutsideWatch watch(medium);
         const RecordedRun run = medium.run("-s\xa0-v");
-        EXPECT_FALSE(answeredLauncherBoxes(run).empty());
+        EXPECT_FALSE(run.answeredBoxes().empty());
         expectTemporaryRun(medium, run, watch, silentArguments, "-s NBSP -v");
     }
     // In a work directory they name the directory byte for byte.

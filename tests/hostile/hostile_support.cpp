@@ -48,6 +48,15 @@ Medium mediumWithArchive(const std::string& name, const std::string& fixture) {
     return medium;
 }
 
+RecordedRun runHoldingOpen(const Medium& medium, const std::string& path, unsigned long share,
+                           const std::string& arguments) {
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(held, INVALID_HANDLE_VALUE) << path;
+    const RecordedRun run = medium.run(arguments);
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    return run;
+}
+
 std::map<std::string, std::string> snapshotTree(const std::string& path, bool recursive) {
     std::map<std::string, std::string> entries;
     addEntries(path, recursive, entries);

@@ -10,10 +10,19 @@
 
 namespace hostile {
 
+// The box of a silent verbose run that found a leftover it could not empty.
+inline const std::string notEmptiedBox =
+    "Varnel Kestrune|The work directory left by an earlier run could not be emptied.";
+
 // A crafted archive made by make_hostile_fixtures.sh.
 std::string hostileFixturePath(const std::string& name);
 // A medium whose package.zip is the crafted archive `fixture`.
 Medium mediumWithArchive(const std::string& name, const std::string& fixture);
+
+// Runs the medium with `arguments` while `path` is held open with only the
+// sharing `share` allows.
+RecordedRun runHoldingOpen(const Medium& medium, const std::string& path, unsigned long share,
+                           const std::string& arguments);
 
 // Every file (size and time) and directory below `path`; links to
 // directories are listed, never entered.

@@ -22,29 +22,37 @@ using namespace hostile;
 namespace {
 
 std::string lastBox(const RecordedRun& run) {
-    const auto boxes = answeredLauncherBoxes(run);
+    const auto boxes = run.answeredBoxes();
     return boxes.empty() ? "" : boxes.back();
 }
 
 // A copy of the test child where the attacker put it: it logs if it runs.
 void plantSetup(const std::string& directory) { copyFile(testChildPath(), directory + "\\SETUP.EXE"); }
 
+// Silent installation runs in this process, from the medium's directory,
+// one for each -d text, each waiting at most `waitLimit` for a child.
+void runSilentlyHere(const Medium& medium, const std::vector<std::string>& dTexts, unsigned long waitLimit) {
+    medium.useEnvironment();
+    const std::string start = currentDirectory();
+    ASSERT_TRUE(SetCurrentDirectoryA(medium.directory.c_str()));
+    silentMode = 1;
+    for (const std::string& dText : dTexts) runInstallationWithLimit(dText.c_str(), waitLimit);
+    silentMode = 0;
+    SetCurrentDirectoryA(start.c_str());
+}
+
 TEST(LauncherTrust, APlantedSetupHeldOpenInALeftoverWorkDirectoryNeverRuns) {
     Medium medium(testName());
     const std::string work = medium.workDirectory();
     makeDirectory(work);
     plantSetup(work);
+    const OutsideWatch watch(medium);
     // Held without delete sharing: neither the emptying nor the extraction
     // can replace it.
-    HANDLE held = CreateFileA((work + "\\SETUP.EXE").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    const OutsideWatch watch(medium);
-    const RecordedRun run = medium.run("-s -v");
-    CloseHandle(held);
+    const RecordedRun run = runHoldingOpen(medium, work + "\\SETUP.EXE", FILE_SHARE_READ, "-s -v");
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_TRUE(medium.childRuns().empty()) << "the planted SETUP.EXE ran";
-    EXPECT_EQ(lastBox(run), "Varnel Kestrune|The work directory left by an earlier run could not be emptied.");
+    EXPECT_EQ(lastBox(run), notEmptiedBox);
     EXPECT_EQ(entriesBelow(work), std::vector<std::string>{"SETUP.EXE"});
     EXPECT_EQ(watch.changes({work}), std::vector<std::string>{});
 }
@@ -108,15 +116,8 @@ TEST(LauncherTrust, AnExtractionStillRunningAtItsLimitRunsNothingAndLeavesItsDir
     const std::string keep = medium.root + "\\keep";
     makeDirectory(keep);
     plantSetup(keep);
-    medium.useEnvironment();
     ScopedEnvironment sleeping("KESTRUNE_CHILD_SLEEP", "4000");
-    const std::string start = currentDirectory();
-    ASSERT_TRUE(SetCurrentDirectoryA(medium.directory.c_str()));
-    silentMode = 1;
-    runInstallationWithLimit("", 500);
-    runInstallationWithLimit(keep.c_str(), 500);
-    silentMode = 0;
-    SetCurrentDirectoryA(start.c_str());
+    runSilentlyHere(medium, {"", keep}, 500);
 
     EXPECT_TRUE(pathExists(medium.workDirectory())) << "the tool may still write there";
     // Both tools have logged their start and end once they are done.
@@ -136,14 +137,8 @@ TEST(LauncherTrust, AnExtractionStillRunningAtItsLimitRunsNothingAndLeavesItsDir
 // it runs on, nothing further starts, and its files stay.
 TEST(LauncherTrust, ASetupStillRunningAtItsLimitEndsTheRunAndKeepsItsFiles) {
     Medium medium(testName());
-    medium.useEnvironment();
     ScopedEnvironment sleeping("KESTRUNE_CHILD_SLEEP", "9000");
-    const std::string start = currentDirectory();
-    ASSERT_TRUE(SetCurrentDirectoryA(medium.directory.c_str()));
-    silentMode = 1;
-    runInstallationWithLimit("", 4000);
-    silentMode = 0;
-    SetCurrentDirectoryA(start.c_str());
+    runSilentlyHere(medium, {""}, 4000);
 
     const auto runs = medium.childRuns();
     ASSERT_EQ(runs.size(), 1u) << "the script does not run after a SETUP.EXE that outlived its wait";

@@ -124,7 +124,7 @@ TEST(WorkDirectoryText, TooLongUnderTheDriveRootIsRefusedBeforeAnythingIsMade) {
         const OutsideWatch watch(medium);
         const RecordedRun run = medium.run("-d" + c.dText);
         EXPECT_EQ(run.exitCode, 1u);
-        const auto boxes = answeredLauncherBoxes(run);
+        const auto boxes = run.answeredBoxes();
         ASSERT_FALSE(boxes.empty());
         EXPECT_EQ(boxes.back(), tooLongBox);
         EXPECT_TRUE(medium.childRuns().empty());
@@ -142,7 +142,7 @@ TEST(WorkDirectoryText, AWorkDirectoryThatFitsWhileItsCommandsDoNotRunsNothing) 
     const OutsideWatch watch(medium);
     const RecordedRun run = medium.run("-v -d\"" + name + "\"");
     EXPECT_EQ(run.exitCode, 1u);
-    const auto boxes = answeredLauncherBoxes(run);
+    const auto boxes = run.answeredBoxes();
     ASSERT_FALSE(boxes.empty());
     EXPECT_EQ(boxes.back(), "Varnel Kestrune|The extraction command does not fit in 259 characters.");
     EXPECT_TRUE(medium.childRuns().empty());

@@ -41,7 +41,7 @@ TEST(LauncherCommandLine, APlainRunShowsNoBoxButTheNoticeAndEndsWithOne) {
     Medium medium(testName(), MediumLayout{"package-large.zip", true, "", ""});
     const RecordedRun run = medium.run("");
     EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_EQ(answeredLauncherBoxes(run), std::vector<std::string>{});
+    EXPECT_EQ(run.answeredBoxes(), std::vector<std::string>{});
     EXPECT_EQ(run.countWithText(progressNoticeText), 1);
 }
 
@@ -82,9 +82,7 @@ TEST(LauncherCommandLine, OnlyTheFirst259CharactersOfTheTailCount) {
     EXPECT_EQ(early.exitCode, 0u);
     const RecordedRun late = medium.run(std::string(260, 'x') + " -h");
     EXPECT_EQ(late.exitCode, 1u) << "a switch beyond the working copy is not seen";
-    // The notice of this plain run may be caught while it closes, as an
-    // empty box; that is no box of the launcher's own.
-    EXPECT_EQ(answeredLauncherBoxes(late), std::vector<std::string>{});
+    EXPECT_EQ(late.answeredBoxes(), std::vector<std::string>{});
 }
 
 TEST(LauncherCommandLine, SwitchLettersInsideAValueCount) {

@@ -8,16 +8,6 @@ using namespace testing_support;
 
 const char* const progressNoticeText = "Copying Files. Please wait.";
 
-std::vector<std::string> answeredLauncherBoxes(const RecordedRun& run) {
-    std::vector<std::string> lines;
-    for (const RecordedBox& box : run.boxes) {
-        if (box.answered && !(box.caption == "Varnel Kestrune" && box.text.empty())) {
-            lines.push_back(box.caption + "|" + box.text);
-        }
-    }
-    return lines;
-}
-
 namespace {
 // Media live in short directories: the launcher's command lines hold the
 // package directory twice and must fit in 259 characters.

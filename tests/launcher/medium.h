@@ -13,12 +13,6 @@
 
 extern const char* const progressNoticeText;
 
-// The boxes answered in a run, as "caption|text" lines, without the progress
-// notice when the recorder caught it while it was being closed: its text
-// control already gone, it reads as an empty box with the main caption, a
-// box the launcher never shows itself.
-std::vector<std::string> answeredLauncherBoxes(const RecordedRun& run);
-
 struct MediumLayout {
     std::string package = "package.zip";  // fixture archive copied as package.zip; empty: none
     bool withExtractor = true;

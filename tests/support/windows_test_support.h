@@ -57,6 +57,30 @@ void** importSlot(const char* dll, const char* function);
 // Puts `replacement` into an import slot; gives what was there.
 void* replaceImport(void** slot, void* replacement);
 
+// A function of the test's own in this program's import slot for `function`
+// of `dll` while it stands; the platform's own goes back when it ends.
+template <typename Function>
+class ScopedImport {
+public:
+    ScopedImport(const char* dll, const char* function, Function replacement) : slot_(importSlot(dll, function)) {
+        if (slot_ != nullptr) {
+            original_ = reinterpret_cast<Function>(replaceImport(slot_, reinterpret_cast<void*>(replacement)));
+        }
+    }
+    ~ScopedImport() {
+        if (slot_ != nullptr) replaceImport(slot_, reinterpret_cast<void*>(original_));
+    }
+    ScopedImport(const ScopedImport&) = delete;
+    ScopedImport& operator=(const ScopedImport&) = delete;
+    bool active() const { return slot_ != nullptr; }
+    // The platform's function, for the replacement to pass the call on.
+    Function original() const { return original_; }
+
+private:
+    void** slot_;
+    Function original_ = nullptr;
+};
+
 // Waits (at most `milliseconds`) until `path` exists.
 bool waitForPath(const std::string& path, unsigned long milliseconds);
 

@@ -1,13 +1,15 @@
 // A stand-in child program for the launcher's tests. It appends to a log what
 // it was given, so a test can check exactly how it was started:
-//   test-child [--log FILE] [--sleep MS] [--exit CODE] [anything else]
+//   test-child [--log FILE] [--sleep MS] [--exit CODE] [--write-handle N] [anything else]
 // The log file and exit code may also come from the environment
 // (KESTRUNE_CHILD_LOG, KESTRUNE_CHILD_EXIT, KESTRUNE_CHILD_SLEEP), for runs
 // in which the launcher decides the command line, as with SETUP.EXE.
 // KESTRUNE_CHILD_NOTICE_WAIT gives the launcher's notice that many
 // milliseconds to show before "noticeStanding" is logged. "parentModules"
 // lists the DLLs loaded in the process that started it (the launcher, which
-// waits for it), in lower case.
+// waits for it), in lower case. "priorityClass" and "errorMode" are the
+// process's own; with --write-handle, "handleWritten" says whether the handle
+// value N, as inherited from the process that started it, could be written to.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -60,19 +62,38 @@ std::string parentModules() {
     return list;
 }
 
+// The error mode, read back through the call that every system has.
+unsigned errorMode() {
+    const UINT mode = SetErrorMode(0);
+    SetErrorMode(mode);
+    return mode;
+}
+
+// Writes through handle value `text`: only a handle handed down by the
+// parent names the parent's file; anything else fails or writes elsewhere.
+bool writeThroughHandle(const std::string& text) {
+    const auto handle = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(std::strtoull(text.c_str(), nullptr, 10)));
+    DWORD written = 0;
+    return WriteFile(handle, "inherited", 9, &written, nullptr) && written == 9;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string logPath = environmentValue("KESTRUNE_CHILD_LOG");
     std::string exitText = environmentValue("KESTRUNE_CHILD_EXIT");
     std::string sleepText = environmentValue("KESTRUNE_CHILD_SLEEP");
+    std::string handleText;
     const DWORD noticeWait =
         static_cast<DWORD>(std::strtoul(environmentValue("KESTRUNE_CHILD_NOTICE_WAIT").c_str(), nullptr, 10));
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--log") == 0) logPath = argv[++i];
         else if (std::strcmp(argv[i], "--exit") == 0) exitText = argv[++i];
         else if (std::strcmp(argv[i], "--sleep") == 0) sleepText = argv[++i];
+        else if (std::strcmp(argv[i], "--write-handle") == 0) handleText = argv[++i];
     }
+    // Before this program opens anything that could take the handle's value.
+    const bool handleWritten = !handleText.empty() && writeThroughHandle(handleText);
 
     char program[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, program, sizeof program);
@@ -96,6 +117,9 @@ int main(int argc, char** argv) {
             std::fprintf(log, "showWindow: %u\n", static_cast<unsigned>(startup.wShowWindow));
             std::fprintf(log, "noticeStanding: %d\n", noticeStanding(noticeWait) ? 1 : 0);
             std::fprintf(log, "parentModules: %s\n", parentModules().c_str());
+            std::fprintf(log, "priorityClass: %lu\n", static_cast<unsigned long>(GetPriorityClass(GetCurrentProcess())));
+            std::fprintf(log, "errorMode: %u\n", errorMode());
+            if (!handleText.empty()) std::fprintf(log, "handleWritten: %d\n", handleWritten ? 1 : 0);
             std::fprintf(log, "end\n");
             std::fclose(log);
         }
