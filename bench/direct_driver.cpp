@@ -153,10 +153,9 @@ ChildResult runChild(bool extractor, const std::string& directory, const std::st
     SECURITY_ATTRIBUTES processSecurity = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
     SECURITY_ATTRIBUTES threadSecurity = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     PROCESS_INFORMATION child{};
-    if (!CreateProcessA(nullptr, &command[0], extractor ? nullptr : &processSecurity,
-                        extractor ? nullptr : &threadSecurity, FALSE,
-                        extractor ? extractorCreationFlags : programCreationFlags, nullptr,
-                        directory.c_str(), &startup, &child)) {
+    if (!CreateProcessA(
+            nullptr, &command[0], extractor ? nullptr : &processSecurity, extractor ? nullptr : &threadSecurity, FALSE,
+            extractor ? extractorCreationFlags : programCreationFlags, nullptr, directory.c_str(), &startup, &child)) {
         fail("cannot start " + commandLine);
     }
     waitForEnd(child.hProcess, childWaitLimit, commandLine, peaks);
@@ -180,9 +179,12 @@ void removeTree(const std::string& path) {
             const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             if (isDirectory && (name == "." || name == "..")) continue;
             const std::string entryPath = path + "\\" + name;
-            if (!isDirectory) DeleteFileA(entryPath.c_str());
-            else if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) RemoveDirectoryA(entryPath.c_str());
-            else removeTree(entryPath);
+            if (!isDirectory)
+                DeleteFileA(entryPath.c_str());
+            else if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                RemoveDirectoryA(entryPath.c_str());
+            else
+                removeTree(entryPath);
         } while (FindNextFileA(search, &entry));
         FindClose(search);
     }
@@ -198,8 +200,10 @@ unsigned long long treeBytes(const std::string& path) {
     do {
         const std::string name = entry.cFileName;
         if (name == "." || name == "..") continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) total += treeBytes(path + "\\" + name);
-        else total += (static_cast<unsigned long long>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            total += treeBytes(path + "\\" + name);
+        else
+            total += (static_cast<unsigned long long>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
     } while (FindNextFileA(search, &entry));
     FindClose(search);
     return total;
@@ -287,8 +291,8 @@ struct Bench {
         const char* names[] = {"running", "ended"};
         for (int i = 0; i < 2; ++i)
             std::fprintf(out, "mem %s %d %s %llu %llu\n", variant, run, names[i],
-                        static_cast<unsigned long long>(readings[i]->PeakWorkingSetSize),
-                        static_cast<unsigned long long>(readings[i]->PeakPagefileUsage));
+                         static_cast<unsigned long long>(readings[i]->PeakWorkingSetSize),
+                         static_cast<unsigned long long>(readings[i]->PeakPagefileUsage));
         std::fflush(out);
     }
 
@@ -296,8 +300,8 @@ struct Bench {
     void reportEnded(const char* variant, int round) const {
         if (round > 0)
             std::fprintf(out, "mem %s %d timed-ended %llu %llu\n", variant, round,
-                        static_cast<unsigned long long>(lastEnded.PeakWorkingSetSize),
-                        static_cast<unsigned long long>(lastEnded.PeakPagefileUsage));
+                         static_cast<unsigned long long>(lastEnded.PeakWorkingSetSize),
+                         static_cast<unsigned long long>(lastEnded.PeakPagefileUsage));
     }
 
     // Every run must have reached SETUP.EXE once with the silent arguments,
@@ -335,8 +339,10 @@ struct Bench {
         if (round > 0) std::fprintf(out, "left %s %d %d\n", variant.c_str(), round, entriesIn(left));
         for (int step = 0; step < 1000 && exists(left); ++step) {
             Sleep(10);
-            if (GetFileAttributesA(left.c_str()) & FILE_ATTRIBUTE_DIRECTORY) removeTree(left);
-            else DeleteFileA(left.c_str());
+            if (GetFileAttributesA(left.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
+                removeTree(left);
+            else
+                DeleteFileA(left.c_str());
         }
         if (exists(left)) fail(variant + ": " + left + " cannot be removed");
         clearLeftInTemp(variant, 0);
@@ -403,8 +409,7 @@ struct Bench {
 
     double launcherRun(const std::string& medium, MemoryPeaks* peaks = nullptr) const {
         const std::string variant = medium + "-launcher";
-        const TopRun run =
-            topRun(variant, "\"" + root + "\\" + medium + "\\setup.exe\" -s", medium == "large", peaks);
+        const TopRun run = topRun(variant, "\"" + root + "\\" + medium + "\\setup.exe\" -s", medium == "large", peaks);
         if (peaks == nullptr) {
             report(variant.c_str(), currentRound, run.ms);
             reportWait(variant, run.wait);
@@ -469,7 +474,8 @@ struct Bench {
         if (extraction.exitCode != 0) fail("large-extract: unzip.exe exit code " + std::to_string(extraction.exitCode));
         const unsigned long long bytes = treeBytes(w);
         if (bytes != largeTotalBytes)
-            fail("large-extract: " + std::to_string(bytes) + " bytes extracted, not " + std::to_string(largeTotalBytes));
+            fail("large-extract: " + std::to_string(bytes) + " bytes extracted, not " +
+                 std::to_string(largeTotalBytes));
         if (!keep) removeTree(w);
         return ms;
     }
@@ -486,9 +492,12 @@ struct Bench {
             const int turn = number * smallRepeats + repeat;
             for (int i = 0; i < 3; ++i) {
                 const int which = (turn + i) % 3;
-                if (which == 0) launcherRun("small");
-                else if (which == 1) directRun("small", run);
-                else peerRun("small");
+                if (which == 0)
+                    launcherRun("small");
+                else if (which == 1)
+                    directRun("small", run);
+                else
+                    peerRun("small");
             }
             for (int i = 0; i < 2; ++i) {
                 if ((i == 0) == (turn % 2 == 0))
@@ -501,10 +510,14 @@ struct Bench {
         // The four large runs take every place in turn.
         for (int i = 0; i < 4; ++i) {
             const int which = (number + i) % 4;
-            if (which == 0) launcherRun("large");
-            else if (which == 1) report("large-extract", number, extractionRun(workDirectory()));
-            else if (which == 2) directRun("large", number);
-            else peerRun("large");
+            if (which == 0)
+                launcherRun("large");
+            else if (which == 1)
+                report("large-extract", number, extractionRun(workDirectory()));
+            else if (which == 2)
+                directRun("large", number);
+            else
+                peerRun("large");
         }
     }
 

@@ -35,8 +35,8 @@ extern "C" void quickSetupStart() {
     char logPath[MAX_PATH];
     const DWORD length = GetEnvironmentVariableA("KESTRUNE_BENCH_LOG", logPath, sizeof logPath);
     if (length > 0 && length < sizeof logPath) {
-        const HANDLE log = CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE log = CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (log != INVALID_HANDLE_VALUE) {
             char digits[24];
             append(log, "started ");
@@ -47,9 +47,9 @@ extern "C" void quickSetupStart() {
             WIN32_FILE_ATTRIBUTE_DATA payload;
             if (GetFileAttributesExA("payload\\random.bin", GetFileExInfoStandard, &payload)) {
                 append(log, "payload ");
-                append(log, decimal((static_cast<unsigned long long>(payload.nFileSizeHigh) << 32) |
-                                        payload.nFileSizeLow,
-                                    digits));
+                append(log,
+                       decimal((static_cast<unsigned long long>(payload.nFileSizeHigh) << 32) | payload.nFileSizeLow,
+                               digits));
                 append(log, "\r\n");
             }
             CloseHandle(log);

@@ -35,14 +35,12 @@ bool workDirectoryIsNamed(const char* dText) {
     return false;
 }
 
-WorkDirectoryChoice chooseWorkDirectory(const char* dText, const char* temporaryPath, char* out,
-                                        size_t capacity) {
+WorkDirectoryChoice chooseWorkDirectory(const char* dText, const char* temporaryPath, char* out, size_t capacity) {
     char composed[pathBufferSize] = "";
     if (!workDirectoryIsNamed(dText)) {
         if (temporaryPath == nullptr || temporaryPath[0] == 0) return WorkDirectoryChoice::noTemporaryPath;
         const bool fits = appendText(composed, temporaryPath) && appendText(composed, temporaryDirectoryName);
-        return publish(composed, fits, out, capacity) ? WorkDirectoryChoice::temporary
-                                                      : WorkDirectoryChoice::tooLong;
+        return publish(composed, fits, out, capacity) ? WorkDirectoryChoice::temporary : WorkDirectoryChoice::tooLong;
     }
 
     char unquoted[pathBufferSize] = "";
@@ -53,18 +51,16 @@ WorkDirectoryChoice chooseWorkDirectory(const char* dText, const char* temporary
     }
     if (fits && !containsChar(unquoted, ':')) fits = appendText(composed, unnamedDriveRoot);
     fits = fits && appendText(composed, unquoted);
-    return publish(composed, fits, out, capacity) ? WorkDirectoryChoice::named
-                                                  : WorkDirectoryChoice::tooLong;
+    return publish(composed, fits, out, capacity) ? WorkDirectoryChoice::named : WorkDirectoryChoice::tooLong;
 }
 
-bool composeExtractionCommand(const char* packageDirectory, const char* password,
-                              const char* workDirectory, char* out, size_t capacity) {
+bool composeExtractionCommand(const char* packageDirectory, const char* password, const char* workDirectory, char* out,
+                              size_t capacity) {
     char command[pathBufferSize] = "";
-    const bool fits = appendQuotedJoin(command, packageDirectory, extractorFileName) &&
-                      appendText(command, " -P ") && appendText(command, password) &&
-                      appendText(command, " ") &&
-                      appendQuotedJoin(command, packageDirectory, packageFileName) &&
-                      appendText(command, " -d ") && appendQuotedArgument(command, workDirectory);
+    const bool fits = appendQuotedJoin(command, packageDirectory, extractorFileName) && appendText(command, " -P ") &&
+                      appendText(command, password) && appendText(command, " ") &&
+                      appendQuotedJoin(command, packageDirectory, packageFileName) && appendText(command, " -d ") &&
+                      appendQuotedArgument(command, workDirectory);
     return publish(command, fits, out, capacity);
 }
 

@@ -15,21 +15,20 @@ bool joinPath(const char* directory, const char* name, char* out, size_t capacit
 bool workDirectoryIsNamed(const char* dText);
 
 enum class WorkDirectoryChoice {
-    temporary,         // the temporary path with "KESTRUNE" behind it; removed after the run
-    named,             // from the D text; left behind after the run
-    noTemporaryPath,   // the temporary path was not to be had
-    tooLong,           // the result would not fit in a path buffer
+    temporary,        // the temporary path with "KESTRUNE" behind it; removed after the run
+    named,            // from the D text; left behind after the run
+    noTemporaryPath,  // the temporary path was not to be had
+    tooLong,          // the result would not fit in a path buffer
 };
 
 // `temporaryPath` (as GetTempPathA gives it, with its final backslash) is
 // only read when the D text names no directory; it may be null when the
 // platform could not give one.
-WorkDirectoryChoice chooseWorkDirectory(const char* dText, const char* temporaryPath, char* out,
-                                        size_t capacity);
+WorkDirectoryChoice chooseWorkDirectory(const char* dText, const char* temporaryPath, char* out, size_t capacity);
 
 // "P\unzip.exe" -P password "P\package.zip" -d "W"
-bool composeExtractionCommand(const char* packageDirectory, const char* password,
-                              const char* workDirectory, char* out, size_t capacity);
+bool composeExtractionCommand(const char* packageDirectory, const char* password, const char* workDirectory, char* out,
+                              size_t capacity);
 
 enum class SetupForm { interactive, msiQuiet, silent };
 SetupForm chooseSetupForm(int silent, int msiMarkerPresent);

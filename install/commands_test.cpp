@@ -52,8 +52,7 @@ TEST(ComposeExtractionCommand, QuotesEveryPathToken) {
     } cases[] = {
         {"E:\\Media", "C:\\TEMP\\KESTRUNE",
          "\"E:\\Media\\unzip.exe\" -P pw \"E:\\Media\\package.zip\" -d \"C:\\TEMP\\KESTRUNE\""},
-        {"D:\\", "C:\\Keep\\",
-         "\"D:\\\\unzip.exe\" -P pw \"D:\\\\package.zip\" -d \"C:\\Keep\\\\\""},
+        {"D:\\", "C:\\Keep\\", "\"D:\\\\unzip.exe\" -P pw \"D:\\\\package.zip\" -d \"C:\\Keep\\\\\""},
         {"C:\\My Package", "C:\\My Dir",
          "\"C:\\My Package\\unzip.exe\" -P pw \"C:\\My Package\\package.zip\" -d \"C:\\My Dir\""},
     };

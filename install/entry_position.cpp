@@ -36,8 +36,7 @@ bool standsInPlace(const wchar_t* directoryFinal, const wchar_t* name, const wch
            beginsWith(rest, name, nameLength, &rest) && *rest == 0;
 }
 
-bool splitLastName(const char* path, char* directory, size_t directoryCapacity, char* name,
-                   size_t nameCapacity) {
+bool splitLastName(const char* path, char* directory, size_t directoryCapacity, char* name, size_t nameCapacity) {
     char trimmed[pathBufferSize];
     if (!copyText(trimmed, path)) return false;
     size_t length = textLength(trimmed);

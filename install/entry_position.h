@@ -17,5 +17,4 @@ bool standsInPlace(const wchar_t* directoryFinal, const wchar_t* name, const wch
 // last name and that name: "C:\TEMP\KESTRUNE" gives "C:\TEMP" and
 // "KESTRUNE"; a drive root keeps its backslash ("C:\KESTRUNE" gives "C:\").
 // False when the path has no directory part or it does not fit.
-bool splitLastName(const char* path, char* directory, size_t directoryCapacity, char* name,
-                   size_t nameCapacity);
+bool splitLastName(const char* path, char* directory, size_t directoryCapacity, char* name, size_t nameCapacity);

@@ -27,17 +27,12 @@ const char* readTemporaryPath(char (&buffer)[pathBufferSize]) {
 
 const char* workDirectoryRefusalText(WorkDirectoryState state) {
     switch (state) {
-        case WorkDirectoryState::inUse:
-            return workDirectoryInUseText;
-        case WorkDirectoryState::isLink:
-            return workDirectoryIsLinkText;
-        case WorkDirectoryState::leftoverNotCleared:
-            return leftoverNotClearedText;
-        case WorkDirectoryState::notDirectory:
-            return workDirectoryNotDirectoryText;
+        case WorkDirectoryState::inUse: return workDirectoryInUseText;
+        case WorkDirectoryState::isLink: return workDirectoryIsLinkText;
+        case WorkDirectoryState::leftoverNotCleared: return leftoverNotClearedText;
+        case WorkDirectoryState::notDirectory: return workDirectoryNotDirectoryText;
         case WorkDirectoryState::ready:
-        case WorkDirectoryState::notCreated:
-            break;
+        case WorkDirectoryState::notCreated: break;
     }
     return workDirectoryNotCreatedText;
 }
@@ -88,8 +83,7 @@ StepEnd runPackage(const char* packageDirectory, const char* workDirectory, unsi
 
 StepEnd extractPackage(const char* packageDirectory, const char* workDirectory, unsigned long waitLimit) {
     char command[pathBufferSize];
-    if (!composeExtractionCommand(packageDirectory, packagePassword, workDirectory, command,
-                                  sizeof command)) {
+    if (!composeExtractionCommand(packageDirectory, packagePassword, workDirectory, command, sizeof command)) {
         reportEarlyEnd(extractionCommandTooLongText);
         return StepEnd::stopped;
     }

@@ -31,8 +31,8 @@ unsigned long integrityLevelOf(HANDLE token) {
 
 HANDLE holdDirectory(const char* path, DWORD flags) {
     return CreateFileA(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags,
+                       nullptr);
 }
 
 // Holds the directory just created at `path`, the directory itself and not
@@ -55,14 +55,11 @@ WorkDirectoryState prepareTemporary(const char* path, HANDLE* hold) {
     // Emptied only when no other process has it open: a run that still
     // installs from it keeps it.
     switch (removeDirectoryTreeFromTop(path, true)) {
-        case TreeTop::inUse:
-            return WorkDirectoryState::inUse;
-        case TreeTop::link:
-            return WorkDirectoryState::isLink;
+        case TreeTop::inUse: return WorkDirectoryState::inUse;
+        case TreeTop::link: return WorkDirectoryState::isLink;
         case TreeTop::missing:
         case TreeTop::removed:
-        case TreeTop::unreadable:
-            break;
+        case TreeTop::unreadable: break;
     }
     // Made by this run or not used at all: whatever still stands there could
     // hold files that are not the package's.
@@ -102,10 +99,9 @@ size_t buildLauncherDescriptor(unsigned char* out, size_t capacity) {
     if (GetTokenInformation(token, TokenUser, user, sizeof user, &filled)) {
         const void* sid = reinterpret_cast<const TOKEN_USER*>(user)->User.Sid;
         const size_t userSize = sidSizeWithin(sid, user, filled);
-        const bool elevated = runsElevated(integrityLevelOf(token),
-                                           sidIsLocalSystem(static_cast<const unsigned char*>(sid), userSize));
-        size = buildWorkDirectoryDescriptor(static_cast<const unsigned char*>(sid), userSize, elevated, out,
-                                            capacity);
+        const bool elevated =
+            runsElevated(integrityLevelOf(token), sidIsLocalSystem(static_cast<const unsigned char*>(sid), userSize));
+        size = buildWorkDirectoryDescriptor(static_cast<const unsigned char*>(sid), userSize, elevated, out, capacity);
     }
     CloseHandle(token);
     return size;

@@ -19,13 +19,13 @@ constexpr DWORD listingCapacity = 1024;
 constexpr DWORD entryNameCapacity = 256;
 
 // The native open relative to a directory handle, and its options.
-using NtCreateFileCall = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, IO_STATUS_BLOCK*, LARGE_INTEGER*,
-                                      ULONG, ULONG, ULONG, ULONG, void*, ULONG);
-constexpr ULONG openExisting = 1;                  // FILE_OPEN
-constexpr ULONG openSynchronously = 0x00000020;    // FILE_SYNCHRONOUS_IO_NONALERT
-constexpr ULONG openForBackup = 0x00004000;        // FILE_OPEN_FOR_BACKUP_INTENT
-constexpr ULONG openLinkItself = 0x00200000;       // FILE_OPEN_REPARSE_POINT
-constexpr ULONG caseInsensitive = 0x00000040;      // OBJ_CASE_INSENSITIVE
+using NtCreateFileCall = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, IO_STATUS_BLOCK*, LARGE_INTEGER*, ULONG,
+                                      ULONG, ULONG, ULONG, void*, ULONG);
+constexpr ULONG openExisting = 1;                // FILE_OPEN
+constexpr ULONG openSynchronously = 0x00000020;  // FILE_SYNCHRONOUS_IO_NONALERT
+constexpr ULONG openForBackup = 0x00004000;      // FILE_OPEN_FOR_BACKUP_INTENT
+constexpr ULONG openLinkItself = 0x00200000;     // FILE_OPEN_REPARSE_POINT
+constexpr ULONG caseInsensitive = 0x00000040;    // OBJ_CASE_INSENSITIVE
 
 using GetInformationCall = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 using SetInformationCall = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
@@ -53,9 +53,7 @@ HandleCalls lookUpHandleCalls() {
     };
 }
 
-bool isDotName(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
-}
+bool isDotName(const wchar_t* name) { return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0)); }
 
 bool isDotEntry(const char* name) { return textsEqual(name, ".") || textsEqual(name, ".."); }
 
@@ -81,8 +79,7 @@ void markForDeletion(const HandleCalls& calls, HANDLE entry) {
 
 // Opens the entry `name` of the directory `directory` itself, never what a
 // link there points at; nobody else may delete or rename it while it is open.
-HANDLE openEntry(const HandleCalls& calls, HANDLE directory, const wchar_t* name, size_t nameLength,
-                 bool listed) {
+HANDLE openEntry(const HandleCalls& calls, HANDLE directory, const wchar_t* name, size_t nameLength, bool listed) {
     UNICODE_STRING objectName;
     objectName.Buffer = const_cast<wchar_t*>(name);
     objectName.Length = static_cast<USHORT>(nameLength * sizeof(wchar_t));
@@ -96,9 +93,9 @@ HANDLE openEntry(const HandleCalls& calls, HANDLE directory, const wchar_t* name
     IO_STATUS_BLOCK status;
     HANDLE entry = nullptr;
     const ACCESS_MASK access = DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE | (listed ? FILE_LIST_DIRECTORY : 0);
-    const LONG result = calls.openRelative(&entry, access, &attributes, &status, nullptr, 0,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE, openExisting,
-                                           openLinkItself | openForBackup | openSynchronously, nullptr, 0);
+    const LONG result =
+        calls.openRelative(&entry, access, &attributes, &status, nullptr, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           openExisting, openLinkItself | openForBackup | openSynchronously, nullptr, 0);
     return result >= 0 ? entry : nullptr;
 }
 

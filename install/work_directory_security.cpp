@@ -15,13 +15,13 @@ constexpr size_t accessListOffset = 16;
 // The label list: list header (revision 2, size 28, one entry), then a
 // mandatory label entry (type 0x11, inherited by files and directories 0x03,
 // size 20, no write up 0x1) for High Mandatory Level, S-1-16-12288.
-constexpr unsigned char labelList[] = {2, 0, 28, 0, 1, 0, 0, 0, 0x11, 0x03, 20, 0, 1, 0, 0, 0,
-                                       1, 1, 0, 0, 0, 0, 0, 16, 0x00, 0x30, 0, 0};
+constexpr unsigned char labelList[] = {2, 0, 28, 0, 1, 0, 0, 0, 0x11, 0x03, 20,   0,    1, 0,
+                                       0, 0, 1,  1, 0, 0, 0, 0, 0,    16,   0x00, 0x30, 0, 0};
 // The access list's header (revision 2; size patched; three entries) and its
 // first two entries: allowed (type 0, inherited 0x03), full control of files
 // 0x001F01FF, for SYSTEM (S-1-5-18) and Administrators (S-1-5-32-544).
 constexpr unsigned char accessListStart[] = {
-    2, 0, 0, 0, 3, 0, 0, 0,                                              //
+    2, 0,    0,  0, 3,    0,    0,    0,                                       //
     0, 0x03, 20, 0, 0xFF, 0x01, 0x1F, 0, 1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0,  //
     0, 0x03, 24, 0, 0xFF, 0x01, 0x1F, 0, 1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0};
 constexpr size_t accessListSizeOffset = 2;
@@ -63,8 +63,8 @@ bool runsElevated(unsigned long integrityLevel, bool isLocalSystem) {
     return isLocalSystem || integrityLevel >= highIntegrityLevel;
 }
 
-size_t buildWorkDirectoryDescriptor(const unsigned char* userSid, size_t userSidSize, bool elevated,
-                                    unsigned char* out, size_t capacity) {
+size_t buildWorkDirectoryDescriptor(const unsigned char* userSid, size_t userSidSize, bool elevated, unsigned char* out,
+                                    size_t capacity) {
     const size_t userLength = sidSize(userSid, userSidSize);
     const size_t total = sizeof descriptorHeader + (elevated ? sizeof labelList : 0) + sizeof accessListStart +
                          sizeof userEntryStart + userLength;

@@ -29,5 +29,5 @@ bool runsElevated(unsigned long integrityLevel, bool isLocalSystem);
 
 // Writes the descriptor for `userSid` into `out`; its size, or 0 when the
 // identifier is not whole or the descriptor does not fit.
-size_t buildWorkDirectoryDescriptor(const unsigned char* userSid, size_t userSidSize, bool elevated,
-                                    unsigned char* out, size_t capacity);
+size_t buildWorkDirectoryDescriptor(const unsigned char* userSid, size_t userSidSize, bool elevated, unsigned char* out,
+                                    size_t capacity);

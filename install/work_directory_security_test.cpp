@@ -48,8 +48,8 @@ std::vector<std::string> listEntries(const Bytes& bytes, size_t at) {
 }
 
 // S-1-5-21-1004362972-1177238915-682003330-1001, a usual local user.
-const Bytes userSid = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 0xDC, 0x5C, 0xDD, 0x3B,
-                       0x83, 0x3D, 0x2B, 0x46, 0x82, 0x8B, 0xA6, 0x28, 0xE9, 0x03, 0, 0};
+const Bytes userSid = {1,    5,    0,    0,    0,    0,    0,    5,    21,   0,    0,    0,    0xDC, 0x5C,
+                       0xDD, 0x3B, 0x83, 0x3D, 0x2B, 0x46, 0x82, 0x8B, 0xA6, 0x28, 0xE9, 0x03, 0,    0};
 const std::string userText = "S-1-5-21-1004362972-1177238915-682003330-1001";
 
 TEST(WorkDirectorySecurity, TheListIsProtectedAndGrantsSystemAdministratorsAndTheUserOnly) {

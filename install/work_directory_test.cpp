@@ -91,8 +91,7 @@ std::string expectedDescriptor() {
     PSID userSid = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
     char* userText = nullptr;
     ConvertSidToStringSidA(userSid, &userText);
-    const std::string grants =
-        "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + std::string(userText) + ")";
+    const std::string grants = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + std::string(userText) + ")";
     LocalFree(userText);
     PSID labelSid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(label)->Label.Sid;
     const DWORD level = labelled ? *GetSidSubAuthority(labelSid, *GetSidSubAuthorityCount(labelSid) - 1) : 0;

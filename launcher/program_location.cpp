@@ -39,10 +39,9 @@ int hasTailMarker(const char* tag) {
     unsigned char window[markerWindowSize];
     DWORD bytesRead = 0;
     const DWORD size = GetFileSize(file, nullptr);
-    const bool positioned =
-        size != INVALID_FILE_SIZE &&
-        SetFilePointer(file, static_cast<LONG>(markerWindowOffset(size)), nullptr, FILE_BEGIN) !=
-            INVALID_SET_FILE_POINTER;
+    const bool positioned = size != INVALID_FILE_SIZE &&
+                            SetFilePointer(file, static_cast<LONG>(markerWindowOffset(size)), nullptr, FILE_BEGIN) !=
+                                INVALID_SET_FILE_POINTER;
     if (positioned && !ReadFile(file, window, sizeof window, &bytesRead, nullptr)) bytesRead = 0;
     CloseHandle(file);
     return windowHoldsTag(window, bytesRead, tag);

@@ -24,15 +24,15 @@ extern "C" void kestruneStart() {
 
 // The loops must stay loops: the compiler would otherwise turn them back into
 // calls to the very functions they implement.
-extern "C" __attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memset(
-    void* dest, int value, size_t count) {
+extern "C" __attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memset(void* dest, int value,
+                                                                                      size_t count) {
     unsigned char* bytes = static_cast<unsigned char*>(dest);
     while (count-- > 0) *bytes++ = static_cast<unsigned char>(value);
     return dest;
 }
 
-extern "C" __attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memcpy(
-    void* dest, const void* source, size_t count) {
+extern "C" __attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memcpy(void* dest, const void* source,
+                                                                                      size_t count) {
     unsigned char* to = static_cast<unsigned char*>(dest);
     const unsigned char* from = static_cast<const unsigned char*>(source);
     while (count-- > 0) *to++ = *from++;

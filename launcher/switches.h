@@ -16,9 +16,7 @@ int getSwitch(const char* tail, char letter, char* value, size_t valueCapacity);
 // it did not run on past the working copy. True when the switch is absent.
 bool switchValueIsWhole(const char* tail, const char* workingCopy, char letter);
 
-inline int getSwitch(const char* tail, char letter) {
-    return getSwitch(tail, letter, nullptr, 0);
-}
+inline int getSwitch(const char* tail, char letter) { return getSwitch(tail, letter, nullptr, 0); }
 template <size_t N>
 inline int getSwitch(const char* tail, char letter, char (&value)[N]) {
     return getSwitch(tail, letter, value, N);

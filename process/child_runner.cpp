@@ -19,15 +19,25 @@ struct RunnerSettings {
 };
 
 constexpr RunnerSettings extractorSettings = {
-    extractorSavedDirectoryCaption, extractorRunDirectoryCaption, nullptr, extractorTitle,
-    STARTF_USESHOWWINDOW,           SW_MINIMIZE,
-    CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS | CREATE_SEPARATE_WOW_VDM, false,
+    extractorSavedDirectoryCaption,
+    extractorRunDirectoryCaption,
+    nullptr,
+    extractorTitle,
+    STARTF_USESHOWWINDOW,
+    SW_MINIMIZE,
+    CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS | CREATE_SEPARATE_WOW_VDM,
+    false,
 };
 
 constexpr RunnerSettings programSettings = {
-    programSavedDirectoryCaption, programRunDirectoryCaption, programCommandCaption, programTitle,
-    0,                            SW_HIDE,
-    CREATE_DEFAULT_ERROR_MODE,    true,
+    programSavedDirectoryCaption,
+    programRunDirectoryCaption,
+    programCommandCaption,
+    programTitle,
+    0,
+    SW_HIDE,
+    CREATE_DEFAULT_ERROR_MODE,
+    true,
 };
 
 void showFailure(ChildKind kind, DWORD error) {
@@ -63,8 +73,8 @@ ChildOutcome startAndWait(const RunnerSettings& settings, const char* directory,
     PROCESS_INFORMATION child;
     fillBytes(&child, 0, sizeof child);
     if (!CreateProcessA(nullptr, command, settings.explicitSecurity ? &processSecurity : nullptr,
-                        settings.explicitSecurity ? &threadSecurity : nullptr, FALSE,
-                        settings.creationFlags, nullptr, directory, &startup, &child)) {
+                        settings.explicitSecurity ? &threadSecurity : nullptr, FALSE, settings.creationFlags, nullptr,
+                        directory, &startup, &child)) {
         return {ChildState::notStarted, GetLastError()};
     }
     ChildOutcome outcome = {ChildState::waitFailed, 0};

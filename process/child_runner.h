@@ -14,5 +14,4 @@ ChildOutcome runProgram(const char* directory, const char* commandLine, unsigned
 
 // The one routine behind both runners.
 enum class ChildKind { extractor, program };
-ChildOutcome runChildWithLimit(ChildKind kind, const char* directory, const char* commandLine,
-                               unsigned long waitLimit);
+ChildOutcome runChildWithLimit(ChildKind kind, const char* directory, const char* commandLine, unsigned long waitLimit);

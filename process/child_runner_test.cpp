@@ -47,11 +47,8 @@ TEST_F(ChildRunner, AChildEndingAtOnceGivesItsExitCodeAndRestoresTheDirectory) {
         const char* arguments;
         const char* outcome;
     } cases[] = {
-        {false, " --exit 3", "ended 3"},
-        {false, "", "ended 0"},
-        {true, " --exit 2", "ended 2"},
-        {true, " --exit 50", "ended 50"},
-        {true, "", "ended 0"},
+        {false, " --exit 3", "ended 3"},  {false, "", "ended 0"}, {true, " --exit 2", "ended 2"},
+        {true, " --exit 50", "ended 50"}, {true, "", "ended 0"},
     };
     for (const Case& c : cases) {
         const std::string command = childCommand(c.arguments);

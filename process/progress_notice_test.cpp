@@ -47,9 +47,7 @@ TEST(ProgressNotice, ShowsItsTextAndIsClosedByTheMainThread) {
     EXPECT_EQ(findNotice(), nullptr);
 }
 
-TEST(ProgressNotice, CloseWithNoNoticeFindsNothing) {
-    EXPECT_EQ(closeProgressNotice(), 0);
-}
+TEST(ProgressNotice, CloseWithNoNoticeFindsNothing) { EXPECT_EQ(closeProgressNotice(), 0); }
 
 TEST(ProgressNotice, TwoNoticesNeedTwoCloses) {
     startProgressNotice();

@@ -15,7 +15,7 @@ bool textsEqual(const char* a, const char* b) {
 }
 
 const char* findText(const char* haystack, const char* needle) {
-    for (; ; ++haystack) {
+    for (;; ++haystack) {
         size_t i = 0;
         while (needle[i] != 0 && haystack[i] == needle[i]) ++i;
         if (needle[i] == 0) return haystack;
@@ -118,8 +118,8 @@ bool appendMagnitude(char* dest, size_t capacity, bool negative, unsigned long m
 
 bool appendDecimal(char* dest, size_t capacity, long value) {
     // Work on the magnitude as unsigned so the most negative value is safe.
-    const unsigned long magnitude = value < 0 ? 0UL - static_cast<unsigned long>(value)
-                                              : static_cast<unsigned long>(value);
+    const unsigned long magnitude =
+        value < 0 ? 0UL - static_cast<unsigned long>(value) : static_cast<unsigned long>(value);
     return appendMagnitude(dest, capacity, value < 0, magnitude);
 }
 

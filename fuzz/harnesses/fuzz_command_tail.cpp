@@ -75,7 +75,8 @@ char* heapText(const std::string& text) {
 // A value buffer of exactly `capacity` bytes (one at least, so that capacity
 // 0 can be checked for not writing), reused for every letter.
 struct ValueBuffer {
-    explicit ValueBuffer(size_t size) : capacity(size), allocated(size == 0 ? 1 : size), bytes(new unsigned char[allocated]) {}
+    explicit ValueBuffer(size_t size)
+        : capacity(size), allocated(size == 0 ? 1 : size), bytes(new unsigned char[allocated]) {}
     ~ValueBuffer() { delete[] bytes; }
     ValueBuffer(const ValueBuffer&) = delete;
     ValueBuffer& operator=(const ValueBuffer&) = delete;

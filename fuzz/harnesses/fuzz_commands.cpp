@@ -150,10 +150,10 @@ void checkWorkDirectory(const Inputs& in, size_t capacity, std::string& chosen) 
         FUZZ_CHECK(out.untouchedAll());
     } else {
         const bool named = !unquoted.empty();
-        const std::string expected = named ? (unquoted.find(':') == std::string::npos ? "C:\\" : "") + unquoted
-                                           : in.temporaryPath + "KESTRUNE";
+        const std::string expected =
+            named ? (unquoted.find(':') == std::string::npos ? "C:\\" : "") + unquoted : in.temporaryPath + "KESTRUNE";
         const bool fits = fitsIn(expected, capacity);
-        FUZZ_CHECK(choice == (!fits ? WorkDirectoryChoice::tooLong
+        FUZZ_CHECK(choice == (!fits   ? WorkDirectoryChoice::tooLong
                               : named ? WorkDirectoryChoice::named
                                       : WorkDirectoryChoice::temporary));
         if (fits) {
@@ -216,7 +216,8 @@ void checkCommands(const std::string& workDirectory, const Inputs& in, size_t ca
     }
     {
         OutputBuffer out(capacity);
-        checkComposed(joinPath(work, package, out.bytes, out.capacity), out, workDirectory + "\\" + in.packageDirectory);
+        checkComposed(joinPath(work, package, out.bytes, out.capacity), out,
+                      workDirectory + "\\" + in.packageDirectory);
     }
     delete[] password;
     delete[] package;
@@ -245,10 +246,12 @@ void checkBoundedText(const std::string& start, const std::string& added, long n
         FUZZ_CHECK(std::string(dest) == (fits ? whole : kept));
         delete[] dest;
     };
-    checkOnKept(added, [](char* d, size_t c, const char* s, long) { return appendText(d, c, s); }, false);
-    checkOnKept(std::to_string(number), [](char* d, size_t c, const char*, long n) { return appendDecimal(d, c, n); },
-                false);
-    checkOnKept(added, [](char* d, size_t c, const char* s, long) { return copyText(d, c, s); }, true);
+    checkOnKept(
+        added, [](char* d, size_t c, const char* s, long) { return appendText(d, c, s); }, false);
+    checkOnKept(
+        std::to_string(number), [](char* d, size_t c, const char*, long n) { return appendDecimal(d, c, n); }, false);
+    checkOnKept(
+        added, [](char* d, size_t c, const char* s, long) { return copyText(d, c, s); }, true);
     {
         char* dest = new char[capacity];
         FUZZ_CHECK(copyLeadingText(dest, capacity, source) == (added.size() < capacity));

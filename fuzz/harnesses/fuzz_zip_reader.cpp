@@ -53,19 +53,18 @@ const char* const plantedLinks[][2] = {
 };
 
 struct Sandbox {
-    fs::path root;         // private; removed at exit
+    fs::path root;  // private; removed at exit
     fs::path archiveDirectory;
     fs::path archive;
     fs::path destination;
-    fs::path outside;      // what the planted links point at
+    fs::path outside;  // what the planted links point at
 };
 
 // A part file's name: the final name and the part suffix, or a spare
 // ".kestrune-p" and three digits.
 bool isPartFileName(const std::string& name) {
     const std::string part = partFileSuffix;
-    if (name.size() > part.size() && name.compare(name.size() - part.size(), std::string::npos, part) == 0)
-        return true;
+    if (name.size() > part.size() && name.compare(name.size() - part.size(), std::string::npos, part) == 0) return true;
     const std::string spare = ".kestrune-p";
     const size_t length = spare.size() + 3;
     return name.size() > length && name.compare(name.size() - length, spare.size(), spare) == 0 &&
@@ -242,8 +241,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
 
     const bool refusedWhole = isRefusedWhole(input, directory);
     std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(box.root, error); !error && it != fs::recursive_directory_iterator();
-         it.increment(error)) {
+    for (auto it = fs::recursive_directory_iterator(box.root, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
         const fs::path& path = it->path();
         const bool plantedLink = planted && isPlantedLink(path, box);
         FUZZ_CHECK(!it->is_symlink() || plantedLink);

@@ -14,5 +14,4 @@ inline int fuzzReportDescriptor = 2;
     abort();
 }
 
-#define FUZZ_CHECK(condition) \
-    ((condition) ? static_cast<void>(0) : fuzzCheckFailed(#condition, __FILE__, __LINE__))
+#define FUZZ_CHECK(condition) ((condition) ? static_cast<void>(0) : fuzzCheckFailed(#condition, __FILE__, __LINE__))

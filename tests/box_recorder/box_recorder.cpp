@@ -86,8 +86,7 @@ void forgetVanished(Watch& watch) {
         watch.run->boxes[box.index].vanished = true;
         return true;
     };
-    watch.standing.erase(std::remove_if(watch.standing.begin(), watch.standing.end(), gone),
-                         watch.standing.end());
+    watch.standing.erase(std::remove_if(watch.standing.begin(), watch.standing.end(), gone), watch.standing.end());
 }
 
 }  // namespace
@@ -101,8 +100,8 @@ std::vector<std::string> RecordedRun::answeredBoxes() const {
 }
 
 int RecordedRun::countWithText(const std::string& text) const {
-    return static_cast<int>(std::count_if(boxes.begin(), boxes.end(),
-                                          [&text](const RecordedBox& box) { return box.text == text; }));
+    return static_cast<int>(
+        std::count_if(boxes.begin(), boxes.end(), [&text](const RecordedBox& box) { return box.text == text; }));
 }
 
 RecordedRun recordRun(const std::string& commandLine, const RecordOptions& options) {

@@ -10,7 +10,6 @@
 
 namespace {
 
-
 // Serves this thread's windows for about `milliseconds` (the recorder reads
 // them through messages) and says whether the recorder pressed OK on `box`.
 bool serveUntilAnswered(HWND box, DWORD milliseconds) {
@@ -30,8 +29,8 @@ bool serveUntilAnswered(HWND box, DWORD milliseconds) {
 // be recorded (and answered) as an empty box the program never showed.
 TEST(BoxRecorder, ABoxWithoutItsTextIsNotRecordedUntilItCanBeReadWhole) {
     BoxWatcher watcher;
-    HWND box = CreateWindowExA(0, MAKEINTATOM(0x8002), "Recorder Check", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100,
-                               nullptr, nullptr, nullptr, nullptr);
+    HWND box = CreateWindowExA(0, MAKEINTATOM(0x8002), "Recorder Check", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, nullptr,
+                               nullptr, nullptr, nullptr);
     ASSERT_NE(box, nullptr);
     EXPECT_FALSE(serveUntilAnswered(box, 500)) << "a box without its text control was answered";
     HWND text = CreateWindowExA(0, "STATIC", "Whole box", WS_CHILD | WS_VISIBLE, 0, 0, 100, 20, box,

@@ -23,18 +23,21 @@ int main(int argc, char** argv) {
     std::string outPath;
     int i = 1;
     for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-        if (std::strcmp(argv[i], "--leave") == 0 && i + 1 < argc) options.leaveStanding.push_back(argv[++i]);
-        else if (std::strcmp(argv[i], "--cd") == 0 && i + 1 < argc) options.currentDirectory = argv[++i];
+        if (std::strcmp(argv[i], "--leave") == 0 && i + 1 < argc)
+            options.leaveStanding.push_back(argv[++i]);
+        else if (std::strcmp(argv[i], "--cd") == 0 && i + 1 < argc)
+            options.currentDirectory = argv[++i];
         else if (std::strcmp(argv[i], "--signal") == 0 && i + 2 < argc) {
             options.signalText = argv[++i];
             options.signalFile = argv[++i];
-        }
-        else if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc) outPath = argv[++i];
+        } else if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc)
+            outPath = argv[++i];
     }
     // The command line is taken verbatim from behind the "--".
     const char* raw = std::strstr(GetCommandLineA(), " -- ");
     if (i >= argc || raw == nullptr) {
-        std::fprintf(stderr, "usage: record-boxes [--leave TEXT]... [--signal TEXT FILE] [--cd DIR] [--out FILE] -- COMMAND\n");
+        std::fprintf(stderr,
+                     "usage: record-boxes [--leave TEXT]... [--signal TEXT FILE] [--cd DIR] [--out FILE] -- COMMAND\n");
         return 2;
     }
     const RecordedRun run = recordRun(raw + 4, options);

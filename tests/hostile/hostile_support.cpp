@@ -50,7 +50,8 @@ Medium mediumWithArchive(const std::string& name, const std::string& fixture) {
 
 RecordedRun runHoldingOpen(const Medium& medium, const std::string& path, unsigned long share,
                            const std::string& arguments) {
-    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE held =
+        CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_NE(held, INVALID_HANDLE_VALUE) << path;
     const RecordedRun run = medium.run(arguments);
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);

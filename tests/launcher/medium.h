@@ -16,8 +16,8 @@ extern const char* const progressNoticeText;
 struct MediumLayout {
     std::string package = "package.zip";  // fixture archive copied as package.zip; empty: none
     bool withExtractor = true;
-    std::string tail;                     // bytes appended to setup.exe (marker lines)
-    std::string directory;                // where the medium goes; empty: <root>\medium
+    std::string tail;       // bytes appended to setup.exe (marker lines)
+    std::string directory;  // where the medium goes; empty: <root>\medium
 };
 
 class Medium {

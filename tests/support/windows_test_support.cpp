@@ -34,9 +34,7 @@ std::string makeScratchDirectory(const std::string& name) {
 
 bool pathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-void copyFile(const std::string& from, const std::string& to) {
-    CopyFileA(from.c_str(), to.c_str(), FALSE);
-}
+void copyFile(const std::string& from, const std::string& to) { CopyFileA(from.c_str(), to.c_str(), FALSE); }
 
 std::string currentDirectory() {
     char directory[MAX_PATH * 2] = "";
@@ -44,9 +42,7 @@ std::string currentDirectory() {
     return directory;
 }
 
-bool runningUnderWine() {
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-}
+bool runningUnderWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
 
 StartedProcess::StartedProcess(const std::string& commandLine, const std::string& directory) {
     std::string command = commandLine;
@@ -79,11 +75,11 @@ unsigned long StartedProcess::waitForExit(unsigned long milliseconds) {
 
 void** importSlot(const char* dll, const char* function) {
     auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const auto* nt =
+        reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         module->Name != 0; ++module) {
+    for (auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); module->Name != 0;
+         ++module) {
         if (lstrcmpiA(reinterpret_cast<const char*>(base + module->Name), dll) != 0) continue;
         auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
         auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);

@@ -87,10 +87,14 @@ int main(int argc, char** argv) {
     const DWORD noticeWait =
         static_cast<DWORD>(std::strtoul(environmentValue("KESTRUNE_CHILD_NOTICE_WAIT").c_str(), nullptr, 10));
     for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--log") == 0) logPath = argv[++i];
-        else if (std::strcmp(argv[i], "--exit") == 0) exitText = argv[++i];
-        else if (std::strcmp(argv[i], "--sleep") == 0) sleepText = argv[++i];
-        else if (std::strcmp(argv[i], "--write-handle") == 0) handleText = argv[++i];
+        if (std::strcmp(argv[i], "--log") == 0)
+            logPath = argv[++i];
+        else if (std::strcmp(argv[i], "--exit") == 0)
+            exitText = argv[++i];
+        else if (std::strcmp(argv[i], "--sleep") == 0)
+            sleepText = argv[++i];
+        else if (std::strcmp(argv[i], "--write-handle") == 0)
+            handleText = argv[++i];
     }
     // Before this program opens anything that could take the handle's value.
     const bool handleWritten = !handleText.empty() && writeThroughHandle(handleText);
@@ -117,7 +121,8 @@ int main(int argc, char** argv) {
             std::fprintf(log, "showWindow: %u\n", static_cast<unsigned>(startup.wShowWindow));
             std::fprintf(log, "noticeStanding: %d\n", noticeStanding(noticeWait) ? 1 : 0);
             std::fprintf(log, "parentModules: %s\n", parentModules().c_str());
-            std::fprintf(log, "priorityClass: %lu\n", static_cast<unsigned long>(GetPriorityClass(GetCurrentProcess())));
+            std::fprintf(log, "priorityClass: %lu\n",
+                         static_cast<unsigned long>(GetPriorityClass(GetCurrentProcess())));
             std::fprintf(log, "errorMode: %u\n", errorMode());
             if (!handleText.empty()) std::fprintf(log, "handleWritten: %d\n", handleWritten ? 1 : 0);
             std::fprintf(log, "end\n");

@@ -9,9 +9,9 @@
 
 int main(int argc, char** argv) {
     if (argc != 3) return 2;
-    HWND box = CreateWindowExA(WS_EX_TOPMOST, MAKEINTATOM(0x8002), "Varnel Kestrune",
-                               WS_POPUP | WS_VISIBLE | WS_CAPTION, 10, 10, 200, 100, nullptr, nullptr,
-                               GetModuleHandleA(nullptr), nullptr);
+    HWND box =
+        CreateWindowExA(WS_EX_TOPMOST, MAKEINTATOM(0x8002), "Varnel Kestrune", WS_POPUP | WS_VISIBLE | WS_CAPTION, 10,
+                        10, 200, 100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     if (box == nullptr) return 3;
     HANDLE signal = CreateFileA(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (signal != INVALID_HANDLE_VALUE) CloseHandle(signal);

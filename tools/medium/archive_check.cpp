@@ -69,10 +69,12 @@ std::vector<std::string> overlapProblems(const ExtractorView& view) {
     std::vector<std::string> problems;
     for (const ZipOverlap& overlap : view.overlaps) {
         const std::vector<ZipEntry>& entries = view.directory.entries;
-        const std::string other = overlap.other < entries.size() ? "that of " + quoted(entryNameText(entries[overlap.other]))
-                                                                 : std::string("the archive's central directory");
+        const std::string other = overlap.other < entries.size()
+                                      ? "that of " + quoted(entryNameText(entries[overlap.other]))
+                                      : std::string("the archive's central directory");
         problems.push_back("damaged archive: the stored data of " + quoted(entryNameText(entries[overlap.entry])) +
-                           " overlaps " + other + " (one stream read as many entries, a zip bomb); unzip.exe "
+                           " overlaps " + other +
+                           " (one stream read as many entries, a zip bomb); unzip.exe "
                            "refuses the whole archive");
     }
     return problems;
@@ -201,8 +203,8 @@ ArchiveReport checkPackageArchive(const std::string& path, const char* password,
         // libzip's reason for an archive whose entries overlap ("Not a zip
         // archive") says less than the overlap lines.
         if (!overlapping) {
-            report.problems.push_back(std::string(packageFileName) + " cannot be opened as a ZIP archive: " +
-                                      libzipText(&details));
+            report.problems.push_back(std::string(packageFileName) +
+                                      " cannot be opened as a ZIP archive: " + libzipText(&details));
         }
         zip_error_fini(&details);
         problems.finish();
@@ -217,8 +219,8 @@ ArchiveReport checkPackageArchive(const std::string& path, const char* password,
     for (zip_int64_t i = 0; i < count; ++i) {
         zip_stat_t stat;
         if (zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &stat) != 0 || (stat.valid & ZIP_STAT_NAME) == 0) {
-            report.problems.push_back("entry " + std::to_string(i) + " cannot be read: " +
-                                      libzipText(zip_get_error(archive)));
+            report.problems.push_back("entry " + std::to_string(i) +
+                                      " cannot be read: " + libzipText(zip_get_error(archive)));
             continue;
         }
         ArchiveEntryInfo info;
@@ -244,8 +246,8 @@ ArchiveReport checkPackageArchive(const std::string& path, const char* password,
         if (directory && !encrypted) continue;
         if (!directory) progressFileStarted(progress);
         report.encrypted += encrypted ? 1 : 0;
-        const bool whole = verifyEntry(archive, stat.index, stat, password, problems, progress,
-                                       isSetup ? &setupHead : nullptr);
+        const bool whole =
+            verifyEntry(archive, stat.index, stat, password, problems, progress, isSetup ? &setupHead : nullptr);
         if (whole && encrypted) report.verified += 1;
         if (isSetup) setupVerified = whole;
     }

@@ -99,9 +99,7 @@ struct WriteState {
     Progress progress;
 };
 
-bool cancelled(const WriteState& state) {
-    return state.options->cancelled != nullptr && state.options->cancelled();
-}
+bool cancelled(const WriteState& state) { return state.options->cancelled != nullptr && state.options->cancelled(); }
 
 bool interrupted(const WriteState& state, std::string& error) {
     if (cancelled(state)) error = "interrupted";
@@ -305,7 +303,12 @@ bool writeEntries(const Payload& payload, WriteState& state, std::string& error)
         const time_t when = state.options->clampTimes && entry.modified > state.options->latestTime
                                 ? state.options->latestTime
                                 : entry.modified;
-        WrittenEntry record{&entry, 0, methodStored, dosDateTime(when, state.options->clampTimes), 0, 0,
+        WrittenEntry record{&entry,
+                            0,
+                            methodStored,
+                            dosDateTime(when, state.options->clampTimes),
+                            0,
+                            0,
                             static_cast<uint32_t>(state.archive->offset)};
         if (isUtf8BeyondAscii(entry.name)) record.flags |= flagUtf8Name;
         if (!(entry.directory ? writeFolder(record, state, error) : writeFile(entry, record, state, error))) {

@@ -130,9 +130,9 @@ std::string encoded(uint8_t tag, const std::string& content) {
 // of its parent, so that they all end where the signature ends: what
 // changes in the SignerInfo's last element changes only their lengths.
 struct SignerFrame {
-    std::vector<Tlv> path;               // ContentInfo, [0], SignedData, SignerInfos, SignerInfo
-    std::vector<Tlv> attributes;         // of the unauthenticated attributes, when there are any
-    size_t signerPrefixEnd = 0;          // where the SignerInfo's unauthenticated attributes begin (or its end)
+    std::vector<Tlv> path;        // ContentInfo, [0], SignedData, SignerInfos, SignerInfo
+    std::vector<Tlv> attributes;  // of the unauthenticated attributes, when there are any
+    size_t signerPrefixEnd = 0;   // where the SignerInfo's unauthenticated attributes begin (or its end)
 };
 
 bool isLastChild(const std::vector<Tlv>& children, const Tlv& parent) {
@@ -241,8 +241,8 @@ bool readPeHeaders(const std::string& file, PeHeaders& headers, std::string& pro
     const size_t countOffset = optional + (magic == pe32Magic ? 92 : 108);
     const size_t directories = optional + (magic == pe32Magic ? 96 : 112);
     const size_t certificateEntry = directories + certificateDirectoryIndex * dataDirectoryEntrySize;
-    if (optionalSize < certificateEntry + dataDirectoryEntrySize - optional ||
-        file.size() < optional + optionalSize || readLittle32(file, countOffset) <= certificateDirectoryIndex) {
+    if (optionalSize < certificateEntry + dataDirectoryEntrySize - optional || file.size() < optional + optionalSize ||
+        readLittle32(file, countOffset) <= certificateDirectoryIndex) {
         problem = "an optional header too short for a certificate table";
         return false;
     }
@@ -287,14 +287,14 @@ bool readCertificateEntry(const std::string& file, SignatureLayout& layout, size
         if (at > tableEnd) break;
     }
     if (count != 1) {
-        layout.blockProblem = "the signature table holds " + std::to_string(count) +
-                              " certificate entries; this tool handles one";
+        layout.blockProblem =
+            "the signature table holds " + std::to_string(count) + " certificate entries; this tool handles one";
         return false;
     }
     const uint32_t type = readLittle16(file, entry + 6);
     if (type != pkcsSignedDataType) {
-        layout.blockProblem = "the signature table holds a certificate of type " + std::to_string(type) +
-                              ", not a PKCS#7 signature";
+        layout.blockProblem =
+            "the signature table holds a certificate of type " + std::to_string(type) + ", not a PKCS#7 signature";
         return false;
     }
     return true;
@@ -375,7 +375,8 @@ std::vector<std::string> markerTagsOf(const std::string& file, const SignatureLa
     std::string image = readable ? file.substr(0, static_cast<size_t>(layout.tableOffset)) : file;
     // Signing tools pad the image to 8 bytes before the table.
     size_t end = image.size();
-    while (end > image.size() - std::min<size_t>(image.size(), certificateAlignment - 1) && image[end - 1] == '\0') --end;
+    while (end > image.size() - std::min<size_t>(image.size(), certificateAlignment - 1) && image[end - 1] == '\0')
+        --end;
     const size_t floor = static_cast<size_t>(std::min<uint64_t>(layout.sectionsEnd, image.size()));
     std::vector<std::string> tags;
     const auto add = [&tags](const std::vector<std::string>& more) {
@@ -392,14 +393,14 @@ std::vector<std::string> markerTagsOf(const std::string& file, const SignatureLa
     }
     const size_t tableEnd = static_cast<size_t>(layout.tableOffset + layout.tableSize);
     // Lines written into the table behind the PKCS#7 by hand, then after it.
-    add(tagsOfMarkerText(file.substr(static_cast<size_t>(layout.signature.end),
-                                     tableEnd - static_cast<size_t>(layout.signature.end))));
+    add(tagsOfMarkerText(
+        file.substr(static_cast<size_t>(layout.signature.end), tableEnd - static_cast<size_t>(layout.signature.end))));
     add(tagsOfMarkerText(file.substr(trailingMarkerLinesStart(file, tableEnd))));
     return tags;
 }
 
-bool withSignatureMarkers(const std::string& file, const SignatureLayout& layout,
-                          const std::vector<std::string>& tags, std::string& out, std::string& error) {
+bool withSignatureMarkers(const std::string& file, const SignatureLayout& layout, const std::vector<std::string>& tags,
+                          std::string& out, std::string& error) {
     if (!layout.isSigned || !layout.blockProblem.empty()) {
         error = layout.isSigned ? layout.blockProblem : "the file is not signed";
         return false;
@@ -420,7 +421,8 @@ bool withSignatureMarkers(const std::string& file, const SignatureLayout& layout
     std::string kept;  // every unauthenticated attribute but the marker attribute, in order
     for (const Tlv& attribute : frame.attributes) {
         Tlv value;
-        if (!markerAttributeValue(file, attribute, value)) kept += file.substr(attribute.start, attribute.end - attribute.start);
+        if (!markerAttributeValue(file, attribute, value))
+            kept += file.substr(attribute.start, attribute.end - attribute.start);
     }
     std::string signature = rebuiltSignature(file, frame, kept);
     if (!tags.empty()) {
@@ -428,8 +430,8 @@ bool withSignatureMarkers(const std::string& file, const SignatureLayout& layout
         // long, so that no padding follows the lines.
         for (size_t filler = 0; filler < 4 * certificateAlignment; ++filler) {
             const std::string value = std::string(filler, '\0') + markerBlock(tags);
-            const std::string attribute =
-                encoded(derSequence, encoded(derOid, markerOidBytes()) + encoded(derSet, encoded(derOctetString, value)));
+            const std::string attribute = encoded(
+                derSequence, encoded(derOid, markerOidBytes()) + encoded(derSet, encoded(derOctetString, value)));
             signature = rebuiltSignature(file, frame, kept + attribute);
             if (signature.size() % certificateAlignment == 0) break;
         }

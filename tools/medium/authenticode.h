@@ -44,9 +44,9 @@ struct SignatureLayout {
     // entry: what Windows refuses where it checks padding strictly.
     uint64_t bytesAfterSignature = 0;
     bool extraBytesAreZero = true;
-    FileSpan signature;             // the PKCS#7's DER, when readable
+    FileSpan signature;  // the PKCS#7's DER, when readable
     bool hasMarkerAttribute = false;
-    FileSpan markerText;            // the marker lines in the attribute's value
+    FileSpan markerText;  // the marker lines in the attribute's value
 };
 
 SignatureLayout readSignatureLayout(const std::string& file);
@@ -66,8 +66,8 @@ std::vector<std::string> markerTagsOf(const std::string& file, const SignatureLa
 // lines appended after the block are dropped (give their tags in `tags`);
 // anything else there is refused. The signature stays valid: nothing it
 // covers changes.
-bool withSignatureMarkers(const std::string& file, const SignatureLayout& layout,
-                          const std::vector<std::string>& tags, std::string& out, std::string& error);
+bool withSignatureMarkers(const std::string& file, const SignatureLayout& layout, const std::vector<std::string>& tags,
+                          std::string& out, std::string& error);
 
 // What a signing tool should sign: the file without its signature block
 // (and what follows it), with the certificate table's entry cleared, and,

@@ -59,9 +59,10 @@ int failure(const std::string& message) {
 std::string programProblem(const std::string& path, bool isDefault, const char* option, bool launcher) {
     const PathKind kind = pathKind(path);
     if (kind == PathKind::missing) {
-        return isDefault ? "no " + std::string(launcher ? launcherFileName : extractorFileName) + " at " + quoted(path) +
-                               " (the default); build the product with scripts/build.sh or give " + option
-                         : quoted(path) + " does not exist";
+        return isDefault
+                   ? "no " + std::string(launcher ? launcherFileName : extractorFileName) + " at " + quoted(path) +
+                         " (the default); build the product with scripts/build.sh or give " + option
+                   : quoted(path) + " does not exist";
     }
     if (kind != PathKind::file) return quoted(path) + " is not a file";
     if (launcher) return launcherProblem(path, packagePassword);
@@ -75,8 +76,8 @@ struct MarkerPlan {
     std::vector<std::string> appended;
     std::vector<std::string> alreadyThere;  // asked for, and already in the launcher
     bool intoSignature = false;
-    std::string launcher;                   // the bytes of setup.exe
-    TailAnalysis after;                     // of the written setup.exe's end
+    std::string launcher;  // the bytes of setup.exe
+    TailAnalysis after;    // of the written setup.exe's end
 };
 
 bool planMarkers(const std::string& launcherBytes, const std::vector<std::string>& tags, MarkerPlan& plan,
@@ -110,21 +111,24 @@ void warnAboutUnaskedMsiTag(const MarkerPlan& plan, const BuildRequest& request)
 
 bool parseBuild(const std::vector<std::string>& arguments, BuildRequest& request, int& status) {
     static const std::vector<OptionRule> rules = {
-        {"--out", true, false},      {"--launcher", true, false},        {"--extractor", true, false},
-        {"--marker", true, true},    {"--any-marker", false, false},     {"--force", false, false},
-        {"--exclude", true, true},   {"--no-default-excludes", false, false}, packageDirectoryOption,
-        temporaryPathOption,         {"--iso", true, false},             {"--label", true, false},
+        {"--out", true, false},         {"--launcher", true, false},
+        {"--extractor", true, false},   {"--marker", true, true},
+        {"--any-marker", false, false}, {"--force", false, false},
+        {"--exclude", true, true},      {"--no-default-excludes", false, false},
+        packageDirectoryOption,         temporaryPathOption,
+        {"--iso", true, false},         {"--label", true, false},
     };
     ParsedArguments parsed;
     if (!parseCommand("build", arguments, rules, parsed, status)) return false;
     if (parsed.positional.size() != 1) {
-        status = usageError("build", parsed.positional.empty() ? "build needs a payload folder"
-                                                               : "build takes one payload folder");
+        status = usageError(
+            "build", parsed.positional.empty() ? "build needs a payload folder" : "build takes one payload folder");
         return false;
     }
     if (!parsed.has("--out") && !parsed.has("--iso")) {
-        status = usageError("build", "build needs --out DIR, the folder to lay the medium out in, or --iso FILE, "
-                                     "the disc image to write, or both");
+        status = usageError("build",
+                            "build needs --out DIR, the folder to lay the medium out in, or --iso FILE, "
+                            "the disc image to write, or both");
         return false;
     }
     if (parsed.has("--label") && !parsed.has("--iso")) {
@@ -139,7 +143,7 @@ bool parseBuild(const std::vector<std::string>& arguments, BuildRequest& request
         const std::string problem = discLabelProblem(request.label);
         if (!problem.empty()) {
             status = usageError("build", (parsed.has("--label") ? "--label " + quoted(request.label)
-                                                               : "the label from " + quoted(request.iso)) +
+                                                                : "the label from " + quoted(request.iso)) +
                                              ": " + problem + (parsed.has("--label") ? "" : "; give --label"));
             return false;
         }
@@ -161,7 +165,8 @@ bool parseBuild(const std::vector<std::string>& arguments, BuildRequest& request
         }
     }
     std::string error;
-    if (!launchPlaceFrom(parsed, request.place, error) || !readSourceDateEpoch(request.reproducible, request.sourceDateEpoch, error)) {
+    if (!launchPlaceFrom(parsed, request.place, error) ||
+        !readSourceDateEpoch(request.reproducible, request.sourceDateEpoch, error)) {
         status = usageError("build", error);
         return false;
     }
@@ -170,7 +175,8 @@ bool parseBuild(const std::vector<std::string>& arguments, BuildRequest& request
 
 std::vector<ArchiveEntryInfo> archiveEntries(const Payload& payload) {
     std::vector<ArchiveEntryInfo> entries;
-    for (const PayloadEntry& entry : payload.entries) entries.push_back(ArchiveEntryInfo{entry.name, entry.directory, entry.size});
+    for (const PayloadEntry& entry : payload.entries)
+        entries.push_back(ArchiveEntryInfo{entry.name, entry.directory, entry.size});
     return entries;
 }
 
@@ -195,9 +201,11 @@ std::vector<std::string> packageProblems(const BuildRequest& request, const Payl
     for (const PayloadEntry& entry : payload.entries) {
         if (entry.name != setupProgramName) continue;
         const std::string problem = peFileProblem(entry.hostPath);
-        if (!problem.empty()) problems.push_back(std::string(setupProgramName) + " is not a Windows program: " + problem);
+        if (!problem.empty())
+            problems.push_back(std::string(setupProgramName) + " is not a Windows program: " + problem);
     }
-    const LaunchPlan plan = planLaunch(request.place, markers.after.msiTagSeen, packagePassword, archiveEntries(payload));
+    const LaunchPlan plan =
+        planLaunch(request.place, markers.after.msiTagSeen, packagePassword, archiveEntries(payload));
     problems.insert(problems.end(), plan.problems.begin(), plan.problems.end());
     return problems;
 }
@@ -226,8 +234,8 @@ bool stopIfInterrupted(std::string& error) {
     return interruptRequested();
 }
 
-bool fillStaging(const BuildRequest& request, const Payload& payload,
-                 const MarkerPlan& markers, const Staging& staging, std::string& error) {
+bool fillStaging(const BuildRequest& request, const Payload& payload, const MarkerPlan& markers, const Staging& staging,
+                 std::string& error) {
     ArchiveWriteOptions options;
     options.password = packagePassword;
     options.showProgress = isatty(STDERR_FILENO) == 1;
@@ -302,9 +310,11 @@ void printSummary(const BuildRequest& request, const Payload& payload, const Mar
     if (!request.iso.empty()) {
         struct stat image;
         const uint64_t imageSize = stat(request.iso.c_str(), &image) == 0 ? static_cast<uint64_t>(image.st_size) : 0;
-        printInfo("disc image: " + quoted(request.iso) + ", " + sizeText(imageSize) + ", ISO 9660 with Joliet names, "
-                  "labelled " + quoted(request.label) + "; " + launcherFileName + ", " + extractorFileName + ", " +
-                  packageFileName + " and an " + autorunFileName + " that starts " + launcherFileName);
+        printInfo("disc image: " + quoted(request.iso) + ", " + sizeText(imageSize) +
+                  ", ISO 9660 with Joliet names, "
+                  "labelled " +
+                  quoted(request.label) + "; " + launcherFileName + ", " + extractorFileName + ", " + packageFileName +
+                  " and an " + autorunFileName + " that starts " + launcherFileName);
     }
 }
 

@@ -99,7 +99,8 @@ void reportExtractorSignature(const std::string& extractor, const std::string& c
     std::string bytes;
     std::string error;
     bool isSigned = false;
-    if (readWholeFile(extractor, bytes, error)) reportSignatureOf(extractor, extractorFileName, bytes, caFile, report, isSigned);
+    if (readWholeFile(extractor, bytes, error))
+        reportSignatureOf(extractor, extractorFileName, bytes, caFile, report, isSigned);
 }
 
 std::string silentFormText(SetupForm form) {
@@ -111,8 +112,8 @@ std::string silentFormText(SetupForm form) {
 // The command lines are shown only with a launcher to run them; the paths
 // must fit whatever it will be.
 void reportPlan(const LaunchPlan& plan, bool launcherUsable, CheckReport& report) {
-    report.info("package directory: " + quoted(plan.packageDirectory) + "; temporary path: " +
-                quoted(plan.temporaryPath));
+    report.info("package directory: " + quoted(plan.packageDirectory) +
+                "; temporary path: " + quoted(plan.temporaryPath));
     if (launcherUsable) {
         for (const LaunchStep& step : plan.steps) {
             if (step.text.empty()) continue;  // its problem line says why
@@ -171,8 +172,10 @@ bool copyMediumOutOfImage(const std::string& image, const DiscCopy& copy, CheckR
     report.imageName = image + ":";
     std::string autorun;
     if (std::find(copied.begin(), copied.end(), autorunFileName) == copied.end()) {
-        report.warning(std::string("the disc image has no ") + autorunFileName + ": inserting the disc does not offer to "
-                       "start " + launcherFileName);
+        report.warning(std::string("the disc image has no ") + autorunFileName +
+                       ": inserting the disc does not offer to "
+                       "start " +
+                       launcherFileName);
     } else if (readWholeFile(joinHostPath(copy.path, autorunFileName), autorun, error, false)) {
         const std::string problem = autorunProblem(autorun);
         if (!problem.empty()) {
@@ -187,7 +190,8 @@ bool copyMediumOutOfImage(const std::string& image, const DiscCopy& copy, CheckR
 int runCheck(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     int status = exitOk;
-    if (!parseCommand("check", arguments, {packageDirectoryOption, temporaryPathOption, caFileOption}, parsed, status)) {
+    if (!parseCommand("check", arguments, {packageDirectoryOption, temporaryPathOption, caFileOption}, parsed,
+                      status)) {
         return status;
     }
     const std::string caFile = parsed.value(caFileOption.name);
@@ -205,7 +209,8 @@ int runCheck(const std::vector<std::string>& arguments) {
     if (image) {
         report.info("medium: " + quoted(medium) + " (a disc image)");
         if (!copyMediumOutOfImage(medium, copy, report)) {
-            report.info("check: " + std::to_string(report.problems) + (report.problems == 1 ? " problem" : " problems"));
+            report.info("check: " + std::to_string(report.problems) +
+                        (report.problems == 1 ? " problem" : " problems"));
             return exitFailed;
         }
         directory = copy.path;
@@ -222,11 +227,11 @@ int runCheck(const std::vector<std::string>& arguments) {
 
     ArchiveReport archive;
     if (layout.packagePresent) {
-        archive = checkPackageArchive(joinHostPath(directory, packageFileName), packagePassword,
-                                      isatty(STDERR_FILENO) == 1);
+        archive =
+            checkPackageArchive(joinHostPath(directory, packageFileName), packagePassword, isatty(STDERR_FILENO) == 1);
         if (archive.opened) {
-            report.info(std::string(packageFileName) + ": " + packedSizeText(archive.archiveSize, archive.bytes) + "; " +
-                        countText(archive.entries.size(), "entry", "entries") + " (" +
+            report.info(std::string(packageFileName) + ": " + packedSizeText(archive.archiveSize, archive.bytes) +
+                        "; " + countText(archive.entries.size(), "entry", "entries") + " (" +
                         countText(archive.files, "file", "files") + ", " +
                         countText(archive.directories, "folder", "folders") + "); " + std::to_string(archive.verified) +
                         " of " + countText(archive.encrypted, "encrypted entry", "encrypted entries") +

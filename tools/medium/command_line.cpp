@@ -140,14 +140,10 @@ bool readSourceDateEpoch(bool& set, time_t& seconds, std::string& error) {
     return true;
 }
 
-void printError(const std::string& message) {
-    std::fprintf(stderr, "kestrune-medium: error: %s\n", message.c_str());
-}
+void printError(const std::string& message) { std::fprintf(stderr, "kestrune-medium: error: %s\n", message.c_str()); }
 
 void printWarning(const std::string& message) {
     std::fprintf(stderr, "kestrune-medium: warning: %s\n", message.c_str());
 }
 
-void printInfo(const std::string& message) {
-    std::fprintf(stdout, "%s\n", message.c_str());
-}
+void printInfo(const std::string& message) { std::fprintf(stdout, "%s\n", message.c_str()); }

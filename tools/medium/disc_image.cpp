@@ -192,7 +192,8 @@ bool writeDiscImage(const std::string& tool, const std::vector<DiscFile>& files,
     command.insert(command.end(), {"-outdev", output, "-volid", label, "-joliet", "on", "-rockridge", "off"});
     if (epoch >= 0) {
         const std::string when = "=" + std::to_string(epoch);
-        for (const char* date : {"c", "m", "all_file_dates"}) command.insert(command.end(), {"-volume_date", date, when});
+        for (const char* date : {"c", "m", "all_file_dates"})
+            command.insert(command.end(), {"-volume_date", date, when});
     }
     for (const DiscFile& file : files) command.insert(command.end(), {"-map", file.hostPath, "/" + file.name});
     command.insert(command.end(), {"-commit", "-end"});
@@ -233,8 +234,8 @@ bool readDiscImage(const std::string& tool, const std::string& image, DiscListin
     command.insert(command.end(), {"-indev", image, "-pvd_info", "-toc", "-lsl", "/", "-end"});
     const ProgramResult run = runHostProgram(command);
     if (!run.started || run.status != 0) {
-        error = "xorriso cannot read the disc image " + quoted(image) + ": " +
-                (run.started ? xorrisoError(run) : run.err);
+        error =
+            "xorriso cannot read the disc image " + quoted(image) + ": " + (run.started ? xorrisoError(run) : run.err);
         return false;
     }
     listing = readDiscReport(run.out);

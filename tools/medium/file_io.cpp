@@ -136,8 +136,7 @@ bool readWholeFile(const std::string& path, std::string& data, std::string& erro
     return true;
 }
 
-bool readFileTail(const std::string& path, size_t maxBytes, std::string& tail, uint64_t& fileSize,
-                  std::string& error) {
+bool readFileTail(const std::string& path, size_t maxBytes, std::string& tail, uint64_t& fileSize, std::string& error) {
     Descriptor file(-1);
     struct stat status;
     if (!openForReading(path, file, status, error)) return false;
@@ -254,7 +253,8 @@ bool directoryNames(const std::string& path, std::vector<std::string>& names, st
     }
     names.clear();
     while (const dirent* entry = readdir(directory)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) names.push_back(entry->d_name);
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.push_back(entry->d_name);
     }
     closedir(directory);
     std::sort(names.begin(), names.end());

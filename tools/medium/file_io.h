@@ -31,8 +31,7 @@ PathKind pathKind(const std::string& path);
 // With `followLink` false, a link at `path` is refused rather than followed.
 bool readWholeFile(const std::string& path, std::string& data, std::string& error, bool followLink = true);
 // The last `maxBytes` bytes of the file (all of a shorter one) and its size.
-bool readFileTail(const std::string& path, size_t maxBytes, std::string& tail, uint64_t& fileSize,
-                  std::string& error);
+bool readFileTail(const std::string& path, size_t maxBytes, std::string& tail, uint64_t& fileSize, std::string& error);
 // Whether the file's bytes contain `needle` anywhere, read in chunks so that
 // a large file is never held whole.
 bool fileContains(const std::string& path, const std::string& needle, bool& found, std::string& error);

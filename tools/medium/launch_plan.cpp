@@ -27,8 +27,7 @@ std::string windowsEntryPath(const std::string& workDirectory, const std::string
 }
 
 // Each extracted file and folder must have a path the ANSI calls accept.
-void checkEntryPaths(const std::string& workDirectory, const std::vector<ArchiveEntryInfo>& entries,
-                     LaunchPlan& plan) {
+void checkEntryPaths(const std::string& workDirectory, const std::vector<ArchiveEntryInfo>& entries, LaunchPlan& plan) {
     for (const ArchiveEntryInfo& entry : entries) {
         std::string path = windowsEntryPath(workDirectory, entry.name);
         if (entry.directory) {
@@ -64,8 +63,9 @@ const OptionRule temporaryPathOption = {"--temp", true, false};
 bool launchPlaceFrom(const ParsedArguments& parsed, LaunchPlace& place, std::string& error) {
     place.packageDirectory = parsed.value(packageDirectoryOption.name, defaultPackageDirectory);
     place.temporaryPath = parsed.value(temporaryPathOption.name, defaultTemporaryPath);
-    for (const auto& [option, path] : {std::pair<const char*, std::string>{packageDirectoryOption.name, place.packageDirectory},
-                                       std::pair<const char*, std::string>{temporaryPathOption.name, place.temporaryPath}}) {
+    for (const auto& [option, path] :
+         {std::pair<const char*, std::string>{packageDirectoryOption.name, place.packageDirectory},
+          std::pair<const char*, std::string>{temporaryPathOption.name, place.temporaryPath}}) {
         const std::string problem = windowsPathProblem(path);
         if (!problem.empty()) {
             error = std::string(option) + " " + quoted(path) + " " + problem;
@@ -143,14 +143,14 @@ LaunchPlan planLaunch(const std::string& packageDirectory, const std::string& te
     addStep(plan, "extraction command",
             composeExtractionCommand(plan.packageDirectory.c_str(), password, work, command, sizeof command), command,
             true);
-    addStep(plan, "interactive setup command", composeSetupCommand(SetupForm::interactive, work, command, sizeof command),
-            command);
+    addStep(plan, "interactive setup command",
+            composeSetupCommand(SetupForm::interactive, work, command, sizeof command), command);
     addStep(plan, "silent setup command (-s)", composeSetupCommand(plan.silentForm, work, command, sizeof command),
             command);
     char script[pathBufferSize];
     const bool scriptFits = composeScriptPath(work, script, sizeof script);
-    addStep(plan, "post-processing command",
-            scriptFits && composeScriptCommand(work, command, sizeof command), command);
+    addStep(plan, "post-processing command", scriptFits && composeScriptCommand(work, command, sizeof command),
+            command);
     checkEntryPaths(work, entries, plan);
     return plan;
 }

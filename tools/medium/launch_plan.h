@@ -18,9 +18,9 @@ constexpr size_t longestPath = pathBufferSize - 1;
 constexpr size_t longestDirectoryPath = 247;
 
 struct LaunchStep {
-    std::string what;    // "work directory", "extraction command", ...
-    std::string text;    // as the launcher composes it; empty when it does not fit
-    bool secret = false; // holds the package password: shown by length only
+    std::string what;     // "work directory", "extraction command", ...
+    std::string text;     // as the launcher composes it; empty when it does not fit
+    bool secret = false;  // holds the package password: shown by length only
 };
 
 struct LaunchPlan {

@@ -56,8 +56,9 @@ std::string launcherProblem(const std::string& path, const char* password) {
     // The launcher keeps its password as a terminated string.
     if (!fileContains(path, std::string(password) + '\0', found, error)) return error;
     if (!found) {
-        return quoted(path) + " does not hold this tool's package password; it was built with another "
-                      "KESTRUNE_PACKAGE_PASSWORD and could not open the package";
+        return quoted(path) +
+               " does not hold this tool's package password; it was built with another "
+               "KESTRUNE_PACKAGE_PASSWORD and could not open the package";
     }
     return "";
 }
@@ -66,7 +67,8 @@ LayoutReport checkLayout(const std::string& directory, const char* password) {
     LayoutReport report;
     const PathKind kind = pathKind(directory);
     if (kind != PathKind::directory) {
-        report.problems.push_back("medium " + quoted(directory) + (kind == PathKind::missing ? " does not exist" : " is not a folder"));
+        report.problems.push_back("medium " + quoted(directory) +
+                                  (kind == PathKind::missing ? " does not exist" : " is not a folder"));
         return report;
     }
     report.directoryExists = true;

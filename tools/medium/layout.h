@@ -16,8 +16,8 @@ struct LayoutReport {
     std::vector<std::string> info;
     std::vector<std::string> problems;
     bool directoryExists = false;
-    bool launcherUsable = false;  // its markers can be read
-    bool extractorUsable = false; // a PE program, whose signature can be read
+    bool launcherUsable = false;   // its markers can be read
+    bool extractorUsable = false;  // a PE program, whose signature can be read
     bool packagePresent = false;
 };
 

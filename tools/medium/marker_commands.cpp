@@ -103,7 +103,8 @@ int markFile(const std::string& file, const std::vector<std::string>& tags, bool
 int runMark(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     int status = exitOk;
-    if (!parseCommand("mark", arguments, {{"--any-marker", false, false}, {"--any-file", false, false}}, parsed, status)) {
+    if (!parseCommand("mark", arguments, {{"--any-marker", false, false}, {"--any-file", false, false}}, parsed,
+                      status)) {
         return status;
     }
     if (parsed.positional.size() < 2) return usageError("mark", "mark needs a launcher file and at least one tag");
@@ -162,6 +163,7 @@ int runMarkers(const std::vector<std::string>& arguments) {
     problems.insert(problems.end(), signature.problems.begin(), signature.problems.end());
     for (const std::string& warning : signature.warnings) printInfo("warning: " + warning);
     for (const std::string& line : problems) printInfo("problem: " + line);
-    if (signature.isSigned && !markerFindings(analysis).problems.empty()) printInfo(std::string("hint: ") + markersIntoSignatureHint);
+    if (signature.isSigned && !markerFindings(analysis).problems.empty())
+        printInfo(std::string("hint: ") + markersIntoSignatureHint);
     return problems.empty() ? exitOk : exitFailed;
 }

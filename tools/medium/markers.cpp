@@ -73,8 +73,8 @@ std::string tagProblem(const std::string& tag) {
     if (tag.empty()) return "a marker tag must not be empty";
     if (tag.size() > maxTagLength) {
         return "a marker tag may hold at most " + std::to_string(maxTagLength) + " bytes (this one has " +
-               std::to_string(tag.size()) + ") so that its line fits in the last " +
-               std::to_string(markerWindowSize) + " bytes the launcher reads";
+               std::to_string(tag.size()) + ") so that its line fits in the last " + std::to_string(markerWindowSize) +
+               " bytes the launcher reads";
     }
     for (char c : tag) {
         if (c == '\r' || c == '\n') return "a marker tag must not hold a line break";
@@ -144,7 +144,7 @@ TailAnalysis analyseTail(const std::string& tail, uint64_t fileSize, const std::
         finding.tag = lines.substr(start, end - start);
         const uint64_t lineStart = tailOffset + start;
         const uint64_t lineStop = tailOffset + end + lineEnd.size();
-        finding.place = lineStart >= analysis.windowOffset ? MarkerPlace::inside
+        finding.place = lineStart >= analysis.windowOffset  ? MarkerPlace::inside
                         : lineStop <= analysis.windowOffset ? MarkerPlace::outside
                                                             : MarkerPlace::straddling;
         finding.distanceFromEnd = fileSize - lineStart;

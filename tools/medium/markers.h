@@ -54,8 +54,8 @@ struct MarkerFinding {
 struct TailAnalysis {
     uint64_t fileSize = 0;
     uint64_t windowOffset = 0;
-    std::vector<MarkerFinding> markers;  // in file order
-    bool msiTagSeen = false;             // what the launcher decides for msi.tag
+    std::vector<MarkerFinding> markers;      // in file order
+    bool msiTagSeen = false;                 // what the launcher decides for msi.tag
     std::vector<std::string> knownTagsSeen;  // of knownMarkerTags
 };
 

@@ -29,7 +29,8 @@ bool markProgram(const std::string& file, const std::vector<std::string>& tags, 
     for (const std::string& tag : tags) {
         if (contains(all, tag)) {
             bool seen = false;
-            for (const MarkerFinding& marker : before.markers) seen = seen || (marker.tag == tag && marker.seenByLauncher);
+            for (const MarkerFinding& marker : before.markers)
+                seen = seen || (marker.tag == tag && marker.seenByLauncher);
             if (seen && !contains(marking.alreadyThere, tag)) marking.alreadyThere.push_back(tag);
             continue;
         }

@@ -19,8 +19,8 @@ int runHelp(const std::vector<std::string>& arguments) {
     if (arguments.size() > 1) return usageError("help", "help takes one command");
     const std::string& topic = arguments.front();
     if (printCommandHelp(topic, stdout)) return exitOk;
-    return usageError("help", "unknown help topic " + quoted(topic) + "; the nearest command is " +
-                                  nearestOf(topic, commandNames()));
+    return usageError(
+        "help", "unknown help topic " + quoted(topic) + "; the nearest command is " + nearestOf(topic, commandNames()));
 }
 
 }  // namespace

@@ -57,7 +57,8 @@ std::string parentProblem(const std::string& parent, const std::string& target, 
     if (replacing && stat(parent.c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 &&
         lstat(target.c_str(), &existing) == 0 && geteuid() != 0 && existing.st_uid != geteuid() &&
         folder.st_uid != geteuid()) {
-        return "cannot replace " + quoted(target) + ": it belongs to another user in the sticky folder " + quoted(parent);
+        return "cannot replace " + quoted(target) + ": it belongs to another user in the sticky folder " +
+               quoted(parent);
     }
     return "";
 }
@@ -145,7 +146,8 @@ std::string imageOutputProblem(const std::string& target, bool replace, const st
         return parentProblem(parent, target, false);
     }
     if (S_ISLNK(status.st_mode)) {
-        return "disc image " + quoted(target) + " is a symbolic link; the image is renamed into its place, so give "
+        return "disc image " + quoted(target) +
+               " is a symbolic link; the image is renamed into its place, so give "
                "the file itself";
     }
     if (!replace) return "disc image " + quoted(target) + " exists; give --force to replace it";

@@ -183,7 +183,8 @@ bool walkEntry(Walk& walk, int directory, const std::string& component, const st
     entry.name = prefix + component;
     entry.size = static_cast<uint64_t>(status.st_size);
     if (entry.size > maxPayloadFileSize) {
-        walk.payload->problems.push_back(quoted(path) + " is 4 GiB or larger; unzip.exe reads no larger (zip64) entries");
+        walk.payload->problems.push_back(quoted(path) +
+                                         " is 4 GiB or larger; unzip.exe reads no larger (zip64) entries");
         return true;
     }
     // Opening each file now finds an unreadable one before anything is written.
@@ -228,8 +229,8 @@ std::string setupProgramProblem(const std::vector<std::string>& rootNames, const
     }
     std::string problem = std::string("no ") + setupProgramName + " at the root of " + where;
     if (!otherSpellings.empty()) {
-        problem += ", only " + quoted(otherSpellings.front()) + ", which differs in case; name it " +
-                   setupProgramName + " exactly, as the launcher runs it";
+        problem += ", only " + quoted(otherSpellings.front()) + ", which differs in case; name it " + setupProgramName +
+                   " exactly, as the launcher runs it";
     }
     return problem;
 }

@@ -28,7 +28,8 @@ std::string peImageProblem(const std::string& start) {
     if (peOffset > largestHeaderOffset || peOffset + peSignatureSize + coffHeaderSize > start.size()) {
         return "the PE header pointer leads outside the file";
     }
-    if (start.compare(peOffset, peSignatureSize, std::string(peSignature, peSignatureSize)) != 0) return "no PE signature";
+    if (start.compare(peOffset, peSignatureSize, std::string(peSignature, peSignatureSize)) != 0)
+        return "no PE signature";
     const uint32_t characteristics = readLittle16(start, peOffset + peSignatureSize + characteristicsOffset);
     if ((characteristics & dynamicLibrary) != 0) return "a DLL, not a program";
     if ((characteristics & executableImage) == 0) return "not marked as an executable image";

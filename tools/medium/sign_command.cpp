@@ -28,7 +28,8 @@ struct WorkFolder {
     std::string path;
     WorkFolder() {
         const char* base = std::getenv("TMPDIR");
-        std::string pattern = joinHostPath(base != nullptr && *base != '\0' ? base : "/tmp", "kestrune-medium-sign-XXXXXX");
+        std::string pattern =
+            joinHostPath(base != nullptr && *base != '\0' ? base : "/tmp", "kestrune-medium-sign-XXXXXX");
         std::vector<char> buffer(pattern.begin(), pattern.end());
         buffer.push_back('\0');
         if (mkdtemp(buffer.data()) != nullptr) path = buffer.data();
@@ -45,8 +46,8 @@ struct SignedProgram {
     const char* name;
     bool isLauncher;  // holds the marker lines
     std::string path;
-    std::string bytes;                // as it will be written
-    std::vector<std::string> markers; // put back inside the signature
+    std::string bytes;                 // as it will be written
+    std::vector<std::string> markers;  // put back inside the signature
     std::string signer;
     uint64_t droppedAfterSignature = 0;
 };
@@ -92,8 +93,9 @@ bool signProgram(const std::string& tool, const SigningKey& key, const WorkFolde
     const std::string tail(program.bytes, program.bytes.size() - std::min(program.bytes.size(), markerScanSize));
     for (const std::string& tag : program.markers) {
         if (!launcherSeesTag(tail, tag)) {
-            error = "the marker lines of " + quoted(program.path) + " (" + std::to_string(markerBlock(program.markers).size()) +
-                    " bytes) do not fit in the last " + std::to_string(markerWindowSize) + " bytes";
+            error = "the marker lines of " + quoted(program.path) + " (" +
+                    std::to_string(markerBlock(program.markers).size()) + " bytes) do not fit in the last " +
+                    std::to_string(markerWindowSize) + " bytes";
             return false;
         }
     }
@@ -119,8 +121,8 @@ std::string listText(const std::vector<std::string>& items) {
 
 // Signs the programs of the medium in `directory`, in memory first, then
 // writes them; prints what it did of the medium called `shown`.
-bool signFolder(const std::string& directory, const std::string& shown, const std::string& tool,
-                const SigningKey& key, std::string& error) {
+bool signFolder(const std::string& directory, const std::string& shown, const std::string& tool, const SigningKey& key,
+                std::string& error) {
     SignedProgram programs[] = {{launcherFileName, true, joinHostPath(directory, launcherFileName), "", {}, "", 0},
                                 {extractorFileName, false, joinHostPath(directory, extractorFileName), "", {}, "", 0}};
     for (const SignedProgram& program : programs) {
@@ -151,10 +153,10 @@ bool signFolder(const std::string& directory, const std::string& shown, const st
                            (program.signer.empty() ? std::string("the certificate") : printable(program.signer));
         if (!key.timestampUrl.empty()) line += ", time-stamped";
         if (program.isLauncher) {
-            line += program.markers.empty() ? ", no markers"
-                                            : ", markers: " + listText(program.markers) +
-                                                  " (inside the signature, in the last " +
-                                                  std::to_string(markerWindowSize) + " bytes)";
+            line += program.markers.empty()
+                        ? ", no markers"
+                        : ", markers: " + listText(program.markers) + " (inside the signature, in the last " +
+                              std::to_string(markerWindowSize) + " bytes)";
         }
         printInfo(line);
         if (program.droppedAfterSignature > 0) {
@@ -183,7 +185,8 @@ bool signImage(const std::string& image, const std::string& signingTool, const S
         return false;
     }
     for (const std::string& name : listing.files) {
-        if (std::find(std::begin(mediumFolderNames), std::end(mediumFolderNames), name) == std::end(mediumFolderNames)) {
+        if (std::find(std::begin(mediumFolderNames), std::end(mediumFolderNames), name) ==
+            std::end(mediumFolderNames)) {
             error = "the disc image " + quoted(image) + " holds " + quoted(name) +
                     ", which is not part of a medium; sign the medium folder and write the image from it";
             return false;
@@ -210,8 +213,9 @@ bool signImage(const std::string& image, const std::string& signingTool, const S
                          !stopped(error) && commitStagedFile(staging, "image.iso", true, error);
     for (const std::string& note : staging.notes) printWarning(note);
     discardStaging(staging);
-    if (written) printInfo("disc image: " + quoted(image) + " written again with the signed programs, labelled " +
-                           quoted(listing.label));
+    if (written)
+        printInfo("disc image: " + quoted(image) + " written again with the signed programs, labelled " +
+                  quoted(listing.label));
     return written;
 }
 
@@ -219,8 +223,8 @@ int signMedium(const std::string& medium, const SigningKey& key) {
     const PathKind kind = pathKind(medium);
     const bool image = kind == PathKind::file && isDiscImage(medium);
     if (kind != PathKind::directory && !image) {
-        printError("medium " + quoted(medium) + (kind == PathKind::missing ? " does not exist"
-                                                                          : " is neither a folder nor a disc image"));
+        printError("medium " + quoted(medium) +
+                   (kind == PathKind::missing ? " does not exist" : " is neither a folder nor a disc image"));
         return exitFailed;
     }
     const std::string tool = findOnPath(signingToolName);
@@ -230,7 +234,8 @@ int signMedium(const std::string& medium, const SigningKey& key) {
     }
     std::string error = signingKeyProblem(key);
     if (error.empty()) {
-        const bool signedAll = image ? signImage(medium, tool, key, error) : signFolder(medium, medium, tool, key, error);
+        const bool signedAll =
+            image ? signImage(medium, tool, key, error) : signFolder(medium, medium, tool, key, error);
         if (signedAll) return exitOk;
     }
     if (!interruptRequested()) printError(error + "; nothing was signed");
@@ -243,7 +248,9 @@ int runSign(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     int status = exitOk;
     if (!parseCommand("sign", arguments,
-                      {{"--cert", true, false}, {"--key", true, false}, {"--pass-file", true, false},
+                      {{"--cert", true, false},
+                       {"--key", true, false},
+                       {"--pass-file", true, false},
                        {"--timestamp", true, false}},
                       parsed, status)) {
         return status;

@@ -58,8 +58,8 @@ SignatureReport reportSignature(const std::string& file, const std::string& path
     const std::string tool = findOnPath(signingToolName);
     if (tool.empty()) {
         report.info.push_back(label + "present, not verified");
-        report.warnings.push_back(missingProgramText(signingToolName, "to verify the signature of " +
-                                                                          (name.empty() ? std::string("the file") : name)));
+        report.warnings.push_back(missingProgramText(
+            signingToolName, "to verify the signature of " + (name.empty() ? std::string("the file") : name)));
         return report;
     }
     const Verification verification = verifyFile(tool, path, caFile);
@@ -68,9 +68,9 @@ SignatureReport reportSignature(const std::string& file, const std::string& path
     if (!verification.timestamp.empty()) line += ", time-stamped " + verification.timestamp;
     if (!verification.ran || !verification.signatureFound || !verification.digestMatches) {
         report.info.push_back(line + "; does not verify");
-        report.problems.push_back(subject + "its signature does not verify: " +
-                                  (verification.ran ? joinedReasons(verification.reasons)
-                                                    : "osslsigncode could not be run"));
+        report.problems.push_back(
+            subject + "its signature does not verify: " +
+            (verification.ran ? joinedReasons(verification.reasons) : "osslsigncode could not be run"));
         return report;
     }
     if (verification.verified) {
@@ -81,7 +81,8 @@ SignatureReport reportSignature(const std::string& file, const std::string& path
     const std::string reasons = joinedReasons(verification.reasons);
     if (caFile.empty()) {
         report.warnings.push_back(subject + "the certificate of its signature is not trusted by this machine (" +
-                                  reasons + "); Windows decides with its own certificate stores; give --ca-file to "
+                                  reasons +
+                                  "); Windows decides with its own certificate stores; give --ca-file to "
                                   "check it against your certificate authority");
     } else {
         report.problems.push_back(subject + "its signature does not verify against " + quoted(caFile) + ": " + reasons);

@@ -14,7 +14,6 @@ extern const OptionRule caFileOption;
 // Said after marker problems of a signed program: how to mend them.
 extern const char* const markersIntoSignatureHint;
 
-
 struct SignatureReport {
     bool isSigned = false;
     std::vector<std::string> info;

@@ -37,7 +37,8 @@ std::vector<std::string> toolLines(const std::string& output) {
     std::istringstream stream(output);
     for (std::string line; std::getline(stream, line);) {
         line = trimmed(line);
-        if (line.empty() || line == "Failed" || isLibraryErrorLine(line) || line.find("pass phrase") != std::string::npos) {
+        if (line.empty() || line == "Failed" || isLibraryErrorLine(line) ||
+            line.find("pass phrase") != std::string::npos) {
             continue;
         }
         lines.push_back(printable(line));
@@ -54,12 +55,9 @@ bool holds(const std::vector<std::string>& lines, const std::string& text) {
 
 std::string fileProblem(const std::string& path, const char* what) {
     switch (pathKind(path)) {
-        case PathKind::file:
-            return "";
-        case PathKind::missing:
-            return std::string(what) + " " + quoted(path) + " does not exist";
-        default:
-            return std::string(what) + " " + quoted(path) + " is not a readable file";
+        case PathKind::file: return "";
+        case PathKind::missing: return std::string(what) + " " + quoted(path) + " does not exist";
+        default: return std::string(what) + " " + quoted(path) + " is not a readable file";
     }
 }
 
@@ -90,9 +88,11 @@ bool signFile(const std::string& tool, const SigningKey& key, const std::string&
     } else if (holds(lines, "Failed to read password")) {
         error = "cannot read the password file " + quoted(key.passFile);
     } else if (holds(lines, "Failed to read private key") || holds(lines, "Failed to decode private key")) {
-        error = "cannot use the key " + quoted(key.key) + ": it is no private key osslsigncode can read, or it is "
-                "encrypted and " + (key.passFile.empty() ? std::string("no --pass-file was given")
-                                                         : "the password in " + quoted(key.passFile) + " is not its own");
+        error = "cannot use the key " + quoted(key.key) +
+                ": it is no private key osslsigncode can read, or it is "
+                "encrypted and " +
+                (key.passFile.empty() ? std::string("no --pass-file was given")
+                                      : "the password in " + quoted(key.passFile) + " is not its own");
     } else if (holds(lines, "No certificate found") || holds(lines, "Failed to read certificate")) {
         error = "no certificate in " + quoted(key.certificate);
     } else if (holds(lines, "timestamping failed") || holds(lines, "HTTP failure")) {
@@ -130,7 +130,8 @@ Verification readVerification(const std::string& report) {
             result.timestamp = value;
         } else if (valueAfter(line, "Signature verification:", value)) {
             result.verified = value == "ok";
-        } else if (valueAfter(line, "Error:", value) || valueAfter(line, "Timestamp Server Signature verification:", value)) {
+        } else if (valueAfter(line, "Error:", value) ||
+                   valueAfter(line, "Timestamp Server Signature verification:", value)) {
             if (value != "ok") result.reasons.push_back(printable(value));
         } else if (trimmed(line) == "No signature found") {
             result.reasons.push_back("no signature found");

@@ -9,10 +9,10 @@
 constexpr const char* signingToolName = "osslsigncode";
 
 struct SigningKey {
-    std::string certificate;  // PEM or DER, the signer's first
-    std::string key;          // PEM, DER or PVK
-    std::string passFile;     // "" when the key is not encrypted
-    std::string timestampUrl; // RFC 3161 time-stamping service, or ""
+    std::string certificate;   // PEM or DER, the signer's first
+    std::string key;           // PEM, DER or PVK
+    std::string passFile;      // "" when the key is not encrypted
+    std::string timestampUrl;  // RFC 3161 time-stamping service, or ""
 };
 
 // Why the certificate, key or password file cannot be used, before any
@@ -28,10 +28,10 @@ bool signFile(const std::string& tool, const SigningKey& key, const std::string&
 struct Verification {
     bool ran = false;
     bool signatureFound = false;
-    bool digestMatches = false;  // the file is as it was signed
-    bool verified = false;       // and the certificate chain is trusted: "Signature verification: ok"
-    std::string signer;          // the signer's subject, "/CN=..."
-    std::string timestamp;       // "Dec  8 23:47:31 2026 GMT", or ""
+    bool digestMatches = false;        // the file is as it was signed
+    bool verified = false;             // and the certificate chain is trusted: "Signature verification: ok"
+    std::string signer;                // the signer's subject, "/CN=..."
+    std::string timestamp;             // "Dec  8 23:47:31 2026 GMT", or ""
     std::vector<std::string> reasons;  // why not verified, in osslsigncode's words
 };
 

@@ -81,7 +81,8 @@ bool removeLeftovers(const std::string& parent, const std::string& name, const s
         const bool removed = removeTree(path);
         close(lock);
         staging.notes.push_back(removed ? "removed " + quoted(path) + ", left by an earlier build that was killed"
-                                        : "could not remove " + quoted(path) + ", left by an earlier build that was killed");
+                                        : "could not remove " + quoted(path) +
+                                              ", left by an earlier build that was killed");
     }
     return true;
 }

@@ -12,9 +12,9 @@
 #include <vector>
 
 struct Staging {
-    std::string target;  // the medium folder asked for
-    std::string path;    // the temporary folder beside it; empty once gone
-    int lock = -1;       // open on the temporary folder, locked
+    std::string target;              // the medium folder asked for
+    std::string path;                // the temporary folder beside it; empty once gone
+    int lock = -1;                   // open on the temporary folder, locked
     std::vector<std::string> notes;  // what the user should know: leftovers removed, an owner not kept
 };
 

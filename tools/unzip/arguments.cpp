@@ -11,9 +11,7 @@ namespace {
 
 const char usageLine[] = "usage: unzip [-P password] archive.zip -d destination";
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool isOption(const char* argument, char letter) {
     return argument[0] == '-' && argument[1] == letter && argument[2] == 0;

@@ -53,8 +53,7 @@ const char* const highCasePairs[] = {
 
 const char* const sameName = "the same name twice";
 const char* const differInCase = "they differ only in case";
-const char* const differInTrailing =
-    "they differ only in trailing dots or blanks, which Windows drops";
+const char* const differInTrailing = "they differ only in trailing dots or blanks, which Windows drops";
 const char* const differInCaseAndTrailing =
     "they differ only in case and in trailing dots or blanks, which Windows drops";
 const char* const fileAndFolder = "one is a file, the other a folder of the same name";
@@ -119,7 +118,7 @@ struct EntryInfo {
     uint32_t firstItem;
     uint32_t itemCount;  // 0: left out
     bool folder;
-    uint32_t other;      // the clash found, when `reason` is set
+    uint32_t other;  // the clash found, when `reason` is set
     const char* reason;
 };
 
@@ -130,10 +129,10 @@ struct Work {
     Item* items;
     uint32_t* pathOfItem;
     uint32_t* itemsByDepth;
-    uint32_t* depthStart;       // itemsByDepth[depthStart[d] .. depthStart[d + 1]) have depth d
-    uint32_t* firstItemOfPath;  // the earliest entry's item of the path
-    uint32_t* longNameOfFolder;   // the earliest entry with a long name in the folder
-    uint32_t* aliasOfFolder;      // the earliest entry with a short-name alias in it
+    uint32_t* depthStart;        // itemsByDepth[depthStart[d] .. depthStart[d + 1]) have depth d
+    uint32_t* firstItemOfPath;   // the earliest entry's item of the path
+    uint32_t* longNameOfFolder;  // the earliest entry with a long name in the folder
+    uint32_t* aliasOfFolder;     // the earliest entry with a short-name alias in it
 };
 
 struct Counts {
@@ -158,8 +157,14 @@ struct Layout {
 
 Layout layoutFor(size_t count, const Counts& counts) {
     const uint64_t paths = counts.items + 1;
-    const uint64_t raw[8] = {uint64_t{count} * sizeof(EntryInfo), counts.items * sizeof(Item), counts.items * 4,
-                             counts.items * 4, (counts.depth + 2) * 4, paths * 4, paths * 4, paths * 4};
+    const uint64_t raw[8] = {uint64_t{count} * sizeof(EntryInfo),
+                             counts.items * sizeof(Item),
+                             counts.items * 4,
+                             counts.items * 4,
+                             (counts.depth + 2) * 4,
+                             paths * 4,
+                             paths * 4,
+                             paths * 4};
     Layout layout{};
     for (int i = 0; i < 8; ++i) layout.sizes[i] = (raw[i] + 7) & ~uint64_t{7};
     return layout;
@@ -172,9 +177,9 @@ Work cutWork(void* memory, const Layout& layout) {
         parts[i] = at;
         at += layout.sizes[i];
     }
-    return Work{static_cast<EntryInfo*>(parts[0]), static_cast<Item*>(parts[1]), static_cast<uint32_t*>(parts[2]),
-                static_cast<uint32_t*>(parts[3]), static_cast<uint32_t*>(parts[4]), static_cast<uint32_t*>(parts[5]),
-                static_cast<uint32_t*>(parts[6]), static_cast<uint32_t*>(parts[7])};
+    return Work{static_cast<EntryInfo*>(parts[0]), static_cast<Item*>(parts[1]),     static_cast<uint32_t*>(parts[2]),
+                static_cast<uint32_t*>(parts[3]),  static_cast<uint32_t*>(parts[4]), static_cast<uint32_t*>(parts[5]),
+                static_cast<uint32_t*>(parts[6]),  static_cast<uint32_t*>(parts[7])};
 }
 
 ShortForm shortFormOf(const char* text, size_t length) {

@@ -4,9 +4,7 @@
 
 namespace {
 
-bool isSeparator(char c) {
-    return c == '/' || c == '\\';
-}
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
 bool isDotOrSpaceOnly(const NameComponent& component) {
     for (size_t i = 0; i < component.length; ++i) {
@@ -15,9 +13,7 @@ bool isDotOrSpaceOnly(const NameComponent& component) {
     return true;
 }
 
-char upperAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
+char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Whether `length` bytes at `text` are `word`, ASCII case ignored.
 bool equalsIgnoringCase(const char* text, size_t length, const char* word) {
@@ -48,9 +44,7 @@ bool isWindowsDeviceName(const NameComponent& component) {
     return (number >= '0' && number <= '9') || number == 0xb9 || number == 0xb2 || number == 0xb3;
 }
 
-bool isRefusedCharacter(char c) {
-    return c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*';
-}
+bool isRefusedCharacter(char c) { return c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*'; }
 
 }  // namespace
 
@@ -98,9 +92,7 @@ size_t nameComponentCount(const char* name, size_t length) {
     return count;
 }
 
-bool nameIsFolder(const char* name, size_t length) {
-    return length > 0 && isSeparator(name[length - 1]);
-}
+bool nameIsFolder(const char* name, size_t length) { return length > 0 && isSeparator(name[length - 1]); }
 
 size_t destinationDirectoryLength(const char* destination, size_t length) {
     while (length > 1 && isSeparator(destination[length - 1]) && destination[length - 2] != ':') --length;

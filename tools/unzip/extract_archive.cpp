@@ -24,9 +24,7 @@ static_assert(sizeof spareSuffixStart - 1 + 3 == partSuffixLength, "spare suffix
 
 constexpr unsigned maxWorkers = 4;
 
-bool isSeparator(char c) {
-    return c == '/' || c == '\\';
-}
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
 // ---------------------------------------------------------------- reports
 
@@ -56,9 +54,7 @@ void addBytes(Report& report, const char* bytes, size_t length) {
     report.length += length;
 }
 
-void addText(Report& report, const char* text) {
-    addBytes(report, text, strlen(text));
-}
+void addText(Report& report, const char* text) { addBytes(report, text, strlen(text)); }
 
 // Entry names are untrusted bytes: keep control characters off the console.
 void addPrintable(Report& report, const char* text, size_t length) {
@@ -530,7 +526,8 @@ bool refuseClashingNames(const ZipEntry* entries, size_t count, const char* arch
     EntryClash* clashes = static_cast<EntryClash*>(malloc((count + 1) * sizeof(EntryClash)));
     void* work = nullptr;
     if (names != nullptr && clashes != nullptr) {
-        for (size_t index = 0; index < count; ++index) names[index] = EntryName{entries[index].name, entries[index].nameLength};
+        for (size_t index = 0; index < count; ++index)
+            names[index] = EntryName{entries[index].name, entries[index].nameLength};
         const size_t workSize = entryClashWorkSize(names, count);
         if (workSize < SIZE_MAX) work = malloc(workSize + 1);
     }
@@ -677,7 +674,7 @@ int extractArchive(const char* archivePath, const char* password, const char* de
         bytes = static_cast<uint8_t*>(malloc(place.size + size_t{1}));
         entries = static_cast<ZipEntry*>(malloc((place.entryCount + size_t{1}) * sizeof(ZipEntry)));
         status = bytes == nullptr || entries == nullptr ? ZipStatus::outOfMemory
-                                                         : readCentralDirectory(input, place, bytes, entries, count);
+                                                        : readCentralDirectory(input, place, bytes, entries, count);
     }
     if (status != ZipStatus::ok) addProblem(report, archivePath, zipStatusText(status), exitCodeFor(status));
 

@@ -200,9 +200,7 @@ InputFile* openInputFile(const char* path) {
     return file;
 }
 
-ArchiveInput inputFileArchive(const InputFile* file) {
-    return descriptorArchiveInput(file->descriptor, file->size);
-}
+ArchiveInput inputFileArchive(const InputFile* file) { return descriptorArchiveInput(file->descriptor, file->size); }
 
 void closeInputFile(InputFile* file) {
     close(file->descriptor);
@@ -233,13 +231,9 @@ void destroyWorkerLock(WorkerLock* lock) {
     free(lock);
 }
 
-void lockWorkers(WorkerLock* lock) {
-    pthread_mutex_lock(&lock->mutex);
-}
+void lockWorkers(WorkerLock* lock) { pthread_mutex_lock(&lock->mutex); }
 
-void unlockWorkers(WorkerLock* lock) {
-    pthread_mutex_unlock(&lock->mutex);
-}
+void unlockWorkers(WorkerLock* lock) { pthread_mutex_unlock(&lock->mutex); }
 
 Worker* startWorker(void (*run)(void* context), void* context) {
     return startWorkerWith<Worker>(WorkerTask{run, context}, [](Worker& worker) {

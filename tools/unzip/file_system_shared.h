@@ -25,9 +25,7 @@ struct WorkerTask {
     void* context;
 };
 
-inline void runWorkerTask(const WorkerTask& task) {
-    task.run(task.context);
-}
+inline void runWorkerTask(const WorkerTask& task) { task.run(task.context); }
 
 // A worker (which holds its `task`) whose thread `startThread(worker)` has
 // started; nullptr, nothing left behind, when either fails.

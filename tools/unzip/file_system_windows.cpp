@@ -228,15 +228,14 @@ InputFile* openInputFile(const char* path) {
         CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     LARGE_INTEGER size;
-    InputFile* file =
-        GetFileSizeEx(handle, &size) ? inputFileHolding<InputFile>(handle, static_cast<uint64_t>(size.QuadPart)) : nullptr;
+    InputFile* file = GetFileSizeEx(handle, &size)
+                          ? inputFileHolding<InputFile>(handle, static_cast<uint64_t>(size.QuadPart))
+                          : nullptr;
     if (file == nullptr) CloseHandle(handle);
     return file;
 }
 
-ArchiveInput inputFileArchive(const InputFile* file) {
-    return ArchiveInput{file->size, readInputFileAt, file};
-}
+ArchiveInput inputFileArchive(const InputFile* file) { return ArchiveInput{file->size, readInputFileAt, file}; }
 
 void closeInputFile(InputFile* file) {
     CloseHandle(file->handle);
@@ -260,17 +259,11 @@ WorkerLock* createWorkerLock() {
     return lock;
 }
 
-void destroyWorkerLock(WorkerLock* lock) {
-    free(lock);
-}
+void destroyWorkerLock(WorkerLock* lock) { free(lock); }
 
-void lockWorkers(WorkerLock* lock) {
-    AcquireSRWLockExclusive(&lock->lock);
-}
+void lockWorkers(WorkerLock* lock) { AcquireSRWLockExclusive(&lock->lock); }
 
-void unlockWorkers(WorkerLock* lock) {
-    ReleaseSRWLockExclusive(&lock->lock);
-}
+void unlockWorkers(WorkerLock* lock) { ReleaseSRWLockExclusive(&lock->lock); }
 
 Worker* startWorker(void (*run)(void* context), void* context) {
     return startWorkerWith<Worker>(WorkerTask{run, context}, [](Worker& worker) {

@@ -20,7 +20,8 @@ template <typename Bytes>
 inline uint32_t readLittle32(const Bytes& bytes, size_t at) {
     const auto* p = &bytes[at];
     return static_cast<uint32_t>(static_cast<uint8_t>(p[0])) | static_cast<uint32_t>(static_cast<uint8_t>(p[1])) << 8 |
-           static_cast<uint32_t>(static_cast<uint8_t>(p[2])) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(p[3])) << 24;
+           static_cast<uint32_t>(static_cast<uint8_t>(p[2])) << 16 |
+           static_cast<uint32_t>(static_cast<uint8_t>(p[3])) << 24;
 }
 
 // Stores `value` as a `width`-byte little-endian number at `at` in `bytes`.

@@ -4,6 +4,4 @@
 
 #include "arguments.h"
 
-int main(int argc, char** argv) {
-    return runUnzip(argv + 1, argc > 0 ? static_cast<size_t>(argc - 1) : 0);
-}
+int main(int argc, char** argv) { return runUnzip(argv + 1, argc > 0 ? static_cast<size_t>(argc - 1) : 0); }

@@ -45,7 +45,7 @@ extern "C" void* memset(void* dest, int value, size_t count) {
 }
 
 extern "C" __attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memmove(void* dest, const void* source,
-                                                                                         size_t count) {
+                                                                                       size_t count) {
     unsigned char* to = static_cast<unsigned char*>(dest);
     const unsigned char* from = static_cast<const unsigned char*>(source);
     if (to <= from || to >= from + count) return memcpy(dest, source, count);
@@ -54,7 +54,7 @@ extern "C" __attribute__((optimize("no-tree-loop-distribute-patterns"))) void* m
 }
 
 extern "C" __attribute__((optimize("no-tree-loop-distribute-patterns"))) int memcmp(const void* a, const void* b,
-                                                                                      size_t count) {
+                                                                                    size_t count) {
     const unsigned char* x = static_cast<const unsigned char*>(a);
     const unsigned char* y = static_cast<const unsigned char*>(b);
     for (; count > 0; ++x, ++y, --count) {
@@ -70,9 +70,7 @@ extern "C" __attribute__((optimize("no-tree-loop-distribute-patterns"))) size_t 
 }
 
 // The process heap: serialised, so every thread may use it.
-extern "C" void* malloc(size_t size) {
-    return HeapAlloc(GetProcessHeap(), 0, size);
-}
+extern "C" void* malloc(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
 
 extern "C" void* calloc(size_t count, size_t size) {
     if (size != 0 && count > SIZE_MAX / size) return nullptr;

@@ -210,9 +210,7 @@ ZipStatus locateData(const ArchiveInput& input, const ZipEntry& entry, uint64_t&
 
 }  // namespace
 
-ArchiveInput memoryArchiveInput(const uint8_t* data, size_t size) {
-    return ArchiveInput{size, memoryReadAt, data};
-}
+ArchiveInput memoryArchiveInput(const uint8_t* data, size_t size) { return ArchiveInput{size, memoryReadAt, data}; }
 
 const char* zipStatusText(ZipStatus status) {
     switch (status) {
@@ -231,15 +229,12 @@ bool zipEntryIsDirectory(const ZipEntry& entry) {
     return entry.nameLength > 0 && entry.name[entry.nameLength - 1] == '/';
 }
 
-bool zipEntryIsEncrypted(const ZipEntry& entry) {
-    return (entry.flags & flagEncrypted) != 0;
-}
+bool zipEntryIsEncrypted(const ZipEntry& entry) { return (entry.flags & flagEncrypted) != 0; }
 
 ZipStatus findCentralDirectory(const ArchiveInput& input, ZipDirectoryPlace& place) {
     uint64_t position = 0;
     uint16_t thisDisk = 0, directoryDisk = 0, entriesOnDisk = 0, entryCount = 0;
-    const ZipStatus status =
-        readEndRecord(input, place, position, thisDisk, directoryDisk, entriesOnDisk, entryCount);
+    const ZipStatus status = readEndRecord(input, place, position, thisDisk, directoryDisk, entriesOnDisk, entryCount);
     if (status != ZipStatus::ok) return status;
     place.entryCount = entryCount;
     // All-ones fields and a zip64 locator mean the real values live in zip64
@@ -269,8 +264,7 @@ ZipStatus readCentralDirectory(const ArchiveInput& input, const ZipDirectoryPlac
         const uint8_t* header = bytes + offset;
         if (readLittle32(header, 0) != centralHeaderSignature) return ZipStatus::damaged;
         const uint16_t nameLength = readLittle16(header, 28);
-        const size_t recordSize =
-            centralHeaderSize + nameLength + readLittle16(header, 30) + readLittle16(header, 32);
+        const size_t recordSize = centralHeaderSize + nameLength + readLittle16(header, 30) + readLittle16(header, 32);
         if (recordSize > place.size - offset) return ZipStatus::damaged;
 
         ZipEntry entry;
@@ -311,8 +305,8 @@ void destroyZipWorkspace(ZipWorkspace* workspace) {
     free(workspace);
 }
 
-ZipStatus extractEntry(const ArchiveInput& input, const ZipEntry& entry, const char* password,
-                       const OutputSink& sink, ZipWorkspace& workspace) {
+ZipStatus extractEntry(const ArchiveInput& input, const ZipEntry& entry, const char* password, const OutputSink& sink,
+                       ZipWorkspace& workspace) {
     if (entry.flags & (flagStrongEncryption | flagMaskedLocalHeaders)) return ZipStatus::unsupported;
     if (entry.method != methodStored && entry.method != methodDeflated) return ZipStatus::unsupported;
 
@@ -372,7 +366,8 @@ ZipStatus findOverlappingEntries(const ArchiveInput& input, const ZipDirectoryPl
             const size_t entry = partIsDirectory ? furthest->index : part->index;
             const size_t other = partIsDirectory ? part->index : furthest->index;
             bool reported = false;
-            for (size_t i = 0; partIsDirectory && i < overlapCount; ++i) reported = reported || overlaps[i].entry == entry;
+            for (size_t i = 0; partIsDirectory && i < overlapCount; ++i)
+                reported = reported || overlaps[i].entry == entry;
             if (!reported) overlaps[overlapCount++] = ZipOverlap{entry, other};
         }
         if (furthest == nullptr || part->extent.end > furthest->extent.end) furthest = part;

@@ -123,5 +123,5 @@ void destroyZipWorkspace(ZipWorkspace* workspace);
 // the check: on any status but ok, the caller must discard what it got. For an
 // encrypted entry the password is checked before the sink gets anything.
 // `password` may be null (none given).
-ZipStatus extractEntry(const ArchiveInput& input, const ZipEntry& entry, const char* password,
-                       const OutputSink& sink, ZipWorkspace& workspace);
+ZipStatus extractEntry(const ArchiveInput& input, const ZipEntry& entry, const char* password, const OutputSink& sink,
+                       ZipWorkspace& workspace);

@@ -48,6 +48,4 @@ uint32_t zipCrc32(uint32_t crc, const uint8_t* data, size_t length) {
     return ~crc;
 }
 
-const uint32_t* zipCrcByteTable() {
-    return crcTables()[0];
-}
+const uint32_t* zipCrcByteTable() { return crcTables()[0]; }

@@ -38,9 +38,7 @@ ZipStatus readZipDirectory(const ArchiveInput& input, ZipDirectory& directory) {
     return status;
 }
 
-std::string entryNameText(const ZipEntry& entry) {
-    return std::string(entry.name, entry.nameLength);
-}
+std::string entryNameText(const ZipEntry& entry) { return std::string(entry.name, entry.nameLength); }
 
 ZipStatus findOverlappingEntries(const ArchiveInput& input, const ZipDirectory& directory,
                                  std::vector<ZipOverlap>& overlaps) {
@@ -48,14 +46,13 @@ ZipStatus findOverlappingEntries(const ArchiveInput& input, const ZipDirectory& 
     std::vector<ZipPart> parts(count + 1);
     overlaps.resize(count);
     size_t found = 0;
-    const ZipStatus status =
-        findOverlappingEntries(input, directory.place, directory.entries.data(), count, parts.data(), overlaps.data(), found);
+    const ZipStatus status = findOverlappingEntries(input, directory.place, directory.entries.data(), count,
+                                                    parts.data(), overlaps.data(), found);
     overlaps.resize(status == ZipStatus::ok ? found : 0);
     return status;
 }
 
-ZipStatus extractEntry(const ArchiveInput& input, const ZipEntry& entry, const char* password,
-                       const OutputSink& sink) {
+ZipStatus extractEntry(const ArchiveInput& input, const ZipEntry& entry, const char* password, const OutputSink& sink) {
     ZipWorkspace* workspace = createZipWorkspace();
     if (workspace == nullptr) return ZipStatus::outOfMemory;
     const ZipStatus status = extractEntry(input, entry, password, sink, *workspace);
@@ -74,9 +71,7 @@ std::vector<EntryClash> findEntryClashes(const std::vector<std::string>& names) 
     return clashes;
 }
 
-const char* entryNameProblem(const std::string& name) {
-    return entryNameProblem(name.data(), name.size());
-}
+const char* entryNameProblem(const std::string& name) { return entryNameProblem(name.data(), name.size()); }
 
 std::vector<std::string> entryNameComponents(const std::string& name) {
     std::vector<std::string> components;

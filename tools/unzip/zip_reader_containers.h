@@ -42,8 +42,7 @@ ZipStatus findOverlappingEntries(const ArchiveInput& input, const ZipDirectory& 
                                  std::vector<ZipOverlap>& overlaps);
 
 // extractEntry with a workspace of its own.
-ZipStatus extractEntry(const ArchiveInput& input, const ZipEntry& entry, const char* password,
-                       const OutputSink& sink);
+ZipStatus extractEntry(const ArchiveInput& input, const ZipEntry& entry, const char* password, const OutputSink& sink);
 
 std::vector<EntryClash> findEntryClashes(const std::vector<std::string>& names);
 

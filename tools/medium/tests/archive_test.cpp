@@ -79,7 +79,7 @@ TEST(PackageArchive, TheExtractorsReaderGetsBackEveryFileWithThePassword) {
         EXPECT_EQ(entry.method, entry.uncompressedSize > 0 ? 8 : 0) << name;
         if (entry.uncompressedSize == 0) continue;
         const ZipStatus status = extractEntry(input, entry, "not-the-password",
-                                               OutputSink{[](void*, const uint8_t*, size_t) { return true; }, nullptr});
+                                              OutputSink{[](void*, const uint8_t*, size_t) { return true; }, nullptr});
         EXPECT_NE(status, ZipStatus::ok) << name;
     }
 }
@@ -91,8 +91,8 @@ TEST(PackageArchive, EntryTimesAreDosFieldsWithinWhatTheyCanHold) {
         uint16_t time;
     } cases[] = {
         {yearsAgo, (40 << 9) | (1 << 5) | 1, (10 << 11)},
-        {yearsAgo + 59, (40 << 9) | (1 << 5) | 1, (10 << 11) | 29},  // two-second steps
-        {0, (0 << 9) | (1 << 5) | 1, 0},                              // 1970: before DOS time
+        {yearsAgo + 59, (40 << 9) | (1 << 5) | 1, (10 << 11) | 29},              // two-second steps
+        {0, (0 << 9) | (1 << 5) | 1, 0},                                         // 1970: before DOS time
         {4354819200, (127 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29},  // 2108: after it
     };
     for (const Case& c : cases) {

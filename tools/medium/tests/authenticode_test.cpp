@@ -25,8 +25,8 @@ struct Signed {
     std::string sign(const std::string& program) {
         writeFile(scratch / "in.exe", program);
         std::remove((scratch / "out.exe").c_str());
-        const ToolRun run = runProgram({"osslsigncode", "sign", "-certs", signer.certificate, "-key", signer.key,
-                                        "-in", scratch / "in.exe", "-out", scratch / "out.exe"});
+        const ToolRun run = runProgram({"osslsigncode", "sign", "-certs", signer.certificate, "-key", signer.key, "-in",
+                                        scratch / "in.exe", "-out", scratch / "out.exe"});
         EXPECT_EQ(run.status, 0) << run.out << run.err;
         return readFile(scratch / "out.exe");
     }
@@ -153,7 +153,8 @@ TEST(SignatureMarkers, AreFoundWhereverASignedLauncherHoldsThemAndMovedInside) {
         // msi.tag is new only where the file held no line of it.
         const bool held = std::find(c.tags.begin(), c.tags.end(), msiMarkerTag) != c.tags.end();
         EXPECT_EQ(marking.added, held ? std::vector<std::string>{} : std::vector<std::string>{msiMarkerTag}) << c.what;
-        EXPECT_EQ(marking.alreadyThere, c.seenBefore ? std::vector<std::string>{msiMarkerTag} : std::vector<std::string>{})
+        EXPECT_EQ(marking.alreadyThere,
+                  c.seenBefore ? std::vector<std::string>{msiMarkerTag} : std::vector<std::string>{})
             << c.what;
         std::string report;
         EXPECT_TRUE(s.verifies(marking.bytes, report)) << c.what << "\n" << report;

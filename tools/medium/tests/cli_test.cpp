@@ -31,8 +31,8 @@ void infoZip(const std::string& directory, const std::string& archive, const std
 // Info-ZIP zip, run in `directory`, packing `names` in this order with the
 // package password.
 void infoZipNames(const std::string& directory, const std::string& archive, const std::vector<std::string>& names) {
-    std::string command = "cd '" + directory + "' && '" + KESTRUNE_INFOZIP_ZIP + "' -q -P '" + packagePassword +
-                          "' '" + archive + "'";
+    std::string command =
+        "cd '" + directory + "' && '" + KESTRUNE_INFOZIP_ZIP + "' -q -P '" + packagePassword + "' '" + archive + "'";
     for (const std::string& name : names) command += " '" + name + "'";
     ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
 }
@@ -70,26 +70,45 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
         {w.build({"--marker", ""}), {}, 2, "non-empty value"},
         {w.build({"--marker", "two\r\nlines"}), {}, 2, "line break"},
         {w.build({"--marker", std::string(201, 't'), "--any-marker"}), {}, 2, "at most 200"},
-        {w.build({"--marker", "MSI.TAG"}), {}, 2, "--marker 'MSI.TAG': not a tag the launcher knows; did you mean msi.tag?"},
+        {w.build({"--marker", "MSI.TAG"}),
+         {},
+         2,
+         "--marker 'MSI.TAG': not a tag the launcher knows; did you mean msi.tag?"},
         {w.build({"--marker", "msi"}), {}, 2, "did you mean msi.tag?"},
         {w.build({"--marker", "msi.tg", "--any-marker"}), {}, 2, "did you mean msi.tag?"},
-        {w.build({"--marker", "product=demo"}), {}, 2, "not a tag the launcher knows (it knows msi.tag); give --any-marker"},
-        {w.build({"--marker", std::string(150, 'a'), "--marker", std::string(150, 'b'), "--any-marker"}), {}, 1,
+        {w.build({"--marker", "product=demo"}),
+         {},
+         2,
+         "not a tag the launcher knows (it knows msi.tag); give --any-marker"},
+        {w.build({"--marker", std::string(150, 'a'), "--marker", std::string(150, 'b'), "--any-marker"}),
+         {},
+         1,
          "bytes before the end of setup.exe, not within the last 256; the launcher does not see it"},
         {w.build({}, s + "/missing"), {}, 1, "does not exist"},
         {w.build({}, s + "/notes.txt"), {}, 1, "is not a folder"},
         {w.build({}, s + "/no-setup"), {}, 1, "no SETUP.EXE"},
         {w.build({}, s + "/lower-case"), {}, 1, "only 'setup.exe', which differs in case"},
-        {{"build", w.payload, "--out", s + "/taken", "--launcher", w.launcher, "--extractor", w.extractor}, {}, 1,
+        {{"build", w.payload, "--out", s + "/taken", "--launcher", w.launcher, "--extractor", w.extractor},
+         {},
+         1,
          "holds 'keep.txt', which is not part of a medium"},
-        {{"build", w.payload, "--out", s + "/notes.txt", "--launcher", w.launcher, "--extractor", w.extractor}, {}, 1,
+        {{"build", w.payload, "--out", s + "/notes.txt", "--launcher", w.launcher, "--extractor", w.extractor},
+         {},
+         1,
          "is not a folder"},
-        {{"build", w.payload, "--out", s + "/absent/medium", "--launcher", w.launcher, "--extractor", w.extractor}, {}, 1,
+        {{"build", w.payload, "--out", s + "/absent/medium", "--launcher", w.launcher, "--extractor", w.extractor},
+         {},
+         1,
          "does not exist"},
-        {{"build", w.payload, "--out", w.payload, "--force", "--launcher", w.launcher, "--extractor", w.extractor}, {}, 1,
+        {{"build", w.payload, "--out", w.payload, "--force", "--launcher", w.launcher, "--extractor", w.extractor},
+         {},
+         1,
          "lies in"},
-        {{"build", w.payload, "--out", w.payload + "/docs/medium", "--launcher", w.launcher, "--extractor", w.extractor}, {},
-         1, "lies in"},
+        {{"build", w.payload, "--out", w.payload + "/docs/medium", "--launcher", w.launcher, "--extractor",
+          w.extractor},
+         {},
+         1,
+         "lies in"},
         {w.buildUsing(s + "/notes.txt", w.extractor), {}, 1, "not a Windows PE program"},
         {w.buildUsing(s + "/library.dll", w.extractor), {}, 1, "a DLL"},
         {w.buildUsing(s + "/other-password.exe", w.extractor), {}, 1, "does not hold this tool's package password"},
@@ -99,7 +118,9 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
         {{"mark", s + "/notes.txt", "msi.tag"}, {}, 1, "not a Windows PE launcher"},
         {{"mark", w.launcher, "Msi.Tag"}, {}, 2, "tag 'Msi.Tag': not a tag the launcher knows; did you mean msi.tag?"},
         {{"mark", w.launcher, "other.tag"}, {}, 2, "give --any-marker"},
-        {{"mark", s + "/other-password.exe", "msi.tag"}, {}, 1,
+        {{"mark", s + "/other-password.exe", "msi.tag"},
+         {},
+         1,
          "does not hold this tool's package password; it was built with another KESTRUNE_PACKAGE_PASSWORD and "
          "could not open the package; give --any-file to mark it all the same"},
         {{"mark", s + "/missing.exe", "msi.tag"}, {}, 1, "does not exist"},
@@ -180,11 +201,13 @@ TEST(MediumBuild, BuildThenCheckRoundTrip) {
     EXPECT_EQ(checked.status, 0) << checked.out;
     EXPECT_EQ(countOf(checked.out, "problem:"), 0u) << checked.out;
     EXPECT_TRUE(holds(checked.out, packed));
-    EXPECT_TRUE(holds(checked.out, "% of the 200.1 KiB unpacked; 6 entries (4 files, 2 folders); 4 of 4 encrypted entries "
-                                   "open with the package password"));
+    EXPECT_TRUE(holds(checked.out,
+                      "% of the 200.1 KiB unpacked; 6 entries (4 files, 2 folders); 4 of 4 encrypted entries "
+                      "open with the package password"));
     EXPECT_TRUE(holds(checked.out, "markers: msi.tag, product=demo"));
     EXPECT_TRUE(holds(checked.out, "PostProcess.cmd: present"));
-    EXPECT_TRUE(holds(checked.out, "\"C:\\Users\\Default\\AppData\\Local\\Temp\\KESTRUNE\\SETUP.EXE\" /qn REBOOT=ReallySuppress"));
+    EXPECT_TRUE(holds(checked.out,
+                      "\"C:\\Users\\Default\\AppData\\Local\\Temp\\KESTRUNE\\SETUP.EXE\" /qn REBOOT=ReallySuppress"));
     EXPECT_EQ(checked.out.find(packagePassword), std::string::npos) << "the password is never shown";
 
     const ToolRun markers = runTool({"markers", w.medium + "/setup.exe"});
@@ -339,14 +362,18 @@ TEST(MediumCheck, FindsTheProblemsOfBrokenMedia) {
          },
          {},
          {"'SETUP.EXE': not encrypted"}},
-        {"a temporary path too long for the work directory", [](const Workspace&) {},
+        {"a temporary path too long for the work directory",
+         [](const Workspace&) {},
          {"--temp", "C:\\" + std::string(250, 't') + "\\"},
          {"the work directory"}},
-        {"a package directory too long for the extraction command", [](const Workspace&) {},
+        {"a package directory too long for the extraction command",
+         [](const Workspace&) {},
          {"--package-dir", "E:\\" + std::string(130, 'p')},
          {"the extraction command does not fit in 259 characters"}},
         {"a missing extractor",
-         [](const Workspace& w) { std::remove((w.medium + "/unzip.exe").c_str()); }, {}, {"unzip.exe is missing"}},
+         [](const Workspace& w) { std::remove((w.medium + "/unzip.exe").c_str()); },
+         {},
+         {"unzip.exe is missing"}},
         {"a launcher with another password",
          [](const Workspace& w) { writeFile(w.medium + "/setup.exe", readFile(w.scratch / "other-password.exe")); },
          {},
@@ -376,14 +403,15 @@ TEST(MediumCheck, TheSilentFormFollowsTheMarkersOfSetupExe) {
     struct Case {
         std::string appended;  // to setup.exe after the build, as an editor or signer would
         const char* form;
-        const char* problem;   // nullptr: none
+        const char* problem;  // nullptr: none
     } cases[] = {
         {"", "-s -SMS", nullptr},
         {"other.tag \r\n", "-s -SMS", nullptr},
         {"msi.tag \r\n", "/qn REBOOT=ReallySuppress", nullptr},
         {"msi.tag \r\n" + std::string(300, '\x82'), "-s -SMS", "marker 'msi.tag' starts 310 bytes before the end"},
-        {"MSI.TAG \r\n", "-s -SMS", "marker 'MSI.TAG' is not msi.tag: the launcher compares tags exactly, case "
-                                    "included; did you mean msi.tag?"},
+        {"MSI.TAG \r\n", "-s -SMS",
+         "marker 'MSI.TAG' is not msi.tag: the launcher compares tags exactly, case "
+         "included; did you mean msi.tag?"},
         {"msi \r\n", "-s -SMS", "marker 'msi' is not msi.tag"},
     };
     for (const Case& c : cases) {
@@ -392,7 +420,8 @@ TEST(MediumCheck, TheSilentFormFollowsTheMarkersOfSetupExe) {
         writeFile(w.medium + "/setup.exe", readFile(w.medium + "/setup.exe") + c.appended);
         const ToolRun run = w.check();
         EXPECT_NE(run.out.find(std::string("KESTRUNE\\SETUP.EXE\" ") + c.form + " ["), std::string::npos)
-            << c.form << "\n" << run.out;
+            << c.form << "\n"
+            << run.out;
         EXPECT_EQ(run.status, c.problem == nullptr ? 0 : 1) << run.out;
         if (c.problem != nullptr) {
             EXPECT_TRUE(hasLine(run.out, "problem: ", c.problem)) << run.out;
@@ -404,8 +433,9 @@ TEST(MediumCheck, TheSilentFormFollowsTheMarkersOfSetupExe) {
     writeFile(w.medium + "/setup.exe", readFile(w.medium + "/setup.exe") + "MSI.TAG \r\n");
     const ToolRun run = w.check();
     EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_TRUE(holds(run.out, "warning: marker 'MSI.TAG' is not msi.tag: the launcher compares tags exactly, case "
-                               "included, and finds msi.tag in another line"));
+    EXPECT_TRUE(holds(run.out,
+                      "warning: marker 'MSI.TAG' is not msi.tag: the launcher compares tags exactly, case "
+                      "included, and finds msi.tag in another line"));
 }
 
 TEST(MediumMarkers, EachTagIsWrittenOnceAndOnlyToALauncherOfThisBuild) {
@@ -451,7 +481,7 @@ TEST(MediumMarkers, ReportsLinesInsideStraddlingAndOutsideTheWindow) {
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(holds(run.out, "problem: marker 'outside.tag' starts"));
     EXPECT_TRUE(holds(run.out, "outside the window: outside.tag, " + std::to_string(300 + 14 + 12 + 10) +
-                               " bytes before the end of the file; the launcher does not see it"));
+                                   " bytes before the end of the file; the launcher does not see it"));
     EXPECT_TRUE(holds(run.out, "marker: -dash.tag (not a tag the launcher acts on)\nmarker: msi.tag\n"));
     EXPECT_TRUE(holds(run.out, "msi.tag: seen by the launcher"));
 
@@ -503,9 +533,9 @@ bool anyHolds(const std::vector<std::string>& lines, const std::string& text) {
 TEST(MediumBuild, RefusesWhatCheckWouldReportListingEveryProblemAtOnce) {
     Workspace w;
     const std::string longName = std::string(201, 'n');  // 44 + 1 + 201 + 14 = 260 with the default --temp
-    for (const std::string& name : {std::string("a?.txt"), std::string("b*.txt"), std::string("con.txt"),
-                                    std::string("end."), std::string("docs/README.TXT"), longName,
-                                    std::string("caf\xc3\xa9.txt")}) {
+    for (const std::string& name :
+         {std::string("a?.txt"), std::string("b*.txt"), std::string("con.txt"), std::string("end."),
+          std::string("docs/README.TXT"), longName, std::string("caf\xc3\xa9.txt")}) {
         writeFile(w.payload + "/" + name, "x");
     }
     const ToolRun built = runTool(w.build());
@@ -536,7 +566,8 @@ TEST(MediumBuild, RefusesWhatCheckWouldReportListingEveryProblemAtOnce) {
         std::string line = expected[i];
         if (line.rfind("payload name ", 0) == 0) line = line.substr(std::string("payload name ").size());
         // Which of two names differing in case comes first is the archive's order.
-        if (line.find("the same file") != std::string::npos) line = "name the same file on Windows: they differ only in case";
+        if (line.find("the same file") != std::string::npos)
+            line = "name the same file on Windows: they differ only in case";
         EXPECT_TRUE(anyHolds(problems, line)) << line << "\n" << checked.out;
     }
     EXPECT_TRUE(holds(checked.out, "warning: 'caf\xc3\xa9.txt': is not plain ASCII"));
@@ -571,8 +602,9 @@ TEST(MediumBuild, LeavesOutWhatIsExcludedAndSaysSo) {
     writeFile(w.payload + "/docs/old.bak", "backup");
     const ToolRun built = runTool(w.build({"--exclude", "*.bak", "--exclude", "nomatch*"}));
     ASSERT_EQ(built.status, 0) << built.err;
-    EXPECT_TRUE(holds(built.out, "left out by default: '.git' (1 folder), '.DS_Store' (1 file) (packed with "
-                                 "--no-default-excludes)"));
+    EXPECT_TRUE(holds(built.out,
+                      "left out by default: '.git' (1 folder), '.DS_Store' (1 file) (packed with "
+                      "--no-default-excludes)"));
     EXPECT_TRUE(holds(built.out, "left out by --exclude: '*.bak' (1 file)"));
     EXPECT_TRUE(holds(built.err, "warning: --exclude 'nomatch*' matches nothing in the payload"));
     std::vector<std::string> kept = payloadContents(w.payload);
@@ -619,12 +651,14 @@ TEST(MediumCheck, ReportsEachClashAndOverlapThatMakesUnzipExeRefuseTheArchive) {
           "'setup.exe' and 'SETUP.EXE' name the same file on Windows: they differ only in case",
           "'SETUP.EXE.' and 'SETUP.EXE' name the same file on Windows: they differ only in trailing dots or blanks, "
           "which Windows drops"},
-         2, 0},
+         2,
+         0},
         {"a short name beside a long one",
          {"SETUP.EXE", "Program Files.txt", "PROGRA~1.TXT"},
          {"'PROGRA~1.TXT' and 'Program Files.txt' name the same file on Windows: one may be Windows' short name "
           "(NAME~1.EXT) for the other"},
-         1, 0},
+         1,
+         0},
         {"40 entries over one stream", {}, {"damaged archive: the stored data of 'copy1.bin' overlaps that of"}, 0, 39},
     };
     for (const Case& c : cases) {

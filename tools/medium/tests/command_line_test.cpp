@@ -6,8 +6,11 @@
 
 TEST(CommandLineText, PathsAreQuotedAsAShellTakesThem) {
     const std::pair<const char*, const char*> textAndShown[] = {
-        {"medium", "'medium'"}, {"my medium", "'my medium'"}, {"it's", "'it'\\''s'"},
-        {"line\nbreak", "'line?break'"}, {"", "''"},
+        {"medium", "'medium'"},
+        {"my medium", "'my medium'"},
+        {"it's", "'it'\\''s'"},
+        {"line\nbreak", "'line?break'"},
+        {"", "''"},
     };
     for (const auto& [text, shown] : textAndShown) EXPECT_EQ(quoted(text), shown) << text;
 }
@@ -18,8 +21,8 @@ TEST(CommandLineText, TheNearestWordIsTheOneFewestEditsAway) {
         const char* to;
         size_t distance;
     } cases[] = {
-        {"", "", 0}, {"build", "build", 0}, {"biuld", "build", 2}, {"chek", "check", 1},
-        {"", "mark", 4}, {"marks", "mark", 1}, {"MSI.TAG", "msi.tag", 6},
+        {"", "", 0},     {"build", "build", 0}, {"biuld", "build", 2},     {"chek", "check", 1},
+        {"", "mark", 4}, {"marks", "mark", 1},  {"MSI.TAG", "msi.tag", 6},
     };
     for (const Case& c : cases) EXPECT_EQ(editDistance(c.from, c.to), c.distance) << c.from << " " << c.to;
     const std::vector<std::string> commands = {"build", "mark", "markers", "check", "help"};

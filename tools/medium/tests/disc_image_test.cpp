@@ -24,8 +24,8 @@ ToolRun listImage(const std::string& image) {
 std::string fileInImage(const std::string& image, const std::string& name, const std::string& scratch) {
     const std::string out = scratch + "/copied-" + name;
     std::remove(out.c_str());
-    runProgram({"xorriso", "-no_rc", "-read_fs", "norock", "-osirrox", "on", "-indev", image, "-extract", "/" + name,
-                out});
+    runProgram(
+        {"xorriso", "-no_rc", "-read_fs", "norock", "-osirrox", "on", "-indev", image, "-extract", "/" + name, out});
     return readFile(out);
 }
 
@@ -48,9 +48,9 @@ TEST(DiscLabels, AreCheckedAndMadeFromTheImagesName) {
     };
     for (const Case& c : cases) EXPECT_TRUE(isProblem(discLabelProblem(c.label), c.problem)) << c.label;
     const std::pair<const char*, const char*> defaults[] = {
-        {"out/disc.iso", "disc"},           {"Product 2.ISO", "Product_2"},
-        {"/tmp/a.b.iso", "a.b"},            {"very-long-name-of-a-disc.iso", "very-long-name-o"},
-        {".iso", ".iso"},                   {"caf\xc3\xa9.iso", "caf__"},
+        {"out/disc.iso", "disc"}, {"Product 2.ISO", "Product_2"},
+        {"/tmp/a.b.iso", "a.b"},  {"very-long-name-of-a-disc.iso", "very-long-name-o"},
+        {".iso", ".iso"},         {"caf\xc3\xa9.iso", "caf__"},
     };
     for (const auto& [path, label] : defaults) {
         EXPECT_EQ(defaultDiscLabel(path), label) << path;
@@ -104,9 +104,9 @@ TEST(DiscImages, BuildWritesAnImageThatXorrisoAndCheckRead) {
     EXPECT_TRUE(holds(built.out, "disc image: '" + image + "', "));
     EXPECT_TRUE(holds(built.out, "ISO 9660 with Joliet names, labelled 'Demo 1.0'"));
     EXPECT_FALSE(exists(w.medium));
-    EXPECT_EQ(listDirectory(w.scratch.path), (std::vector<std::string>{"disc.iso", "extractor.exe", "launcher.exe",
-                                                                       "library.dll", "notes.txt", "other-password.exe",
-                                                                       "payload"}));
+    EXPECT_EQ(listDirectory(w.scratch.path),
+              (std::vector<std::string>{"disc.iso", "extractor.exe", "launcher.exe", "library.dll", "notes.txt",
+                                        "other-password.exe", "payload"}));
 
     const ToolRun listed = listImage(image);
     EXPECT_EQ(listed.status, 0) << listed.err;
@@ -124,8 +124,9 @@ TEST(DiscImages, BuildWritesAnImageThatXorrisoAndCheckRead) {
     const ToolRun checked = runTool({"check", image});
     EXPECT_EQ(checked.status, 0) << checked.out;
     EXPECT_TRUE(holds(checked.out, "medium: '" + image + "' (a disc image)"));
-    EXPECT_TRUE(holds(checked.out, "disc image: ISO 9660, Joliet names, labelled 'Demo 1.0'; at its root: autorun.inf, "
-                                   "package.zip, setup.exe, unzip.exe"));
+    EXPECT_TRUE(holds(checked.out,
+                      "disc image: ISO 9660, Joliet names, labelled 'Demo 1.0'; at its root: autorun.inf, "
+                      "package.zip, setup.exe, unzip.exe"));
     EXPECT_TRUE(holds(checked.out, "markers: msi.tag"));
     EXPECT_TRUE(holds(checked.out, "/qn REBOOT=ReallySuppress ["));
     EXPECT_TRUE(holds(checked.out, "check: no problems found"));
@@ -160,7 +161,9 @@ TEST(DiscImages, BadInputIsRefusedAndChangesNothing) {
     const std::string payloadImage = w.payload + "/disc.iso";
     const RefusedRun cases[] = {
         {w.build({"--iso", image}), {}, 1, "disc image '" + image + "' exists; give --force to replace it"},
-        {w.build({"--iso", s + "/notes.txt", "--force"}), {}, 1,
+        {w.build({"--iso", s + "/notes.txt", "--force"}),
+         {},
+         1,
          "exists and is no disc image; --force replaces only a disc image"},
         {w.build({"--iso", s + "/link.iso", "--force"}), {}, 1, "is a symbolic link"},
         {w.build({"--iso", payloadImage}), {}, 1, "lies in the payload"},
@@ -169,7 +172,9 @@ TEST(DiscImages, BadInputIsRefusedAndChangesNothing) {
         {w.build({"--iso", s + "/new.iso", "--label", "semi;colon"}), {}, 2, "--label 'semi;colon': a disc label"},
         {w.build({"--label", "X"}), {}, 2, "--label names the disc that --iso writes"},
         {{"build", w.payload, "--launcher", w.launcher}, {}, 2, "or --iso FILE"},
-        {w.build({"--iso", s + "/new.iso"}), {"PATH=" + s + "/no-programs"}, 1,
+        {w.build({"--iso", s + "/new.iso"}),
+         {"PATH=" + s + "/no-programs"},
+         1,
          "xorriso is not installed or not on PATH"},
     };
     const std::vector<std::string> before = treeOf(s);
@@ -208,13 +213,15 @@ TEST(DiscImages, SignRewritesAnImageThatHoldsAMediumOnly) {
     ASSERT_EQ(runTool(w.build({"--iso", image, "--label", "Signed", "--marker", "msi.tag"})).status, 0);
     const ToolRun signedRun = runTool({"sign", image, "--cert", signer.certificate, "--key", signer.key});
     ASSERT_EQ(signedRun.status, 0) << signedRun.err;
-    EXPECT_TRUE(holds(signedRun.out, "disc image: '" + image + "' written again with the signed programs, labelled "
-                                     "'Signed'"));
+    EXPECT_TRUE(holds(signedRun.out, "disc image: '" + image +
+                                         "' written again with the signed programs, labelled "
+                                         "'Signed'"));
     const ToolRun checked = runTool({"check", image, "--ca-file", signer.certificate});
     EXPECT_EQ(checked.status, 0) << checked.out;
     EXPECT_TRUE(holds(checked.out, "setup.exe signature: by /CN=Kestrune Test Publisher"));
-    EXPECT_TRUE(holds(checked.out, "markers: msi.tag (every marker line stands in the last 256 bytes, inside the "
-                                   "signature)"));
+    EXPECT_TRUE(holds(checked.out,
+                      "markers: msi.tag (every marker line stands in the last 256 bytes, inside the "
+                      "signature)"));
     EXPECT_EQ(fileInImage(image, autorunFileName, w.scratch.path), autorunText("Signed"));
 
     // An image with more than a medium would lose the rest: refused.

@@ -33,8 +33,12 @@ std::string temporaryPathOfLength(size_t length) {
 
 TEST(LaunchPlan, PathsTakeTheFormsTheWindowsCallsGive) {
     const std::pair<const char*, const char*> givenAndPackageDirectory[] = {
-        {"D:\\", "D:\\"}, {"E:\\dist\\", "E:\\dist"}, {"E:\\dist\\\\", "E:\\dist"}, {"E:\\dist", "E:\\dist"},
-        {"\\\\server\\share\\", "\\\\server\\share\\"}, {"\\\\server\\share\\sub\\", "\\\\server\\share\\sub"},
+        {"D:\\", "D:\\"},
+        {"E:\\dist\\", "E:\\dist"},
+        {"E:\\dist\\\\", "E:\\dist"},
+        {"E:\\dist", "E:\\dist"},
+        {"\\\\server\\share\\", "\\\\server\\share\\"},
+        {"\\\\server\\share\\sub\\", "\\\\server\\share\\sub"},
     };
     for (const auto& [given, packageDirectory] : givenAndPackageDirectory) {
         EXPECT_EQ(launcherPackageDirectory(given), packageDirectory) << given;
@@ -58,7 +62,8 @@ TEST(LaunchPlan, TheWorkDirectoryMustBeComposedAndCreated) {
         bool creatable;  // CreateDirectoryA's 247
     } cases[] = {{100, true, true}, {247, true, true}, {248, true, false}, {259, true, false}, {260, false, false}};
     for (const Case& c : cases) {
-        const LaunchPlan plan = planLaunch("D:\\", temporaryPathOfLength(c.workLength - suffix), false, packagePassword, {});
+        const LaunchPlan plan =
+            planLaunch("D:\\", temporaryPathOfLength(c.workLength - suffix), false, packagePassword, {});
         const LaunchStep* work = stepNamed(plan, "work directory");
         EXPECT_EQ(work != nullptr, c.composed) << c.workLength;
         if (work != nullptr) {

@@ -64,19 +64,19 @@ TEST(MarkerLines, WrittenTagsAreFoundAgainInOrder) {
 TEST(MarkerLines, ArePlacedAgainstTheWindowAsTheLauncherReadsIt) {
     struct Case {
         const char* what;
-        std::string line;      // the marker line
-        size_t bytesAfter;     // appended behind it
-        bool zeroFill;         // zero bytes behind it rather than other data
+        std::string line;   // the marker line
+        size_t bytesAfter;  // appended behind it
+        bool zeroFill;      // zero bytes behind it rather than other data
         MarkerPlace place;
-        bool lineSeen;         // windowHoldsTag finds the line's tag
+        bool lineSeen;  // windowHoldsTag finds the line's tag
         bool msiSeen;
     } cases[] = {
         {"at the very end", msiLine, 0, false, MarkerPlace::inside, true, true},
         {"behind zero bytes, which the launcher bridges", msiLine, 100, true, MarkerPlace::inside, true, true},
         {"starting exactly at the window", msiLine, markerWindowSize - msiLine.size(), false, MarkerPlace::inside, true,
          true},
-        {"one byte before the window", msiLine, markerWindowSize - msiLine.size() + 1, false,
-         MarkerPlace::straddling, false, false},
+        {"one byte before the window", msiLine, markerWindowSize - msiLine.size() + 1, false, MarkerPlace::straddling,
+         false, false},
         {"ending exactly where the window starts", msiLine, markerWindowSize, false, MarkerPlace::outside, false,
          false},
         {"behind a signature", msiLine, 300, false, MarkerPlace::outside, false, false},

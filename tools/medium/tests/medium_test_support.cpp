@@ -40,7 +40,8 @@ testing::AssertionResult holds(const std::string& text, const std::string& part)
 }
 
 testing::AssertionResult isProblem(const std::string& problem, const std::string& expected) {
-    if (expected.empty() && !problem.empty()) return testing::AssertionFailure() << "an unexpected problem: " << problem;
+    if (expected.empty() && !problem.empty())
+        return testing::AssertionFailure() << "an unexpected problem: " << problem;
     return holds(problem, expected);
 }
 
@@ -147,45 +148,43 @@ std::string peProgram(const std::string& body) {
     put16(image, coff + 2, 1);      // one section
     put16(image, coff + 16, 0xe0);  // optional header size
     put16(image, coff + 18, 0x0102);
-    put16(image, optional, 0x10b);  // PE32
-    put32(image, optional + 16, 0x1000);         // entry point
-    put32(image, optional + 28, 0x400000);       // image base
-    put32(image, optional + 32, 0x1000);         // section alignment
-    put32(image, optional + 36, 0x200);          // file alignment
-    put16(image, optional + 40, 4);              // OS version
-    put16(image, optional + 48, 4);              // subsystem version
-    put32(image, optional + 56, 0x2000);         // image size
+    put16(image, optional, 0x10b);          // PE32
+    put32(image, optional + 16, 0x1000);    // entry point
+    put32(image, optional + 28, 0x400000);  // image base
+    put32(image, optional + 32, 0x1000);    // section alignment
+    put32(image, optional + 36, 0x200);     // file alignment
+    put16(image, optional + 40, 4);         // OS version
+    put16(image, optional + 48, 4);         // subsystem version
+    put32(image, optional + 56, 0x2000);    // image size
     put32(image, optional + 60, headersSize);
-    put16(image, optional + 68, 2);              // GUI
-    put32(image, optional + 92, 16);             // data directories
+    put16(image, optional + 68, 2);   // GUI
+    put32(image, optional + 92, 16);  // data directories
     const size_t section = optional + 0xe0;
     image.replace(section, 5, ".text");
-    put32(image, section + 8, sectionSize);      // virtual size
-    put32(image, section + 12, 0x1000);          // virtual address
-    put32(image, section + 16, sectionSize);     // raw size
-    put32(image, section + 20, headersSize);     // raw offset
-    put32(image, section + 36, 0x60000020);      // code, readable, executable
+    put32(image, section + 8, sectionSize);   // virtual size
+    put32(image, section + 12, 0x1000);       // virtual address
+    put32(image, section + 16, sectionSize);  // raw size
+    put32(image, section + 20, headersSize);  // raw offset
+    put32(image, section + 36, 0x60000020);   // code, readable, executable
     image.replace(headersSize, body.size(), body);
     return image;
 }
 
-std::string signableLauncher() {
-    return peProgram(std::string("launcher code") + '\0' + packagePassword + '\0');
-}
+std::string signableLauncher() { return peProgram(std::string("launcher code") + '\0' + packagePassword + '\0'); }
 
 TestSigner::TestSigner() {
     const std::string subject = "/CN=Kestrune Test Publisher/O=kestrune tests";
     for (const auto& [certificatePath, keyPath, name] :
          {std::tuple<std::string, std::string, std::string>{certificate, key, subject},
           std::tuple<std::string, std::string, std::string>{otherCertificate, otherKey, "/CN=Someone Else"}}) {
-        const ToolRun made = runProgram({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30",
-                                         "-subj", name, "-addext", "extendedKeyUsage=codeSigning", "-keyout", keyPath,
-                                         "-out", certificatePath});
+        const ToolRun made =
+            runProgram({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-subj", name,
+                        "-addext", "extendedKeyUsage=codeSigning", "-keyout", keyPath, "-out", certificatePath});
         if (made.status != 0) throw std::runtime_error("openssl req failed: " + made.err);
     }
     writeFile(passFile, password + "\n");
-    const ToolRun encrypted = runProgram({"openssl", "pkey", "-in", key, "-aes256", "-passout", "file:" + passFile,
-                                          "-out", encryptedKey});
+    const ToolRun encrypted =
+        runProgram({"openssl", "pkey", "-in", key, "-aes256", "-passout", "file:" + passFile, "-out", encryptedKey});
     if (encrypted.status != 0) throw std::runtime_error("openssl pkey failed: " + encrypted.err);
 }
 
@@ -240,7 +239,8 @@ pid_t startProgram(const std::vector<std::string>& command, const std::string& o
         const std::string setting = *variable;
         const std::string name = setting.substr(0, setting.find('=') + 1);
         bool overridden = false;
-        for (const std::string& given : environment) overridden = overridden || given.compare(0, name.size(), name) == 0;
+        for (const std::string& given : environment)
+            overridden = overridden || given.compare(0, name.size(), name) == 0;
         if (!overridden) settings.push_back(setting);
     }
     std::vector<char*> envp;
@@ -284,19 +284,23 @@ Workspace::Workspace() {
 }
 
 std::vector<std::string> Workspace::build(std::vector<std::string> extra, const std::string& payloadDirectory) const {
-    std::vector<std::string> arguments = {"build", payloadDirectory.empty() ? payload : payloadDirectory,
-                                          "--out", medium, "--launcher", launcher, "--extractor", extractor};
+    std::vector<std::string> arguments = {"build",       payloadDirectory.empty() ? payload : payloadDirectory,
+                                          "--out",       medium,
+                                          "--launcher",  launcher,
+                                          "--extractor", extractor};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     return arguments;
 }
 
 std::vector<std::string> Workspace::buildTo(const std::string& out, std::vector<std::string> extra) const {
-    std::vector<std::string> arguments = {"build", payload, "--out", out, "--launcher", launcher, "--extractor", extractor};
+    std::vector<std::string> arguments = {"build",      payload,  "--out",       out,
+                                          "--launcher", launcher, "--extractor", extractor};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     return arguments;
 }
 
-std::vector<std::string> Workspace::buildUsing(const std::string& launcherFile, const std::string& extractorFile) const {
+std::vector<std::string> Workspace::buildUsing(const std::string& launcherFile,
+                                               const std::string& extractorFile) const {
     return {"build", payload, "--out", medium, "--launcher", launcherFile, "--extractor", extractorFile};
 }
 
@@ -339,7 +343,8 @@ std::vector<std::string> archiveContents(const std::string& path, const char* pa
         if (zipEntryIsDirectory(entry)) continue;
         std::string data;
         const ZipStatus status = extractEntry(input, entry, password, OutputSink{collect, &data});
-        contents.push_back(entryNameText(entry) + "=" + (status == ZipStatus::ok ? data : std::string("error: ") + zipStatusText(status)));
+        contents.push_back(entryNameText(entry) + "=" +
+                           (status == ZipStatus::ok ? data : std::string("error: ") + zipStatusText(status)));
     }
     std::sort(contents.begin(), contents.end());
     return contents;

@@ -59,7 +59,7 @@ size_t countOf(const std::string& text, const std::string& part);
 bool hasLine(const std::string& report, const std::string& start, const std::string& text);
 
 struct ToolRun {
-    int status = -1;   // exit code, or 128 + signal
+    int status = -1;  // exit code, or 128 + signal
     std::string out;
     std::string err;
     bool contains(const std::string& text) const {

@@ -138,9 +138,9 @@ TEST(MediumOutput, ForceNeverReplacesAFolderThatIsNotAMediumAndNothingElse) {
 TEST(MediumOutput, NeverTheCurrentFolderAHomeFolderOrThePayload) {
     struct Case {
         const char* what;
-        const char* out;         // below the scratch folder
-        const char* current;     // the tool's current folder, below the scratch folder
-        const char* home;        // $HOME, below the scratch folder
+        const char* out;      // below the scratch folder
+        const char* current;  // the tool's current folder, below the scratch folder
+        const char* home;     // $HOME, below the scratch folder
         const char* expected;
     } cases[] = {
         {"the current folder", "place/medium", "place/medium", "elsewhere", "is the current folder"},
@@ -226,7 +226,8 @@ TEST(MediumOutput, TheNextBuildRemovesAndNamesWhatAKilledBuildLeft) {
     unlink((w.payload + "/docs/large.bin").c_str());
     const ToolRun next = runTool(w.build());
     ASSERT_EQ(next.status, 0) << next.err;
-    EXPECT_TRUE(holds(next.err, "warning: removed '" + w.scratch / left[0] + "', left by an earlier build that was killed"));
+    EXPECT_TRUE(
+        holds(next.err, "warning: removed '" + w.scratch / left[0] + "', left by an earlier build that was killed"));
     EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{});
     EXPECT_EQ(archiveContents(w.medium + "/package.zip", packagePassword), payloadContents(w.payload));
 }

@@ -93,9 +93,9 @@ TEST(NameRules, EachNameWindowsWouldChangeOrRefuseIsFoundWithItsReason) {
 
 TEST(NameRules, EveryBadNameIsListedOnceInOneRun) {
     const std::vector<std::string> names = {
-        "SETUP.EXE",  "a?.txt",        "b*.txt",         "con/",          "con/inside.txt",
-        "docs/",      "docs/x.txt",    "DOCS/",          "docs/README",   "docs/readme",
-        "end.",       "caf\xc3\xa9/", "caf\xc3\xa9/a", "caf\xc3\xa9/b", "end",
+        "SETUP.EXE", "a?.txt",       "b*.txt",        "con/",          "con/inside.txt",
+        "docs/",     "docs/x.txt",   "DOCS/",         "docs/README",   "docs/readme",
+        "end.",      "caf\xc3\xa9/", "caf\xc3\xa9/a", "caf\xc3\xa9/b", "end",
     };
     const std::vector<NameFinding> findings = nameFindings(names);
     std::vector<std::string> lines;
@@ -171,8 +171,8 @@ TEST(PayloadScan, ListsFoldersBeforeTheirFilesWithSizes) {
     makePayload(scratch / "payload");
     writeFile(scratch / "payload/docs/b.bin", std::string(1000, 'b'));
     const Payload payload = scanned(scratch / "payload");
-    const std::vector<std::string> expected = {"PostProcess.cmd", "SETUP.EXE", "docs/", "docs/b.bin",
-                                               "docs/empty/", "docs/readme.txt"};
+    const std::vector<std::string> expected = {"PostProcess.cmd", "SETUP.EXE",   "docs/",
+                                               "docs/b.bin",      "docs/empty/", "docs/readme.txt"};
     EXPECT_EQ(namesOf(payload), expected);
     EXPECT_TRUE(payload.problems.empty()) << joined(payload.problems);
     uint64_t bytes = 0;
@@ -248,8 +248,7 @@ TEST(PayloadScan, ExclusionsLeaveOutWhatTheyMatchAndCountIt) {
     } cases[] = {
         {"the defaults",
          {},
-         {"PostProcess.cmd", "SETUP.EXE", "docs/", "docs/empty/", "docs/old.bak",
-          "docs/readme.txt", "keep.bak"},
+         {"PostProcess.cmd", "SETUP.EXE", "docs/", "docs/empty/", "docs/old.bak", "docs/readme.txt", "keep.bak"},
          {0, 1, 2, 0}},
         {"the defaults and two patterns",
          {{"docs/*.bak", "empty/"}, true, nullptr},
@@ -295,8 +294,7 @@ TEST(PayloadFile, ASwapAfterTheScanIsRefusedNeverFollowedAndNeverWaitedOn) {
              writeFile(f, std::string(15, 'x'));
          },
          "is no longer the file that was scanned"},
-        {"the same file grown",
-         [](const std::string& f, const std::string&) { writeFile(f, std::string(5000, 'g')); },
+        {"the same file grown", [](const std::string& f, const std::string&) { writeFile(f, std::string(5000, 'g')); },
          "is no longer the file that was scanned"},
         // The inode may be used again for a new file: its change time differs.
         {"removed and made again",

@@ -50,8 +50,9 @@ TEST(MediumSign, SignsBothProgramsAndPutsTheMarkersBackWhereTheLauncherSeesThem)
     ASSERT_EQ(runTool(w.build({"--marker", "msi.tag"})).status, 0);
     const ToolRun signedRun = runTool(w.sign());
     ASSERT_EQ(signedRun.status, 0) << signedRun.err;
-    EXPECT_TRUE(holds(signedRun.out, "setup.exe: signed by /CN=Kestrune Test Publisher/O=kestrune tests, markers: msi.tag "
-                                     "(inside the signature, in the last 256 bytes)"));
+    EXPECT_TRUE(holds(signedRun.out,
+                      "setup.exe: signed by /CN=Kestrune Test Publisher/O=kestrune tests, markers: msi.tag "
+                      "(inside the signature, in the last 256 bytes)"));
     for (const char* program : {"setup.exe", "unzip.exe"}) {
         EXPECT_TRUE(w.verifies(w.medium + "/" + program)) << program;
     }
@@ -66,7 +67,8 @@ TEST(MediumSign, SignsBothProgramsAndPutsTheMarkersBackWhereTheLauncherSeesThem)
 
     const ToolRun trusted = w.check({"--ca-file", w.signer.certificate});
     EXPECT_EQ(trusted.status, 0) << trusted.out;
-    EXPECT_TRUE(holds(trusted.out, "markers: msi.tag (every marker line stands in the last 256 bytes, inside the signature)"));
+    EXPECT_TRUE(
+        holds(trusted.out, "markers: msi.tag (every marker line stands in the last 256 bytes, inside the signature)"));
     EXPECT_EQ(countOf(trusted.out, "; verified: the file is as it was signed and the certificate is trusted"), 2u)
         << trusted.out;
     EXPECT_TRUE(holds(trusted.out, "/qn REBOOT=ReallySuppress ["));
@@ -124,12 +126,13 @@ TEST(MediumSign, MarkersOutOfTheWindowOfASignedLauncherAreProblems) {
     const std::string marked = w.scratch / "marked.exe";
     writeFile(marked, readFile(setup));
     std::remove(setup.c_str());
-    const ToolRun byHand = runProgram({"osslsigncode", "sign", "-certs", w.signer.certificate, "-key", w.signer.key,
-                                       "-in", marked, "-out", setup});
+    const ToolRun byHand = runProgram(
+        {"osslsigncode", "sign", "-certs", w.signer.certificate, "-key", w.signer.key, "-in", marked, "-out", setup});
     ASSERT_EQ(byHand.status, 0) << byHand.err;
     const ToolRun outside = w.check({"--ca-file", w.signer.certificate});
     EXPECT_EQ(outside.status, 1) << outside.out;
-    EXPECT_TRUE(hasLine(outside.out, "problem: marker 'msi.tag' starts ", "the launcher does not see it")) << outside.out;
+    EXPECT_TRUE(hasLine(outside.out, "problem: marker 'msi.tag' starts ", "the launcher does not see it"))
+        << outside.out;
     EXPECT_TRUE(hasLine(outside.out, "hint: ", "puts marker lines inside the signature")) << outside.out;
     const ToolRun moved = runTool({"mark", setup, "msi.tag"});
     EXPECT_EQ(moved.status, 0) << moved.err;
@@ -170,30 +173,46 @@ TEST(MediumSign, BadInputIsRefusedAndChangesNothing) {
     for (const char* name : {"unzip.exe", "package.zip"}) {
         writeFile(s + "/crowded/" + name, readFile(w.medium + "/" + name));
     }
-    writeFile(s + "/crowded/setup.exe", readFile(w.medium + "/setup.exe") + std::string(150, 'a') + " \r\n" +
-                                            std::string(150, 'b') + " \r\n");
+    writeFile(s + "/crowded/setup.exe",
+              readFile(w.medium + "/setup.exe") + std::string(150, 'a') + " \r\n" + std::string(150, 'b') + " \r\n");
     const RefusedRun cases[] = {
-        {{"sign", w.medium, "--cert", k.certificate, "--key", s + "/missing.pem"}, {}, 1,
+        {{"sign", w.medium, "--cert", k.certificate, "--key", s + "/missing.pem"},
+         {},
+         1,
          "the key '" + s + "/missing.pem' does not exist; nothing was signed"},
         {{"sign", w.medium, "--cert", s + "/missing.pem", "--key", k.key}, {}, 1, "the certificate '"},
-        {{"sign", w.medium, "--cert", k.certificate, "--key", k.certificate}, {}, 1,
+        {{"sign", w.medium, "--cert", k.certificate, "--key", k.certificate},
+         {},
+         1,
          "cannot use the key '" + k.certificate + "': it is no private key osslsigncode can read"},
-        {{"sign", w.medium, "--cert", k.certificate, "--key", k.otherKey}, {}, 1,
+        {{"sign", w.medium, "--cert", k.certificate, "--key", k.otherKey},
+         {},
+         1,
          "the key '" + k.otherKey + "' does not belong to the certificate '" + k.certificate + "'"},
         {{"sign", w.medium, "--cert", k.certificate, "--key", k.encryptedKey}, {}, 1, "no --pass-file was given"},
-        {{"sign", w.medium, "--cert", k.certificate, "--key", k.encryptedKey, "--pass-file", s + "/wrong-pass.txt"}, {},
-         1, "the password in '" + s + "/wrong-pass.txt' is not its own"},
-        {{"sign", w.medium, "--cert", k.certificate, "--key", k.key, "--pass-file", s + "/none.txt"}, {}, 1,
+        {{"sign", w.medium, "--cert", k.certificate, "--key", k.encryptedKey, "--pass-file", s + "/wrong-pass.txt"},
+         {},
+         1,
+         "the password in '" + s + "/wrong-pass.txt' is not its own"},
+        {{"sign", w.medium, "--cert", k.certificate, "--key", k.key, "--pass-file", s + "/none.txt"},
+         {},
+         1,
          "the password file '" + s + "/none.txt' does not exist"},
         {{"sign", s + "/missing", "--cert", k.certificate, "--key", k.key}, {}, 1, "does not exist"},
-        {{"sign", s + "/notes.txt", "--cert", k.certificate, "--key", k.key}, {}, 1,
+        {{"sign", s + "/notes.txt", "--cert", k.certificate, "--key", k.key},
+         {},
+         1,
          "is neither a folder nor a disc image"},
         {{"sign", s + "/half", "--cert", k.certificate, "--key", k.key}, {}, 1, "unzip.exe is missing in"},
-        {{"sign", s + "/crowded", "--cert", k.certificate, "--key", k.key}, {}, 1,
+        {{"sign", s + "/crowded", "--cert", k.certificate, "--key", k.key},
+         {},
+         1,
          "(316 bytes) do not fit in the last 256 bytes; nothing was signed"},
         {{"sign", w.medium, "--cert", k.certificate}, {}, 2, "sign needs --cert CERT and --key KEY"},
         {{"sign", "--cert", k.certificate, "--key", k.key}, {}, 2, "sign takes one medium folder"},
-        {{"sign", w.medium, "--cert", k.certificate, "--key", k.key}, {"PATH=" + s + "/no-programs"}, 1,
+        {{"sign", w.medium, "--cert", k.certificate, "--key", k.key},
+         {"PATH=" + s + "/no-programs"},
+         1,
          "osslsigncode is not installed or not on PATH"},
     };
     const std::vector<std::string> before = treeOf(w.medium);
@@ -210,9 +229,9 @@ TEST(MediumSign, BadInputIsRefusedAndChangesNothing) {
         EXPECT_FALSE(run.contains(keyText.substr(40, 64))) << c.message;
     }
     // The encrypted key with its password signs, and says nothing of either.
-    const ToolRun encrypted = runTool({"sign", w.medium, "--cert", k.certificate, "--key", k.encryptedKey,
-                                       "--pass-file", k.passFile},
-                                      {"TMPDIR=" + s + "/tmp"});
+    const ToolRun encrypted =
+        runTool({"sign", w.medium, "--cert", k.certificate, "--key", k.encryptedKey, "--pass-file", k.passFile},
+                {"TMPDIR=" + s + "/tmp"});
     EXPECT_EQ(encrypted.status, 0) << encrypted.err;
     EXPECT_FALSE(encrypted.contains(k.password));
     EXPECT_TRUE(w.verifies(w.medium + "/setup.exe"));
@@ -235,8 +254,9 @@ TEST(MediumSign, BuildPutsMarkersIntoTheSignatureOfASignedLauncher) {
     EXPECT_TRUE(w.verifies(w.medium + "/setup.exe"));
     const ToolRun checked = w.check({"--ca-file", w.signer.certificate});
     EXPECT_EQ(checked.status, 0) << checked.out;
-    EXPECT_TRUE(holds(checked.out, "markers: msi.tag (every marker line stands in the last 256 bytes, inside the "
-                                   "signature)"));
+    EXPECT_TRUE(holds(checked.out,
+                      "markers: msi.tag (every marker line stands in the last 256 bytes, inside the "
+                      "signature)"));
 }
 
 // --timestamp against a time-stamping service on this machine: the time
@@ -246,8 +266,8 @@ TEST(MediumSign, ATimeStampStandsBesideTheMarkers) {
     ASSERT_EQ(runTool(w.build({"--marker", "msi.tag"})).status, 0);
     const std::string service = w.scratch / "tsa";
     makeDirectories(service);
-    const pid_t pid = startProgram({"python3", KESTRUNE_TSA_SERVER, service}, w.scratch / "tsa.out",
-                                   w.scratch / "tsa.err");
+    const pid_t pid =
+        startProgram({"python3", KESTRUNE_TSA_SERVER, service}, w.scratch / "tsa.out", w.scratch / "tsa.err");
     ASSERT_GT(pid, 0);
     // The service writes its port once it listens; it ends only when killed.
     std::string port;
@@ -266,7 +286,8 @@ TEST(MediumSign, ATimeStampStandsBesideTheMarkers) {
     writeFile(authorities, readFile(w.signer.certificate) + readFile(service + "/tsa-cert.pem"));
     const ToolRun checked = w.check({"--ca-file", authorities});
     EXPECT_EQ(checked.status, 0) << checked.out;
-    EXPECT_TRUE(holds(checked.out, "setup.exe signature: by /CN=Kestrune Test Publisher/O=kestrune tests, time-stamped "));
+    EXPECT_TRUE(
+        holds(checked.out, "setup.exe signature: by /CN=Kestrune Test Publisher/O=kestrune tests, time-stamped "));
     EXPECT_TRUE(holds(checked.out, "markers: msi.tag (every marker line stands in the last 256 bytes"));
 
     EXPECT_EQ(unreachable.status, 1);

@@ -23,8 +23,7 @@ struct ClashCase {
 
 class EntryClashes : public testing::TestWithParam<ClashCase> {};
 
-TEST_P(EntryClashes, AreFoundOncePerLaterEntryWithTheirReason)
-{
+TEST_P(EntryClashes, AreFoundOncePerLaterEntryWithTheirReason) {
     const std::vector<EntryClash> found = findEntryClashes(GetParam().names);
     ASSERT_EQ(found.size(), GetParam().clashes.size());
     for (size_t i = 0; i < found.size(); ++i) {
@@ -48,9 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // The attack: the launcher would run the later of these, not the
         // one a check looked at.
-        ClashCase{"SetupInThreeSpellings",
-                  {"SETUP.EXE", "setup.exe", "SETUP.EXE."},
-                  {{1, 0, inCase}, {2, 0, trailing}}},
+        ClashCase{
+            "SetupInThreeSpellings", {"SETUP.EXE", "setup.exe", "SETUP.EXE."}, {{1, 0, inCase}, {2, 0, trailing}}},
         ClashCase{"SameNameTwice", {"a.txt", "b.txt", "a.txt"}, {{2, 0, twice}}},
         ClashCase{"EitherSeparator", {"docs/a.txt", "docs\\a.txt"}, {{1, 0, twice}}},
         ClashCase{"CaseInAFolderName", {"Docs/readme.txt", "docs/README.TXT"}, {{1, 0, inCase}}},
@@ -64,19 +62,17 @@ INSTANTIATE_TEST_SUITE_P(
         ClashCase{"FileAndFolderOfOneName", {"docs", "DOCS/readme.txt"}, {{1, 0, fileAndFolder}}},
         ClashCase{"FolderEntryThenFile", {"docs/", "Docs"}, {{1, 0, fileAndFolder}}},
         ClashCase{"ShortNameBesideALongOne", {"PROGRA~1/a.txt", "Program Files/b.txt"}, {{1, 0, shortName}}},
-        ClashCase{"ShortNameAfterTheLongOne", {"sub/Long File Name.exe", "sub/LONGFI~1.EXE"},
-                  {{1, 0, shortName}}},
+        ClashCase{"ShortNameAfterTheLongOne", {"sub/Long File Name.exe", "sub/LONGFI~1.EXE"}, {{1, 0, shortName}}},
         ClashCase{"LowerCaseShortName", {"readme.markdown", "readme~2.mar"}, {{1, 0, shortName}}},
         // The same folder twice, files apart, names that only look alike,
         // and short-name forms among 8.3 names only.
         ClashCase{"NoClash",
-                  {"docs/", "Docs/a.txt", "docs/b.txt", "a.txt", "a.txt.bak", "a", "a b", "\xe9", "\xe8",
-                   "setup.exe", "other/Long Name.txt", "dos/PROGRA~1/y", "dos/SETUP~1.EXE", "dos/readme.txt",
-                   "dos/~1", "dos/a~1b"},
+                  {"docs/", "Docs/a.txt", "docs/b.txt", "a.txt", "a.txt.bak", "a", "a b", "\xe9", "\xe8", "setup.exe",
+                   "other/Long Name.txt", "dos/PROGRA~1/y", "dos/SETUP~1.EXE", "dos/readme.txt", "dos/~1", "dos/a~1b"},
                   {}},
         ClashCase{"EmptyAndClimbingNamesAreLeftOut", {"", "..", "../x", "./x", "/x", "x", "a//b"}, {}},
-        ClashCase{"OneLinePerEntry", {"a", "A", "a.", "A/"},
-                  {{1, 0, inCase}, {2, 0, trailing}, {3, 0, fileAndFolder}}}),
+        ClashCase{
+            "OneLinePerEntry", {"a", "A", "a.", "A/"}, {{1, 0, inCase}, {2, 0, trailing}, {3, 0, fileAndFolder}}}),
     [](const testing::TestParamInfo<ClashCase>& info) { return std::string(info.param.label); });
 
-} // namespace
+}  // namespace

@@ -16,8 +16,7 @@ using Tree = std::map<std::string, std::string>;
 
 // Every file below `root` with its content, directories as "name/", links
 // (never followed) as "-> target".
-Tree treeOf(const fs::path& root)
-{
+Tree treeOf(const fs::path& root) {
     Tree tree;
     for (const auto& item : fs::recursive_directory_iterator(root)) {
         const std::string name = item.path().lexically_relative(root).generic_string();
@@ -36,22 +35,21 @@ struct Sandbox {
     fs::path archive = temp / "package.zip";
     fs::path destination = temp / "work dir";
 
-    int extract(const std::string& archiveBytes, const char* password)
-    {
+    int extract(const std::string& archiveBytes, const char* password) {
         writeFile(archive, archiveBytes);
         return extractArchive(archive.string().c_str(), password, destination.string().c_str());
     }
 };
 
-TEST(ExtractArchive, InfoZipTreeWithPasswordLandsIntactWithNoTemporaryLeft)
-{
+TEST(ExtractArchive, InfoZipTreeWithPasswordLandsIntactWithNoTemporaryLeft) {
     Sandbox box;
-    const std::map<std::string, std::string> files{
-        {"setup.ini", "[setup]\n"}, {"sub dir/", ""}, {"sub dir/deep/", ""},
-        {"sub dir/deep/big.bin", incompressibleData(200 * 1024)}, {"empty", ""}};
+    const std::map<std::string, std::string> files{{"setup.ini", "[setup]\n"},
+                                                   {"sub dir/", ""},
+                                                   {"sub dir/deep/", ""},
+                                                   {"sub dir/deep/big.bin", incompressibleData(200 * 1024)},
+                                                   {"empty", ""}};
     for (const auto& [name, content] : files)
-        if (name.back() != '/')
-            writeFile(box.temp / "tree/" + name, content);
+        if (name.back() != '/') writeFile(box.temp / "tree/" + name, content);
     writeFile(box.archive, makeInfoZipArchive(box.temp / "tree", "-P secret"));
 
     // Given as the launcher does: trailing doubled separator.
@@ -60,16 +58,14 @@ TEST(ExtractArchive, InfoZipTreeWithPasswordLandsIntactWithNoTemporaryLeft)
     EXPECT_EQ(treeOf(box.destination), files);
 }
 
-TEST(ExtractArchive, AnArchiveWithoutEntriesGivesAnEmptyDestination)
-{
+TEST(ExtractArchive, AnArchiveWithoutEntriesGivesAnEmptyDestination) {
     Sandbox box;
     EXPECT_EQ(box.extract(buildArchive({}), "secret"), exitSuccess);
     EXPECT_TRUE(fs::is_directory(box.destination));
     EXPECT_TRUE(treeOf(box.destination).empty());
 }
 
-TEST(ExtractArchive, CreatesOnlyTheLastComponentOfTheDestination)
-{
+TEST(ExtractArchive, CreatesOnlyTheLastComponentOfTheDestination) {
     Sandbox box;
     const std::string archive = buildArchive({storedEntry("a", "a")});
     writeFile(box.archive, archive);
@@ -78,21 +74,18 @@ TEST(ExtractArchive, CreatesOnlyTheLastComponentOfTheDestination)
     EXPECT_FALSE(fs::exists(tooDeep.parent_path()));
 }
 
-TEST(ExtractArchive, VerifiedEntryReplacesFileButFailedOneLeavesItAlone)
-{
+TEST(ExtractArchive, VerifiedEntryReplacesFileButFailedOneLeavesItAlone) {
     Sandbox box;
     writeFile(box.destination / "good.txt", "old good");
     writeFile(box.destination / "bad.txt", "old bad");
     CraftedEntry bad = deflatedEntry("bad.txt", compressibleData(100000));
     bad.crc32 ^= 1;
-    EXPECT_EQ(box.extract(buildArchive({storedEntry("good.txt", "new"), bad}), nullptr),
-              exitDamagedArchive);
+    EXPECT_EQ(box.extract(buildArchive({storedEntry("good.txt", "new"), bad}), nullptr), exitDamagedArchive);
     const std::map<std::string, std::string> expected{{"good.txt", "new"}, {"bad.txt", "old bad"}};
     EXPECT_EQ(treeOf(box.destination), expected);
 }
 
-TEST(ExtractArchive, WrongPasswordCreatesNeitherFileNorParentDirectory)
-{
+TEST(ExtractArchive, WrongPasswordCreatesNeitherFileNorParentDirectory) {
     Sandbox box;
     const CraftedEntry locked = encrypted(deflatedEntry("sub/locked.txt", "x"), "secret");
     EXPECT_EQ(box.extract(buildArchive({locked}), "guess"), exitWrongPassword);
@@ -101,11 +94,10 @@ TEST(ExtractArchive, WrongPasswordCreatesNeitherFileNorParentDirectory)
 
 class UnsafeName : public testing::TestWithParam<std::string> {};
 
-TEST_P(UnsafeName, IsRefusedAndNothingLandsOutsideTheDestination)
-{
+TEST_P(UnsafeName, IsRefusedAndNothingLandsOutsideTheDestination) {
     Sandbox box;
-    const int code = box.extract(
-        buildArchive({storedEntry(GetParam(), "evil"), storedEntry("good.txt", "good")}), nullptr);
+    const int code =
+        box.extract(buildArchive({storedEntry(GetParam(), "evil"), storedEntry("good.txt", "good")}), nullptr);
     EXPECT_EQ(code, exitRefusedEntryName);
     const std::map<std::string, std::string> expectedOutside{
         {"package.zip", readFile(box.archive)}, {"work dir/", ""}, {"work dir/good.txt", "good"}};
@@ -114,12 +106,12 @@ TEST_P(UnsafeName, IsRefusedAndNothingLandsOutsideTheDestination)
 }
 
 INSTANTIATE_TEST_SUITE_P(ZipSlip, UnsafeName,
-                         testing::Values("../x", "a/../../x", "..\\x", "a\\..\\..\\x",
-                                         "/kestrune-unzip-abs", "C:x", "c:\\x", "", "sub/../../x/"));
+                         testing::Values("../x", "a/../../x", "..\\x", "a\\..\\..\\x", "/kestrune-unzip-abs", "C:x",
+                                         "c:\\x", "", "sub/../../x/"));
 // Names Windows would open as a device or change.
 INSTANTIATE_TEST_SUITE_P(WindowsNames, UnsafeName,
-                         testing::Values("COM\xb9", "lpt\xb2.txt", "sub/LPT\xb3", "CONIN$", "conout$.log",
-                                         "SETUP.EXE.", "setup.exe ", "sub./x"));
+                         testing::Values("COM\xb9", "lpt\xb2.txt", "sub/LPT\xb3", "CONIN$", "conout$.log", "SETUP.EXE.",
+                                         "setup.exe ", "sub./x"));
 
 // Links planted in the destination before the run, pointing outside it,
 // beside a sound good.txt that must still land.
@@ -128,13 +120,12 @@ struct LinkCase {
     void (*plant)(const fs::path& destination, const fs::path& outside);
     std::vector<CraftedEntry> entries;
     int expectedCode;
-    Tree destinationAfter; // good.txt aside
+    Tree destinationAfter;  // good.txt aside
 };
 
 class PlantedLink : public testing::TestWithParam<LinkCase> {};
 
-TEST_P(PlantedLink, IsNeverWrittenThroughAndTheOutsideStaysAsItWas)
-{
+TEST_P(PlantedLink, IsNeverWrittenThroughAndTheOutsideStaysAsItWas) {
     Sandbox box;
     const fs::path outside = box.temp / "outside";
     writeFile(outside / "target.txt", "outside data");
@@ -157,8 +148,7 @@ void link(const fs::path& from, const fs::path& to) { fs::create_symlink(to, fro
 const std::string outsideDir = "-> " + std::string("../outside/dir");
 
 // readme.txt's part name and its 99 spare ones, each a link to outside.
-Tree everyPartNameLinked()
-{
+Tree everyPartNameLinked() {
     Tree links{{"readme.txt.kestrune-part", "-> ../outside/made.txt"}};
     for (int i = 1; i <= 99; ++i) {
         char suffix[16];
@@ -173,28 +163,36 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         LinkCase{"FolderLink",
                  [](const fs::path& d, const fs::path&) { link(d / "docs", "../outside/dir"); },
-                 {storedEntry("docs/readme.txt", "evil")}, exitRefusedEntryName, {{"docs", outsideDir}}},
+                 {storedEntry("docs/readme.txt", "evil")},
+                 exitRefusedEntryName,
+                 {{"docs", outsideDir}}},
         LinkCase{"FolderLinkGivenAsFolderEntries",
                  [](const fs::path& d, const fs::path&) { link(d / "docs", "../outside/dir"); },
-                 {storedEntry("docs/", ""), storedEntry("docs/sub/", "")}, exitRefusedEntryName,
+                 {storedEntry("docs/", ""), storedEntry("docs/sub/", "")},
+                 exitRefusedEntryName,
                  {{"docs", outsideDir}}},
         LinkCase{"FolderLinkDeeperDown",
                  [](const fs::path& d, const fs::path&) {
                      fs::create_directories(d / "a");
                      link(d / "a/b", "../../outside/dir");
                  },
-                 {storedEntry("a/b/c/d.txt", "evil"), storedEntry("a/e.txt", "e")}, exitRefusedEntryName,
+                 {storedEntry("a/b/c/d.txt", "evil"), storedEntry("a/e.txt", "e")},
+                 exitRefusedEntryName,
                  {{"a/", ""}, {"a/b", "-> ../../outside/dir"}, {"a/e.txt", "e"}}},
         LinkCase{"LinkToTheDestinationItself",
                  [](const fs::path& d, const fs::path&) { link(d / "loop", "."); },
-                 {storedEntry("loop/x.txt", "x")}, exitRefusedEntryName, {{"loop", "-> ."}}},
+                 {storedEntry("loop/x.txt", "x")},
+                 exitRefusedEntryName,
+                 {{"loop", "-> ."}}},
         LinkCase{"FileLinkAtTheName",
                  [](const fs::path& d, const fs::path&) { link(d / "readme.txt", "../outside/target.txt"); },
-                 {storedEntry("readme.txt", "evil")}, exitRefusedEntryName,
+                 {storedEntry("readme.txt", "evil")},
+                 exitRefusedEntryName,
                  {{"readme.txt", "-> ../outside/target.txt"}}},
         LinkCase{"DanglingLinkAtTheName",
                  [](const fs::path& d, const fs::path&) { link(d / "readme.txt", "../outside/made.txt"); },
-                 {storedEntry("readme.txt", "evil")}, exitRefusedEntryName,
+                 {storedEntry("readme.txt", "evil")},
+                 exitRefusedEntryName,
                  {{"readme.txt", "-> ../outside/made.txt"}}},
         // Whatever stands at the part name is left alone, and the entry is
         // written under a spare part name: nothing planted there can keep an
@@ -204,21 +202,23 @@ INSTANTIATE_TEST_SUITE_P(
                      link(d / "readme.txt.kestrune-part", "../outside/target.txt");
                      writeFile(d / "readme.txt", "planted");
                  },
-                 {storedEntry("readme.txt", "new")}, exitSuccess,
+                 {storedEntry("readme.txt", "new")},
+                 exitSuccess,
                  {{"readme.txt.kestrune-part", "-> ../outside/target.txt"}, {"readme.txt", "new"}}},
-        LinkCase{"DanglingLinkAtThePartName",
-                 [](const fs::path& d, const fs::path&) {
-                     link(d / "readme.txt.kestrune-part", "../outside/made.txt");
-                 },
-                 {storedEntry("readme.txt", "new")}, exitSuccess,
-                 {{"readme.txt.kestrune-part", "-> ../outside/made.txt"}, {"readme.txt", "new"}}},
+        LinkCase{
+            "DanglingLinkAtThePartName",
+            [](const fs::path& d, const fs::path&) { link(d / "readme.txt.kestrune-part", "../outside/made.txt"); },
+            {storedEntry("readme.txt", "new")},
+            exitSuccess,
+            {{"readme.txt.kestrune-part", "-> ../outside/made.txt"}, {"readme.txt", "new"}}},
         LinkCase{"FolderAtThePartName",
                  [](const fs::path& d, const fs::path&) {
                      writeFile(d / "readme.txt.kestrune-part/planted.txt", "planted");
                      link(d / "readme.txt.kestrune-p001", "../outside/target.txt");
                      writeFile(d / "readme.txt", "planted");
                  },
-                 {storedEntry("readme.txt", "new")}, exitSuccess,
+                 {storedEntry("readme.txt", "new")},
+                 exitSuccess,
                  {{"readme.txt.kestrune-part/", ""},
                   {"readme.txt.kestrune-part/planted.txt", "planted"},
                   {"readme.txt.kestrune-p001", "-> ../outside/target.txt"},
@@ -228,18 +228,21 @@ INSTANTIATE_TEST_SUITE_P(
                      writeFile(d / "readme.txt.kestrune-part", "stale");
                      writeFile(d / "readme.txt", "old");
                  },
-                 {storedEntry("readme.txt", "new")}, exitSuccess,
+                 {storedEntry("readme.txt", "new")},
+                 exitSuccess,
                  {{"readme.txt.kestrune-part", "stale"}, {"readme.txt", "new"}}},
         // The spare names run out only when all 100 are planted.
         LinkCase{"EveryPartNameTaken",
                  [](const fs::path& d, const fs::path&) {
-                     for (const auto& [name, target] : everyPartNameLinked())
-                         link(d / name, target.substr(3));
+                     for (const auto& [name, target] : everyPartNameLinked()) link(d / name, target.substr(3));
                  },
-                 {storedEntry("readme.txt", "new")}, exitRefusedEntryName, everyPartNameLinked()},
+                 {storedEntry("readme.txt", "new")},
+                 exitRefusedEntryName,
+                 everyPartNameLinked()},
         LinkCase{"FolderAtTheName",
                  [](const fs::path& d, const fs::path&) { writeFile(d / "readme.txt/planted.txt", "planted"); },
-                 {storedEntry("readme.txt", "new")}, exitWriteFailed,
+                 {storedEntry("readme.txt", "new")},
+                 exitWriteFailed,
                  {{"readme.txt/", ""}, {"readme.txt/planted.txt", "planted"}}}),
     [](const testing::TestParamInfo<LinkCase>& info) { return std::string(info.param.label); });
 
@@ -253,17 +256,15 @@ struct WholeArchiveCase {
 
 class RefusedArchive : public testing::TestWithParam<WholeArchiveCase> {};
 
-TEST_P(RefusedArchive, WritesNothingAtAll)
-{
+TEST_P(RefusedArchive, WritesNothingAtAll) {
     Sandbox box;
     EXPECT_EQ(box.extract(GetParam().makeArchive(), nullptr), GetParam().expectedCode);
     EXPECT_FALSE(fs::exists(box.destination));
 }
 
-std::string setupInThreeSpellings()
-{
+std::string setupInThreeSpellings() {
     return buildArchive({storedEntry("SETUP.EXE", "checked"), storedEntry("setup.exe", "run"),
-                          storedEntry("SETUP.EXE.", "run instead")});
+                         storedEntry("SETUP.EXE.", "run instead")});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -271,25 +272,29 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         WholeArchiveCase{"SetupInThreeSpellings", setupInThreeSpellings, exitRefusedEntryName},
         WholeArchiveCase{"FileAndFolderOfOneName",
-                         [] { return buildArchive({storedEntry("docs", "d"), storedEntry("DOCS/a.txt", "a")}); },
-                         exitRefusedEntryName},
-        WholeArchiveCase{"ShortNameBesideALongOne",
                          [] {
-                             return buildArchive({storedEntry("Long File Name.txt", "long"),
-                                                   storedEntry("LONGFI~1.TXT", "short")});
+                             return buildArchive({storedEntry("docs", "d"), storedEntry("DOCS/a.txt", "a")});
                          },
                          exitRefusedEntryName},
-        WholeArchiveCase{"FortyEntriesOverOneStream", [] { return fortyEntriesOverOneStream(4 << 20); }, exitRefusedEntryName},
+        WholeArchiveCase{
+            "ShortNameBesideALongOne",
+            [] {
+                return buildArchive({storedEntry("Long File Name.txt", "long"), storedEntry("LONGFI~1.TXT", "short")});
+            },
+            exitRefusedEntryName},
+        WholeArchiveCase{"FortyEntriesOverOneStream", [] { return fortyEntriesOverOneStream(4 << 20); },
+                         exitRefusedEntryName},
         WholeArchiveCase{"DuplicateCentralRecord",
-                         [] { return buildArchiveSharingOneStream(storedEntry("a", "a"), {"a", "b"}); },
+                         [] {
+                             return buildArchiveSharingOneStream(storedEntry("a", "a"), {"a", "b"});
+                         },
                          exitRefusedEntryName}),
     [](const testing::TestParamInfo<WholeArchiveCase>& info) { return std::string(info.param.label); });
 
 // Entries that each declare nearly 4 GiB, together 8 GiB more than the
 // destination's volume has free (deflated streams of nothing: they would
 // fail as damaged, but are never tried).
-TEST(ExtractArchive, MoreThanTheVolumeHoldsIsRefusedBeforeAnythingIsWritten)
-{
+TEST(ExtractArchive, MoreThanTheVolumeHoldsIsRefusedBeforeAnythingIsWritten) {
     Sandbox box;
     fs::create_directories(box.destination);
     const uint64_t declaredEach = 0xfffffff0u;
@@ -319,8 +324,7 @@ struct ProblemOrder {
 
 class SeveralProblems : public testing::TestWithParam<ProblemOrder> {};
 
-TEST_P(SeveralProblems, FirstProblemDecidesAndGoodEntriesStillLand)
-{
+TEST_P(SeveralProblems, FirstProblemDecidesAndGoodEntriesStillLand) {
     Sandbox box;
     std::vector<CraftedEntry> entries = GetParam().entries;
     entries.push_back(storedEntry("good.txt", "good"));
@@ -328,26 +332,27 @@ TEST_P(SeveralProblems, FirstProblemDecidesAndGoodEntriesStillLand)
     EXPECT_EQ(readFile(box.destination / "good.txt"), "good");
 }
 
-CraftedEntry badCrc()
-{
+CraftedEntry badCrc() {
     CraftedEntry entry = storedEntry("bad.txt", "data");
     entry.crc32 ^= 1;
     return entry;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Order, SeveralProblems,
-    testing::Values(
-        ProblemOrder{{storedEntry("../x", ""), badCrc()}, exitRefusedEntryName},
-        ProblemOrder{{badCrc(), storedEntry("../x", "")}, exitDamagedArchive},
-        ProblemOrder{{encrypted(storedEntry("e", "e"), "other"), badCrc()}, exitWrongPassword},
-        ProblemOrder{{[] { CraftedEntry e = storedEntry("m", "m"); e.method = 14; return e; }()},
-                     exitUnsupported}));
+INSTANTIATE_TEST_SUITE_P(Order, SeveralProblems,
+                         testing::Values(ProblemOrder{{storedEntry("../x", ""), badCrc()}, exitRefusedEntryName},
+                                         ProblemOrder{{badCrc(), storedEntry("../x", "")}, exitDamagedArchive},
+                                         ProblemOrder{{encrypted(storedEntry("e", "e"), "other"), badCrc()},
+                                                      exitWrongPassword},
+                                         ProblemOrder{{[] {
+                                                          CraftedEntry e = storedEntry("m", "m");
+                                                          e.method = 14;
+                                                          return e;
+                                                      }()},
+                                                      exitUnsupported}));
 
 // Names are untrusted bytes: neither name of a clash reaches the console
 // with its control characters (a terminal would obey an escape sequence).
-TEST(ExtractArchive, ClashLinesShowNeitherNamesControlCharacters)
-{
+TEST(ExtractArchive, ClashLinesShowNeitherNamesControlCharacters) {
     Sandbox box;
     writeFile(box.archive, buildArchive({storedEntry("red\x1b[31m", "a"), storedEntry("RED\x1b[31m", "b")}));
     testing::internal::CaptureStderr();
@@ -362,25 +367,25 @@ TEST(ExtractArchive, ClashLinesShowNeitherNamesControlCharacters)
 // behind it are done by another worker long before. Their lines still come
 // in archive order, and the first problem in archive order decides the exit
 // code.
-TEST(ExtractArchive, LinesComeInArchiveOrderHoweverTheWorkersFinish)
-{
+TEST(ExtractArchive, LinesComeInArchiveOrderHoweverTheWorkersFinish) {
     Sandbox box;
     CraftedEntry damaged = deflatedEntry("big.txt", compressibleData(8 << 20));
     damaged.crc32 ^= 1;
     CraftedEntry unknownMethod = storedEntry("m.txt", "m");
     unknownMethod.method = 14;
-    const std::vector<CraftedEntry> entries{damaged, storedEntry("../up.txt", "x"), storedEntry("small.txt", "small"),
-                                            unknownMethod, storedEntry("con.txt", "x"),
-                                            deflatedEntry("sub/other.txt", compressibleData(1 << 20))};
+    const std::vector<CraftedEntry> entries{
+        damaged,       storedEntry("../up.txt", "x"), storedEntry("small.txt", "small"),
+        unknownMethod, storedEntry("con.txt", "x"),   deflatedEntry("sub/other.txt", compressibleData(1 << 20))};
     writeFile(box.archive, buildArchive(entries));
     testing::internal::CaptureStderr();
     const int code = extractArchive(box.archive.string().c_str(), nullptr, box.destination.string().c_str());
     const std::string lines = testing::internal::GetCapturedStderr();
     EXPECT_EQ(code, exitDamagedArchive);
-    EXPECT_EQ(lines, "unzip: big.txt: damaged archive\n"
-                     "unzip: ../up.txt: parent or current directory component\n"
-                     "unzip: m.txt: unsupported ZIP feature\n"
-                     "unzip: con.txt: reserved device name\n");
+    EXPECT_EQ(lines,
+              "unzip: big.txt: damaged archive\n"
+              "unzip: ../up.txt: parent or current directory component\n"
+              "unzip: m.txt: unsupported ZIP feature\n"
+              "unzip: con.txt: reserved device name\n");
     EXPECT_EQ(readFile(box.destination / "small.txt"), "small");
     EXPECT_EQ(readFile(box.destination / "sub/other.txt"), compressibleData(1 << 20));
     EXPECT_FALSE(fs::exists(box.destination / "big.txt"));
@@ -388,19 +393,18 @@ TEST(ExtractArchive, LinesComeInArchiveOrderHoweverTheWorkersFinish)
 
 struct CommandCase {
     const char* label;
-    std::string arguments; // after the program name
+    std::string arguments;  // after the program name
     int expectedCode;
 };
 
 class CommandLine : public testing::TestWithParam<CommandCase> {};
 
 // Runs the native tool on an archive in a directory with blanks in its name.
-TEST_P(CommandLine, ExitCode)
-{
+TEST_P(CommandLine, ExitCode) {
     ScratchDirectory temp;
     writeFile(temp / "pack dir/package.zip", buildArchive({storedEntry("f.txt", "f")}));
-    const std::string command = "cd '" + temp.path + "' && '" KESTRUNE_UNZIP_EXE "' " +
-                                GetParam().arguments + " 2>/dev/null";
+    const std::string command =
+        "cd '" + temp.path + "' && '" KESTRUNE_UNZIP_EXE "' " + GetParam().arguments + " 2>/dev/null";
     EXPECT_EQ(runCommand(command), GetParam().expectedCode);
     if (GetParam().expectedCode == exitSuccess) {
         EXPECT_EQ(readFile(temp / "out dir/f.txt"), "f");
@@ -409,14 +413,13 @@ TEST_P(CommandLine, ExitCode)
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, CommandLine,
-    testing::Values(
-        CommandCase{"LauncherForm", "-P pw 'pack dir/package.zip' -d 'out dir'", exitSuccess},
-        CommandCase{"OptionsInOtherOrder", "-d 'out dir' 'pack dir/package.zip'", exitSuccess},
-        CommandCase{"NoArguments", "", exitBadUsage},
-        CommandCase{"NoDestination", "'pack dir/package.zip'", exitBadUsage},
-        CommandCase{"PasswordValueMissing", "-d out 'pack dir/package.zip' -P", exitBadUsage},
-        CommandCase{"UnknownOption", "-o 'pack dir/package.zip' -d out", exitBadUsage},
-        CommandCase{"MissingArchive", "-P pw 'pack dir/none.zip' -d out", exitArchiveUnreadable}),
+    testing::Values(CommandCase{"LauncherForm", "-P pw 'pack dir/package.zip' -d 'out dir'", exitSuccess},
+                    CommandCase{"OptionsInOtherOrder", "-d 'out dir' 'pack dir/package.zip'", exitSuccess},
+                    CommandCase{"NoArguments", "", exitBadUsage},
+                    CommandCase{"NoDestination", "'pack dir/package.zip'", exitBadUsage},
+                    CommandCase{"PasswordValueMissing", "-d out 'pack dir/package.zip' -P", exitBadUsage},
+                    CommandCase{"UnknownOption", "-o 'pack dir/package.zip' -d out", exitBadUsage},
+                    CommandCase{"MissingArchive", "-P pw 'pack dir/none.zip' -d out", exitArchiveUnreadable}),
     [](const testing::TestParamInfo<CommandCase>& info) { return std::string(info.param.label); });
 
-} // namespace
+}  // namespace

@@ -13,17 +13,14 @@
 
 namespace {
 
-std::vector<uint8_t> randomBytes(size_t size, unsigned seed)
-{
+std::vector<uint8_t> randomBytes(size_t size, unsigned seed) {
     std::mt19937 generator(seed);
     std::vector<uint8_t> bytes(size);
-    for (uint8_t& byte : bytes)
-        byte = static_cast<uint8_t>(generator());
+    for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(generator());
     return bytes;
 }
 
-TEST(ZipCrc32, EqualsZlibsForEveryLengthAndAlignment)
-{
+TEST(ZipCrc32, EqualsZlibsForEveryLengthAndAlignment) {
     const std::vector<uint8_t> bytes = randomBytes(300, 1);
     for (size_t start = 0; start < 9; ++start) {
         for (size_t length = 0; start + length <= bytes.size(); ++length) {
@@ -33,8 +30,7 @@ TEST(ZipCrc32, EqualsZlibsForEveryLengthAndAlignment)
     }
 }
 
-TEST(ZipCrc32, GoesOnFromWhereAPieceEnded)
-{
+TEST(ZipCrc32, GoesOnFromWhereAPieceEnded) {
     const std::vector<uint8_t> bytes = randomBytes(100000, 2);
     const uint32_t whole = zipCrc32(0, bytes.data(), bytes.size());
     for (size_t cut : {size_t{1}, size_t{7}, size_t{8}, size_t{4096}, size_t{99999}}) {
@@ -44,16 +40,13 @@ TEST(ZipCrc32, GoesOnFromWhereAPieceEnded)
     EXPECT_EQ(whole, crc32(0, bytes.data(), static_cast<uInt>(bytes.size())));
 }
 
-TEST(ZipCrcByteTable, IsTheTableOfZlib)
-{
+TEST(ZipCrcByteTable, IsTheTableOfZlib) {
     const uint32_t* table = zipCrcByteTable();
     const z_crc_t* zlibTable = get_crc_table();
-    for (int i = 0; i < 256; ++i)
-        ASSERT_EQ(table[i], zlibTable[i]) << i;
+    for (int i = 0; i < 256; ++i) ASSERT_EQ(table[i], zlibTable[i]) << i;
 }
 
-TEST(ZipCrypto, DecryptsWhatItEncryptedInAnyPieces)
-{
+TEST(ZipCrypto, DecryptsWhatItEncryptedInAnyPieces) {
     const std::vector<uint8_t> plain = randomBytes(70000, 3);
     std::vector<uint8_t> data = plain;
     ZipCryptoKeys keys = zipCryptoKeysForPassword("secret");
@@ -75,8 +68,7 @@ TEST(ZipCrypto, DecryptsWhatItEncryptedInAnyPieces)
 
 // The keys of `zip -P` for a known password, as the format's description
 // gives the algorithm: key0 is the CRC register of the password's bytes.
-TEST(ZipCrypto, KeysForAPasswordFollowTheFormat)
-{
+TEST(ZipCrypto, KeysForAPasswordFollowTheFormat) {
     const ZipCryptoKeys empty = zipCryptoKeysForPassword("");
     EXPECT_EQ(empty.key0, 0x12345678u);
     EXPECT_EQ(empty.key1, 0x23456789u);
@@ -91,4 +83,4 @@ TEST(ZipCrypto, KeysForAPasswordFollowTheFormat)
     EXPECT_EQ(one.key2, key2);
 }
 
-} // namespace
+}  // namespace

@@ -12,7 +12,7 @@
 namespace fs = std::filesystem;
 using namespace testing_support;
 
-int runCommand(const std::string& command);                   // exit status
+int runCommand(const std::string& command);  // exit status
 
 // Runs `zip -r <options> DIR.zip .` inside `directory`; returns the archive.
 std::string makeInfoZipArchive(const fs::path& directory, const std::string& options);
