@@ -6,6 +6,9 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 test_build=$(bash scripts/build.sh | tail -n 1)
 source scripts/wine-env.sh
 
+# One house style (.clang-format); scripts/format.sh applies it.
+bash scripts/format.sh --check
+
 # Static analysis and a bounded fuzzing run (KESTRUNE_FUZZ_SECONDS per
 # fuzzer, default 30); KESTRUNE_SKIP_FUZZ=1 leaves both out for a quick run.
 if [ "${KESTRUNE_SKIP_FUZZ:-0}" != 1 ]; then
