@@ -18,7 +18,6 @@ repo=$PWD
 source scripts/lib.sh
 rounds=${KESTRUNE_BENCH_ROUNDS:-9}
 work=${KESTRUNE_BENCH_DIR:-$repo/build/bench}
-export KESTRUNE_WINEPREFIX=${KESTRUNE_WINEPREFIX:-$repo/build/bench-wine}
 random_mib=60  # incompressible: zip keeps it as deflate's stored blocks
 text_mib=60    # log-like text, deflated
 mkdir -p "$work"
@@ -38,6 +37,9 @@ else
     host_build=$repo/build/host
     product_build=$repo/build/win32
 fi
+# A prefix of its own, set only after the build: the test build keeps the
+# prefix its tests were configured with.
+export KESTRUNE_WINEPREFIX=${KESTRUNE_WINEPREFIX:-$repo/build/bench-wine}
 source scripts/wine-env.sh
 run_logged "$work/programs.configure.log" cmake -S bench -B "$work/programs" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-$KESTRUNE_TEST_ARCH.cmake"

@@ -48,7 +48,7 @@ TEST(TailMarker, OnlyAWholeTagInTheLast256BytesChoosesTheMsiForm) {
         EXPECT_EQ(run.exitCode, 1u) << c.what;
         EXPECT_FALSE(run.timedOut) << c.what;
         const auto runs = medium.childRuns();
-        ASSERT_EQ(runs.size(), 2u) << c.what;
+        ASSERT_EQ(runs.size(), 2u) << c.what << "\nthe children's log:\n" << readFile(medium.log);
         EXPECT_EQ(runs[0].at("commandLine"), quoted(medium.workDirectory() + "\\SETUP.EXE") + c.arguments) << c.what;
         EXPECT_FALSE(pathExists(medium.workDirectory())) << c.what;
         EXPECT_EQ(watch.changes(), std::vector<std::string>{}) << c.what;
