@@ -45,10 +45,12 @@ make_i386_program() {  # output file
 }
 
 # Whether the kernel runs 32-bit programs: made and run in a directory of
-# its own, which goes again.
+# its own in the build tree (where programs run anyway, unlike a /tmp that
+# may be mounted noexec), which goes again.
 kernel_runs_32bit() {
-    local directory status=0
-    directory=$(mktemp -d "${TMPDIR:-/tmp}/kestrune-probe.XXXXXX") || return 1
+    local directory status=0 build
+    build=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build
+    mkdir -p "$build" && directory=$(mktemp -d "$build/probe-32bit.XXXXXX") || return 1
     make_i386_program "$directory/exit32" && runs_i386_program "$directory/exit32" || status=1
     rm -rf "$directory"
     return $status

@@ -43,6 +43,28 @@ code=$(objdump -d "$work/exit32" 2>&1 | awk -F'\t' '/:\t/ { gsub(/ +/, " ", $3);
 [ "$code" = 'mov $0x1,%eax;mov $0x20,%ebx;int $0x80' ] || fail "the probe's program's code: $code"
 [ -z "$(objdump -p "$work/exit32" | grep -i 'interp\|NEEDED')" ] || fail "the probe's program needs a loader"
 
+# --- kernel_runs_32bit: the program made, run, and its directory gone again,
+# whatever came of it.
+while read -r made expected; do
+    actual=$(
+        source "$repo/scripts/probe-32bit.sh"
+        make_i386_program() {
+            case $made in
+                ends-32 | refused-by-kernel) cp "$work/$made" "$1" ;;
+                *) return 1 ;;
+            esac
+        }
+        kernel_runs_32bit && echo yes || echo no
+    )
+    [ "$actual" = "$expected" ] || fail "kernel_runs_32bit with $made: $actual, expected $expected"
+done <<'EOF'
+ends-32 yes
+refused-by-kernel no
+not-made no
+EOF
+leftovers=$(find "$repo/build" -maxdepth 1 -name 'probe-32bit.*' 2>/dev/null)
+[ -z "$leftovers" ] || fail "the probe left its directory: $leftovers"
+
 # --- probe_32bit's decision, under set -e as the scripts run it. Columns:
 # kernel runs 32-bit programs; the 32-bit Wine starts before any install;
 # the install's result; whether the Wine starts after it; then the expected
