@@ -34,7 +34,7 @@ status=0
 for build in "${windows_builds[@]}"; do
     echo "== Windows tests: $build"
     xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-        source scripts/wine-env.sh "$(basename "$1")"
+        source scripts/wine-env.sh "$(basename "$1")" || exit 1
         wine_up
         ctest --test-dir "$1" --output-on-failure --timeout 600
         status=$?

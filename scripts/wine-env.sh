@@ -6,7 +6,9 @@
 # machines that run 32-bit programs (scripts/probe-32bit.sh); win64 runs the
 # same sources built for x86-64 (build/win64) under the 64-bit Wine, on every
 # machine. Without an argument: the architecture an outer script chose
-# (WINEARCH in the environment), else win64.
+# (WINEARCH in the environment), else win64. Sourced without an argument, a
+# file sees its caller's own arguments: a caller that has some (bash -c '...'
+# _ ARGS) passes the architecture.
 : "${KESTRUNE_BUILD:=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build}"
 
 case "${1:-${WINEARCH:-win64}}" in
