@@ -2,12 +2,18 @@
 # The benchmark: launcher overhead, large-package overhead, extraction speed,
 # the launcher's peak memory, and a kestrune medium against the one-file NSIS
 # bootstrapper a package author would make instead (bench/peer.nsi), each
-# measured in this run.
+# measured in this run. The pair it times: where this machine runs 32-bit
+# programs (scripts/probe-32bit.sh), the shipped 32-bit setup.exe and
+# unzip.exe against the x86-unicode bootstrapper under the 32-bit Wine;
+# elsewhere the x86-64 build of the same sources against the amd64-unicode
+# bootstrapper under the 64-bit Wine, which runs no 32-bit program (Debian's
+# makensis builds x86-ansi, x86-unicode and amd64-unicode). The report says
+# which.
 #   bash bench/run.sh
 # Builds what it needs (scripts/build.sh, then bench/'s own programs in
 # build/bench, then the bootstrappers with makensis), makes the packages, runs
 # the Windows side under Wine on a virtual display in its own prefix
-# (build/bench-wine) and prints the report.
+# (build/bench-wine-win32 or -win64) and prints the report.
 # KESTRUNE_BENCH_ROUNDS (default 9, at least 7) sets the runs per variant.
 # To time existing builds instead of building (development), set all of
 # KESTRUNE_BENCH_WINDOWS_BUILD, KESTRUNE_BENCH_HOST_BUILD and
@@ -16,6 +22,8 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 repo=$PWD
 source scripts/lib.sh
+source scripts/probe-32bit.sh
+probe_32bit
 rounds=${KESTRUNE_BENCH_ROUNDS:-9}
 work=${KESTRUNE_BENCH_DIR:-$repo/build/bench}
 random_mib=60  # incompressible: zip keeps it as deflate's stored blocks
@@ -33,17 +41,24 @@ if [ -n "${KESTRUNE_BENCH_WINDOWS_BUILD:-}" ]; then
 else
     echo "building (scripts/build.sh) ..."
     run_logged "$work/build.log" bash scripts/build.sh
-    windows_build=$repo/$(tail -n 1 "$work/build.log")
+    builds=$(tail -n 1 "$work/build.log")
+    windows_build=$repo/${builds%% *}
     host_build=$repo/build/host
     product_build=$repo/build/win32
 fi
+# The Wine that runs the timed build is the one of its setup.exe's format.
+case "$(x86_64-w64-mingw32-objdump -f "$windows_build/setup.exe" 2>/dev/null)" in
+    *'file format pei-i386'*) arch=win32 ;;
+    *'file format pei-x86-64'*) arch=win64 ;;
+    *) die "not a Windows program: $windows_build/setup.exe" ;;
+esac
 # A prefix of its own, set only after the build: the test build keeps the
 # prefix its tests were configured with.
-export KESTRUNE_WINEPREFIX=${KESTRUNE_WINEPREFIX:-$repo/build/bench-wine}
-source scripts/wine-env.sh
-run_logged "$work/programs.configure.log" cmake -S bench -B "$work/programs" -DCMAKE_BUILD_TYPE=Release \
+export KESTRUNE_WINEPREFIX=${KESTRUNE_WINEPREFIX:-$repo/build/bench-wine-$arch}
+source scripts/wine-env.sh "$arch"
+run_logged "$work/programs-$arch.configure.log" cmake -S bench -B "$work/programs-$arch" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-$KESTRUNE_TEST_ARCH.cmake"
-run_logged "$work/programs.build.log" cmake --build "$work/programs" -j2
+run_logged "$work/programs-$arch.build.log" cmake --build "$work/programs-$arch" -j2
 
 launcher=$windows_build/setup.exe
 extractor=$windows_build/tools/unzip/unzip.exe
@@ -57,7 +72,7 @@ done
 data=$work/data
 rm -rf "$data"
 mkdir -p "$data/small" "$data/large/payload"
-cp "$work/programs/quick-setup.exe" "$data/small/SETUP.EXE"
+cp "$work/programs-$arch/quick-setup.exe" "$data/small/SETUP.EXE"
 echo "A small package for the launcher benchmark." >"$data/small/readme.txt"
 cp -r "$data/small/." "$data/large/"
 head -c "${random_mib}M" /dev/urandom >"$data/large/payload/random.bin"
@@ -150,12 +165,13 @@ cp "$data/small/SETUP.EXE" "$root_linux/empty/quick.exe"
 driver_out=$work/driver.txt
 rm -f "$driver_out"
 KESTRUNE_BENCH_OUT=$driver_out xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-    source scripts/wine-env.sh
+    source scripts/wine-env.sh "$1" || exit 1
+    shift
     wine_up
     "$KESTRUNE_WINE" "$@" >/dev/null 2>"$KESTRUNE_BENCH_OUT.err" </dev/null
     status=$?
     wine_down
-    exit $status' _ "$work/programs/bench-driver.exe" "$rounds" 'C:\kbench' "$password" "$large_total" \
+    exit $status' _ "$arch" "$work/programs-$arch/bench-driver.exe" "$rounds" 'C:\kbench' "$password" "$large_total" \
     "$random_bytes" </dev/null || true
 cp "$root_linux/driver.txt" "$driver_out" 2>/dev/null || true
 if [ ! -s "$driver_out" ] || grep -q '^fail' "$driver_out" || ! grep -q '^mem unzip-large 3 ' "$driver_out"; then
@@ -193,11 +209,15 @@ echo "== kestrune benchmark, $(date -u '+%Y-%m-%d %H:%M UTC') =="
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(uname -sr)"
 echo "Wine: $(cat "$work/wine-version.txt"), prefix $WINEPREFIX, virtual display (xvfb)"
 echo "load average (1/5/15 min): before $load_before, after $load_after"
-if [ "$KESTRUNE_TEST_ARCH" = x86_64 ]; then
-    echo "Windows programs: 64-bit build ($launcher), the same sources as the 32-bit product:"
-    echo "  this kernel runs no 32-bit programs, so only 64-bit Wine works here"
+echo "$(describe_32bit | sed 's/;.*//')"
+if [ "$arch" = win32 ]; then
+    echo "pair measured: the shipped 32-bit programs ($windows_build) against the $peer_target NSIS bootstrapper,"
+    echo "  both under the 32-bit Wine"
 else
-    echo "Windows programs: $launcher"
+    why="the 64-bit Wine starts no 32-bit program"
+    [ "$KESTRUNE_32BIT" = run ] && why="KESTRUNE_BENCH_WINDOWS_BUILD named it"
+    echo "pair measured: the x86-64 build of the same sources ($windows_build) against the $peer_target NSIS"
+    echo "  bootstrapper, both under the 64-bit Wine: not the shipped 32-bit pair ($why)"
 fi
 echo "product setup.exe ($product_build, i686): $product_size bytes, imports: $product_imports"
 echo "product unzip.exe ($product_build, i686): $product_extractor_size bytes, imports: $product_extractor_imports"

@@ -1,6 +1,7 @@
 # Shared by the two cross toolchains; KESTRUNE_ARCH is set by the including
-# file. The product is the 32-bit (i686) build; the x86_64 build exists for
-# test hosts whose kernel cannot run 32-bit programs, and so no 32-bit Wine.
+# file. The product is the 32-bit (i686) build; the x86_64 build of the same
+# sources is tested on every machine, and is the only one tested where the
+# kernel cannot run 32-bit programs, and so there is no 32-bit Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR ${KESTRUNE_ARCH})
 

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Builds everything: the product (32-bit setup.exe and unzip.exe) in
-# build/win32, the same sources for x86-64 in build/win64 (the build the
-# Windows tests and the demo run under Wine) and the native tools in build/host.
-# Prints the directory of the Windows build that the tests run, last.
+# build/win32, the same sources for x86-64 in build/win64 and the native
+# tools in build/host. Where this machine runs 32-bit programs
+# (scripts/probe-32bit.sh), build/win32 is built with its tests too, and the
+# Windows tests and the demo run the product itself; everywhere, build/win64
+# is built with its tests. Prints the Windows builds whose tests run here,
+# the 32-bit product first where it runs, on its last line.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/lib.sh
 bash scripts/install-deps.sh
-source scripts/wine-env.sh
+source scripts/probe-32bit.sh
+probe_32bit
 
 configure_and_build() {  # source dir, build dir, extra cmake arguments...
     local source=$1 binary=$2
@@ -17,9 +21,17 @@ configure_and_build() {  # source dir, build dir, extra cmake arguments...
 }
 
 mkdir -p build
-configure_and_build . build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DKESTRUNE_TESTS=OFF
-configure_and_build . build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-    -DKESTRUNE_PRODUCT_DIR="$PWD/build/win32"
-test_build=build/win64
+# Each build is configured with its own Wine settings: its tests keep them.
+product_tests=OFF
+[ "$KESTRUNE_32BIT" = run ] && product_tests=ON
+(
+    source scripts/wine-env.sh win32
+    configure_and_build . build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DKESTRUNE_TESTS=$product_tests
+)
+(
+    source scripts/wine-env.sh win64
+    configure_and_build . build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+        -DKESTRUNE_PRODUCT_DIR="$PWD/build/win32"
+)
 if [ -f host/CMakeLists.txt ]; then configure_and_build host build/host; fi
-echo "$test_build"
+windows_test_builds

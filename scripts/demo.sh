@@ -2,12 +2,25 @@
 # The main job: builds everything, builds a sample product installer with
 # NSIS, packs it with the package password into a medium and runs the medium
 # under Wine on a virtual display, once plainly and once with -s, then prints
-# what happened. Leaves a screenshot of the progress notice.
+# what happened. Leaves a screenshot of the progress notice. The medium holds
+# the shipped 32-bit programs where this machine runs 32-bit programs, else
+# the x86-64 build of the same sources; the first line says which.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root=$PWD
-test_build=$(bash scripts/build.sh | tail -n 1)
-source scripts/wine-env.sh
+source scripts/lib.sh
+source scripts/probe-32bit.sh
+probe_32bit
+builds=$(bash scripts/build.sh | tail -n 1)
+test_build=${builds%% *}
+arch=$(basename "$test_build")
+source scripts/wine-env.sh "$arch"
+describe_32bit
+if [ "$arch" = win32 ]; then
+    echo "demo: the medium holds the shipped 32-bit programs ($test_build), run by the 32-bit Wine"
+else
+    echo "demo: the medium holds the x86-64 build of the same sources ($test_build), run by the 64-bit Wine"
+fi
 
 demo=$root/build/demo
 rm -rf "$demo"
@@ -29,6 +42,6 @@ build/host/medium/kestrune-medium check "$demo/medium" --package-dir 'C:\kestrun
     --temp 'C:\users\root\Temp\' | sed 's/^/medium check: /'
 
 # A prefix of its own: the demo installs a product into it.
-export KESTRUNE_WINEPREFIX=$root/build/wineprefix-demo
+export KESTRUNE_WINEPREFIX=$root/build/wineprefix-demo-$arch
 export KESTRUNE_DEMO_BUILD=$root/$test_build KESTRUNE_DEMO_DIR=$demo
 xvfb-run -a -s "-screen 0 1024x768x24" bash demo/run_medium.sh

@@ -46,8 +46,11 @@ install_missing_packages() {
         as_root=(sudo)
     fi
     echo "installing: ${missing[*]}" >&2
-    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2
-    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    # Another apt run on the machine holds its lock for a while: wait for it.
+    local wait_for_lock=(-o DPkg::Lock::Timeout=300)
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get "${wait_for_lock[@]}" update -qq >&2
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get "${wait_for_lock[@]}" install -y -qq "${missing[@]}" \
+        >/dev/null
 }
 
 # Writes a PostProcess.cmd that logs its run in the test child's format

@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
 # The README's test command: builds everything and runs every test, the
-# Windows ones under Wine on a virtual display.
+# Windows ones under Wine on a virtual display: on the 32-bit product
+# (build/win32) where this machine runs 32-bit programs, and on the x86-64
+# build (build/win64) everywhere. Its last line says which case this
+# machine is.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-test_build=$(bash scripts/build.sh | tail -n 1)
-source scripts/wine-env.sh
+source scripts/lib.sh
+# Once for the whole run: build.sh keeps the decision.
+source scripts/probe-32bit.sh
+probe_32bit
+trap describe_32bit EXIT
+builds=$(bash scripts/build.sh | tail -n 1)
+read -ra windows_builds <<<"$builds"
 
 # One house style (.clang-format); scripts/format.sh applies it.
 bash scripts/format.sh --check
@@ -19,11 +27,18 @@ fi
 if [ -d build/host ]; then
     ctest --test-dir build/host --output-on-failure -j2
 fi
-# Boxes need a display; one wineserver serves the whole run.
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-    source scripts/wine-env.sh
-    wine_up
-    ctest --test-dir "$1" --output-on-failure --timeout 600
-    status=$?
-    wine_down
-    exit $status' _ "$test_build"
+# Each Windows build in the prefix of its architecture (build/win32: win32);
+# boxes need a display; one wineserver serves each build's run. Both builds
+# run even when the first fails.
+status=0
+for build in "${windows_builds[@]}"; do
+    echo "== Windows tests: $build"
+    xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+        source scripts/wine-env.sh "$(basename "$1")" || exit 1
+        wine_up
+        ctest --test-dir "$1" --output-on-failure --timeout 600
+        status=$?
+        wine_down
+        exit $status' _ "$build" || status=1
+done
+exit $status

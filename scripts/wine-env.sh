@@ -1,15 +1,31 @@
-# Sourced by the scripts that run Windows programs: a private Wine prefix in
-# the build tree, no Mono/Gecko prompts, no debug chatter.
-#
-# The product is the 32-bit build, checked statically; the Windows tests and
-# the demo run the same sources built for x86-64 in a 64-bit prefix, so that
-# every machine runs the same build whether or not its kernel can start
-# 32-bit programs (CI's cannot).
+# Sourced by the scripts that run Windows programs: the Wine of one
+# architecture and a private prefix for it in the build tree, no Mono/Gecko
+# prompts, no debug chatter.
+#   source scripts/wine-env.sh [win32|win64]
+# win32 runs the 32-bit product (build/win32) under the 32-bit Wine, on
+# machines that run 32-bit programs (scripts/probe-32bit.sh); win64 runs the
+# same sources built for x86-64 (build/win64) under the 64-bit Wine, on every
+# machine. Without an argument: the architecture an outer script chose
+# (WINEARCH in the environment), else win64. Sourced without an argument, a
+# file sees its caller's own arguments: a caller that has some (bash -c '...'
+# _ ARGS) passes the architecture.
 : "${KESTRUNE_BUILD:=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build}"
 
-export KESTRUNE_TEST_ARCH=x86_64 WINEARCH=win64
-# Called directly: the /usr/bin/wine wrapper would pick the 32-bit loader.
-export KESTRUNE_WINE=/usr/lib/wine/wine64 KESTRUNE_WINESERVER=/usr/lib/wine/wineserver64
+case "${1:-${WINEARCH:-win64}}" in
+    win32)
+        export KESTRUNE_TEST_ARCH=i686 WINEARCH=win32
+        export KESTRUNE_WINE=/usr/lib/wine/wine KESTRUNE_WINESERVER=/usr/lib/wine/wineserver32
+        ;;
+    win64)
+        export KESTRUNE_TEST_ARCH=x86_64 WINEARCH=win64
+        # Called directly: the /usr/bin/wine wrapper would pick the 32-bit loader.
+        export KESTRUNE_WINE=/usr/lib/wine/wine64 KESTRUNE_WINESERVER=/usr/lib/wine/wineserver64
+        ;;
+    *)
+        echo "wine-env.sh: unknown architecture '${1:-$WINEARCH}' (win32 or win64)" >&2
+        return 1
+        ;;
+esac
 export WINELOADER=$KESTRUNE_WINE WINESERVER=$KESTRUNE_WINESERVER
 export WINEPREFIX="${KESTRUNE_WINEPREFIX:-$KESTRUNE_BUILD/wineprefix-$WINEARCH}"
 export WINEDEBUG=-all
