@@ -11,6 +11,7 @@
 #include "archive_writer.h"
 #include "command_line.h"
 #include "commands.h"
+#include "default_programs.h"
 #include "disc_image.h"
 #include "file_io.h"
 #include "host_program.h"
@@ -43,7 +44,7 @@ struct BuildRequest {
     std::vector<std::string> tags;
     bool force = false;
     bool anyMarker = false;
-    bool defaultLauncher = false;
+    bool defaultLauncher = false;  // no --launcher: found by findDefaultProgram
     bool defaultExtractor = false;
     ScanOptions scan;
     LaunchPlace place;
@@ -56,14 +57,9 @@ int failure(const std::string& message) {
     return exitFailed;
 }
 
-std::string programProblem(const std::string& path, bool isDefault, const char* option, bool launcher) {
+std::string programProblem(const std::string& path, bool launcher) {
     const PathKind kind = pathKind(path);
-    if (kind == PathKind::missing) {
-        return isDefault
-                   ? "no " + std::string(launcher ? launcherFileName : extractorFileName) + " at " + quoted(path) +
-                         " (the default); build the product with scripts/build.sh or give " + option
-                   : quoted(path) + " does not exist";
-    }
+    if (kind == PathKind::missing) return quoted(path) + " does not exist";
     if (kind != PathKind::file) return quoted(path) + " is not a file";
     if (launcher) return launcherProblem(path, packagePassword);
     const std::string problem = peFileProblem(path);
@@ -150,8 +146,8 @@ bool parseBuild(const std::vector<std::string>& arguments, BuildRequest& request
     }
     request.defaultLauncher = !parsed.has("--launcher");
     request.defaultExtractor = !parsed.has("--extractor");
-    request.launcher = parsed.value("--launcher", KESTRUNE_DEFAULT_LAUNCHER);
-    request.extractor = parsed.value("--extractor", KESTRUNE_DEFAULT_EXTRACTOR);
+    request.launcher = parsed.value("--launcher");
+    request.extractor = parsed.value("--extractor");
     request.tags = parsed.all("--marker");
     request.force = parsed.has("--force");
     request.anyMarker = parsed.has("--any-marker");
@@ -213,8 +209,8 @@ std::vector<std::string> packageProblems(const BuildRequest& request, const Payl
 // Everything that can be refused is refused here, before any output exists.
 bool prepare(const BuildRequest& request, Payload& payload, std::string& launcherBytes, std::string& imageTool,
              std::string& error) {
-    error = programProblem(request.launcher, request.defaultLauncher, "--launcher", true);
-    if (error.empty()) error = programProblem(request.extractor, request.defaultExtractor, "--extractor", false);
+    error = programProblem(request.launcher, true);
+    if (error.empty()) error = programProblem(request.extractor, false);
     if (error.empty() && !request.out.empty()) error = outputPlaceProblem(request.out, request.payload, homeFolders());
     if (error.empty() && !request.out.empty()) error = outputFolderProblem(request.out, request.force);
     if (error.empty() && !request.iso.empty()) {
@@ -409,6 +405,19 @@ int runBuild(const std::vector<std::string>& arguments) {
     BuildRequest request;
     int status = exitOk;
     if (!parseBuild(arguments, request, status)) return status;
+    // Without --launcher or --extractor, the ones installed beside this
+    // program (or its build tree's); none found is a failure, not a wrong
+    // command line.
+    for (const bool launcher : {true, false}) {
+        if (!(launcher ? request.defaultLauncher : request.defaultExtractor)) continue;
+        std::string& path = launcher ? request.launcher : request.extractor;
+        const DefaultProgram found = findDefaultProgram(launcher);
+        if (found.path.empty()) {
+            return failure("no default " + std::string(launcher ? launcherFileName : extractorFileName) + ": " +
+                           found.problem);
+        }
+        path = found.path;
+    }
     // From here a signal only sets a flag: the build ends at the next step,
     // removes what it made and says so.
     installInterruptHandlers();

@@ -7,6 +7,8 @@
 
 #include "command_line.h"
 #include "commands.h"
+#include "default_programs.h"
+#include "medium_names.h"
 
 namespace {
 
@@ -38,6 +40,12 @@ int main(int argc, char** argv) {
     }
     if (command == "--version") {
         std::printf("kestrune-medium %s\n", mediumVersion);
+        // Where `build` takes its programs from without --launcher and --extractor.
+        for (const bool launcher : {true, false}) {
+            const DefaultProgram found = findDefaultProgram(launcher);
+            std::printf("default %s: %s\n", launcher ? launcherFileName : extractorFileName,
+                        (found.path.empty() ? found.problem : quoted(found.path)).c_str());
+        }
         return exitOk;
     }
     if (command == "help") return runHelp(arguments);

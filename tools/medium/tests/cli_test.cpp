@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include "command_line.h"
+#include "default_programs.h"
+#include "file_io.h"
 #include "medium_test_support.h"
 #include "package_password.h"
 
@@ -180,6 +183,125 @@ TEST(MediumCommandLine, HelpForTheToolAndEachCommandAndTheVersion) {
     const ToolRun version = runTool({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("kestrune-medium 1.", 0), 0u) << version.out;
+}
+
+// Where build takes setup.exe and unzip.exe from without --launcher and
+// --extractor: ../share/kestrune/ from the program's folder, and, for the
+// program in its build tree only, the build's product.
+TEST(MediumDefaults, InstalledBesideTheProgramOrTheBuildTreesProduct) {
+    ScratchDirectory scratch;
+    const std::string s = resolvedPath(scratch.path);
+    const DefaultLayout layout = {"../share/kestrune", s + "/build/host", s + "/build/win32/setup.exe",
+                                  s + "/build/win32/tools/unzip/unzip.exe"};
+    makeDirectories(s + "/build/host");
+    makeDirectories(s + "/prefix/bin");
+    const std::string installed = s + "/prefix/share/kestrune/setup.exe";
+    const std::string built = layout.buildLauncher;
+    const struct {
+        const char* what;
+        std::string programFolder;
+        std::vector<std::string> present;  // of `installed` and `built`
+        std::string found;                 // "" for none
+        std::vector<std::string> named;    // in the problem, when none is found
+    } cases[] = {
+        {"installed beside the program", s + "/prefix/bin", {installed, built}, installed, {}},
+        {"a copy elsewhere never takes a build tree's", s + "/prefix/bin", {built}, "", {installed}},
+        {"the build tree's program takes the build's", s + "/build/host", {built}, built, {}},
+        {"the build tree's program takes an installed one first",
+         s + "/build/host",
+         {s + "/build/share/kestrune/setup.exe", built},
+         s + "/build/share/kestrune/setup.exe",
+         {}},
+        {"the build tree's program, without either",
+         s + "/build/host",
+         {},
+         "",
+         {s + "/build/share/kestrune/setup.exe", built, "scripts/build.sh", "--launcher"}},
+        {"a folder is no program", s + "/prefix/bin", {installed + "/"}, "", {installed, "install kestrune again"}},
+    };
+    for (const auto& row : cases) {
+        for (const std::string& path : {installed, built, s + "/build/share/kestrune/setup.exe"}) removeTree(path);
+        for (const std::string& path : row.present) {
+            if (path.back() == '/') {
+                makeDirectories(path);
+            } else {
+                makeDirectories(path.substr(0, path.rfind('/')));
+                writeFile(path, "MZ");
+            }
+        }
+        const DefaultProgram found = findDefaultProgram(row.programFolder, layout, true);
+        EXPECT_EQ(found.path, row.found) << row.what;
+        EXPECT_EQ(found.problem.empty(), !row.found.empty()) << row.what << ": " << found.problem;
+        for (const std::string& part : row.named) EXPECT_TRUE(holds(found.problem, part)) << row.what;
+        if (row.named.size() == 1) {
+            EXPECT_EQ(countOf(found.problem, "'"), 2u) << row.what << ": one place looked at";
+        }
+    }
+    // The extraction tool's places are the build's unzip.exe and unzip.exe beside setup.exe.
+    removeTree(s + "/prefix/share");
+    const DefaultProgram extractor = findDefaultProgram(s + "/build/host", layout, false);
+    EXPECT_TRUE(holds(extractor.problem, "none at '" + s +
+                                             "/build/share/kestrune/unzip.exe' (installed beside "
+                                             "kestrune-medium) nor at '" +
+                                             layout.buildExtractor + "'"));
+    EXPECT_TRUE(holds(extractor.problem, "--extractor"));
+}
+
+// The program as installed anywhere: a copy in PREFIX/bin finds the
+// programs in PREFIX/share/kestrune/ (as cmake --install lays them out),
+// also when started through a link;
+// without them, build names where it looked. The program in its build tree
+// names the build's product.
+TEST(MediumDefaults, AnInstalledCopyUsesItsOwnTree) {
+    Workspace w;
+    const std::string prefix = resolvedPath(w.scratch.path) + "/prefix";
+    makeDirectories(prefix + "/bin");
+    makeDirectories(prefix + "/bin/" + KESTRUNE_INSTALLED_FOLDER);
+    const std::string shared = resolvedPath(prefix + "/bin/" + KESTRUNE_INSTALLED_FOLDER);  // PREFIX/share/kestrune
+    const std::string tool = prefix + "/bin/kestrune-medium";
+    writeFile(tool, readFile(KESTRUNE_MEDIUM_EXE));
+    ASSERT_EQ(chmod(tool.c_str(), 0755), 0);
+    writeFile(shared + "/setup.exe", readFile(w.launcher));
+    writeFile(shared + "/unzip.exe", readFile(w.extractor));
+    makeDirectories(w.scratch / "links");
+    const std::string link = w.scratch / "links/kestrune-medium";
+    ASSERT_EQ(symlink(tool.c_str(), link.c_str()), 0);
+
+    for (const std::string& program : {tool, link}) {
+        const ToolRun version = runProgram({program, "--version"});
+        EXPECT_EQ(version.status, 0) << program;
+        EXPECT_TRUE(holds(version.out, "\ndefault setup.exe: '" + shared + "/setup.exe'\ndefault unzip.exe: '" +
+                                           shared + "/unzip.exe'\n"))
+            << program;
+    }
+    const ToolRun built = runProgram({link, "build", w.payload, "--out", w.medium, "--marker", "msi.tag"});
+    ASSERT_EQ(built.status, 0) << built.err;
+    EXPECT_TRUE(holds(built.out, "setup.exe: from '" + shared + "/setup.exe'"));
+    EXPECT_EQ(readFile(w.medium + "/setup.exe"), readFile(w.launcher) + "msi.tag \r\n");
+    EXPECT_EQ(readFile(w.medium + "/unzip.exe"), readFile(w.extractor));
+    // --launcher and --extractor still name others.
+    const ToolRun named = runProgram(
+        {tool, "build", w.payload, "--out", w.scratch / "named", "--launcher", w.launcher, "--extractor", w.extractor});
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_TRUE(holds(named.out, "unzip.exe: from " + ::quoted(w.extractor)));
+
+    removeTree(shared + "/unzip.exe");
+    const ToolRun missing = runProgram({tool, "build", w.payload, "--out", w.scratch / "none"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(holds(missing.err, "error: no default unzip.exe: none at '" + shared +
+                                       "/unzip.exe' (installed beside kestrune-medium); install kestrune again, or "
+                                       "give --extractor"));
+    EXPECT_FALSE(exists(w.scratch / "none"));
+    EXPECT_TRUE(holds(runProgram({tool, "--version"}).out, "default unzip.exe: none at '" + shared + "/unzip.exe'"));
+
+    // The program in its build tree: the build's product, or both places named.
+    const ToolRun inTree = runTool({"--version"});
+    for (const std::string& product : {std::string(KESTRUNE_BUILD_LAUNCHER), std::string(KESTRUNE_BUILD_EXTRACTOR)}) {
+        const std::string name = product.substr(product.rfind('/') + 1);
+        EXPECT_TRUE(holds(inTree.out, exists(product)
+                                          ? "default " + name + ": " + ::quoted(product)
+                                          : "nor at " + ::quoted(product) + " (this build tree's product)"));
+    }
 }
 
 TEST(MediumBuild, BuildThenCheckRoundTrip) {
