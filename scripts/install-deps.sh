@@ -5,7 +5,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 packages=(
-    cmake make g++ googletest zlib1g-dev libzip-dev pkg-config
+    cmake make g++ googletest zlib1g-dev libzip-dev pkg-config dpkg-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
     wine wine64 xvfb xauth x11-apps imagemagick
     zip unzip nsis python3 osslsigncode xorriso openssl

@@ -26,6 +26,9 @@ fi
 
 if [ -d build/host ]; then
     ctest --test-dir build/host --output-on-failure -j2
+    # The Debian package an author installs (README, Install for authors).
+    deb=$(bash scripts/package.sh --built | tail -n 1)
+    bash tests/package/package_test.sh "$deb"
 fi
 # Each Windows build in the prefix of its architecture (build/win32: win32);
 # boxes need a display; one wineserver serves each build's run. Both builds
