@@ -110,16 +110,8 @@ void warnAboutUnaskedMsiTag(const MarkerPlan& plan, const BuildRequest& request)
 }
 
 bool parseBuild(const std::vector<std::string>& arguments, BuildRequest& request, int& status) {
-    static const std::vector<OptionRule> rules = {
-        {"--out", true, false},         {"--launcher", true, false},
-        {"--extractor", true, false},   {"--marker", true, true},
-        {"--any-marker", false, false}, {"--force", false, false},
-        {"--exclude", true, true},      {"--no-default-excludes", false, false},
-        packageDirectoryOption,         temporaryPathOption,
-        {"--iso", true, false},         {"--label", true, false},
-    };
     ParsedArguments parsed;
-    if (!parseCommand("build", arguments, rules, parsed, status)) return false;
+    if (!parseCommand("build", arguments, parsed, status)) return false;
     if (parsed.positional.size() != 1) {
         status = usageError(
             "build", parsed.positional.empty() ? "build needs a payload folder" : "build takes one payload folder");

@@ -1,4 +1,4 @@
-// kestrune-medium check DIR [--package-dir WINPATH] [--temp WINPATH]
+// kestrune-medium check MEDIUM [options] (usage.cpp lists them)
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,25 +31,30 @@ struct CheckReport {
     std::string copyFolder;  // where the disc image's files were copied to
     std::string imageName;   // what the lines call that folder instead
 
-    void print(const std::string& line) {
-        std::string shown = line;
+    std::string shown(const std::string& line) const {
+        std::string text = line;
         if (!copyFolder.empty()) {
-            for (size_t at = shown.find(copyFolder); at != std::string::npos; at = shown.find(copyFolder, at)) {
-                shown.replace(at, copyFolder.size(), imageName);
+            for (size_t at = text.find(copyFolder); at != std::string::npos; at = text.find(copyFolder, at)) {
+                text.replace(at, copyFolder.size(), imageName);
                 at += imageName.size();
             }
         }
-        printInfo(shown);
+        return text;
     }
-    void info(const std::string& line) { print(line); }
+    void info(const std::string& line) { printInfo(shown(line)); }
     void problem(const std::string& line) {
-        print("problem: " + line);
+        info("problem: " + line);
         ++problems;
     }
     void problemsFrom(const std::vector<std::string>& lines) {
         for (const std::string& line : lines) problem(line);
     }
-    void warning(const std::string& line) { print("warning: " + line); }
+    // On stderr, as every command's warnings: the report on stdout holds
+    // what the medium is and its problems.
+    void warning(const std::string& line) {
+        std::fflush(stdout);
+        printWarning(shown(line));
+    }
     void warningsFrom(const std::vector<std::string>& lines) {
         for (const std::string& line : lines) warning(line);
     }
@@ -190,10 +195,7 @@ bool copyMediumOutOfImage(const std::string& image, const DiscCopy& copy, CheckR
 int runCheck(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     int status = exitOk;
-    if (!parseCommand("check", arguments, {packageDirectoryOption, temporaryPathOption, caFileOption}, parsed,
-                      status)) {
-        return status;
-    }
+    if (!parseCommand("check", arguments, parsed, status)) return status;
     const std::string caFile = parsed.value(caFileOption.name);
     if (parsed.positional.size() != 1) return usageError("check", "check takes one medium folder");
     const std::string medium = parsed.positional.front();

@@ -103,10 +103,7 @@ int markFile(const std::string& file, const std::vector<std::string>& tags, bool
 int runMark(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     int status = exitOk;
-    if (!parseCommand("mark", arguments, {{"--any-marker", false, false}, {"--any-file", false, false}}, parsed,
-                      status)) {
-        return status;
-    }
+    if (!parseCommand("mark", arguments, parsed, status)) return status;
     if (parsed.positional.size() < 2) return usageError("mark", "mark needs a launcher file and at least one tag");
     const std::string file = parsed.positional.front();
     const std::vector<std::string> tags(parsed.positional.begin() + 1, parsed.positional.end());
@@ -125,7 +122,7 @@ int runMark(const std::vector<std::string>& arguments) {
 int runMarkers(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     int status = exitOk;
-    if (!parseCommand("markers", arguments, {caFileOption}, parsed, status)) return status;
+    if (!parseCommand("markers", arguments, parsed, status)) return status;
     if (parsed.positional.size() != 1) return usageError("markers", "markers takes one launcher file");
     const std::string file = parsed.positional.front();
     const std::string problem = programFileProblem(file);
@@ -161,7 +158,8 @@ int runMarkers(const std::vector<std::string>& arguments) {
                                                : ": not seen by the launcher; silent runs (-s) pass -s -SMS"));
     std::vector<std::string> problems = markerFindings(analysis).problems;
     problems.insert(problems.end(), signature.problems.begin(), signature.problems.end());
-    for (const std::string& warning : signature.warnings) printInfo("warning: " + warning);
+    std::fflush(stdout);
+    for (const std::string& warning : signature.warnings) printWarning(warning);
     for (const std::string& line : problems) printInfo("problem: " + line);
     if (signature.isSigned && !markerFindings(analysis).problems.empty())
         printInfo(std::string("hint: ") + markersIntoSignatureHint);

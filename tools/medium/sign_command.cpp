@@ -247,14 +247,7 @@ int signMedium(const std::string& medium, const SigningKey& key) {
 int runSign(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     int status = exitOk;
-    if (!parseCommand("sign", arguments,
-                      {{"--cert", true, false},
-                       {"--key", true, false},
-                       {"--pass-file", true, false},
-                       {"--timestamp", true, false}},
-                      parsed, status)) {
-        return status;
-    }
+    if (!parseCommand("sign", arguments, parsed, status)) return status;
     if (parsed.positional.size() != 1) return usageError("sign", "sign takes one medium folder");
     if (!parsed.has("--cert") || !parsed.has("--key")) {
         return usageError("sign", "sign needs --cert CERT and --key KEY, the signer's certificate and private key");

@@ -52,16 +52,24 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
     const std::string s = w.scratch.path;
     makeDirectories(s + "/no-setup/docs");
     writeFile(s + "/no-setup/docs/a.txt", "a");
+    // Windows finds it in any case, and it must be a program in any case.
     makeDirectories(s + "/lower-case");
-    writeFile(s + "/lower-case/setup.exe", peImage());
+    writeFile(s + "/lower-case/setup.exe", "echo not a program");
     makeDirectories(s + "/taken");
     writeFile(s + "/taken/keep.txt", "keep");
     const RefusedRun cases[] = {
         {{}, {}, 2, "usage:"},
-        {{"burn"}, {}, 2, "unknown command 'burn'; the nearest is build"},
+        {{"biuld"}, {}, 2, "unknown command 'biuld'; the nearest is build (commands: build, mark"},
         {{"chek", w.medium}, {}, 2, "unknown command 'chek'; the nearest is check"},
+        {{"-verison"}, {}, 2, "unknown command '-verison'; the nearest is --version"},
         {{"help", "marks"}, {}, 2, "unknown help topic 'marks'; the nearest command is mark"},
-        {{"build", w.payload, "--out", w.medium, "--colour"}, {}, 2, "unknown option --colour"},
+        {{"build", w.payload, "--out", w.medium, "--colour"}, {}, 2, "unknown option --colour\n"},
+        {{"build", w.payload, "--iso", s + "/disc.iso", "--lable", "X"},
+         {},
+         2,
+         "unknown option --lable; the nearest is --label"},
+        {{"check", w.medium, "-strict"}, {}, 2, "unknown option -strict; the nearest is --strict"},
+        {{"--", "build", w.payload, "--", "--out", w.medium}, {}, 2, "build takes one payload folder"},
         {{"build", w.payload, "--out"}, {}, 2, "--out needs a value"},
         {{"build", w.payload}, {}, 2, "needs --out"},
         {{"build", "--out", w.medium}, {}, 2, "needs a payload folder"},
@@ -144,6 +152,18 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
         EXPECT_EQ(stagingLeftovers(s), std::vector<std::string>{}) << c.message;
         EXPECT_EQ(stagingLeftovers(w.payload + "/docs"), std::vector<std::string>{}) << c.message;
     }
+    // Only a real near miss gets a suggestion.
+    const RefusedRun unsuggested[] = {
+        {{"burn"}, {}, 2, "unknown command 'burn' (commands: build, mark, markers, check, sign, help)"},
+        {{"-v"}, {}, 2, "unknown command '-v' (commands: "},
+        {{"help", "deploy"}, {}, 2, "unknown help topic 'deploy' (commands: "},
+        {{"check", w.medium, "-v"}, {}, 2, "unknown option -v\n"},
+        {{"mark", w.launcher, "msi.tag", "--verbose"}, {}, 2, "unknown option --verbose\n"},
+    };
+    for (const RefusedRun& c : unsuggested) {
+        const ToolRun run = expectRefused(c);
+        EXPECT_FALSE(run.contains("nearest")) << run.err;
+    }
     EXPECT_EQ(readFile(s + "/taken/keep.txt"), "keep");
     EXPECT_EQ(readFile(w.launcher), launcherBefore) << "a refused mark changes nothing";
     EXPECT_EQ(readFile(s + "/other-password.exe"), otherBefore) << "a refused mark changes nothing";
@@ -174,8 +194,35 @@ TEST(MediumCommandLine, HelpForTheToolAndEachCommandAndTheVersion) {
             EXPECT_EQ(run.out, asked.out) << command << " " << option;
         }
     }
-    EXPECT_NE(runTool({"help", "build"}).out.find("--exclude PATTERN"), std::string::npos);
     EXPECT_EQ(runTool({"help", "check"}).out.find("--exclude"), std::string::npos);
+    EXPECT_EQ(runTool({"help", "--", "check"}).out, runTool({"help", "check"}).out);
+
+    // Every option a command takes is in its synopsis, in the overview and in
+    // a line of its own that says what it does.
+    const ToolRun overview = runTool({"help"});
+    const std::vector<std::pair<std::string, std::vector<std::string>>> commandOptions = {
+        {"build",
+         {"--out DIR", "--iso FILE", "--label LABEL", "--launcher", "--extractor", "--marker TAG", "--any-marker",
+          "--exclude PATTERN", "--no-default-excludes", "--package-dir WINPATH", "--temp WINPATH", "--force"}},
+        {"mark", {"--any-marker", "--any-file"}},
+        {"markers", {"--ca-file CERTS"}},
+        {"check", {"--package-dir WINPATH", "--temp WINPATH", "--ca-file CERTS", "--strict"}},
+        {"sign", {"--cert CERT", "--key KEY", "--pass-file FILE", "--timestamp URL"}},
+    };
+    for (const auto& [command, options] : commandOptions) {
+        const std::string help = runTool({command, "-h"}).out;
+        const std::string synopsis = help.substr(0, help.find("\n\n"));
+        for (const std::string& option : options) {
+            const std::string name = option.substr(0, option.find(' '));
+            EXPECT_TRUE(holds(synopsis, option)) << command;
+            EXPECT_TRUE(holds(overview.out, option)) << command;
+            EXPECT_TRUE(holds(help, "\n  " + option + " ")) << command << ": no line of its own for " << option;
+            // And the parser takes it: known, it is no unknown option.
+            const ToolRun run = runTool({command, name, "value", "-h"});
+            EXPECT_FALSE(run.contains("unknown option")) << command << " " << name << "\n" << run.err;
+        }
+        EXPECT_TRUE(holds(help, "\n  --help ")) << command;
+    }
 
     const ToolRun version = runTool({"--version"});
     EXPECT_EQ(version.status, 0);
@@ -433,9 +480,9 @@ TEST(MediumCheck, TheSilentFormFollowsTheMarkersOfSetupExe) {
     writeFile(w.medium + "/setup.exe", readFile(w.medium + "/setup.exe") + "MSI.TAG \r\n");
     const ToolRun run = w.check();
     EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_TRUE(holds(run.out,
-                      "warning: marker 'MSI.TAG' is not msi.tag: the launcher compares tags exactly, case "
-                      "included, and finds msi.tag in another line"));
+    EXPECT_TRUE(holds(run.err,
+                      "kestrune-medium: warning: marker 'MSI.TAG' is not msi.tag: the launcher compares tags "
+                      "exactly, case included, and finds msi.tag in another line"));
 }
 
 TEST(MediumMarkers, EachTagIsWrittenOnceAndOnlyToALauncherOfThisBuild) {
@@ -570,7 +617,8 @@ TEST(MediumBuild, RefusesWhatCheckWouldReportListingEveryProblemAtOnce) {
             line = "name the same file on Windows: they differ only in case";
         EXPECT_TRUE(anyHolds(problems, line)) << line << "\n" << checked.out;
     }
-    EXPECT_TRUE(holds(checked.out, "warning: 'caf\xc3\xa9.txt': is not plain ASCII"));
+    EXPECT_TRUE(holds(checked.err, "kestrune-medium: warning: 'caf\xc3\xa9.txt': is not plain ASCII"));
+    EXPECT_FALSE(holds(checked.out, "warning:")) << "warnings go to stderr";
 }
 
 TEST(MediumBuild, ChecksPathsForThePackageDirectoryAndTemporaryPathAsCheckDoes) {

@@ -199,7 +199,8 @@ TEST(DiscImages, CheckReportsWhatAnImageLacks) {
     const ToolRun checked = runTool({"check", image});
     EXPECT_EQ(checked.status, 1) << checked.out;
     EXPECT_TRUE(holds(checked.out, "problem: unzip.exe is missing"));
-    EXPECT_TRUE(holds(checked.out, "warning: autorun.inf does not start setup.exe: its open= names 'install.exe'"));
+    EXPECT_TRUE(holds(checked.err,
+                      "kestrune-medium: warning: autorun.inf does not start setup.exe: its open= names 'install.exe'"));
     EXPECT_EQ(checked.out.find("kestrune-medium-disc-"), std::string::npos) << "lines name the image" << checked.out;
     EXPECT_EQ(runTool({"check", image}, {"PATH=" + w.scratch.path + "/none"}).status, 1);
 }

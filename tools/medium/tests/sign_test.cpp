@@ -75,8 +75,9 @@ TEST(MediumSign, SignsBothProgramsAndPutsTheMarkersBackWhereTheLauncherSeesThem)
     // This machine does not trust the test's certificate: Windows' stores decide.
     const ToolRun untrusted = w.check();
     EXPECT_EQ(untrusted.status, 0) << untrusted.out;
-    EXPECT_TRUE(hasLine(untrusted.out, "warning: setup.exe: ", "not trusted by this machine (self-signed certificate)"))
-        << untrusted.out;
+    EXPECT_TRUE(hasLine(untrusted.err, "kestrune-medium: warning: setup.exe: ",
+                        "not trusted by this machine (self-signed certificate)"))
+        << untrusted.err;
     const ToolRun otherAuthority = w.check({"--ca-file", w.signer.otherCertificate});
     EXPECT_EQ(otherAuthority.status, 1) << otherAuthority.out;
     EXPECT_TRUE(hasLine(otherAuthority.out, "problem: setup.exe: ", "does not verify against")) << otherAuthority.out;
