@@ -11,6 +11,7 @@
 #include "disc_image.h"
 #include "file_io.h"
 #include "host_program.h"
+#include "installer.h"
 #include "launch_plan.h"
 #include "launcher/constants.h"
 #include "layout.h"
@@ -137,6 +138,25 @@ void reportPlan(const LaunchPlan& plan, bool launcherUsable, CheckReport& report
     report.problemsFrom(plan.problems);
 }
 
+// Whether the silent form the medium passes makes the installer behind
+// SETUP.EXE silent. A known mismatch is a warning, or with --strict a problem.
+void reportInstaller(const ArchiveReport& archive, SetupForm silentForm, bool strict, CheckReport& report) {
+    if (!archive.setupRead) return;
+    const SilenceVerdict verdict = silenceOf(archive.setupInstaller, silentForm);
+    if (verdict.silent || !verdict.known) {
+        report.info(std::string(setupProgramName) + ": " + verdict.text);
+        return;
+    }
+    const std::string line =
+        std::string(setupProgramName) + " is " + installerName(archive.setupInstaller.kind) + ": " + verdict.text;
+    if (strict) {
+        report.problem(line);
+    } else {
+        report.warning(line);
+    }
+    report.info("hint: to make it silent, " + verdict.advice);
+}
+
 std::string listText(const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& name : names) text += (text.empty() ? "" : ", ") + printable(name);
@@ -244,7 +264,9 @@ int runCheck(const std::vector<std::string>& arguments) {
         report.problemsFrom(archive.problems);
     }
     if (layout.directoryExists) {
-        reportPlan(planLaunch(place, msiSeen, packagePassword, archive.entries), layout.launcherUsable, report);
+        const LaunchPlan plan = planLaunch(place, msiSeen, packagePassword, archive.entries);
+        reportPlan(plan, layout.launcherUsable, report);
+        if (layout.launcherUsable) reportInstaller(archive, plan.silentForm, parsed.has("--strict"), report);
     }
 
     if (report.problems == 0) {

@@ -11,6 +11,7 @@
 #include "marking.h"
 #include "package_password.h"
 #include "pe_file.h"
+#include "progress.h"
 #include "signature_report.h"
 #include "staging.h"
 
@@ -49,7 +50,11 @@ std::string listText(const std::vector<std::string>& tags) {
     return list;
 }
 
+// What an interruption says was written, or not.
+std::string markerOutput(const std::string& file) { return "the marked launcher " + quoted(file); }
+
 int markFile(const std::string& file, const std::vector<std::string>& tags, bool anyFile) {
+    planOutput(markerOutput(file));
     std::string problem = programFileProblem(file);
     if (!problem.empty()) {
         printError(problem);
@@ -69,6 +74,15 @@ int markFile(const std::string& file, const std::vector<std::string>& tags, bool
         printError(bytes.empty() ? error : quoted(file) + ": " + error);
         return exitFailed;
     }
+    // The rule build applies to what it writes: every marker line of the
+    // result where the launcher sees it, or nothing is written.
+    if (!marking.findings.problems.empty()) {
+        for (const std::string& line : marking.findings.problems) printError(line);
+        printError("no marker line was written to " + quoted(file) + ": " +
+                   countText(marking.findings.problems.size(), "problem", "problems") + " (each on a line above)");
+        return exitFailed;
+    }
+    for (const std::string& warning : marking.findings.warnings) printWarning(warning);
     if (!marking.alreadyThere.empty()) {
         printInfo(quoted(file) + ": already marked with " + listText(marking.alreadyThere) + "; not appended again");
     }
@@ -81,19 +95,12 @@ int markFile(const std::string& file, const std::vector<std::string>& tags, bool
         printError(error);
         return exitFailed;
     }
+    noteWritten(markerOutput(file));
     const std::string where = marking.intoSignature ? " (inside its signature, which stays valid)" : "";
     if (!marking.added.empty()) {
         printInfo(quoted(file) + ": marked with " + listText(marking.added) + where);
     } else {
         printInfo(quoted(file) + ": its marker lines now stand inside its signature, which stays valid");
-    }
-    const size_t keep = std::min(marking.bytes.size(), markerScanSize);
-    const std::string tail = marking.bytes.substr(marking.bytes.size() - keep);
-    for (const std::string& tag : marking.added) {
-        if (!launcherSeesTag(tail, tag)) {
-            printWarning(printable(tag) + " does not stand in the last " + std::to_string(markerWindowSize) +
-                         " bytes of " + quoted(file) + "; the launcher will not see it");
-        }
     }
     return exitOk;
 }

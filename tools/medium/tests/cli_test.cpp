@@ -95,7 +95,7 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
         {w.build({}, s + "/missing"), {}, 1, "does not exist"},
         {w.build({}, s + "/notes.txt"), {}, 1, "is not a folder"},
         {w.build({}, s + "/no-setup"), {}, 1, "no SETUP.EXE"},
-        {w.build({}, s + "/lower-case"), {}, 1, "only 'setup.exe', which differs in case"},
+        {w.build({}, s + "/lower-case"), {}, 1, "SETUP.EXE is not a Windows program"},
         {{"build", w.payload, "--out", s + "/taken", "--launcher", w.launcher, "--extractor", w.extractor},
          {},
          1,
@@ -518,11 +518,17 @@ TEST(MediumMarkers, EachTagIsWrittenOnceAndOnlyToALauncherOfThisBuild) {
 
 TEST(MediumMarkers, ReportsLinesInsideStraddlingAndOutsideTheWindow) {
     Workspace w;
+    // "--" ends the options: a tag may start with a dash.
+    const std::string dashed = w.scratch / "dashed.exe";
+    writeFile(dashed, readFile(w.launcher));
+    ASSERT_EQ(runTool({"mark", dashed, "--any-marker", "--", "-dash.tag", "msi.tag"}).status, 0);
+    EXPECT_EQ(readFile(dashed), readFile(w.launcher) + "-dash.tag \r\nmsi.tag \r\n");
+
+    // A line pushed out of the window by data appended after it, as a
+    // signature would be.
     const std::string marked = w.scratch / "marked.exe";
-    writeFile(marked, readFile(w.launcher));
-    ASSERT_EQ(runTool({"mark", marked, "outside.tag", "--any-marker"}).status, 0);
-    writeFile(marked, readFile(marked) + std::string(300, '\x82'));
-    ASSERT_EQ(runTool({"mark", marked, "--any-marker", "--", "-dash.tag", "msi.tag"}).status, 0);
+    writeFile(marked,
+              readFile(w.launcher) + "outside.tag \r\n" + std::string(300, '\x82') + "-dash.tag \r\nmsi.tag \r\n");
     const ToolRun run = runTool({"markers", marked});
     // A line the launcher does not see is a problem, as check says.
     EXPECT_EQ(run.status, 1);
@@ -532,15 +538,62 @@ TEST(MediumMarkers, ReportsLinesInsideStraddlingAndOutsideTheWindow) {
     EXPECT_TRUE(holds(run.out, "marker: -dash.tag (not a tag the launcher acts on)\nmarker: msi.tag\n"));
     EXPECT_TRUE(holds(run.out, "msi.tag: seen by the launcher"));
 
-    // A block of markers longer than the window: mark warns about the first.
     const std::string crowded = w.scratch / "crowded.exe";
-    writeFile(crowded, readFile(w.launcher));
-    const ToolRun mark = runTool({"mark", crowded, std::string(150, 'a'), std::string(150, 'b'), "--any-marker"});
-    EXPECT_EQ(mark.status, 0);
-    EXPECT_TRUE(holds(mark.err, "warning: " + std::string(150, 'a') + " does not stand in the last 256 bytes"));
-    EXPECT_EQ(mark.err.find(std::string(150, 'b') + " does not stand"), std::string::npos) << mark.err;
+    writeFile(crowded, readFile(w.launcher) + std::string(150, 'a') + " \r\n" + std::string(150, 'b') + " \r\n");
     const ToolRun listed = runTool({"markers", crowded});
     EXPECT_TRUE(holds(listed.out, "partly outside the window: " + std::string(150, 'a')));
+}
+
+// mark writes nothing that would leave a marker line out of the launcher's
+// sight, as build refuses to: the same rule, the same lines.
+TEST(MediumMarkers, MarkRefusesWhatBuildRefusesAndWritesNothing) {
+    std::vector<std::string> forty;
+    for (int i = 1; i <= 40; ++i) forty.push_back("tag" + std::to_string(i) + ".tag");
+    struct Case {
+        const char* what;
+        std::string launcherEnd;  // after the launcher's bytes
+        std::vector<std::string> tags;
+        std::vector<std::string> problems;  // each in an error line of mark and of build
+    } cases[] = {
+        {"forty tags after msi.tag",
+         "msi.tag \r\n",
+         forty,
+         {"marker 'msi.tag' starts 481 bytes before the end of setup.exe, not within the last 256; the launcher "
+          "does not see it",
+          "marker 'tag1.tag' starts 471 bytes before the end"}},
+        {"two long tags",
+         "",
+         {std::string(150, 'a'), std::string(150, 'b')},
+         {"marker '" + std::string(150, 'a') + "' starts 306 bytes before the end"}},
+        {"a line already out of sight",
+         "outside.tag \r\n" + std::string(300, '\x82'),
+         {"msi.tag"},
+         {"marker 'outside.tag' starts 324 bytes before the end"}},
+    };
+    for (const Case& c : cases) {
+        Workspace w;
+        const std::string launcher = w.scratch / "marked.exe";
+        writeFile(launcher, readFile(w.launcher) + c.launcherEnd);
+        const std::string before = readFile(launcher);
+        std::vector<std::string> mark = {"mark", launcher, "--any-marker"};
+        mark.insert(mark.end(), c.tags.begin(), c.tags.end());
+        const ToolRun marked = runTool(mark);
+        EXPECT_EQ(marked.status, 1) << c.what << "\n" << marked.err;
+        EXPECT_EQ(readFile(launcher), before) << c.what << ": nothing is written";
+        EXPECT_TRUE(holds(marked.err, "no marker line was written to '" + launcher + "'")) << c.what;
+        EXPECT_FALSE(holds(marked.out, "marked with")) << c.what;
+
+        std::vector<std::string> build = {"build",  w.payload,     "--out",     w.medium,      "--launcher",
+                                          launcher, "--extractor", w.extractor, "--any-marker"};
+        for (const std::string& tag : c.tags) build.insert(build.end(), {"--marker", tag});
+        const ToolRun built = runTool(build);
+        EXPECT_EQ(built.status, 1) << c.what << "\n" << built.err;
+        EXPECT_FALSE(exists(w.medium)) << c.what;
+        for (const std::string& problem : c.problems) {
+            EXPECT_TRUE(hasLine(marked.err, "kestrune-medium: error: " + problem, "")) << c.what << "\n" << marked.err;
+            EXPECT_TRUE(hasLine(built.err, "kestrune-medium: error: " + problem, "")) << c.what << "\n" << built.err;
+        }
+    }
 }
 
 namespace {
@@ -764,4 +817,71 @@ TEST(MediumBuild, RefusesAPayloadWhoseNamesWouldClashOnWindowsListingThemAll) {
         "no medium was made: 3 problems (each on a line above)",
     };
     EXPECT_EQ(refused, expected);
+}
+
+// check names the installer behind SETUP.EXE, spelled in any case, and says
+// whether the silent form the medium passes makes it silent; build warns of
+// what check --strict takes for a problem.
+TEST(MediumCheck, NamesTheInstallerBehindSetupExeAndWhetherASilentRunIsSilent) {
+    ScratchDirectory nsis;
+    const std::string plainNsis = makensisInstaller(nsis.path, false);
+    const std::string silentNsis = makensisInstaller(nsis.path, true);
+    struct Case {
+        const char* what;
+        std::string program;
+        const char* name;  // as it stands in the payload
+        bool msiTag;
+        const char* installer;  // in check's note of SETUP.EXE
+        bool silent;            // the silent form makes it silent, or is not known to fail
+        const char* said;       // of the silent run
+        const char* hint;       // for a mismatch
+    } cases[] = {
+        {"NSIS", plainNsis, "SETUP.EXE", false, "an NSIS installer", false,
+         "SETUP.EXE is an NSIS installer: a silent run (-s) passes -s -SMS, which does not make an NSIS installer "
+         "silent: it shows its wizard (NSIS takes /S, in capitals)",
+         "rename the installer (to product-setup.exe, say)"},
+        {"NSIS with msi.tag", plainNsis, "SETUP.EXE", true, "an NSIS installer", false,
+         "passes /qn REBOOT=ReallySuppress, which does not make an NSIS installer silent", "starts it with /S"},
+        {"NSIS, SilentInstall silent", silentNsis, "SETUP.EXE", false, "an NSIS installer", true,
+         "SETUP.EXE: a silent run (-s) passes -s -SMS; this NSIS installer was built with SilentInstall silent", ""},
+        {"Inno Setup", craftedInnoSetupLoader(), "SETUP.EXE", false, "an Inno Setup installer", false,
+         "Inno Setup takes /VERYSILENT", "/VERYSILENT /SUPPRESSMSGBOXES /NORESTART when it is given -s"},
+        {"InstallShield", craftedInstallShieldLauncher(), "SETUP.EXE", false, "an InstallShield setup launcher", true,
+         "InstallShield's own silent form", ""},
+        {"InstallShield with msi.tag", craftedInstallShieldLauncher(), "SETUP.EXE", true,
+         "an InstallShield setup launcher", false, "which an InstallShield setup launcher does not take",
+         "build the medium without --marker msi.tag"},
+        {"Burn, spelled setup.exe", craftedBurnBundle(), "setup.exe", false,
+         "at the archive root as 'setup.exe' (Windows finds it under either spelling, as the launcher runs it), a "
+         "Windows program: a WiX bootstrapper (Burn)",
+         true, "takes -s as /quiet", ""},
+        {"Burn with msi.tag, spelled Setup.Exe", craftedBurnBundle(), "Setup.Exe", true, "a WiX bootstrapper (Burn)",
+         false, "does not take: it shows its window", "build the medium without --marker msi.tag"},
+        {"another program", peImage(0x0102, "an installer of its own"), "SETUP.EXE", false,
+         "no installer this tool recognises", true, "whether that makes SETUP.EXE silent is not known here", ""},
+    };
+    for (const Case& c : cases) {
+        Workspace w;
+        std::remove((w.payload + "/SETUP.EXE").c_str());
+        writeFile(w.payload + "/" + c.name, c.program);
+        const ToolRun built =
+            runTool(w.build(c.msiTag ? std::vector<std::string>{"--marker", "msi.tag"} : std::vector<std::string>{}));
+        ASSERT_EQ(built.status, 0) << c.what << "\n" << built.err;
+        EXPECT_EQ(built.err.find("kestrune-medium: warning: SETUP.EXE is ") != std::string::npos, !c.silent)
+            << c.what << "\n"
+            << built.err;
+
+        const ToolRun checked = w.check();
+        EXPECT_EQ(checked.status, 0) << c.what << "\n" << checked.out;
+        EXPECT_TRUE(hasLine(checked.out, "SETUP.EXE: at the archive root", c.installer)) << c.what << "\n"
+                                                                                         << checked.out;
+        EXPECT_TRUE(holds(c.silent ? checked.out : checked.err, c.said)) << c.what;
+        const ToolRun strict = w.check({"--strict"});
+        EXPECT_EQ(strict.status, c.silent ? 0 : 1) << c.what << "\n" << strict.out;
+        if (!c.silent) {
+            EXPECT_TRUE(hasLine(strict.out, "problem: SETUP.EXE is ", c.said)) << c.what << "\n" << strict.out;
+            EXPECT_TRUE(hasLine(checked.out, "hint: to make it silent, ", c.hint)) << c.what << "\n" << checked.out;
+            EXPECT_TRUE(holds(built.err, c.hint)) << c.what;
+        }
+    }
 }
