@@ -355,16 +355,17 @@ void printNotes(Staging& staging) {
     staging.notes.clear();
 }
 
-bool isSignedProgram(const std::string& path) {
+// A medium's own files are never read through a link; --extractor may be one.
+bool isSignedProgram(const std::string& path, bool followLink) {
     std::string bytes, error;
-    return readWholeFile(path, bytes, error, false) && readSignatureLayout(bytes).isSigned;
+    return readWholeFile(path, bytes, error, followLink) && readSignatureLayout(bytes).isSigned;
 }
 
 // The programs of a medium folder that are signed.
 std::vector<std::string> signedProgramsIn(const std::string& folder) {
     std::vector<std::string> names;
     for (const char* name : {launcherFileName, extractorFileName}) {
-        if (isSignedProgram(joinHostPath(folder, name))) names.push_back(name);
+        if (isSignedProgram(joinHostPath(folder, name), false)) names.push_back(name);
     }
     return names;
 }
@@ -408,7 +409,7 @@ void warnAboutLostSignatures(const BuildRequest& request, const ReplacedSignatur
         std::vector<std::string> lost;
         for (const std::string& name : signedBefore) {
             const bool signedNow = name == launcherFileName ? readSignatureLayout(markers.launcher).isSigned
-                                                            : isSignedProgram(request.extractor);
+                                                            : isSignedProgram(request.extractor, true);
             if (!signedNow) lost.push_back(name);
         }
         if (lost.empty()) return;

@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <ctime>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <iterator>
 
 #include "authenticode.h"

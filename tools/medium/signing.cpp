@@ -109,7 +109,6 @@ SignerCheck checkSigner(const SigningKey& key, int64_t now) {
         return check;
     }
     const CertificateInfo& certificate = certificates[static_cast<size_t>(signer)];
-    check.signer = certificate.subject;
     const std::string named =
         "the certificate " + quoted(key.certificate) + " (" + printable(certificate.subject) + ")";
     const CertificateFindings findings = judgeSigningCertificate(certificate, now, !key.timestampUrl.empty());

@@ -22,7 +22,6 @@ std::string signingKeyProblem(const SigningKey& key);
 
 // What the certificate check found, before anything is signed.
 struct SignerCheck {
-    std::string signer;                 // the signing certificate's subject, when it was read
     std::vector<std::string> problems;  // each one line, naming the certificate or key
     std::vector<std::string> warnings;
 };

@@ -216,6 +216,14 @@ TEST(MediumSign, SignsBothProgramsAndPutsTheMarkersBackWhereTheLauncherSeesThem)
                                        w.medium + "' --cert CERT --key KEY"));
     const ToolRun unsignedAgain = runTool(w.build({"--force"}));
     EXPECT_FALSE(holds(unsignedAgain.err, "was signed")) << unsignedAgain.err;
+    // A signed unzip.exe given through a link stays signed: only setup.exe is not.
+    ASSERT_EQ(runTool(w.sign()).status, 0);
+    writeFile(w.scratch / "signed-unzip.exe", readFile(w.medium + "/unzip.exe"));
+    ASSERT_EQ(symlink("signed-unzip.exe", (w.scratch / "unzip-link.exe").c_str()), 0);
+    const ToolRun linked = runTool({"build", w.payload, "--out", w.medium, "--force", "--launcher", w.launcher,
+                                    "--extractor", w.scratch / "unzip-link.exe"});
+    ASSERT_EQ(linked.status, 0) << linked.err;
+    EXPECT_TRUE(holds(linked.err, "was signed; in the new one setup.exe is not: sign it")) << linked.err;
 }
 
 // After signing, the markers may fall out of the window: a later append,
