@@ -196,4 +196,44 @@ for name, data in seeds.items():
         seed.write(data)
 PYTHON
 
+# Certificate files as openssl writes them (PEM, a PEM chain, DER, PKCS#7;
+# the keys are dropped), and programs that carry each installer's markers:
+# NSIS's first header at 512 bytes (the silent flag set), Inno Setup's
+# loader table, InstallShield's name in UTF-16, a ".wixburn" section.
+files="$corpus/fuzz_medium_files"
+for name in signer authority; do
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 365 -subj "/CN=$name/O=Example" \
+        -addext extendedKeyUsage=codeSigning -addext keyUsage=digitalSignature -keyout "$work/$name.key" \
+        -out "$work/$name.pem" 2>/dev/null
+done
+cp "$work/signer.pem" "$files/certificate.pem"
+cat "$work/authority.pem" "$work/signer.pem" > "$files/chain.pem"
+openssl x509 -in "$work/signer.pem" -outform DER -out "$files/certificate.der"
+openssl crl2pkcs7 -nocrl -certfile "$files/chain.pem" -outform DER -out "$files/chain.p7b"
+python3 - "$files" <<'PYTHON'
+import struct, sys
+out = sys.argv[1]
+
+def program(body=b"", section=b".text"):
+    image = bytearray(0x400)
+    image[0:2] = b"MZ"
+    struct.pack_into("<I", image, 0x3C, 0x80)
+    image[0x80:0x84] = b"PE\0\0"
+    struct.pack_into("<HHIIIHH", image, 0x84, 0x14C, 1, 0, 0, 0, 0xE0, 0x0102)
+    struct.pack_into("<H", image, 0x98, 0x10B)
+    image[0x178:0x178 + len(section)] = section
+    image[0x200:0x200 + len(body)] = body
+    return bytes(image)
+
+seeds = {
+    "nsis.exe": program() + struct.pack("<I", 2) + b"\xef\xbe\xad\xdeNullsoftInst" + bytes(16),
+    "inno-setup.exe": program(b"rDlPtS\xcd\xe6\xd7\x7b\x0b\x2a") + b"Inno Setup Setup Data (6.2.2) (u)",
+    "installshield.exe": program("ProductName InstallShield".encode("utf-16-le")),
+    "burn.exe": program(section=b".wixburn"),
+}
+for name, data in seeds.items():
+    with open(f"{out}/{name}", "wb") as seed:
+        seed.write(data)
+PYTHON
+
 du -sb "$corpus"/* | sed "s|$here/||"

@@ -56,11 +56,14 @@ write_logger_script "$work/payload/PostProcess.cmd" \
     'if exist "%~dp0docs\readme.txt" echo readme: present>> "%KESTRUNE_CHILD_LOG%"'
 # Real payload folders are years old; the folder's entry must still extract.
 touch -d '2020-01-01 10:00' "$work/payload/docs"
+# Windows finds SETUP.EXE in any case: the same payload with a setup.exe.
+cp -a "$work/payload" "$work/payload-lower"
+mv "$work/payload-lower/SETUP.EXE" "$work/payload-lower/setup.exe"
 
-build_medium() {  # name, extra build arguments...
+build_medium() {  # name, extra build arguments...; PAYLOAD= another payload folder
     local name=$1
     shift
-    if ! "$tool" build "$work/payload" --out "$work/$name" --launcher "$launcher" --extractor "$extractor" "$@" \
+    if ! "$tool" build "${PAYLOAD:-$work/payload}" --out "$work/$name" --launcher "$launcher" --extractor "$extractor" "$@" \
             >"$work/$name.build.txt" 2>&1; then
         fail "build of $name failed:"
         cat "$work/$name.build.txt"
@@ -114,7 +117,10 @@ expect_run() {  # name, arguments, expected setup arguments (after the program's
     fi
 
     [ -f "$log" ] || { fail "$name: nothing ran (no child log); boxes: $(cat "$work/$name.boxes.txt" 2>/dev/null)"; return; }
-    [ "$(log_value "$log" run)" = "$work_directory\\SETUP.EXE" ] ||
+    # Windows names are compared without case: setup.exe is run as SETUP.EXE.
+    local ran
+    ran=$(log_value "$log" run)
+    [ "${ran,,}" = "${work_directory,,}\\setup.exe" ] ||
         fail "$name: ran '$(log_value "$log" run)', not $work_directory\\SETUP.EXE"
     [ "$(log_value "$log" commandLine)" = "\"$work_directory\\SETUP.EXE\"$setup_arguments" ] ||
         fail "$name: command line '$(log_value "$log" commandLine)', not \"$work_directory\\SETUP.EXE\"$setup_arguments"
@@ -143,6 +149,7 @@ build_medium msi --marker msi.tag
 build_medium plain
 build_medium interactive
 build_medium signed --marker msi.tag
+PAYLOAD="$work/payload-lower" build_medium lower
 make_signer
 if ! "$tool" sign "$work/signed" --cert "$work/signer-cert.pem" --key "$work/signer-key.pem" \
         >"$work/signed.sign.txt" 2>&1; then
@@ -165,6 +172,9 @@ grep -q '^marker: msi.tag$' "$work/msi.markers.txt" || fail "markers does not li
 expect_run msi "-s" " /qn REBOOT=ReallySuppress"
 expect_run plain "-s" " -s -SMS"
 expect_run interactive "" ""
+expect_run lower "-s" " -s -SMS"
+grep -q "^SETUP.EXE: at the archive root as 'setup.exe'" "$work/lower.check.txt" ||
+    fail "check does not note the spelling of setup.exe: $(cat "$work/lower.check.txt")"
 # The signed launcher reads its marker from inside its signature.
 expect_run signed "-s" " /qn REBOOT=ReallySuppress"
 

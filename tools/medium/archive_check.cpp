@@ -107,10 +107,10 @@ bool checkWithExtractorReader(const std::string& path, ArchiveReport& report, En
 std::string libzipText(zip_error_t* error) { return zip_error_strerror(error); }
 
 // Reads the entry through libzip, whose reading checks the CRC at the end;
-// true when it was read whole. Keeps the first bytes in `head` (for
-// SETUP.EXE's header check).
+// true when it was read whole. Hands what it reads to `scan` (SETUP.EXE's
+// header check and installer markers).
 bool verifyEntry(zip_t* archive, zip_uint64_t index, const zip_stat_t& stat, const char* password,
-                 EntryProblems& problems, Progress& progress, std::string* head) {
+                 EntryProblems& problems, Progress& progress, InstallerScan* scan) {
     if (stat.encryption_method != ZIP_EM_NONE && stat.encryption_method != ZIP_EM_TRAD_PKWARE) {
         problems.add(stat.name, "encrypted with a method unzip.exe cannot decrypt (only traditional PKWARE)");
         return false;
@@ -139,9 +139,7 @@ bool verifyEntry(zip_t* archive, zip_uint64_t index, const zip_stat_t& stat, con
             break;
         }
         if (got == 0) break;
-        if (head != nullptr && head->size() < setupHeadSize) {
-            head->append(buffer.data(), std::min<size_t>(static_cast<size_t>(got), setupHeadSize - head->size()));
-        }
+        if (scan != nullptr) scan->add(buffer.data(), static_cast<size_t>(got));
         total += static_cast<uint64_t>(got);
         progressBytes(progress, static_cast<uint64_t>(got));
     }
@@ -233,12 +231,17 @@ ArchiveReport checkPackageArchive(const std::string& path, const char* password,
         stats.push_back(stat);
     }
 
-    std::string setupHead;
+    std::vector<std::string> rootNames;
+    for (const ArchiveEntryInfo& entry : report.entries) {
+        if (!entry.directory && isRootFile(entry.name)) rootNames.push_back(entry.name);
+    }
+    report.setupEntry = setupProgramEntry(rootNames);
+    InstallerScan setupScan(setupHeadSize);
     bool setupVerified = false;
     Progress progress = startProgress("checking", report.files, report.bytes, showProgress);
     for (const zip_stat_t& stat : stats) {
         const std::string name = stat.name;
-        const bool isSetup = name == setupProgramName;
+        const bool isSetup = !report.setupEntry.empty() && name == report.setupEntry;
         const bool encrypted = stat.encryption_method != ZIP_EM_NONE;
         const bool directory = !name.empty() && name.back() == '/';
         // A folder stored as `zip -P` stores it, without data and unencrypted,
@@ -247,7 +250,7 @@ ArchiveReport checkPackageArchive(const std::string& path, const char* password,
         if (!directory) progressFileStarted(progress);
         report.encrypted += encrypted ? 1 : 0;
         const bool whole =
-            verifyEntry(archive, stat.index, stat, password, problems, progress, isSetup ? &setupHead : nullptr);
+            verifyEntry(archive, stat.index, stat, password, problems, progress, isSetup ? &setupScan : nullptr);
         if (whole && encrypted) report.verified += 1;
         if (isSetup) setupVerified = whole;
     }
@@ -255,23 +258,27 @@ ArchiveReport checkPackageArchive(const std::string& path, const char* password,
     zip_discard(archive);
     problems.finish();
 
-    std::vector<std::string> rootNames;
-    for (const ArchiveEntryInfo& entry : report.entries) {
-        if (!entry.directory && isRootFile(entry.name)) rootNames.push_back(entry.name);
-    }
     const std::string setupProblem = setupProgramProblem(rootNames, packageFileName);
     report.hasSetupProgram = setupProblem.empty();
+    // Another case is no problem: Windows finds it under either spelling.
+    const std::string spelling =
+        report.setupEntry == setupProgramName
+            ? ""
+            : " as " + quoted(report.setupEntry) + " (Windows finds it under either spelling, as the launcher runs it)";
     if (!report.hasSetupProgram) {
         report.problems.push_back(setupProblem);
     } else if (!setupVerified) {
         // Its problem line, from the reading, says why it is not checked further.
-        report.notes.push_back(std::string(setupProgramName) + ": at the archive root");
+        report.notes.push_back(std::string(setupProgramName) + ": at the archive root" + spelling);
     } else {
-        const std::string peProblem = peImageProblem(setupHead);
+        const std::string peProblem = peImageProblem(setupScan.head());
         if (!peProblem.empty()) {
             report.problems.push_back(std::string(setupProgramName) + " is not a Windows program: " + peProblem);
         } else {
-            report.notes.push_back(std::string(setupProgramName) + ": at the archive root, a Windows program");
+            report.setupRead = true;
+            report.setupInstaller = setupScan.result();
+            report.notes.push_back(std::string(setupProgramName) + ": at the archive root" + spelling +
+                                   ", a Windows program: " + installerName(report.setupInstaller.kind));
         }
     }
     noteScript(report, report.notes);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "installer.h"
+
 struct ArchiveEntryInfo {
     std::string name;
     bool directory = false;
@@ -30,6 +32,9 @@ struct ArchiveReport {
     std::vector<std::string> warnings;  // the medium works, but not quite as it looks
     std::vector<std::string> notes;     // informational lines
     bool hasSetupProgram = false;
+    std::string setupEntry;  // the SETUP.EXE the launcher runs, as spelled in the archive
+    bool setupRead = false;  // read whole: `setupInstaller` is what it is
+    InstallerInfo setupInstaller;
 };
 
 // At most this many entries get a problem line of their own for their data

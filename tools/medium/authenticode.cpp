@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "der.h"
 #include "little_endian.h"
 #include "markers.h"
 #include "pe_file.h"
@@ -24,10 +25,6 @@ constexpr uint16_t pkcsSignedDataType = 2;
 constexpr size_t certificateAlignment = 8;
 
 // DER tags of the frame around the SignerInfo.
-constexpr uint8_t derSequence = 0x30;
-constexpr uint8_t derSet = 0x31;
-constexpr uint8_t derOid = 0x06;
-constexpr uint8_t derOctetString = 0x04;
 constexpr uint8_t explicitZero = 0xa0;
 constexpr uint8_t unauthenticatedAttributes = 0xa1;
 // 1.2.840.113549.1.7.2, PKCS#7 signedData.
@@ -71,48 +68,6 @@ std::string encodeOid(const char* dotted) {
 const std::string& markerOidBytes() {
     static const std::string bytes = encodeOid(markerAttributeOid);
     return bytes;
-}
-
-// One DER element within `bytes`.
-struct Tlv {
-    uint8_t tag = 0;
-    size_t start = 0;
-    size_t contentStart = 0;
-    size_t end = 0;
-};
-
-// Reads the element at `at`, which must end by `limit`. Only definite
-// lengths (DER) and low tag numbers, which is all a SignedData's frame uses.
-bool readTlv(const std::string& bytes, size_t at, size_t limit, Tlv& tlv) {
-    if (limit > bytes.size() || at >= limit || limit - at < 2) return false;
-    tlv.tag = static_cast<uint8_t>(bytes[at]);
-    if ((tlv.tag & 0x1f) == 0x1f) return false;
-    const unsigned char first = static_cast<unsigned char>(bytes[at + 1]);
-    size_t length = first;
-    size_t header = 2;
-    if (first >= 0x80) {
-        const size_t count = first & 0x7f;
-        if (count == 0 || count > 4 || limit - at - 2 < count) return false;
-        length = 0;
-        for (size_t i = 0; i < count; ++i) length = length << 8 | static_cast<unsigned char>(bytes[at + 2 + i]);
-        header += count;
-    }
-    if (length > limit - at - header) return false;
-    tlv.start = at;
-    tlv.contentStart = at + header;
-    tlv.end = tlv.contentStart + length;
-    return true;
-}
-
-bool childrenOf(const std::string& bytes, const Tlv& parent, std::vector<Tlv>& children) {
-    children.clear();
-    for (size_t at = parent.contentStart; at < parent.end;) {
-        Tlv child;
-        if (!readTlv(bytes, at, parent.end, child)) return false;
-        children.push_back(child);
-        at = child.end;
-    }
-    return true;
 }
 
 std::string encodedLength(size_t length) {

@@ -4,17 +4,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
 #include "archive_check.h"
 #include "archive_writer.h"
+#include "authenticode.h"
 #include "command_line.h"
 #include "commands.h"
 #include "default_programs.h"
 #include "disc_image.h"
 #include "file_io.h"
 #include "host_program.h"
+#include "installer.h"
 #include "launch_plan.h"
 #include "launcher/constants.h"
 #include "layout.h"
@@ -72,15 +75,16 @@ struct MarkerPlan {
     std::vector<std::string> appended;
     std::vector<std::string> alreadyThere;  // asked for, and already in the launcher
     bool intoSignature = false;
-    std::string launcher;  // the bytes of setup.exe
-    TailAnalysis after;    // of the written setup.exe's end
+    std::string launcher;     // the bytes of setup.exe
+    TailAnalysis after;       // of the written setup.exe's end
+    MarkerFindings findings;  // of its marker lines, as mark judges them
 };
 
 bool planMarkers(const std::string& launcherBytes, const std::vector<std::string>& tags, MarkerPlan& plan,
                  std::string& error) {
     Marking marking;
     if (tags.empty()) {
-        marking.bytes = launcherBytes;
+        marking = unchangedProgram(launcherBytes);
     } else if (!markProgram(launcherBytes, tags, marking, error)) {
         error = "cannot put marker lines into the signature of the launcher: " + error;
         return false;
@@ -89,7 +93,8 @@ bool planMarkers(const std::string& launcherBytes, const std::vector<std::string
     plan.alreadyThere = marking.alreadyThere;
     plan.intoSignature = marking.intoSignature;
     plan.launcher = marking.bytes;
-    plan.after = analyseProgram(plan.launcher);
+    plan.after = marking.after;
+    plan.findings = marking.findings;
     return true;
 }
 
@@ -106,16 +111,8 @@ void warnAboutUnaskedMsiTag(const MarkerPlan& plan, const BuildRequest& request)
 }
 
 bool parseBuild(const std::vector<std::string>& arguments, BuildRequest& request, int& status) {
-    static const std::vector<OptionRule> rules = {
-        {"--out", true, false},         {"--launcher", true, false},
-        {"--extractor", true, false},   {"--marker", true, true},
-        {"--any-marker", false, false}, {"--force", false, false},
-        {"--exclude", true, true},      {"--no-default-excludes", false, false},
-        packageDirectoryOption,         temporaryPathOption,
-        {"--iso", true, false},         {"--label", true, false},
-    };
     ParsedArguments parsed;
-    if (!parseCommand("build", arguments, rules, parsed, status)) return false;
+    if (!parseCommand("build", arguments, parsed, status)) return false;
     if (parsed.positional.size() != 1) {
         status = usageError(
             "build", parsed.positional.empty() ? "build needs a payload folder" : "build takes one payload folder");
@@ -176,15 +173,31 @@ std::vector<ArchiveEntryInfo> archiveEntries(const Payload& payload) {
     return entries;
 }
 
+// What check says of the installer behind SETUP.EXE in a silent run, as a
+// warning: check --strict takes a known mismatch for a problem.
+void warnAboutInstaller(const PayloadEntry& setup, bool msiTagSeen) {
+    std::string error;
+    Descriptor file(openPayloadFile(setup, error));
+    if (file.fd < 0) return;  // packing it names the reason
+    InstallerScan scan;
+    std::vector<char> buffer(1 << 16);
+    for (ssize_t got; (got = read(file.fd, buffer.data(), buffer.size())) > 0;)
+        scan.add(buffer.data(), static_cast<size_t>(got));
+    const SilenceVerdict verdict = silenceOf(scan.result(), msiTagSeen ? SetupForm::msiQuiet : SetupForm::silent);
+    if (verdict.known && !verdict.silent) {
+        printWarning(std::string(setupProgramName) + " is " + installerName(scan.result().kind) + ": " + verdict.text +
+                     "; to make it silent, " + verdict.advice);
+    }
+}
+
 // Every problem `check` would report of the medium this payload makes, on
 // its names and paths, and the payload's own (what cannot be packed), all
 // at once; warnings are printed as they are found.
 std::vector<std::string> packageProblems(const BuildRequest& request, const Payload& payload,
                                          const MarkerPlan& markers) {
     std::vector<std::string> problems = payload.problems;
-    const MarkerFindings markerLines = markerFindings(markers.after);
-    problems.insert(problems.end(), markerLines.problems.begin(), markerLines.problems.end());
-    for (const std::string& warning : markerLines.warnings) printWarning(warning);
+    problems.insert(problems.end(), markers.findings.problems.begin(), markers.findings.problems.end());
+    for (const std::string& warning : markers.findings.warnings) printWarning(warning);
     std::vector<std::string> names;
     for (const PayloadEntry& entry : payload.entries) names.push_back(entry.name);
     for (const NameFinding& finding : nameFindings(names)) {
@@ -195,10 +208,13 @@ std::vector<std::string> packageProblems(const BuildRequest& request, const Payl
         }
     }
     for (const PayloadEntry& entry : payload.entries) {
-        if (entry.name != setupProgramName) continue;
+        if (entry.name != payload.setupEntry) continue;
         const std::string problem = peFileProblem(entry.hostPath);
-        if (!problem.empty())
+        if (!problem.empty()) {
             problems.push_back(std::string(setupProgramName) + " is not a Windows program: " + problem);
+        } else {
+            warnAboutInstaller(entry, markers.after.msiTagSeen);
+        }
     }
     const LaunchPlan plan =
         planLaunch(request.place, markers.after.msiTagSeen, packagePassword, archiveEntries(payload));
@@ -335,7 +351,79 @@ void printNotes(Staging& staging) {
     staging.notes.clear();
 }
 
+// A medium's own files are never read through a link; --extractor may be one.
+bool isSignedProgram(const std::string& path, bool followLink) {
+    std::string bytes, error;
+    return readWholeFile(path, bytes, error, followLink) && readSignatureLayout(bytes).isSigned;
+}
+
+// The programs of a medium folder that are signed.
+std::vector<std::string> signedProgramsIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const char* name : {launcherFileName, extractorFileName}) {
+        if (isSignedProgram(joinHostPath(folder, name), false)) names.push_back(name);
+    }
+    return names;
+}
+
+// The signed programs of what --force replaces, read before it is replaced:
+// those of the medium folder, and those of the disc image (copied out).
+struct ReplacedSignatures {
+    std::vector<std::string> folder;
+    std::vector<std::string> image;
+};
+
+ReplacedSignatures signedProgramsReplaced(const BuildRequest& request, const std::string& imageTool) {
+    ReplacedSignatures replaced;
+    if (!request.force) return replaced;
+    if (!request.out.empty() && pathKind(request.out) == PathKind::directory) {
+        replaced.folder = signedProgramsIn(request.out);
+    }
+    if (request.iso.empty() || pathKind(request.iso) != PathKind::file || !isDiscImage(request.iso)) return replaced;
+    DiscListing listing;
+    DiscCopy copy(false);
+    std::string error;
+    if (copy.path.empty() || !readDiscImage(imageTool, request.iso, listing, error)) return replaced;
+    std::vector<std::string> programs;
+    for (const char* name : {launcherFileName, extractorFileName}) {
+        if (std::find(listing.files.begin(), listing.files.end(), name) != listing.files.end()) {
+            programs.push_back(name);
+        }
+    }
+    if (extractFromDiscImage(imageTool, request.iso, programs, copy.path, error)) {
+        replaced.image = signedProgramsIn(copy.path);
+    }
+    return replaced;
+}
+
+// A medium rebuilt over a signed one is no longer signed unless its new
+// programs are: said, rather than dropped silently.
+void warnAboutLostSignatures(const BuildRequest& request, const ReplacedSignatures& replaced,
+                             const MarkerPlan& markers) {
+    const auto warn = [&](const std::vector<std::string>& signedBefore, const std::string& what,
+                          const std::string& path) {
+        std::vector<std::string> lost;
+        for (const std::string& name : signedBefore) {
+            const bool signedNow = name == launcherFileName ? readSignatureLayout(markers.launcher).isSigned
+                                                            : isSignedProgram(request.extractor, true);
+            if (!signedNow) lost.push_back(name);
+        }
+        if (lost.empty()) return;
+        const std::string which = lost.size() == 1 ? lost[0] + " is" : lost[0] + " and " + lost[1] + " are";
+        printWarning(what + " " + quoted(path) + " was signed; in the new one " + which +
+                     " not: sign it with kestrune-medium sign " + quoted(path) + " --cert CERT --key KEY");
+    };
+    warn(replaced.folder, "the medium folder", request.out);
+    warn(replaced.image, "the disc image", request.iso);
+}
+
+// What an interruption says was written, or not.
+std::string folderOutput(const BuildRequest& request) { return "the medium folder " + quoted(request.out); }
+std::string imageOutput(const BuildRequest& request) { return "the disc image " + quoted(request.iso); }
+
 int buildMedium(const BuildRequest& request) {
+    if (!request.out.empty()) planOutput(folderOutput(request));
+    if (!request.iso.empty()) planOutput(imageOutput(request));
     Payload payload;
     std::string launcherBytes;
     std::string imageTool;
@@ -357,6 +445,7 @@ int buildMedium(const BuildRequest& request) {
                        " (each on a line above)");
     }
     warnAboutUnaskedMsiTag(markers, request);
+    const ReplacedSignatures signedBefore = signedProgramsReplaced(request, imageTool);
     if (interruptRequested()) return exitFailed;
 
     // The folder's temporary copy, the disc image's temporary folder, or both;
@@ -385,8 +474,10 @@ int buildMedium(const BuildRequest& request) {
     built = built && !stopIfInterrupted(error) && (request.out.empty() || commitStaging(folder, request.force, error));
     printNotes(folder);
     const bool folderMade = built && !request.out.empty();
+    if (folderMade) noteWritten(folderOutput(request));
     built = built && (request.iso.empty() || commitStagedFile(image, stagedImageName, request.force, error));
     printNotes(image);
+    if (built && !request.iso.empty()) noteWritten(imageOutput(request));
     discardStaging(folder);
     discardStaging(image);
     if (!built) {
@@ -396,6 +487,7 @@ int buildMedium(const BuildRequest& request) {
                                   : "no medium was made: " + error);
     }
     printSummary(request, payload, markers, archiveSize);
+    warnAboutLostSignatures(request, signedBefore, markers);
     return exitOk;
 }
 

@@ -1,4 +1,4 @@
-// kestrune-medium check DIR [--package-dir WINPATH] [--temp WINPATH]
+// kestrune-medium check MEDIUM [options] (usage.cpp lists them)
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include "disc_image.h"
 #include "file_io.h"
 #include "host_program.h"
+#include "installer.h"
 #include "launch_plan.h"
 #include "launcher/constants.h"
 #include "layout.h"
@@ -31,25 +32,30 @@ struct CheckReport {
     std::string copyFolder;  // where the disc image's files were copied to
     std::string imageName;   // what the lines call that folder instead
 
-    void print(const std::string& line) {
-        std::string shown = line;
+    std::string shown(const std::string& line) const {
+        std::string text = line;
         if (!copyFolder.empty()) {
-            for (size_t at = shown.find(copyFolder); at != std::string::npos; at = shown.find(copyFolder, at)) {
-                shown.replace(at, copyFolder.size(), imageName);
+            for (size_t at = text.find(copyFolder); at != std::string::npos; at = text.find(copyFolder, at)) {
+                text.replace(at, copyFolder.size(), imageName);
                 at += imageName.size();
             }
         }
-        printInfo(shown);
+        return text;
     }
-    void info(const std::string& line) { print(line); }
+    void info(const std::string& line) { printInfo(shown(line)); }
     void problem(const std::string& line) {
-        print("problem: " + line);
+        info("problem: " + line);
         ++problems;
     }
     void problemsFrom(const std::vector<std::string>& lines) {
         for (const std::string& line : lines) problem(line);
     }
-    void warning(const std::string& line) { print("warning: " + line); }
+    // On stderr, as every command's warnings: the report on stdout holds
+    // what the medium is and its problems.
+    void warning(const std::string& line) {
+        std::fflush(stdout);
+        printWarning(shown(line));
+    }
     void warningsFrom(const std::vector<std::string>& lines) {
         for (const std::string& line : lines) warning(line);
     }
@@ -132,6 +138,25 @@ void reportPlan(const LaunchPlan& plan, bool launcherUsable, CheckReport& report
     report.problemsFrom(plan.problems);
 }
 
+// Whether the silent form the medium passes makes the installer behind
+// SETUP.EXE silent. A known mismatch is a warning, or with --strict a problem.
+void reportInstaller(const ArchiveReport& archive, SetupForm silentForm, bool strict, CheckReport& report) {
+    if (!archive.setupRead) return;
+    const SilenceVerdict verdict = silenceOf(archive.setupInstaller, silentForm);
+    if (verdict.silent || !verdict.known) {
+        report.info(std::string(setupProgramName) + ": " + verdict.text);
+        return;
+    }
+    const std::string line =
+        std::string(setupProgramName) + " is " + installerName(archive.setupInstaller.kind) + ": " + verdict.text;
+    if (strict) {
+        report.problem(line);
+    } else {
+        report.warning(line);
+    }
+    report.info("hint: to make it silent, " + verdict.advice);
+}
+
 std::string listText(const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& name : names) text += (text.empty() ? "" : ", ") + printable(name);
@@ -190,10 +215,7 @@ bool copyMediumOutOfImage(const std::string& image, const DiscCopy& copy, CheckR
 int runCheck(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     int status = exitOk;
-    if (!parseCommand("check", arguments, {packageDirectoryOption, temporaryPathOption, caFileOption}, parsed,
-                      status)) {
-        return status;
-    }
+    if (!parseCommand("check", arguments, parsed, status)) return status;
     const std::string caFile = parsed.value(caFileOption.name);
     if (parsed.positional.size() != 1) return usageError("check", "check takes one medium folder");
     const std::string medium = parsed.positional.front();
@@ -242,7 +264,9 @@ int runCheck(const std::vector<std::string>& arguments) {
         report.problemsFrom(archive.problems);
     }
     if (layout.directoryExists) {
-        reportPlan(planLaunch(place, msiSeen, packagePassword, archive.entries), layout.launcherUsable, report);
+        const LaunchPlan plan = planLaunch(place, msiSeen, packagePassword, archive.entries);
+        reportPlan(plan, layout.launcherUsable, report);
+        if (layout.launcherUsable) reportInstaller(archive, plan.silentForm, parsed.has("--strict"), report);
     }
 
     if (report.problems == 0) {

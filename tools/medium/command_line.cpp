@@ -47,7 +47,10 @@ bool parseArguments(const std::vector<std::string>& arguments, const std::vector
         const std::string name = argument.substr(0, equals);
         const OptionRule* rule = findRule(rules, name);
         if (rule == nullptr) {
-            error = "unknown option " + printable(name);
+            std::vector<std::string> names;
+            for (const OptionRule& known : rules) names.push_back(known.name);
+            const std::string meant = nearMatch(name, names);
+            error = "unknown option " + printable(name) + (meant.empty() ? "" : "; the nearest is " + meant);
             return false;
         }
         if (!rule->repeatable && parsed.has(name)) {
@@ -98,25 +101,45 @@ std::string quoted(const std::string& text) {
 }
 
 size_t editDistance(const std::string& from, const std::string& to) {
-    std::vector<size_t> previous(to.size() + 1), current(to.size() + 1);
+    // Three rows: a swap of two neighbours looks two rows back.
+    std::vector<size_t> beforePrevious(to.size() + 1), previous(to.size() + 1), current(to.size() + 1);
     for (size_t j = 0; j <= to.size(); ++j) previous[j] = j;
     for (size_t i = 1; i <= from.size(); ++i) {
         current[0] = i;
         for (size_t j = 1; j <= to.size(); ++j) {
             const size_t substitution = previous[j - 1] + (from[i - 1] == to[j - 1] ? 0 : 1);
             current[j] = std::min({previous[j] + 1, current[j - 1] + 1, substitution});
+            if (i > 1 && j > 1 && from[i - 1] == to[j - 2] && from[i - 2] == to[j - 1])
+                current[j] = std::min(current[j], beforePrevious[j - 2] + 1);
         }
+        beforePrevious.swap(previous);
         previous.swap(current);
     }
     return previous[to.size()];
 }
 
-std::string nearestOf(const std::string& given, const std::vector<std::string>& known) {
+namespace {
+
+// A word as it is compared: no dashes in front, lower case.
+std::string wordOf(const std::string& text) {
+    std::string word = text.substr(std::min(text.find_first_not_of('-'), text.size()));
+    for (char& c : word) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return word;
+}
+
+}  // namespace
+
+std::string nearMatch(const std::string& given, const std::vector<std::string>& known) {
+    const std::string word = wordOf(given);
+    if (word.size() < 3) return "";
+    const size_t allowed = word.size() <= 4 ? 1 : 2;
     std::string nearest;
-    size_t best = 0;
+    size_t best = allowed + 1;
     for (const std::string& candidate : known) {
-        const size_t distance = editDistance(given, candidate);
-        if (nearest.empty() || distance < best) {
+        const size_t distance = editDistance(word, wordOf(candidate));
+        if (distance < best) {
             nearest = candidate;
             best = distance;
         }

@@ -46,11 +46,15 @@ std::string printable(const std::string& text);
 // it ('my medium', 'it'\''s'), so that blanks and the ends stay visible.
 std::string quoted(const std::string& text);
 
-// How many single-character insertions, deletions and substitutions turn
-// one text into the other: how near a mistyped word is to a known one.
+// How many single-character insertions, deletions, substitutions and swaps
+// of two neighbours turn one text into the other: how near a mistyped word
+// is to a known one.
 size_t editDistance(const std::string& from, const std::string& to);
-// Of `known`, the one nearest to `given`.
-std::string nearestOf(const std::string& given, const std::vector<std::string>& known);
+// Of `known` (commands or options), the one `given` is a near miss of, or ""
+// when none is near enough to be what the user meant. Dashes in front and
+// case do not count; a miss of three or four characters may be one edit
+// away, a longer one two; one or two characters ("-v") are no word to guess from.
+std::string nearMatch(const std::string& given, const std::vector<std::string>& known);
 
 // SOURCE_DATE_EPOCH, the reproducible-builds convention (seconds since 1970):
 // `set` tells whether it is given. False, with `error`, for a value that is

@@ -1,6 +1,6 @@
 // The commands of kestrune-medium; each takes the arguments after its name
 // and returns an ExitStatus (command_line.h). A new command adds its
-// function here and its help in usage.cpp.
+// function here and its help and options in usage.cpp.
 #pragma once
 
 #include <cstdio>
@@ -26,10 +26,10 @@ bool printCommandHelp(const std::string& command, std::FILE* stream);
 extern const OptionRule shortHelpOption;
 extern const OptionRule longHelpOption;
 
-// Parses a command's arguments: on a wrong command line prints the error
-// (usageError) and sets `status` to exitUsage; on -h or --help prints the
-// command's help and sets exitOk. True when the command should go on.
-bool parseCommand(const char* command, const std::vector<std::string>& arguments, std::vector<OptionRule> rules,
-                  ParsedArguments& parsed, int& status);
+// Parses a command's arguments by the options its help lists (usage.cpp):
+// on a wrong command line prints the error (usageError) and sets `status`
+// to exitUsage; on -h or --help prints the command's help and sets exitOk.
+// True when the command should go on.
+bool parseCommand(const char* command, const std::vector<std::string>& arguments, ParsedArguments& parsed, int& status);
 // Prints the error and where the command's help is; returns exitUsage.
 int usageError(const char* command, const std::string& message);

@@ -11,6 +11,7 @@
 #include "marking.h"
 #include "package_password.h"
 #include "pe_file.h"
+#include "progress.h"
 #include "signature_report.h"
 #include "staging.h"
 
@@ -49,7 +50,11 @@ std::string listText(const std::vector<std::string>& tags) {
     return list;
 }
 
+// What an interruption says was written, or not.
+std::string markerOutput(const std::string& file) { return "the marked launcher " + quoted(file); }
+
 int markFile(const std::string& file, const std::vector<std::string>& tags, bool anyFile) {
+    planOutput(markerOutput(file));
     std::string problem = programFileProblem(file);
     if (!problem.empty()) {
         printError(problem);
@@ -69,6 +74,15 @@ int markFile(const std::string& file, const std::vector<std::string>& tags, bool
         printError(bytes.empty() ? error : quoted(file) + ": " + error);
         return exitFailed;
     }
+    // The rule build applies to what it writes: every marker line of the
+    // result where the launcher sees it, or nothing is written.
+    if (!marking.findings.problems.empty()) {
+        for (const std::string& line : marking.findings.problems) printError(line);
+        printError("no marker line was written to " + quoted(file) + ": " +
+                   countText(marking.findings.problems.size(), "problem", "problems") + " (each on a line above)");
+        return exitFailed;
+    }
+    for (const std::string& warning : marking.findings.warnings) printWarning(warning);
     if (!marking.alreadyThere.empty()) {
         printInfo(quoted(file) + ": already marked with " + listText(marking.alreadyThere) + "; not appended again");
     }
@@ -81,19 +95,12 @@ int markFile(const std::string& file, const std::vector<std::string>& tags, bool
         printError(error);
         return exitFailed;
     }
+    noteWritten(markerOutput(file));
     const std::string where = marking.intoSignature ? " (inside its signature, which stays valid)" : "";
     if (!marking.added.empty()) {
         printInfo(quoted(file) + ": marked with " + listText(marking.added) + where);
     } else {
         printInfo(quoted(file) + ": its marker lines now stand inside its signature, which stays valid");
-    }
-    const size_t keep = std::min(marking.bytes.size(), markerScanSize);
-    const std::string tail = marking.bytes.substr(marking.bytes.size() - keep);
-    for (const std::string& tag : marking.added) {
-        if (!launcherSeesTag(tail, tag)) {
-            printWarning(printable(tag) + " does not stand in the last " + std::to_string(markerWindowSize) +
-                         " bytes of " + quoted(file) + "; the launcher will not see it");
-        }
     }
     return exitOk;
 }
@@ -103,10 +110,7 @@ int markFile(const std::string& file, const std::vector<std::string>& tags, bool
 int runMark(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     int status = exitOk;
-    if (!parseCommand("mark", arguments, {{"--any-marker", false, false}, {"--any-file", false, false}}, parsed,
-                      status)) {
-        return status;
-    }
+    if (!parseCommand("mark", arguments, parsed, status)) return status;
     if (parsed.positional.size() < 2) return usageError("mark", "mark needs a launcher file and at least one tag");
     const std::string file = parsed.positional.front();
     const std::vector<std::string> tags(parsed.positional.begin() + 1, parsed.positional.end());
@@ -125,7 +129,7 @@ int runMark(const std::vector<std::string>& arguments) {
 int runMarkers(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     int status = exitOk;
-    if (!parseCommand("markers", arguments, {caFileOption}, parsed, status)) return status;
+    if (!parseCommand("markers", arguments, parsed, status)) return status;
     if (parsed.positional.size() != 1) return usageError("markers", "markers takes one launcher file");
     const std::string file = parsed.positional.front();
     const std::string problem = programFileProblem(file);
@@ -161,7 +165,8 @@ int runMarkers(const std::vector<std::string>& arguments) {
                                                : ": not seen by the launcher; silent runs (-s) pass -s -SMS"));
     std::vector<std::string> problems = markerFindings(analysis).problems;
     problems.insert(problems.end(), signature.problems.begin(), signature.problems.end());
-    for (const std::string& warning : signature.warnings) printInfo("warning: " + warning);
+    std::fflush(stdout);
+    for (const std::string& warning : signature.warnings) printWarning(warning);
     for (const std::string& line : problems) printInfo("problem: " + line);
     if (signature.isSigned && !markerFindings(analysis).problems.empty())
         printInfo(std::string("hint: ") + markersIntoSignatureHint);

@@ -17,12 +17,29 @@ TailAnalysis analyseProgram(const std::string& file) {
     return analyseTail(file.substr(file.size() - keep), file.size(), signatureOwnBytes(readSignatureLayout(file)));
 }
 
+namespace {
+
+void judge(Marking& marking) {
+    marking.after = analyseProgram(marking.bytes);
+    marking.findings = markerFindings(marking.after);
+}
+
+}  // namespace
+
+Marking unchangedProgram(const std::string& file) {
+    Marking marking;
+    marking.bytes = file;
+    judge(marking);
+    return marking;
+}
+
 bool markProgram(const std::string& file, const std::vector<std::string>& tags, Marking& marking, std::string& error) {
     const SignatureLayout layout = readSignatureLayout(file);
     const TailAnalysis before = analyseProgram(file);
     if (!layout.isPe || !layout.isSigned) {
         marking.added = tagsToAppend(before, tags, marking.alreadyThere);
         marking.bytes = file + markerBlock(marking.added);
+        judge(marking);
         return true;
     }
     std::vector<std::string> all = markerTagsOf(file, layout);
@@ -38,5 +55,7 @@ bool markProgram(const std::string& file, const std::vector<std::string>& tags, 
         marking.added.push_back(tag);
     }
     marking.intoSignature = true;
-    return withSignatureMarkers(file, layout, all, marking.bytes, error);
+    if (!withSignatureMarkers(file, layout, all, marking.bytes, error)) return false;
+    judge(marking);
+    return true;
 }

@@ -221,18 +221,19 @@ bool walkDirectory(Walk& walk, int directory, const std::string& hostPath, const
 
 }  // namespace
 
-std::string setupProgramProblem(const std::vector<std::string>& rootNames, const std::string& where) {
-    std::vector<std::string> otherSpellings;
+std::string setupProgramEntry(const std::vector<std::string>& rootNames) {
     for (const std::string& name : rootNames) {
-        if (name == setupProgramName) return "";
-        if (upperCase(name) == setupProgramName) otherSpellings.push_back(name);
+        if (name == setupProgramName) return name;
     }
-    std::string problem = std::string("no ") + setupProgramName + " at the root of " + where;
-    if (!otherSpellings.empty()) {
-        problem += ", only " + quoted(otherSpellings.front()) + ", which differs in case; name it " + setupProgramName +
-                   " exactly, as the launcher runs it";
+    for (const std::string& name : rootNames) {
+        if (upperCase(name) == setupProgramName) return name;
     }
-    return problem;
+    return "";
+}
+
+std::string setupProgramProblem(const std::vector<std::string>& rootNames, const std::string& where) {
+    if (!setupProgramEntry(rootNames).empty()) return "";
+    return std::string("no ") + setupProgramName + " at the root of " + where;
 }
 
 bool scanPayload(const std::string& directory, const ScanOptions& options, Payload& payload, std::string& error) {
@@ -261,6 +262,7 @@ bool scanPayload(const std::string& directory, const ScanOptions& options, Paylo
     for (const PayloadEntry& entry : payload.entries) {
         if (!entry.directory && entry.name.find('/') == std::string::npos) rootNames.push_back(entry.name);
     }
+    payload.setupEntry = setupProgramEntry(rootNames);
     const std::string setupProblem = setupProgramProblem(rootNames, "payload " + quoted(directory));
     if (!setupProblem.empty()) payload.problems.push_back(setupProblem);
     return true;

@@ -42,6 +42,7 @@ struct Payload {
     uint64_t totalBytes = 0;
     std::vector<std::string> problems;  // what cannot go on a medium, one line each
     std::vector<Exclusion> exclusions;
+    std::string setupEntry;  // the name of the SETUP.EXE at the root (in any case), or ""
 };
 
 struct ScanOptions {
@@ -59,8 +60,12 @@ struct ScanOptions {
 constexpr size_t maxPayloadEntries = 65534;
 constexpr uint64_t maxPayloadFileSize = 0xfffffffeULL;
 
-// Why the payload root's names lack the SETUP.EXE the launcher runs, or ""
-// when it is there; names another spelling of it when there is one.
+// Of the names at the root of a payload or package, the SETUP.EXE the
+// launcher runs, in whatever case it stands there ("setup.exe": the
+// launcher's "W\SETUP.EXE" finds it on Windows), or "". The exact spelling
+// first: two spellings are a clash the name rules report.
+std::string setupProgramEntry(const std::vector<std::string>& rootNames);
+// Why the root's names lack SETUP.EXE, in any case, or "" when it is there.
 std::string setupProgramProblem(const std::vector<std::string>& rootNames, const std::string& where);
 
 // Reads the payload folder. False, with `error`, only when the folder itself

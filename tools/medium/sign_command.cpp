@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <iterator>
 
 #include "authenticode.h"
@@ -119,12 +120,20 @@ std::string listText(const std::vector<std::string>& items) {
     return text;
 }
 
+// What an interruption says was written, or not.
+std::string programOutput(const SignedProgram& program) { return "the signed " + quoted(program.path); }
+std::string imageOutput(const std::string& image) { return "the signed disc image " + quoted(image); }
+
 // Signs the programs of the medium in `directory`, in memory first, then
-// writes them; prints what it did of the medium called `shown`.
+// writes them; prints what it did of the medium called `shown`. `copy`: the
+// folder is a disc image's copy, which only the image leaves.
 bool signFolder(const std::string& directory, const std::string& shown, const std::string& tool, const SigningKey& key,
-                std::string& error) {
+                bool copy, std::string& error) {
     SignedProgram programs[] = {{launcherFileName, true, joinHostPath(directory, launcherFileName), "", {}, "", 0},
                                 {extractorFileName, false, joinHostPath(directory, extractorFileName), "", {}, "", 0}};
+    if (!copy) {
+        for (const SignedProgram& program : programs) planOutput(programOutput(program));
+    }
     for (const SignedProgram& program : programs) {
         const PathKind kind = pathKind(program.path);
         if (kind != PathKind::file) {
@@ -146,6 +155,7 @@ bool signFolder(const std::string& directory, const std::string& shown, const st
     if (stopped(error)) return false;
     for (SignedProgram& program : programs) {
         if (!replaceFile(program.path, program.bytes, error)) return false;
+        if (!copy) noteWritten(programOutput(program));
     }
     printInfo("medium: " + quoted(shown));
     for (const SignedProgram& program : programs) {
@@ -172,6 +182,7 @@ bool signFolder(const std::string& directory, const std::string& shown, const st
 // and nothing else (what build --iso writes) is signed, so that nothing
 // else on it is lost.
 bool signImage(const std::string& image, const std::string& signingTool, const SigningKey& key, std::string& error) {
+    planOutput(imageOutput(image));
     const std::string imageTool = findOnPath(imageToolName);
     if (imageTool.empty()) {
         error = missingProgramText(imageToolName, "to sign a disc image");
@@ -179,16 +190,18 @@ bool signImage(const std::string& image, const std::string& signingTool, const S
     }
     DiscListing listing;
     if (!readDiscImage(imageTool, image, listing, error)) return false;
+    // What can be done instead, with the commands there are.
+    const std::string instead =
+        ", which is not part of a medium, and would be lost; sign the medium folder it was made from "
+        "(kestrune-medium sign FOLDER ...) before you make the image, or make it with kestrune-medium build --iso";
     for (const std::string& folder : listing.folders) {
-        error = "the disc image " + quoted(image) + " holds the folder " + quoted(folder) +
-                ", which is not part of a medium; sign the medium folder and write the image from it";
+        error = "the disc image " + quoted(image) + " holds the folder " + quoted(folder) + instead;
         return false;
     }
     for (const std::string& name : listing.files) {
         if (std::find(std::begin(mediumFolderNames), std::end(mediumFolderNames), name) ==
             std::end(mediumFolderNames)) {
-            error = "the disc image " + quoted(image) + " holds " + quoted(name) +
-                    ", which is not part of a medium; sign the medium folder and write the image from it";
+            error = "the disc image " + quoted(image) + " holds " + quoted(name) + instead;
             return false;
         }
     }
@@ -201,7 +214,7 @@ bool signImage(const std::string& image, const std::string& signingTool, const S
         return false;
     }
     if (!extractFromDiscImage(imageTool, image, listing.files, copy.path, error) ||
-        !signFolder(copy.path, image, signingTool, key, error) || stopped(error)) {
+        !signFolder(copy.path, image, signingTool, key, true, error) || stopped(error)) {
         return false;
     }
     std::vector<DiscFile> files;
@@ -213,6 +226,7 @@ bool signImage(const std::string& image, const std::string& signingTool, const S
                          !stopped(error) && commitStagedFile(staging, "image.iso", true, error);
     for (const std::string& note : staging.notes) printWarning(note);
     discardStaging(staging);
+    if (written) noteWritten(imageOutput(image));
     if (written)
         printInfo("disc image: " + quoted(image) + " written again with the signed programs, labelled " +
                   quoted(listing.label));
@@ -234,8 +248,19 @@ int signMedium(const std::string& medium, const SigningKey& key) {
     }
     std::string error = signingKeyProblem(key);
     if (error.empty()) {
+        // The certificate first: one that cannot sign code is refused with
+        // its reason, before osslsigncode makes a signature of it.
+        const SignerCheck signer = checkSigner(key, static_cast<int64_t>(time(nullptr)));
+        for (const std::string& warning : signer.warnings) printWarning(warning);
+        if (!signer.problems.empty()) {
+            for (const std::string& problem : signer.problems) printError(problem);
+            if (!interruptRequested()) printError("nothing was signed");
+            return exitFailed;
+        }
+    }
+    if (error.empty()) {
         const bool signedAll =
-            image ? signImage(medium, tool, key, error) : signFolder(medium, medium, tool, key, error);
+            image ? signImage(medium, tool, key, error) : signFolder(medium, medium, tool, key, false, error);
         if (signedAll) return exitOk;
     }
     if (!interruptRequested()) printError(error + "; nothing was signed");
@@ -247,14 +272,7 @@ int signMedium(const std::string& medium, const SigningKey& key) {
 int runSign(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     int status = exitOk;
-    if (!parseCommand("sign", arguments,
-                      {{"--cert", true, false},
-                       {"--key", true, false},
-                       {"--pass-file", true, false},
-                       {"--timestamp", true, false}},
-                      parsed, status)) {
-        return status;
-    }
+    if (!parseCommand("sign", arguments, parsed, status)) return status;
     if (parsed.positional.size() != 1) return usageError("sign", "sign takes one medium folder");
     if (!parsed.has("--cert") || !parsed.has("--key")) {
         return usageError("sign", "sign needs --cert CERT and --key KEY, the signer's certificate and private key");

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "certificate.h"
 #include "command_line.h"
 #include "file_io.h"
 #include "host_program.h"
@@ -68,6 +69,53 @@ std::string signingKeyProblem(const SigningKey& key) {
     if (problem.empty()) problem = fileProblem(key.key, "the key");
     if (problem.empty() && !key.passFile.empty()) problem = fileProblem(key.passFile, "the password file");
     return problem;
+}
+
+namespace {
+
+// The SubjectPublicKeyInfo (DER) of the private key, through openssl, which
+// reads the forms osslsigncode takes (PEM, DER, PVK); "" when it cannot.
+// Only the public key comes back: nothing secret passes through here.
+std::string publicKeyOf(const SigningKey& key) {
+    const std::string tool = findOnPath("openssl");
+    if (tool.empty()) return "";
+    // Never a prompt: without a password file, an empty password.
+    const std::string password = key.passFile.empty() ? "pass:" : "file:" + key.passFile;
+    const ProgramResult run = runHostProgram(
+        {tool, "pkey", "-in", key.key, "-passin", password, "-pubout", "-outform", "DER"}, interruptRequested);
+    return run.started && run.status == 0 ? run.out : "";
+}
+
+}  // namespace
+
+SignerCheck checkSigner(const SigningKey& key, int64_t now) {
+    SignerCheck check;
+    std::string bytes, error;
+    std::vector<CertificateInfo> certificates;
+    if (!readWholeFile(key.certificate, bytes, error)) {
+        check.problems.push_back(error);
+        return check;
+    }
+    if (!readCertificates(bytes, certificates, error)) {
+        check.problems.push_back("the certificate file " + quoted(key.certificate) + " " + error);
+        return check;
+    }
+    const std::string publicKey = publicKeyOf(key);
+    int signer = publicKey.empty() ? 0 : certificateOfKey(certificates, publicKey);
+    if (signer < 0) {
+        check.problems.push_back("the key " + quoted(key.key) + " does not belong to " +
+                                 (certificates.size() == 1 ? "the certificate " : "any certificate in ") +
+                                 quoted(key.certificate));
+        return check;
+    }
+    const CertificateInfo& certificate = certificates[static_cast<size_t>(signer)];
+    const std::string named =
+        "the certificate " + quoted(key.certificate) + " (" + printable(certificate.subject) + ")";
+    const CertificateFindings findings = judgeSigningCertificate(certificate, now, !key.timestampUrl.empty());
+    for (const std::string& problem : findings.problems)
+        check.problems.push_back(named + " cannot sign code: " + problem);
+    for (const std::string& warning : findings.warnings) check.warnings.push_back(named + ": " + warning);
+    return check;
 }
 
 bool signFile(const std::string& tool, const SigningKey& key, const std::string& input, const std::string& output,

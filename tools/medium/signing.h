@@ -3,6 +3,7 @@
 // and nothing read from them is ever printed.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,18 @@ struct SigningKey {
 // Why the certificate, key or password file cannot be used, before any
 // signing: missing, unreadable, or not a file. "" when all can be read.
 std::string signingKeyProblem(const SigningKey& key);
+
+// What the certificate check found, before anything is signed.
+struct SignerCheck {
+    std::vector<std::string> problems;  // each one line, naming the certificate or key
+    std::vector<std::string> warnings;
+};
+
+// Reads the certificate file and picks the signer's certificate: the one
+// whose public key belongs to the key (read by openssl, as osslsigncode
+// picks it), or the first when openssl cannot read the key (osslsigncode
+// then says why); judges it at `now` (judgeSigningCertificate).
+SignerCheck checkSigner(const SigningKey& key, int64_t now);
 
 // Signs `input` into the new file `output` with the osslsigncode at `tool`.
 // False, with osslsigncode's reason in words of this tool, when it fails.

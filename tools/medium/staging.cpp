@@ -28,6 +28,24 @@ const std::string asideSuffix = ".old";
 
 void onSignal(int signal) { pendingSignal = signal; }
 
+std::vector<std::string> plannedOutputs;
+std::vector<std::string> writtenOutputs;
+
+std::string listed(const std::vector<std::string>& items) {
+    std::string text;
+    for (size_t i = 0; i < items.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    }
+    return text;
+}
+
+// The last look at the flag before an output is put in place.
+bool interruptedBeforeCommit(std::string& error) {
+    if (pendingSignal == 0) return false;
+    error = "interrupted";
+    return true;
+}
+
 // Whether `name` is a temporary folder of a build of `mediumName`.
 bool isStagingName(const std::string& name, const std::string& mediumName) {
     const std::string start = "." + mediumName + stagingMark;
@@ -160,6 +178,7 @@ bool commitStaging(Staging& staging, bool replace, std::string& error) {
         return false;
     }
     keepOwnerAndMode(staging, target);
+    if (interruptedBeforeCommit(error)) return false;
     // rename() puts a folder in the place of a missing or empty one, and
     // fails on one that holds files, so a medium that appeared meanwhile
     // is not overwritten without --force.
@@ -224,6 +243,7 @@ bool commitStagedFile(Staging& staging, const std::string& name, bool replace, s
     } else {
         applyUsualMode(made, 0666);
     }
+    if (interruptedBeforeCommit(error)) return false;
     int moved = replace ? rename(made.c_str(), target.c_str())
                         : renameat2(AT_FDCWD, made.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
     // Without RENAME_NOREPLACE (some file systems), a hard link is made
@@ -262,10 +282,27 @@ void installInterruptHandlers() {
 
 bool interruptRequested() { return pendingSignal != 0; }
 
+void planOutput(const std::string& what) { plannedOutputs.push_back(what); }
+
+void noteWritten(const std::string& what) { writtenOutputs.push_back(what); }
+
+std::string interruptionText(const std::vector<std::string>& planned, const std::vector<std::string>& written) {
+    if (written.empty()) return "interrupted; nothing was written";
+    std::vector<std::string> missing;
+    for (const std::string& output : planned) {
+        bool done = false;
+        for (const std::string& item : written) done = done || item == output;
+        if (!done) missing.push_back(output);
+    }
+    const std::string text = "interrupted; " + listed(written) + (written.size() == 1 ? " was" : " were") + " written";
+    if (missing.empty()) return text + ", all there was to write";
+    return text + "; " + listed(missing) + (missing.size() == 1 ? " was not" : " were not");
+}
+
 void reraiseInterrupt() {
     const int signal = pendingSignal;
     if (signal == 0) return;
-    printError("interrupted; nothing was written");
+    printError(interruptionText(plannedOutputs, writtenOutputs));
     std::fflush(stderr);
     std::signal(signal, SIG_DFL);
     std::raise(signal);

@@ -33,10 +33,19 @@ bool commitStagedFile(Staging& staging, const std::string& name, bool replace, s
 // Removes the temporary folder and whatever is in it.
 void discardStaging(Staging& staging);
 
-// SIGINT, SIGTERM and SIGHUP only set a flag, which the build polls; it then
-// discards its temporary folder and calls reraiseInterrupt(), which says
-// "interrupted; nothing was written" and ends the tool as killed by that
-// signal. A second signal ends the tool at once.
+// SIGINT, SIGTERM and SIGHUP only set a flag, which the commands that write
+// poll; they then discard their temporary files and call reraiseInterrupt(),
+// which says what was written and what was not ("interrupted; nothing was
+// written") and ends the tool as killed by that signal. A second signal ends
+// the tool at once. The last look at the flag is just before the rename that
+// puts an output in place: a signal after it finds that output written.
 void installInterruptHandlers();
 bool interruptRequested();
 void reraiseInterrupt();
+// What a command writes, named for that message ("the medium folder 'm'"):
+// each output is planned before the command starts and noted as written
+// once it stands in place for good.
+void planOutput(const std::string& what);
+void noteWritten(const std::string& what);
+// The message, from what was planned and what of it was written.
+std::string interruptionText(const std::vector<std::string>& planned, const std::vector<std::string>& written);

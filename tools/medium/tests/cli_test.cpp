@@ -55,16 +55,24 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
     const std::string s = w.scratch.path;
     makeDirectories(s + "/no-setup/docs");
     writeFile(s + "/no-setup/docs/a.txt", "a");
+    // Windows finds it in any case, and it must be a program in any case.
     makeDirectories(s + "/lower-case");
-    writeFile(s + "/lower-case/setup.exe", peImage());
+    writeFile(s + "/lower-case/setup.exe", "echo not a program");
     makeDirectories(s + "/taken");
     writeFile(s + "/taken/keep.txt", "keep");
     const RefusedRun cases[] = {
         {{}, {}, 2, "usage:"},
-        {{"burn"}, {}, 2, "unknown command 'burn'; the nearest is build"},
+        {{"biuld"}, {}, 2, "unknown command 'biuld'; the nearest is build (commands: build, mark"},
         {{"chek", w.medium}, {}, 2, "unknown command 'chek'; the nearest is check"},
+        {{"-verison"}, {}, 2, "unknown command '-verison'; the nearest is --version"},
         {{"help", "marks"}, {}, 2, "unknown help topic 'marks'; the nearest command is mark"},
-        {{"build", w.payload, "--out", w.medium, "--colour"}, {}, 2, "unknown option --colour"},
+        {{"build", w.payload, "--out", w.medium, "--colour"}, {}, 2, "unknown option --colour\n"},
+        {{"build", w.payload, "--iso", s + "/disc.iso", "--lable", "X"},
+         {},
+         2,
+         "unknown option --lable; the nearest is --label"},
+        {{"check", w.medium, "-strict"}, {}, 2, "unknown option -strict; the nearest is --strict"},
+        {{"--", "build", w.payload, "--", "--out", w.medium}, {}, 2, "build takes one payload folder"},
         {{"build", w.payload, "--out"}, {}, 2, "--out needs a value"},
         {{"build", w.payload}, {}, 2, "needs --out"},
         {{"build", "--out", w.medium}, {}, 2, "needs a payload folder"},
@@ -90,7 +98,7 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
         {w.build({}, s + "/missing"), {}, 1, "does not exist"},
         {w.build({}, s + "/notes.txt"), {}, 1, "is not a folder"},
         {w.build({}, s + "/no-setup"), {}, 1, "no SETUP.EXE"},
-        {w.build({}, s + "/lower-case"), {}, 1, "only 'setup.exe', which differs in case"},
+        {w.build({}, s + "/lower-case"), {}, 1, "SETUP.EXE is not a Windows program"},
         {{"build", w.payload, "--out", s + "/taken", "--launcher", w.launcher, "--extractor", w.extractor},
          {},
          1,
@@ -147,6 +155,18 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
         EXPECT_EQ(stagingLeftovers(s), std::vector<std::string>{}) << c.message;
         EXPECT_EQ(stagingLeftovers(w.payload + "/docs"), std::vector<std::string>{}) << c.message;
     }
+    // Only a real near miss gets a suggestion.
+    const RefusedRun unsuggested[] = {
+        {{"burn"}, {}, 2, "unknown command 'burn' (commands: build, mark, markers, check, sign, help)"},
+        {{"-v"}, {}, 2, "unknown command '-v' (commands: "},
+        {{"help", "deploy"}, {}, 2, "unknown help topic 'deploy' (commands: "},
+        {{"check", w.medium, "-v"}, {}, 2, "unknown option -v\n"},
+        {{"mark", w.launcher, "msi.tag", "--verbose"}, {}, 2, "unknown option --verbose\n"},
+    };
+    for (const RefusedRun& c : unsuggested) {
+        const ToolRun run = expectRefused(c);
+        EXPECT_FALSE(run.contains("nearest")) << run.err;
+    }
     EXPECT_EQ(readFile(s + "/taken/keep.txt"), "keep");
     EXPECT_EQ(readFile(w.launcher), launcherBefore) << "a refused mark changes nothing";
     EXPECT_EQ(readFile(s + "/other-password.exe"), otherBefore) << "a refused mark changes nothing";
@@ -177,8 +197,35 @@ TEST(MediumCommandLine, HelpForTheToolAndEachCommandAndTheVersion) {
             EXPECT_EQ(run.out, asked.out) << command << " " << option;
         }
     }
-    EXPECT_NE(runTool({"help", "build"}).out.find("--exclude PATTERN"), std::string::npos);
     EXPECT_EQ(runTool({"help", "check"}).out.find("--exclude"), std::string::npos);
+    EXPECT_EQ(runTool({"help", "--", "check"}).out, runTool({"help", "check"}).out);
+
+    // Every option a command takes is in its synopsis, in the overview and in
+    // a line of its own that says what it does.
+    const ToolRun overview = runTool({"help"});
+    const std::vector<std::pair<std::string, std::vector<std::string>>> commandOptions = {
+        {"build",
+         {"--out DIR", "--iso FILE", "--label LABEL", "--launcher", "--extractor", "--marker TAG", "--any-marker",
+          "--exclude PATTERN", "--no-default-excludes", "--package-dir WINPATH", "--temp WINPATH", "--force"}},
+        {"mark", {"--any-marker", "--any-file"}},
+        {"markers", {"--ca-file CERTS"}},
+        {"check", {"--package-dir WINPATH", "--temp WINPATH", "--ca-file CERTS", "--strict"}},
+        {"sign", {"--cert CERT", "--key KEY", "--pass-file FILE", "--timestamp URL"}},
+    };
+    for (const auto& [command, options] : commandOptions) {
+        const std::string help = runTool({command, "-h"}).out;
+        const std::string synopsis = help.substr(0, help.find("\n\n"));
+        for (const std::string& option : options) {
+            const std::string name = option.substr(0, option.find(' '));
+            EXPECT_TRUE(holds(synopsis, option)) << command;
+            EXPECT_TRUE(holds(overview.out, option)) << command;
+            EXPECT_TRUE(holds(help, "\n  " + option + " ")) << command << ": no line of its own for " << option;
+            // And the parser takes it: known, it is no unknown option.
+            const ToolRun run = runTool({command, name, "value", "-h"});
+            EXPECT_FALSE(run.contains("unknown option")) << command << " " << name << "\n" << run.err;
+        }
+        EXPECT_TRUE(holds(help, "\n  --help ")) << command;
+    }
 
     const ToolRun version = runTool({"--version"});
     EXPECT_EQ(version.status, 0);
@@ -555,9 +602,9 @@ TEST(MediumCheck, TheSilentFormFollowsTheMarkersOfSetupExe) {
     writeFile(w.medium + "/setup.exe", readFile(w.medium + "/setup.exe") + "MSI.TAG \r\n");
     const ToolRun run = w.check();
     EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_TRUE(holds(run.out,
-                      "warning: marker 'MSI.TAG' is not msi.tag: the launcher compares tags exactly, case "
-                      "included, and finds msi.tag in another line"));
+    EXPECT_TRUE(holds(run.err,
+                      "kestrune-medium: warning: marker 'MSI.TAG' is not msi.tag: the launcher compares tags "
+                      "exactly, case included, and finds msi.tag in another line"));
 }
 
 TEST(MediumMarkers, EachTagIsWrittenOnceAndOnlyToALauncherOfThisBuild) {
@@ -593,11 +640,17 @@ TEST(MediumMarkers, EachTagIsWrittenOnceAndOnlyToALauncherOfThisBuild) {
 
 TEST(MediumMarkers, ReportsLinesInsideStraddlingAndOutsideTheWindow) {
     Workspace w;
+    // "--" ends the options: a tag may start with a dash.
+    const std::string dashed = w.scratch / "dashed.exe";
+    writeFile(dashed, readFile(w.launcher));
+    ASSERT_EQ(runTool({"mark", dashed, "--any-marker", "--", "-dash.tag", "msi.tag"}).status, 0);
+    EXPECT_EQ(readFile(dashed), readFile(w.launcher) + "-dash.tag \r\nmsi.tag \r\n");
+
+    // A line pushed out of the window by data appended after it, as a
+    // signature would be.
     const std::string marked = w.scratch / "marked.exe";
-    writeFile(marked, readFile(w.launcher));
-    ASSERT_EQ(runTool({"mark", marked, "outside.tag", "--any-marker"}).status, 0);
-    writeFile(marked, readFile(marked) + std::string(300, '\x82'));
-    ASSERT_EQ(runTool({"mark", marked, "--any-marker", "--", "-dash.tag", "msi.tag"}).status, 0);
+    writeFile(marked,
+              readFile(w.launcher) + "outside.tag \r\n" + std::string(300, '\x82') + "-dash.tag \r\nmsi.tag \r\n");
     const ToolRun run = runTool({"markers", marked});
     // A line the launcher does not see is a problem, as check says.
     EXPECT_EQ(run.status, 1);
@@ -607,15 +660,62 @@ TEST(MediumMarkers, ReportsLinesInsideStraddlingAndOutsideTheWindow) {
     EXPECT_TRUE(holds(run.out, "marker: -dash.tag (not a tag the launcher acts on)\nmarker: msi.tag\n"));
     EXPECT_TRUE(holds(run.out, "msi.tag: seen by the launcher"));
 
-    // A block of markers longer than the window: mark warns about the first.
     const std::string crowded = w.scratch / "crowded.exe";
-    writeFile(crowded, readFile(w.launcher));
-    const ToolRun mark = runTool({"mark", crowded, std::string(150, 'a'), std::string(150, 'b'), "--any-marker"});
-    EXPECT_EQ(mark.status, 0);
-    EXPECT_TRUE(holds(mark.err, "warning: " + std::string(150, 'a') + " does not stand in the last 256 bytes"));
-    EXPECT_EQ(mark.err.find(std::string(150, 'b') + " does not stand"), std::string::npos) << mark.err;
+    writeFile(crowded, readFile(w.launcher) + std::string(150, 'a') + " \r\n" + std::string(150, 'b') + " \r\n");
     const ToolRun listed = runTool({"markers", crowded});
     EXPECT_TRUE(holds(listed.out, "partly outside the window: " + std::string(150, 'a')));
+}
+
+// mark writes nothing that would leave a marker line out of the launcher's
+// sight, as build refuses to: the same rule, the same lines.
+TEST(MediumMarkers, MarkRefusesWhatBuildRefusesAndWritesNothing) {
+    std::vector<std::string> forty;
+    for (int i = 1; i <= 40; ++i) forty.push_back("tag" + std::to_string(i) + ".tag");
+    struct Case {
+        const char* what;
+        std::string launcherEnd;  // after the launcher's bytes
+        std::vector<std::string> tags;
+        std::vector<std::string> problems;  // each in an error line of mark and of build
+    } cases[] = {
+        {"forty tags after msi.tag",
+         "msi.tag \r\n",
+         forty,
+         {"marker 'msi.tag' starts 481 bytes before the end of setup.exe, not within the last 256; the launcher "
+          "does not see it",
+          "marker 'tag1.tag' starts 471 bytes before the end"}},
+        {"two long tags",
+         "",
+         {std::string(150, 'a'), std::string(150, 'b')},
+         {"marker '" + std::string(150, 'a') + "' starts 306 bytes before the end"}},
+        {"a line already out of sight",
+         "outside.tag \r\n" + std::string(300, '\x82'),
+         {"msi.tag"},
+         {"marker 'outside.tag' starts 324 bytes before the end"}},
+    };
+    for (const Case& c : cases) {
+        Workspace w;
+        const std::string launcher = w.scratch / "marked.exe";
+        writeFile(launcher, readFile(w.launcher) + c.launcherEnd);
+        const std::string before = readFile(launcher);
+        std::vector<std::string> mark = {"mark", launcher, "--any-marker"};
+        mark.insert(mark.end(), c.tags.begin(), c.tags.end());
+        const ToolRun marked = runTool(mark);
+        EXPECT_EQ(marked.status, 1) << c.what << "\n" << marked.err;
+        EXPECT_EQ(readFile(launcher), before) << c.what << ": nothing is written";
+        EXPECT_TRUE(holds(marked.err, "no marker line was written to '" + launcher + "'")) << c.what;
+        EXPECT_FALSE(holds(marked.out, "marked with")) << c.what;
+
+        std::vector<std::string> build = {"build",  w.payload,     "--out",     w.medium,      "--launcher",
+                                          launcher, "--extractor", w.extractor, "--any-marker"};
+        for (const std::string& tag : c.tags) build.insert(build.end(), {"--marker", tag});
+        const ToolRun built = runTool(build);
+        EXPECT_EQ(built.status, 1) << c.what << "\n" << built.err;
+        EXPECT_FALSE(exists(w.medium)) << c.what;
+        for (const std::string& problem : c.problems) {
+            EXPECT_TRUE(hasLine(marked.err, "kestrune-medium: error: " + problem, "")) << c.what << "\n" << marked.err;
+            EXPECT_TRUE(hasLine(built.err, "kestrune-medium: error: " + problem, "")) << c.what << "\n" << built.err;
+        }
+    }
 }
 
 namespace {
@@ -692,7 +792,8 @@ TEST(MediumBuild, RefusesWhatCheckWouldReportListingEveryProblemAtOnce) {
             line = "name the same file on Windows: they differ only in case";
         EXPECT_TRUE(anyHolds(problems, line)) << line << "\n" << checked.out;
     }
-    EXPECT_TRUE(holds(checked.out, "warning: 'caf\xc3\xa9.txt': is not plain ASCII"));
+    EXPECT_TRUE(holds(checked.err, "kestrune-medium: warning: 'caf\xc3\xa9.txt': is not plain ASCII"));
+    EXPECT_FALSE(holds(checked.out, "warning:")) << "warnings go to stderr";
 }
 
 TEST(MediumBuild, ChecksPathsForThePackageDirectoryAndTemporaryPathAsCheckDoes) {
@@ -838,4 +939,71 @@ TEST(MediumBuild, RefusesAPayloadWhoseNamesWouldClashOnWindowsListingThemAll) {
         "no medium was made: 3 problems (each on a line above)",
     };
     EXPECT_EQ(refused, expected);
+}
+
+// check names the installer behind SETUP.EXE, spelled in any case, and says
+// whether the silent form the medium passes makes it silent; build warns of
+// what check --strict takes for a problem.
+TEST(MediumCheck, NamesTheInstallerBehindSetupExeAndWhetherASilentRunIsSilent) {
+    ScratchDirectory nsis;
+    const std::string plainNsis = makensisInstaller(nsis.path, false);
+    const std::string silentNsis = makensisInstaller(nsis.path, true);
+    struct Case {
+        const char* what;
+        std::string program;
+        const char* name;  // as it stands in the payload
+        bool msiTag;
+        const char* installer;  // in check's note of SETUP.EXE
+        bool silent;            // the silent form makes it silent, or is not known to fail
+        const char* said;       // of the silent run
+        const char* hint;       // for a mismatch
+    } cases[] = {
+        {"NSIS", plainNsis, "SETUP.EXE", false, "an NSIS installer", false,
+         "SETUP.EXE is an NSIS installer: a silent run (-s) passes -s -SMS, which does not make an NSIS installer "
+         "silent: it shows its wizard (NSIS takes /S, in capitals)",
+         "rename the installer (to product-setup.exe, say)"},
+        {"NSIS with msi.tag", plainNsis, "SETUP.EXE", true, "an NSIS installer", false,
+         "passes /qn REBOOT=ReallySuppress, which does not make an NSIS installer silent", "starts it with /S"},
+        {"NSIS, SilentInstall silent", silentNsis, "SETUP.EXE", false, "an NSIS installer", true,
+         "SETUP.EXE: a silent run (-s) passes -s -SMS; this NSIS installer was built with SilentInstall silent", ""},
+        {"Inno Setup", craftedInnoSetupLoader(), "SETUP.EXE", false, "an Inno Setup installer", false,
+         "Inno Setup takes /VERYSILENT", "/VERYSILENT /SUPPRESSMSGBOXES /NORESTART when it is given -s"},
+        {"InstallShield", craftedInstallShieldLauncher(), "SETUP.EXE", false, "an InstallShield setup launcher", true,
+         "InstallShield's own silent form", ""},
+        {"InstallShield with msi.tag", craftedInstallShieldLauncher(), "SETUP.EXE", true,
+         "an InstallShield setup launcher", false, "which an InstallShield setup launcher does not take",
+         "build the medium without --marker msi.tag"},
+        {"Burn, spelled setup.exe", craftedBurnBundle(), "setup.exe", false,
+         "at the archive root as 'setup.exe' (Windows finds it under either spelling, as the launcher runs it), a "
+         "Windows program: a WiX bootstrapper (Burn)",
+         true, "takes -s as /quiet", ""},
+        {"Burn with msi.tag, spelled Setup.Exe", craftedBurnBundle(), "Setup.Exe", true, "a WiX bootstrapper (Burn)",
+         false, "does not take: it shows its window", "build the medium without --marker msi.tag"},
+        {"another program", peImage(0x0102, "an installer of its own"), "SETUP.EXE", false,
+         "no installer this tool recognises", true, "whether that makes SETUP.EXE silent is not known here", ""},
+    };
+    for (const Case& c : cases) {
+        Workspace w;
+        std::remove((w.payload + "/SETUP.EXE").c_str());
+        writeFile(w.payload + "/" + c.name, c.program);
+        const ToolRun built =
+            runTool(w.build(c.msiTag ? std::vector<std::string>{"--marker", "msi.tag"} : std::vector<std::string>{}));
+        ASSERT_EQ(built.status, 0) << c.what << "\n" << built.err;
+        EXPECT_EQ(built.err.find("kestrune-medium: warning: SETUP.EXE is ") != std::string::npos, !c.silent)
+            << c.what << "\n"
+            << built.err;
+
+        const ToolRun checked = w.check();
+        EXPECT_EQ(checked.status, 0) << c.what << "\n" << checked.out;
+        EXPECT_TRUE(hasLine(checked.out, "SETUP.EXE: at the archive root", c.installer)) << c.what << "\n"
+                                                                                         << checked.out;
+        EXPECT_TRUE(holds(c.silent ? checked.out : checked.err, c.said)) << c.what;
+        const ToolRun strict = w.check({"--strict"});
+        EXPECT_EQ(strict.status, c.silent ? 0 : 1) << c.what << "\n" << strict.out;
+        if (!c.silent) {
+            EXPECT_TRUE(hasLine(strict.out, "problem: SETUP.EXE is ", c.said)) << c.what << "\n" << strict.out;
+            EXPECT_TRUE(hasLine(checked.out, "hint: to make it silent, ", c.hint)) << c.what << "\n" << checked.out;
+            EXPECT_TRUE(holds(built.err, c.hint)) << c.what;
+        }
+    }
 }

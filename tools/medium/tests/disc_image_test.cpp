@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "disc_image.h"
@@ -199,7 +201,8 @@ TEST(DiscImages, CheckReportsWhatAnImageLacks) {
     const ToolRun checked = runTool({"check", image});
     EXPECT_EQ(checked.status, 1) << checked.out;
     EXPECT_TRUE(holds(checked.out, "problem: unzip.exe is missing"));
-    EXPECT_TRUE(holds(checked.out, "warning: autorun.inf does not start setup.exe: its open= names 'install.exe'"));
+    EXPECT_TRUE(holds(checked.err,
+                      "kestrune-medium: warning: autorun.inf does not start setup.exe: its open= names 'install.exe'"));
     EXPECT_EQ(checked.out.find("kestrune-medium-disc-"), std::string::npos) << "lines name the image" << checked.out;
     EXPECT_EQ(runTool({"check", image}, {"PATH=" + w.scratch.path + "/none"}).status, 1);
 }
@@ -235,4 +238,23 @@ TEST(DiscImages, SignRewritesAnImageThatHoldsAMediumOnly) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(holds(refused.err, "holds 'notes.txt', which is not part of a medium"));
     EXPECT_EQ(readFile(other), before);
+    // Its advice names commands that exist.
+    const std::vector<std::string> commands = {"build", "mark", "markers", "check", "sign", "help"};
+    size_t named = 0;
+    for (size_t at = refused.err.find("kestrune-medium "); at != std::string::npos;
+         at = refused.err.find("kestrune-medium ", at + 1)) {
+        const std::string word = refused.err.substr(at + 16, refused.err.find_first_of(" \n;,)", at + 16) - at - 16);
+        EXPECT_NE(std::find(commands.begin(), commands.end(), word), commands.end()) << word << "\n" << refused.err;
+        ++named;
+    }
+    EXPECT_EQ(named, 2u) << refused.err;
+
+    // An image rebuilt over the signed one is unsigned, and said so.
+    const ToolRun rebuilt = runTool(w.build({"--iso", image, "--force"}));
+    ASSERT_EQ(rebuilt.status, 0) << rebuilt.err;
+    EXPECT_TRUE(holds(rebuilt.err, "warning: the disc image '" + image +
+                                       "' was signed; in the new one setup.exe and unzip.exe are not: sign it with "
+                                       "kestrune-medium sign '" +
+                                       image + "' --cert CERT --key KEY"));
+    EXPECT_FALSE(holds(rebuilt.err, "the medium folder")) << "the folder was not signed";
 }

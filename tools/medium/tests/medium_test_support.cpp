@@ -170,6 +170,48 @@ std::string peProgram(const std::string& body) {
     return image;
 }
 
+std::string craftedNsisInstaller(bool silent) {
+    std::string program = peProgram("the NSIS stub");
+    program += std::string((512 - program.size() % 512) % 512, '\0');
+    std::string header(4, '\0');
+    put32(header, 0, silent ? 2 : 0);
+    return program + header + "\xef\xbe\xad\xdeNullsoftInst" + std::string(64, '\x01');
+}
+
+std::string craftedInnoSetupLoader() {
+    return peProgram(std::string("rDlPtS\xcd\xe6\xd7\x7b\x0b\x2a") + std::string(32, '\0'));
+}
+
+std::string craftedInnoSetupData() {
+    return peProgram("the loader") + incompressibleBytes(100000, 7) + "Inno Setup Setup Data (6.2.2) (u)" +
+           std::string(30, '\0');
+}
+
+std::string craftedInstallShieldLauncher() {
+    std::string name;
+    for (char c : std::string("InstallShield")) name += std::string{c, '\0'};
+    return peProgram("ProductName\0" + name);
+}
+
+std::string craftedBurnBundle() {
+    std::string program = peProgram("the engine");
+    program.replace(0x84 + 20 + 0xe0, 8, ".wixburn");  // peProgram's one section header
+    return program;
+}
+
+std::string makensisInstaller(const std::string& folder, bool silent) {
+    if (std::string(KESTRUNE_MAKENSIS).find("NOTFOUND") != std::string::npos) {
+        throw std::runtime_error("makensis is needed (scripts/install-deps.sh installs nsis)");
+    }
+    const std::string script = folder + "/installer.nsi";
+    writeFile(script, std::string("OutFile \"installer.exe\"\nRequestExecutionLevel user\n") +
+                          (silent ? "SilentInstall silent\n" : "") + "Section\nSectionEnd\n");
+    const ToolRun made =
+        runProgram({"bash", "-c", "cd \"$0\" && exec \"$1\" -V1 installer.nsi", folder, KESTRUNE_MAKENSIS});
+    if (made.status != 0) throw std::runtime_error("makensis failed: " + made.out + made.err);
+    return readFile(folder + "/installer.exe");
+}
+
 std::string signableLauncher() { return peProgram(std::string("launcher code") + '\0' + packagePassword + '\0'); }
 
 TestSigner::TestSigner() {
@@ -178,7 +220,7 @@ TestSigner::TestSigner() {
          {std::tuple<std::string, std::string, std::string>{certificate, key, subject},
           std::tuple<std::string, std::string, std::string>{otherCertificate, otherKey, "/CN=Someone Else"}}) {
         const ToolRun made =
-            runProgram({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-subj", name,
+            runProgram({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "365", "-subj", name,
                         "-addext", "extendedKeyUsage=codeSigning", "-keyout", keyPath, "-out", certificatePath});
         if (made.status != 0) throw std::runtime_error("openssl req failed: " + made.err);
     }

@@ -41,6 +41,22 @@ std::string peProgram(const std::string& body);
 // password.
 std::string signableLauncher();
 
+// Installers as check tells them apart, by the markers each kind carries.
+// NSIS: a first header (flags, 0xDEADBEEF, "NullsoftInst") at a multiple of
+// 512 bytes, as makensis writes it (`silent`: SilentInstall silent). The
+// others are crafted: a signable program carrying the kind's marker, the
+// Inno Setup one twice (the loader's "rDlPtS" table, or the setup data's
+// name far behind the program's start), InstallShield's name in UTF-16 as
+// version information holds it, and Burn's ".wixburn" section.
+std::string craftedNsisInstaller(bool silent);
+std::string craftedInnoSetupLoader();
+std::string craftedInnoSetupData();
+std::string craftedInstallShieldLauncher();
+std::string craftedBurnBundle();
+// An NSIS installer made by Debian's makensis from a script with one empty
+// section (`silent`: SilentInstall silent), in `folder`.
+std::string makensisInstaller(const std::string& folder, bool silent);
+
 // `count` bytes that deflate cannot shrink.
 std::string incompressibleBytes(size_t count, uint64_t seed = 1);
 

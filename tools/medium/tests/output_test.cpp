@@ -283,3 +283,113 @@ TEST(MediumOutput, AnInterruptedBuildSaysSoAndLeavesNothing) {
         EXPECT_EQ(treeOf(w.medium), before) << c.what << "\n" << joined(treeOf(w.medium));
     }
 }
+
+// A signal at a chosen point: strace delivers it as the tool enters the
+// n-th call of a system call (the call itself still runs), so that the
+// message can be checked against what stands on the disk.
+TEST(MediumOutput, AnInterruptionSaysWhatWasWrittenAndWhatWasNot) {
+    ASSERT_EQ(std::string(KESTRUNE_STRACE).find("NOTFOUND"), std::string::npos)
+        << "strace is needed (scripts/install-deps.sh installs it)";
+    struct Case {
+        const char* what;
+        const char* call;  // the system call the signal comes with
+        int when;          // at its n-th call
+        int signal;
+        // The command, given the workspace and a disc image's path.
+        std::vector<std::string> (*command)(const Workspace& w, const std::string& image);
+        const char* message;  // after "kestrune-medium: error: interrupted; ", placeholders M and I
+        bool folder, imageWritten, signedPrograms;
+    } cases[] = {
+        {"build of both, after the folder is put in place", "rename", 1, SIGINT,
+         [](const Workspace& w, const std::string& image) {
+             return w.build({"--iso", image});
+         },
+         "the medium folder 'M' was written; the disc image 'I' was not", true, false, false},
+        {"build of an image, as it is put in place", "renameat2", 1, SIGTERM,
+         [](const Workspace& w, const std::string& image) {
+             return std::vector<std::string>{"build",      w.payload,  "--iso",       image,
+                                             "--launcher", w.launcher, "--extractor", w.extractor};
+         },
+         "the disc image 'I' was written, all there was to write", false, true, false},
+        {"sign of a folder, after setup.exe is replaced", "rename", 1, SIGINT,
+         [](const Workspace& w, const std::string&) {
+             return std::vector<std::string>{
+                 "sign", w.medium, "--cert", w.scratch / "signer/cert.pem", "--key", w.scratch / "signer/key.pem"};
+         },
+         "the signed 'M/setup.exe' and the signed 'M/unzip.exe' were written, all there was to write", true, false,
+         true},
+        {"sign of an image, as its copy's setup.exe is signed", "rename", 1, SIGINT,
+         [](const Workspace& w, const std::string& image) {
+             return std::vector<std::string>{
+                 "sign", image, "--cert", w.scratch / "signer/cert.pem", "--key", w.scratch / "signer/key.pem"};
+         },
+         "nothing was written", false, false, false},
+        {"sign of an image, as the signed image is put in place", "rename", 3, SIGHUP,
+         [](const Workspace& w, const std::string& image) {
+             return std::vector<std::string>{
+                 "sign", image, "--cert", w.scratch / "signer/cert.pem", "--key", w.scratch / "signer/key.pem"};
+         },
+         "the signed disc image 'I' was written, all there was to write", false, true, true},
+        {"mark, as the line is flushed to the disk", "fsync", 1, SIGINT,
+         [](const Workspace& w, const std::string&) {
+             return std::vector<std::string>{"mark", w.medium + "/setup.exe", "msi.tag"};
+         },
+         "the marked launcher 'M/setup.exe' was written, all there was to write", true, false, false},
+    };
+    const TestSigner signer;
+    for (const Case& c : cases) {
+        Workspace w;
+        makeDirectories(w.scratch / "signer");
+        writeFile(w.scratch / "signer/cert.pem", readFile(signer.certificate));
+        writeFile(w.scratch / "signer/key.pem", readFile(signer.key));
+        writeFile(w.launcher, signableLauncher());
+        writeFile(w.extractor, peProgram("the extractor"));
+        const std::string image = w.scratch / "disc.iso";
+        const std::vector<std::string> arguments = c.command(w, image);
+        // sign and mark work on a medium, folder and image, built beforehand.
+        if (arguments[0] != "build") {
+            ASSERT_EQ(runTool(w.build({"--iso", image})).status, 0) << c.what;
+        }
+        const std::string imageBefore = exists(image) ? readFile(image) : "";
+        const std::string setupBefore = exists(w.medium) ? readFile(w.medium + "/setup.exe") : "";
+        std::vector<std::string> command = {
+            KESTRUNE_STRACE,
+            "-qq",
+            "-o",
+            "/dev/null",
+            "-e",
+            std::string("trace=") + c.call,
+            "-e",
+            std::string("inject=") + c.call + ":signal=" + std::to_string(c.signal) + ":when=" + std::to_string(c.when),
+            KESTRUNE_MEDIUM_EXE};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        const ToolRun run = runProgram(command);
+        EXPECT_EQ(run.status, 128 + c.signal) << c.what << "\n" << run.err;
+        std::string message = c.message;
+        for (size_t at = message.find('M'); at != std::string::npos; at = message.find('M', at + 1)) {
+            if (message[at + 1] == '/' || message[at + 1] == '\'') message.replace(at, 1, w.medium);
+        }
+        const size_t imageAt = message.find("'I'");
+        if (imageAt != std::string::npos) message.replace(imageAt + 1, 1, image);
+        EXPECT_TRUE(holds(run.err, "kestrune-medium: error: interrupted; " + message + "\n")) << c.what;
+        EXPECT_EQ(stagingLeftovers(w.scratch.path), std::vector<std::string>{}) << c.what;
+        if (arguments[0] == "build") {
+            EXPECT_EQ(exists(w.medium), c.folder) << c.what;
+            EXPECT_EQ(exists(image), c.imageWritten) << c.what;
+            if (c.folder) {
+                EXPECT_EQ(archiveContents(w.medium + "/package.zip", packagePassword), payloadContents(w.payload));
+            }
+            continue;
+        }
+        // What is said to be written is written whole; the rest is as it was.
+        EXPECT_EQ(readFile(image) != imageBefore, c.imageWritten) << c.what;
+        const bool folderChanged = readFile(w.medium + "/setup.exe") != setupBefore;
+        EXPECT_EQ(folderChanged, c.folder) << c.what;
+        const std::string checkedPlace = c.imageWritten ? image : w.medium;
+        const ToolRun checked = runTool({"check", checkedPlace, "--ca-file", signer.certificate});
+        EXPECT_EQ(checked.status, 0) << c.what << "\n" << checked.out;
+        EXPECT_EQ(countOf(checked.out, "; verified: the file is as it was signed"), c.signedPrograms ? 2u : 0u)
+            << c.what << "\n"
+            << checked.out;
+    }
+}

@@ -151,19 +151,27 @@ TEST(NameRules, NamesWindowsTakesForOneFileAreFoundByUnzipExesRule) {
     }
 }
 
-TEST(NameRules, SetupProgramMustBeSpelledAsTheLauncherRunsIt) {
+// Windows finds SETUP.EXE in any case: the launcher's "W\SETUP.EXE" opens
+// "setup.exe" as well.
+TEST(NameRules, SetupProgramMayStandInAnyCase) {
     struct Case {
         std::vector<std::string> rootNames;
-        const char* expected;  // "" when fine
+        const char* entry;  // the one the launcher runs, "" for none
     } cases[] = {
-        {{"SETUP.EXE"}, ""},
-        {{"data.bin", "SETUP.EXE"}, ""},
-        {{}, "no SETUP.EXE"},
-        {{"install.exe"}, "no SETUP.EXE"},
-        {{"setup.exe"}, "only 'setup.exe', which differs in case"},
-        {{"a.txt", "Setup.Exe"}, "only 'Setup.Exe', which differs in case"},
+        {{"SETUP.EXE"}, "SETUP.EXE"},
+        {{"data.bin", "SETUP.EXE"}, "SETUP.EXE"},
+        {{}, ""},
+        {{"install.exe"}, ""},
+        {{"setup.exe.bak", "xsetup.exe"}, ""},
+        {{"setup.exe"}, "setup.exe"},
+        {{"a.txt", "Setup.Exe"}, "Setup.Exe"},
+        // Two spellings are a clash of their own (name_rules); the exact one counts.
+        {{"setup.exe", "SETUP.EXE"}, "SETUP.EXE"},
     };
-    for (const Case& c : cases) EXPECT_TRUE(isProblem(setupProgramProblem(c.rootNames, "payload"), c.expected));
+    for (const Case& c : cases) {
+        EXPECT_EQ(setupProgramEntry(c.rootNames), c.entry);
+        EXPECT_TRUE(isProblem(setupProgramProblem(c.rootNames, "payload"), *c.entry == '\0' ? "no SETUP.EXE" : ""));
+    }
 }
 
 TEST(PayloadScan, ListsFoldersBeforeTheirFilesWithSizes) {

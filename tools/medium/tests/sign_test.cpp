@@ -14,6 +14,7 @@
 #include "little_endian.h"
 #include "medium_test_support.h"
 #include "package_password.h"
+#include "certificate.h"
 #include "host_program.h"
 #include "signing.h"
 
@@ -43,7 +44,118 @@ struct SigningWorkspace : Workspace {
 
 const std::string msiLine = std::string(msiMarkerTag) + " \r\n";
 
+// A certificate for `subject` and its key, made by openssl in `folder`:
+// FOLDER/NAME.pem and FOLDER/NAME.key. `extensions` are req -addext values.
+// With `start` and `end` (YYYYMMDDHHMMSSZ), openssl ca dates it, past or
+// future; else it is valid from now for `days`.
+struct CertificateSpec {
+    std::string name;
+    std::string subject;
+    std::vector<std::string> extensions;
+    int days = 365;
+    std::string start, end;
+};
+
+void makeCertificate(const std::string& folder, const CertificateSpec& spec) {
+    const std::string certificate = folder + "/" + spec.name + ".pem";
+    const std::string key = folder + "/" + spec.name + ".key";
+    std::vector<std::string> request = {
+        "openssl", "req",   "-newkey",    "ec",      "-pkeyopt", "ec_paramgen_curve:prime256v1",
+        "-nodes",  "-subj", spec.subject, "-keyout", key};
+    for (const std::string& extension : spec.extensions) request.insert(request.end(), {"-addext", extension});
+    if (spec.start.empty()) {
+        request.insert(request.end(), {"-x509", "-days", std::to_string(spec.days), "-out", certificate});
+        const ToolRun made = runProgram(request);
+        ASSERT_EQ(made.status, 0) << made.err;
+        return;
+    }
+    // openssl ca signs a request with the dates given; it wants a database.
+    const std::string ca = folder + "/ca-" + spec.name;
+    makeDirectories(ca);
+    writeFile(ca + "/index.txt", "");
+    writeFile(ca + "/serial", "01\n");
+    writeFile(ca + "/ca.cnf", "[ca]\ndefault_ca = test\n[test]\ndatabase = " + ca +
+                                  "/index.txt\nnew_certs_dir = " + ca + "\nserial = " + ca +
+                                  "/serial\ndefault_md = sha256\npolicy = any\ncopy_extensions = copy\n"
+                                  "[any]\ncommonName = supplied\n");
+    request.insert(request.end(), {"-new", "-out", ca + "/request.pem"});
+    const ToolRun requested = runProgram(request);
+    ASSERT_EQ(requested.status, 0) << requested.err;
+    const ToolRun made = runProgram({"openssl", "ca", "-batch", "-config", ca + "/ca.cnf", "-selfsign", "-keyfile", key,
+                                     "-in", ca + "/request.pem", "-startdate", spec.start, "-enddate", spec.end,
+                                     "-notext", "-out", certificate});
+    ASSERT_EQ(made.status, 0) << made.err;
+}
+
 }  // namespace
+
+// The certificate is judged before anything is signed: one that cannot
+// sign code is refused with the reason, and the medium stays as it was.
+TEST(MediumSign, TheCertificateIsCheckedFirst) {
+    SigningWorkspace w;
+    ASSERT_EQ(runTool(w.build({"--marker", "msi.tag"})).status, 0);
+    const std::string s = w.scratch.path;
+    const std::string codeSigning = "extendedKeyUsage=codeSigning";
+    const CertificateSpec specs[] = {
+        {"server", "/CN=Server Only", {"extendedKeyUsage=serverAuth"}, 365, "", ""},
+        {"no-eku", "/CN=Any Purpose", {}, 365, "", ""},
+        {"encipher", "/CN=Encipher Only", {codeSigning, "keyUsage=keyEncipherment"}, 365, "", ""},
+        {"signing-usage", "/CN=Signing Usage", {codeSigning, "keyUsage=digitalSignature"}, 365, "", ""},
+        {"expired", "/CN=Expired", {codeSigning}, 0, "20200101000000Z", "20200201000000Z"},
+        {"future", "/CN=Future", {codeSigning}, 0, "20990101000000Z", "21000101000000Z"},
+        {"soon", "/CN=Expiring Soon", {codeSigning}, 10, "", ""},
+        {"authority", "/CN=An Authority", {"extendedKeyUsage=serverAuth"}, 365, "", ""},
+    };
+    for (const CertificateSpec& spec : specs) makeCertificate(s, spec);
+    // A chain whose first certificate is not the signer's: the key decides.
+    writeFile(s + "/chain.pem", readFile(s + "/authority.pem") + readFile(s + "/signing-usage.pem"));
+    struct Case {
+        const char* certificate;
+        const char* key;
+        int status;
+        std::string message;  // on stderr
+        const char* signer;   // of the signature made, when it was made
+    } cases[] = {
+        {"server", "server", 1,
+         "the certificate '" + s +
+             "/server.pem' (/CN=Server Only) cannot sign code: its extended key usage allows "
+             "serverAuth, not codeSigning",
+         nullptr},
+        {"encipher", "encipher", 1,
+         "(/CN=Encipher Only) cannot sign code: its key usage does not include digitalSignature", nullptr},
+        {"expired", "expired", 1, "(/CN=Expired) cannot sign code: it expired on 2020-02-01 00:00:00 UTC", nullptr},
+        {"future", "future", 1, "(/CN=Future) cannot sign code: it is not valid before 2099-01-01 00:00:00 UTC",
+         nullptr},
+        {"signing-usage", "server", 1,
+         "the key '" + s + "/server.key' does not belong to the certificate '" + s + "/signing-usage.pem'", nullptr},
+        {"chain", "expired", 1, "does not belong to any certificate in '" + s + "/chain.pem'", nullptr},
+        // Without extended key usages a certificate serves every purpose.
+        {"no-eku", "no-eku", 0, "", "/CN=Any Purpose"},
+        {"signing-usage", "signing-usage", 0, "", "/CN=Signing Usage"},
+        {"chain", "signing-usage", 0, "", "/CN=Signing Usage"},
+        {"soon", "soon", 0, "warning: the certificate '" + s + "/soon.pem' (/CN=Expiring Soon): it expires on ",
+         "/CN=Expiring Soon"},
+    };
+    const std::vector<std::string> before = treeOf(w.medium);
+    for (const Case& c : cases) {
+        const std::string certificate = s + "/" + c.certificate + ".pem";
+        const ToolRun run = runTool({"sign", w.medium, "--cert", certificate, "--key", s + "/" + c.key + ".key"});
+        EXPECT_EQ(run.status, c.status) << c.certificate << "\n" << run.err;
+        EXPECT_TRUE(holds(run.err, c.message)) << c.certificate;
+        if (c.signer == nullptr) {
+            EXPECT_TRUE(holds(run.err, "kestrune-medium: error: nothing was signed")) << c.certificate;
+            EXPECT_EQ(treeOf(w.medium), before) << c.certificate;
+            continue;
+        }
+        EXPECT_TRUE(holds(run.out, std::string("setup.exe: signed by ") + c.signer)) << c.certificate;
+        int status = -1;
+        osslsigncodeVerify(w.medium + "/setup.exe", certificate, status);
+        EXPECT_EQ(status, 0) << c.certificate;
+        ASSERT_EQ(runTool(w.build({"--marker", "msi.tag", "--force"})).status, 0);
+    }
+    EXPECT_TRUE(holds(runTool({"sign", w.medium, "--cert", s + "/soon.pem", "--key", s + "/soon.key"}).err,
+                      " (in 9 days); the signatures stay valid after that only with a time stamp (--timestamp URL)"));
+}
 
 TEST(MediumSign, SignsBothProgramsAndPutsTheMarkersBackWhereTheLauncherSeesThem) {
     SigningWorkspace w;
@@ -75,8 +187,9 @@ TEST(MediumSign, SignsBothProgramsAndPutsTheMarkersBackWhereTheLauncherSeesThem)
     // This machine does not trust the test's certificate: Windows' stores decide.
     const ToolRun untrusted = w.check();
     EXPECT_EQ(untrusted.status, 0) << untrusted.out;
-    EXPECT_TRUE(hasLine(untrusted.out, "warning: setup.exe: ", "not trusted by this machine (self-signed certificate)"))
-        << untrusted.out;
+    EXPECT_TRUE(hasLine(untrusted.err, "kestrune-medium: warning: setup.exe: ",
+                        "not trusted by this machine (self-signed certificate)"))
+        << untrusted.err;
     const ToolRun otherAuthority = w.check({"--ca-file", w.signer.otherCertificate});
     EXPECT_EQ(otherAuthority.status, 1) << otherAuthority.out;
     EXPECT_TRUE(hasLine(otherAuthority.out, "problem: setup.exe: ", "does not verify against")) << otherAuthority.out;
@@ -93,6 +206,24 @@ TEST(MediumSign, SignsBothProgramsAndPutsTheMarkersBackWhereTheLauncherSeesThem)
     EXPECT_TRUE(holds(listed.out, "marker: product=demo"));
     const ToolRun already = runTool({"mark", w.medium + "/setup.exe", "msi.tag"});
     EXPECT_TRUE(holds(already.out, "already marked with msi.tag"));
+
+    // Rebuilt over the signed medium: the new one is not signed, and said so.
+    const ToolRun rebuilt = runTool(w.build({"--force"}));
+    ASSERT_EQ(rebuilt.status, 0) << rebuilt.err;
+    EXPECT_TRUE(holds(rebuilt.err, "kestrune-medium: warning: the medium folder '" + w.medium +
+                                       "' was signed; in the new one setup.exe and unzip.exe are not: sign it with "
+                                       "kestrune-medium sign '" +
+                                       w.medium + "' --cert CERT --key KEY"));
+    const ToolRun unsignedAgain = runTool(w.build({"--force"}));
+    EXPECT_FALSE(holds(unsignedAgain.err, "was signed")) << unsignedAgain.err;
+    // A signed unzip.exe given through a link stays signed: only setup.exe is not.
+    ASSERT_EQ(runTool(w.sign()).status, 0);
+    writeFile(w.scratch / "signed-unzip.exe", readFile(w.medium + "/unzip.exe"));
+    ASSERT_EQ(symlink("signed-unzip.exe", (w.scratch / "unzip-link.exe").c_str()), 0);
+    const ToolRun linked = runTool({"build", w.payload, "--out", w.medium, "--force", "--launcher", w.launcher,
+                                    "--extractor", w.scratch / "unzip-link.exe"});
+    ASSERT_EQ(linked.status, 0) << linked.err;
+    EXPECT_TRUE(holds(linked.err, "was signed; in the new one setup.exe is not: sign it")) << linked.err;
 }
 
 // After signing, the markers may fall out of the window: a later append,
@@ -330,5 +461,101 @@ TEST(SignatureVerification, IsReadFromOsslsigncodesReport) {
         std::string reasons;
         for (const std::string& reason : result.reasons) reasons += reason + "; ";
         EXPECT_NE(reasons.find(c.reason), std::string::npos) << c.what << ": " << reasons;
+    }
+}
+
+// The certificate files osslsigncode takes, read here: PEM (the first block
+// need not be the signer's), DER, and PKCS#7 bundles in either form.
+TEST(SigningCertificates, AreReadFromEachFormOsslsigncodeTakes) {
+    ScratchDirectory scratch;
+    const std::string s = scratch.path;
+    makeCertificate(
+        s,
+        {"leaf", "/CN=Leaf/O=Example Ltd", {"extendedKeyUsage=codeSigning", "keyUsage=digitalSignature"}, 365, "", ""});
+    makeCertificate(s, {"other", "/CN=Other", {}, 0, "20200101000000Z", "20500101000000Z"});
+    writeFile(s + "/chain.pem", readFile(s + "/other.pem") + readFile(s + "/leaf.pem"));
+    for (const auto& [out, options] :
+         {std::pair<std::string, std::vector<std::string>>{"leaf.der",
+                                                           {"x509", "-in", s + "/leaf.pem", "-outform", "DER"}},
+          {"chain.p7b", {"crl2pkcs7", "-nocrl", "-certfile", s + "/chain.pem", "-outform", "DER"}},
+          {"chain.p7b.pem", {"crl2pkcs7", "-nocrl", "-certfile", s + "/chain.pem"}}}) {
+        std::vector<std::string> command = {"openssl"};
+        command.insert(command.end(), options.begin(), options.end());
+        command.insert(command.end(), {"-out", s + "/" + out});
+        ASSERT_EQ(runProgram(command).status, 0) << out;
+    }
+    struct Case {
+        const char* file;
+        std::vector<std::string> subjects;  // none: unreadable
+    } cases[] = {
+        {"leaf.pem", {"/CN=Leaf/O=Example Ltd"}},
+        {"chain.pem", {"/CN=Other", "/CN=Leaf/O=Example Ltd"}},
+        {"leaf.der", {"/CN=Leaf/O=Example Ltd"}},
+        {"chain.p7b", {"/CN=Other", "/CN=Leaf/O=Example Ltd"}},
+        {"chain.p7b.pem", {"/CN=Other", "/CN=Leaf/O=Example Ltd"}},
+        {"leaf.key", {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<CertificateInfo> certificates;
+        std::string error;
+        EXPECT_EQ(readCertificates(readFile(s + "/" + c.file), certificates, error), !c.subjects.empty()) << c.file;
+        std::vector<std::string> subjects;
+        for (const CertificateInfo& certificate : certificates) subjects.push_back(certificate.subject);
+        EXPECT_EQ(subjects, c.subjects) << c.file << ": " << error;
+    }
+    std::vector<CertificateInfo> chain;
+    std::string error;
+    ASSERT_TRUE(readCertificates(readFile(s + "/chain.pem"), chain, error));
+    EXPECT_EQ(utcText(chain[0].notBefore), "2020-01-01 00:00:00 UTC");
+    EXPECT_EQ(utcText(chain[0].notAfter), "2050-01-01 00:00:00 UTC");  // GeneralizedTime from 2050 on
+    EXPECT_FALSE(chain[0].hasExtendedKeyUsage);
+    EXPECT_TRUE(chain[1].hasKeyUsage && chain[1].digitalSignature);
+    EXPECT_EQ(chain[1].extendedKeyUsages, std::vector<std::string>{"1.3.6.1.5.5.7.3.3"});
+    const ToolRun key = runProgram({"openssl", "pkey", "-in", s + "/leaf.key", "-pubout", "-outform", "DER"});
+    EXPECT_EQ(certificateOfKey(chain, key.out), 1);
+}
+
+TEST(SigningCertificates, AreJudgedForCodeSigningAtAGivenTime) {
+    const int64_t day = 86400, now = 1767225600;  // 2026-01-01
+    CertificateInfo good;
+    good.notBefore = now - 10 * day;
+    good.notAfter = now + 400 * day;
+    good.hasExtendedKeyUsage = true;
+    good.extendedKeyUsages = {"1.3.6.1.5.5.7.3.3"};
+    struct Case {
+        const char* what;
+        void (*change)(CertificateInfo&);
+        const char* problem;  // "" for none
+        const char* warning;
+    } cases[] = {
+        {"code signing", [](CertificateInfo&) {}, "", ""},
+        {"no extended key usage", [](CertificateInfo& c) { c.hasExtendedKeyUsage = false; }, "", ""},
+        {"server and client only",
+         [](CertificateInfo& c) {
+             c.extendedKeyUsages = {"1.3.6.1.5.5.7.3.1", "1.3.6.1.5.5.7.3.2"};
+         },
+         "its extended key usage allows serverAuth, clientAuth, not codeSigning", ""},
+        {"any purpose only", [](CertificateInfo& c) { c.extendedKeyUsages = {"2.5.29.37.0"}; },
+         "allows anyExtendedKeyUsage, not codeSigning", ""},
+        {"key usage without digitalSignature", [](CertificateInfo& c) { c.hasKeyUsage = true; },
+         "does not include digitalSignature", ""},
+        {"key usage with it", [](CertificateInfo& c) { c.hasKeyUsage = c.digitalSignature = true; }, "", ""},
+        {"not yet valid", [](CertificateInfo& c) { c.notBefore = 1767225601; },
+         "it is not valid before 2026-01-01 00:00:01 UTC", ""},
+        {"expired", [](CertificateInfo& c) { c.notAfter = 1767225599; }, "it expired on 2025-12-31 23:59:59 UTC", ""},
+        {"30 days left", [](CertificateInfo& c) { c.notAfter = 1767225600 + 30 * 86400; }, "", ""},
+        {"29 days left", [](CertificateInfo& c) { c.notAfter = 1767225600 + 30 * 86400 - 1; }, "",
+         "it expires on 2026-01-30 23:59:59 UTC (in 29 days)"},
+        {"hours left", [](CertificateInfo& c) { c.notAfter = 1767225600 + 3600; }, "", "(in less than a day)"},
+    };
+    for (const Case& c : cases) {
+        CertificateInfo certificate = good;
+        c.change(certificate);
+        const CertificateFindings findings = judgeSigningCertificate(certificate, now, false);
+        std::string problems, warnings;
+        for (const std::string& line : findings.problems) problems += line + "\n";
+        for (const std::string& line : findings.warnings) warnings += line + "\n";
+        EXPECT_TRUE(isProblem(problems, c.problem)) << c.what;
+        EXPECT_TRUE(isProblem(warnings, c.warning)) << c.what;
     }
 }
