@@ -10,9 +10,10 @@
 # on such a tree and on a tree that is itself a link; a whole silent launcher
 # run whose temporary KESTRUNE directory holds the links, and one where
 # KESTRUNE itself is a link: each leaves what it cannot remove alone and
-# installs from a sibling of its own. A fifth: a run into a -d directory
-# holding a link named like a folder of the package, which unzip.exe must not
-# write through.
+# installs from a sibling of its own. Then the removal while a subdirectory
+# is swapped for a link, a run into a -d directory holding a link named like
+# a folder of the package, which unzip.exe must not write through, and a run
+# into a -d directory that is itself a link.
 #
 #   links_test.sh REMOVE_TREE SETUP UNZIP PACKAGE_ZIP RECORD_BOXES [WINE]
 #
@@ -245,6 +246,19 @@ run_launcher "-s -d$win_base\\keep"
     fail "run into a kept directory: the outside changed: $(diff <(echo "$outside_before") <(outside_state) | tr '\n' ' ')"
 [ -L "$base/keep/docs" ] || fail "run into a kept directory: the link was replaced"
 check_medium "run into a kept directory"
+
+# 7. A -d directory that is itself a link to a directory outside: refused
+#    before anything is extracted through it; nothing runs, nothing outside
+#    changes, and the link stays.
+make_outside
+ln -s "$outside/empty" "$base/keep-link"
+run_launcher "-s -v -d$win_base\\keep-link"
+grep -q 'The work directory is a link\.' <<<"$record" || fail "run into a -d link: no reason in $record"
+[ -z "$ran" ] || fail "run into a -d link: children $ran"
+[ "$(outside_state)" = "$outside_before" ] ||
+    fail "run into a -d link: the outside changed: $(diff <(echo "$outside_before") <(outside_state) | tr '\n' ' ')"
+[ -L "$base/keep-link" ] || fail "run into a -d link: the link went"
+check_medium "run into a -d link"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failure(s); Wine said:"
