@@ -21,6 +21,7 @@
 // From the launcher's own code, linked in. Its headers are not included:
 // their constants would clash with the test media's names for the same texts.
 extern int silentMode;
+extern int verboseMode;
 void runInstallationWithLimit(const char* dText, unsigned long waitLimit);
 // The wait limit for runs in this process that do not test the limit.
 constexpr unsigned long childWaitLimitForTests = 120000;
@@ -373,6 +374,38 @@ TEST(LauncherTrust, ASecondLauncherLeavesTheFirstOnesWorkDirectoryAlone) {
         << "the first SETUP.EXE ran to its end";
     EXPECT_EQ(runs[3].at("run"), medium.workDirectory() + "\\PostProcess.cmd");
     EXPECT_EQ(entriesBelow(medium.temp.substr(0, medium.temp.size() - 1)), std::vector<std::string>{});
+}
+
+// A helper of the installer still holds a file in the work directory when
+// every pause of the removal is spent (the pauses are skipped here, not
+// waited): the run leaves the directory and names it in a verbose box.
+DWORD mainThread = 0;
+void WINAPI noPauseOnTheMainThread(DWORD milliseconds) {
+    if (GetCurrentThreadId() != mainThread) SleepEx(milliseconds, FALSE);
+}
+
+TEST(LauncherTrust, AWorkDirectoryStillInUseAfterEveryPauseIsNamedInAVerboseBox) {
+    Medium medium(testName());
+    RecordedRun run;
+    {
+        ScopedEnvironment helper("KESTRUNE_CHILD_HELPER", "5000");
+        mainThread = GetCurrentThreadId();
+        ScopedImport<void(WINAPI*)(DWORD)> pauses("kernel32.dll", "Sleep", &noPauseOnTheMainThread);
+        ASSERT_TRUE(pauses.active());
+        BoxWatcher boxes;
+        verboseMode = 1;
+        runSilentlyHere(medium, {""}, childWaitLimitForTests);
+        verboseMode = 0;
+        run = boxes.stop();
+    }
+    EXPECT_EQ(medium.childRuns().size(), 2u);
+    EXPECT_EQ(lastBox(run), "Varnel Kestrune|The work directory could not be removed: " + medium.workDirectory());
+    EXPECT_TRUE(pathExists(medium.workDirectory() + "\\helper.lock")) << "the helper's file stays";
+    // The helper ends by itself; what it kept then goes.
+    for (int i = 0; i < 300 && pathExists(medium.workDirectory()); ++i) {
+        removeTree(medium.workDirectory());
+        Sleep(50);
+    }
 }
 
 TEST(LauncherTrust, AnotherProgramsBoxWithTheNoticesCaptionIsNeitherClosedNorWaitedFor) {
