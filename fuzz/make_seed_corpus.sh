@@ -236,4 +236,39 @@ for name, data in seeds.items():
         seed.write(data)
 PYTHON
 
+# Security descriptors as the platform gives them for a directory (owner and
+# access list), behind the control byte of fuzz_directory_trust: Wine's for
+# the modes 755 and 777, a user's own folder on Windows, a folder made under
+# C:\, and one with a NULL access list.
+python3 - "$corpus/fuzz_directory_trust" <<'PYTHON'
+import struct, sys
+out = sys.argv[1]
+def sid(authority, *subs):
+    return bytes([1, len(subs), 0, 0, 0, 0, 0, authority]) + b"".join(struct.pack("<I", s) for s in subs)
+system, admins, everyone, authenticated = sid(5, 18), sid(5, 32, 544), sid(1, 0), sid(5, 11)
+wine_user = sid(5, 21, 0, 0, 0, 1000)
+user = sid(5, 21, 1004362972, 1177238915, 682003330, 1001)
+def entry(kind, flags, mask, who):
+    return struct.pack("<BBHI", kind, flags, 8 + len(who), mask) + who
+def descriptor(owner, entries, null_list=False):
+    body = owner
+    header = struct.pack("<BBHIIII", 1, 0, 0x8004, 20, 0, 0, 0 if null_list else 20 + len(owner))
+    if not null_list:
+        listed = b"".join(entries)
+        body += struct.pack("<BBHHH", 2, 0, 8 + len(listed), len(entries), 0) + listed
+    return header + body
+full, read, modify = 0x1F01FF, 0x1200A9, 0x1301BF
+own = [entry(0, 3, full, system), entry(0, 3, full, admins)]
+seeds = {
+    "wine-755": b"\x03" + descriptor(wine_user, [entry(0, 3, full, system), entry(0, 3, full, wine_user), entry(0, 3, read, everyone)]),
+    "wine-777": b"\x03" + descriptor(wine_user, [entry(0, 3, full, system), entry(0, 3, full, wine_user), entry(0, 3, 0x1301FF, everyone)]),
+    "own-folder": b"\x01" + descriptor(user, own + [entry(0, 3, full, user)]),
+    "made-under-c": b"\x01" + descriptor(admins, own + [entry(0, 3, modify, authenticated), entry(0, 0x0B, full, sid(3, 0))]),
+    "null-list": b"\x01" + descriptor(user, [], null_list=True),
+}
+for name, data in seeds.items():
+    with open(f"{out}/{name}", "wb") as seed:
+        seed.write(data)
+PYTHON
+
 du -sb "$corpus"/* | sed "s|$here/||"

@@ -54,6 +54,15 @@ WorkDirectoryChoice chooseWorkDirectory(const char* dText, const char* temporary
     return publish(composed, fits, out, capacity) ? WorkDirectoryChoice::named : WorkDirectoryChoice::tooLong;
 }
 
+bool composeSiblingWorkDirectory(const char* workDirectory, unsigned long random, char (&out)[pathBufferSize]) {
+    char suffix[] = ".00000000";
+    for (size_t digit = sizeof suffix - 2; digit > 0; --digit, random >>= 4) {
+        suffix[digit] = "0123456789ABCDEF"[random & 0xF];
+    }
+    char composed[pathBufferSize] = "";
+    return publish(composed, appendText(composed, workDirectory) && appendText(composed, suffix), out, sizeof out);
+}
+
 bool composeExtractionCommand(const char* packageDirectory, const char* password, const char* workDirectory, char* out,
                               size_t capacity) {
     char command[pathBufferSize] = "";

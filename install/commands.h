@@ -26,6 +26,11 @@ enum class WorkDirectoryChoice {
 // platform could not give one.
 WorkDirectoryChoice chooseWorkDirectory(const char* dText, const char* temporaryPath, char* out, size_t capacity);
 
+// The temporary work directory's sibling for a run that finds its name
+// taken: the work directory, a point and `random` as eight hexadecimal
+// digits ("...\KESTRUNE.0A1B2C3D").
+bool composeSiblingWorkDirectory(const char* workDirectory, unsigned long random, char (&out)[pathBufferSize]);
+
 // "P\unzip.exe" -P password "P\package.zip" -d "W"
 bool composeExtractionCommand(const char* packageDirectory, const char* password, const char* workDirectory, char* out,
                               size_t capacity);

@@ -44,6 +44,29 @@ TEST(ChooseWorkDirectory, FollowsTheDText) {
     }
 }
 
+TEST(ComposeSiblingWorkDirectory, AddsAPointAndEightHexadecimalDigitsOrNothing) {
+    const std::string fits(250, 'w');
+    const std::string fitsSibling = fits + ".12345678";
+    const std::string tooLong(251, 'w');
+    const struct {
+        const char* workDirectory;
+        unsigned long random;
+        bool composed;
+        const char* sibling;
+    } cases[] = {
+        {"C:\\TEMP\\KESTRUNE", 0x0A1B2C3DUL, true, "C:\\TEMP\\KESTRUNE.0A1B2C3D"},
+        {"C:\\TEMP\\KESTRUNE", 0, true, "C:\\TEMP\\KESTRUNE.00000000"},
+        {"C:\\TEMP\\KESTRUNE", 0xFFFFFFFFUL, true, "C:\\TEMP\\KESTRUNE.FFFFFFFF"},
+        {fits.c_str(), 0x12345678UL, true, fitsSibling.c_str()},
+        {tooLong.c_str(), 0x12345678UL, false, "unchanged"},
+    };
+    for (const auto& c : cases) {
+        char out[pathBufferSize] = "unchanged";
+        EXPECT_EQ(composeSiblingWorkDirectory(c.workDirectory, c.random, out), c.composed) << c.workDirectory;
+        EXPECT_STREQ(out, c.sibling) << c.workDirectory;
+    }
+}
+
 TEST(ComposeExtractionCommand, QuotesEveryPathToken) {
     struct Case {
         const char* packageDirectory;

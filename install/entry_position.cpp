@@ -24,15 +24,15 @@ size_t wideLength(const wchar_t* text) {
 
 }  // namespace
 
-bool standsInPlace(const wchar_t* directoryFinal, const wchar_t* name, const wchar_t* entryFinal) {
-    if (directoryFinal == nullptr || name == nullptr || entryFinal == nullptr) return false;
-    size_t directoryLength = wideLength(directoryFinal);
+bool standsInPlace(const wchar_t* directoryName, const wchar_t* name, const wchar_t* entryName) {
+    if (directoryName == nullptr || name == nullptr || entryName == nullptr) return false;
+    size_t directoryLength = wideLength(directoryName);
     const size_t nameLength = wideLength(name);
-    // A drive root's final path ends with its backslash.
-    if (directoryLength > 0 && directoryFinal[directoryLength - 1] == L'\\') --directoryLength;
+    // A drive root's name ends with its backslash.
+    if (directoryLength > 0 && directoryName[directoryLength - 1] == L'\\') --directoryLength;
     if (directoryLength == 0 || nameLength == 0) return false;
-    const wchar_t* rest = entryFinal;
-    return beginsWith(rest, directoryFinal, directoryLength, &rest) && *rest++ == L'\\' &&
+    const wchar_t* rest = entryName;
+    return beginsWith(rest, directoryName, directoryLength, &rest) && *rest++ == L'\\' &&
            beginsWith(rest, name, nameLength, &rest) && *rest == 0;
 }
 

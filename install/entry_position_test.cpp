@@ -6,14 +6,14 @@
 
 namespace {
 
-// The final paths as the platform reports them (GetFinalPathNameByHandle,
-// normalized, DOS volume names): the directory opened through its links, the
-// entry opened without following a link at its own name.
+// The full names as the platform reports them (the object names of the
+// opened files; the forms of final paths too): the directory opened through
+// its links, the entry opened without following a link at its own name.
 struct PlaceCase {
     const char* what;
-    const wchar_t* directoryFinal;
+    const wchar_t* directoryName;
     const wchar_t* name;
-    const wchar_t* entryFinal;
+    const wchar_t* entryName;
     bool inPlace;
 };
 
@@ -39,6 +39,14 @@ const PlaceCase placeCases[] = {
      false},
     {"a link to a sibling of the same directory", L"\\\\?\\C:\\t", L"KESTRUNE", L"\\\\?\\C:\\t\\other", false},
     {"the work directory itself a link, followed", L"\\\\?\\C:\\t", L"KESTRUNE", L"\\\\?\\C:\\outside", false},
+    // The object names of Wine and of Windows.
+    {"Wine's form", L"\\??\\C:\\users\\ann\\Temp", L"KESTRUNE", L"\\??\\C:\\users\\ann\\Temp\\KESTRUNE", true},
+    {"Wine's form of a drive root", L"\\??\\C:\\", L"KESTRUNE", L"\\??\\C:\\KESTRUNE", true},
+    {"Wine's form, a link followed", L"\\??\\C:\\t\\KESTRUNE", L"docs", L"\\??\\Z:\\tmp\\docs", false},
+    {"Windows' device form", L"\\Device\\HarddiskVolume2\\Temp", L"KESTRUNE",
+     L"\\Device\\HarddiskVolume2\\Temp\\KESTRUNE", true},
+    {"another volume with the same path", L"\\Device\\HarddiskVolume2\\Temp", L"KESTRUNE",
+     L"\\Device\\HarddiskVolume3\\Temp\\KESTRUNE", false},
     // Paths the platform could not resolve.
     {"an entry the platform cannot resolve", L"\\\\?\\C:\\t", L"KESTRUNE", L"", false},
     {"a directory the platform cannot resolve", L"", L"KESTRUNE", L"\\KESTRUNE", false},
@@ -52,7 +60,7 @@ const PlaceCase placeCases[] = {
 
 TEST(EntryPosition, AnEntryStandsInPlaceOnlyWhereThePlatformSaysItsNameLeads) {
     for (const PlaceCase& c : placeCases) {
-        EXPECT_EQ(standsInPlace(c.directoryFinal, c.name, c.entryFinal), c.inPlace) << c.what;
+        EXPECT_EQ(standsInPlace(c.directoryName, c.name, c.entryName), c.inPlace) << c.what;
     }
     EXPECT_FALSE(standsInPlace(nullptr, L"KESTRUNE", L"\\\\?\\C:\\KESTRUNE"));
     EXPECT_FALSE(standsInPlace(L"\\\\?\\C:\\", L"KESTRUNE", nullptr));

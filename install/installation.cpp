@@ -1,12 +1,12 @@
 #include "install/installation.h"
 
-#include <windows.h>
-
 #include "install/commands.h"
+#include "install/held_file.h"
 #include "install/work_directory.h"
 #include "install/work_directory_removal.h"
 #include "launcher/kestrune.h"
 #include "launcher/medium_files.h"
+#include "launcher/system_functions.h"
 #include "package_password.h"
 #include "process/child_runner.h"
 #include "process/progress_notice.h"
@@ -14,22 +14,30 @@
 
 namespace {
 
+using TemporaryPathCall = DWORD(WINAPI*)(DWORD, LPSTR);
+
+// The text of the box that names a work directory left behind.
+constexpr size_t leftBoxSize = pathBufferSize + 64;
+
 // Outside verbose mode the run just ends, as every failure does.
 void reportEarlyEnd(const char* text) {
     if (verboseMode) showBox(text, mainCaption);
 }
 
-// The temporary path, or null when the platform has none that fits.
+// The temporary path, or null when the platform has none that fits. Where
+// the platform has GetTempPath2A, that: for SYSTEM it gives a directory that
+// other processes cannot reach.
 const char* readTemporaryPath(char (&buffer)[pathBufferSize]) {
-    const DWORD length = GetTempPathA(pathBufferSize, buffer);
+    auto temporaryPath = lookUpSystemFunctionAs<TemporaryPathCall>(kernelModule, "GetTempPath2A");
+    if (temporaryPath == nullptr) temporaryPath = &GetTempPathA;
+    const DWORD length = temporaryPath(pathBufferSize, buffer);
     return length != 0 && length < pathBufferSize ? buffer : nullptr;
 }
 
 const char* workDirectoryRefusalText(WorkDirectoryState state) {
     switch (state) {
-        case WorkDirectoryState::inUse: return workDirectoryInUseText;
         case WorkDirectoryState::isLink: return workDirectoryIsLinkText;
-        case WorkDirectoryState::leftoverNotCleared: return leftoverNotClearedText;
+        case WorkDirectoryState::othersMayChange: return workDirectoryOthersMayChangeText;
         case WorkDirectoryState::notDirectory: return workDirectoryNotDirectoryText;
         case WorkDirectoryState::ready:
         case WorkDirectoryState::notCreated: break;
@@ -45,38 +53,63 @@ StepEnd endOfProgram(const ChildOutcome& outcome) {
     return StepEnd::childStillRunning;
 }
 
-StepEnd runSetup(SetupForm form, const char* workDirectory, unsigned long waitLimit) {
+// Runs `command`, whose program is the file `name` of the work directory,
+// only while that file is held, from its check until it has ended.
+StepEnd runHeld(const char* name, const char* command, const char* workDirectory, HANDLE workDirectoryHold,
+                bool mayBeMissing, unsigned long waitLimit) {
+    HeldFile program;
+    const FileHold hold = program.holdIn(workDirectoryHold, workDirectory, name);
+    if (hold == FileHold::missing && mayBeMissing) return StepEnd::goOn;
+    if (hold != FileHold::held) {
+        char text[pathBufferSize] = "";
+        appendText(text, name);
+        appendText(text, notAPlainFileText);
+        reportEarlyEnd(text);
+        return StepEnd::stopped;
+    }
+    return endOfProgram(runProgram(workDirectory, command, waitLimit));
+}
+
+StepEnd runSetup(SetupForm form, const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
     char command[pathBufferSize];
     if (!composeSetupCommand(form, workDirectory, command, sizeof command)) {
         reportEarlyEnd(setupCommandTooLongText);
         return StepEnd::stopped;
     }
-    return endOfProgram(runProgram(workDirectory, command, waitLimit));
+    return runHeld(setupProgramName, command, workDirectory, workDirectoryHold, false, waitLimit);
 }
 
-StepEnd runPostProcessing(const char* workDirectory, unsigned long waitLimit) {
-    char scriptPath[pathBufferSize];
+StepEnd runPostProcessing(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
     char command[pathBufferSize];
-    if (!composeScriptPath(workDirectory, scriptPath, sizeof scriptPath) ||
-        !composeScriptCommand(workDirectory, command, sizeof command)) {
+    if (!composeScriptCommand(workDirectory, command, sizeof command)) {
         reportEarlyEnd(scriptPathTooLongText);
         return StepEnd::stopped;
     }
-    if (!fileExists(scriptPath)) return StepEnd::goOn;
-    return endOfProgram(runProgram(workDirectory, command, waitLimit));
+    // A package without a script is no fault.
+    return runHeld(scriptFileName, command, workDirectory, workDirectoryHold, true, waitLimit);
 }
 
 // Extraction, setup and post-processing, as far as each lets the run go.
-StepEnd runPackage(const char* packageDirectory, const char* workDirectory, unsigned long waitLimit) {
+StepEnd runPackage(const char* packageDirectory, const char* workDirectory, HANDLE workDirectoryHold,
+                   unsigned long waitLimit) {
     StepEnd end = extractPackage(packageDirectory, workDirectory, waitLimit);
     if (end != StepEnd::goOn) return end;
     const SetupForm form = chooseSetupForm(silentMode, silentMode == 1 ? hasTailMarker(msiMarkerTag) : 0);
-    end = form == SetupForm::interactive ? runSetupInteractive(workDirectory, waitLimit)
-          : form == SetupForm::msiQuiet  ? runSetupMsiQuiet(workDirectory, waitLimit)
-                                         : runSetupSilent(workDirectory, waitLimit);
+    end = form == SetupForm::interactive ? runSetupInteractive(workDirectory, workDirectoryHold, waitLimit)
+          : form == SetupForm::msiQuiet  ? runSetupMsiQuiet(workDirectory, workDirectoryHold, waitLimit)
+                                         : runSetupSilent(workDirectory, workDirectoryHold, waitLimit);
     // The script runs whatever the installer's outcome, once it has ended.
     if (end != StepEnd::goOn) return end;
-    return runPostProcessing(workDirectory, waitLimit);
+    return runPostProcessing(workDirectory, workDirectoryHold, waitLimit);
+}
+
+// The run's own temporary work directory goes whole; what stays is named.
+void removeTemporary(HANDLE hold, const char* workDirectory) {
+    if (removeOwnTree(hold, workDirectory)) return;
+    char text[leftBoxSize] = "";
+    appendText(text, workDirectoryLeftTextStart);
+    appendText(text, workDirectory);
+    reportEarlyEnd(text);
 }
 
 }  // namespace
@@ -100,14 +133,14 @@ StepEnd extractPackage(const char* packageDirectory, const char* workDirectory, 
     return childMayStillRun(outcome) ? StepEnd::childStillRunning : StepEnd::stopped;
 }
 
-StepEnd runSetupInteractive(const char* workDirectory, unsigned long waitLimit) {
-    return runSetup(SetupForm::interactive, workDirectory, waitLimit);
+StepEnd runSetupInteractive(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
+    return runSetup(SetupForm::interactive, workDirectory, workDirectoryHold, waitLimit);
 }
-StepEnd runSetupMsiQuiet(const char* workDirectory, unsigned long waitLimit) {
-    return runSetup(SetupForm::msiQuiet, workDirectory, waitLimit);
+StepEnd runSetupMsiQuiet(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
+    return runSetup(SetupForm::msiQuiet, workDirectory, workDirectoryHold, waitLimit);
 }
-StepEnd runSetupSilent(const char* workDirectory, unsigned long waitLimit) {
-    return runSetup(SetupForm::silent, workDirectory, waitLimit);
+StepEnd runSetupSilent(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
+    return runSetup(SetupForm::silent, workDirectory, workDirectoryHold, waitLimit);
 }
 
 void runInstallation(const char* dText) { runInstallationWithLimit(dText, childWaitLimit); }
@@ -137,10 +170,14 @@ void runInstallationWithLimit(const char* dText, unsigned long waitLimit) {
     char packageDirectory[pathBufferSize];
     const DWORD length = GetCurrentDirectoryA(pathBufferSize, packageDirectory);
     if (length != 0 && length < pathBufferSize) {
-        end = runPackage(packageDirectory, workDirectory, waitLimit);
+        end = runPackage(packageDirectory, workDirectory, hold, waitLimit);
     } else {
         reportEarlyEnd(packageDirectoryTooLongText);
     }
-    CloseHandle(hold);
-    if (temporary && end != StepEnd::childStillRunning) removeWorkDirectory(workDirectory);
+    // The removal starts from the handle held since the directory was made.
+    if (temporary && end != StepEnd::childStillRunning) {
+        removeTemporary(hold, workDirectory);
+    } else {
+        CloseHandle(hold);
+    }
 }

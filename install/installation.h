@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include "launcher/constants.h"
 
 // The whole installation run for the D text of the command line: work
@@ -21,6 +23,10 @@ enum class StepEnd {
 // when its child outlived its wait.
 StepEnd extractPackage(const char* packageDirectory, const char* workDirectory,
                        unsigned long waitLimit = childWaitLimit);
-StepEnd runSetupInteractive(const char* workDirectory, unsigned long waitLimit = childWaitLimit);
-StepEnd runSetupMsiQuiet(const char* workDirectory, unsigned long waitLimit = childWaitLimit);
-StepEnd runSetupSilent(const char* workDirectory, unsigned long waitLimit = childWaitLimit);
+// SETUP.EXE is held, through `workDirectoryHold`, from its check until it
+// has ended: it is started only when it is a plain file standing in the work
+// directory, and nobody can swap it meanwhile.
+StepEnd runSetupInteractive(const char* workDirectory, HANDLE workDirectoryHold,
+                            unsigned long waitLimit = childWaitLimit);
+StepEnd runSetupMsiQuiet(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit = childWaitLimit);
+StepEnd runSetupSilent(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit = childWaitLimit);

@@ -1,12 +1,33 @@
 #include "install/work_directory.h"
 
+#include "install/commands.h"
+#include "install/directory_trust.h"
+#include "install/entry_position.h"
+#include "install/native_files.h"
 #include "install/work_directory_removal.h"
 #include "install/work_directory_security.h"
+#include "launcher/system_functions.h"
+#include "text/bounded_text.h"
 
 namespace {
 
 // Room for TOKEN_USER or TOKEN_MANDATORY_LABEL and the identifier in it.
 constexpr DWORD tokenInformationCapacity = 128;
+// A directory's owner and access list as the platform gives them; a longer
+// one is not read, and the directory not used.
+constexpr DWORD descriptorReadCapacity = 4096;
+constexpr int siblingTries = 4;
+
+// The work directory's handle: enough to list it, read its access list and
+// open what stands in it; never deletion, so that the run's children can
+// make it their current directory, and sharing no deletion, so that nobody
+// can rename or delete it while it is held.
+constexpr ACCESS_MASK holdAccess =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
+constexpr ULONG holdSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+using RandomCall = BOOLEAN(WINAPI*)(void*, ULONG);
+using VolumeInformationCall = BOOL(WINAPI*)(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD);
 
 // The identifier at `sid`, which the platform placed inside `buffer`.
 size_t sidSizeWithin(const void* sid, const unsigned char* buffer, DWORD filled) {
@@ -29,95 +50,181 @@ unsigned long integrityLevelOf(HANDLE token) {
            (static_cast<unsigned long>(last[3]) << 24);
 }
 
-HANDLE holdDirectory(const char* path, DWORD flags) {
-    return CreateFileA(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags,
-                       nullptr);
+// Who the launcher runs as, and whether elevated.
+struct LauncherUser {
+    alignas(8) unsigned char information[tokenInformationCapacity];
+    const unsigned char* sid;
+    size_t sidSize;
+    bool elevated;
+};
+
+bool readLauncherUser(LauncherUser& user) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    DWORD filled = 0;
+    user.sidSize = 0;
+    if (GetTokenInformation(token, TokenUser, user.information, sizeof user.information, &filled)) {
+        const void* sid = reinterpret_cast<const TOKEN_USER*>(user.information)->User.Sid;
+        user.sid = static_cast<const unsigned char*>(sid);
+        user.sidSize = sidSizeWithin(sid, user.information, filled);
+        user.elevated = runsElevated(integrityLevelOf(token), sidIsLocalSystem(user.sid, user.sidSize));
+    }
+    CloseHandle(token);
+    return user.sidSize != 0;
 }
 
-// Holds the directory just created at `path`, the directory itself and not
-// a link put there since.
-WorkDirectoryState holdCreated(const char* path, HANDLE* hold) {
-    HANDLE held = holdDirectory(path, FILE_FLAG_OPEN_REPARSE_POINT);
-    if (held == INVALID_HANDLE_VALUE) return WorkDirectoryState::notCreated;
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(held, &information) ||
-        (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
-            FILE_ATTRIBUTE_DIRECTORY) {
-        CloseHandle(held);
-        return WorkDirectoryState::notCreated;
-    }
-    *hold = held;
-    return WorkDirectoryState::ready;
+// A directory by its path, through any links on the way: the machine's own
+// arrangement above the work directory.
+HANDLE openDirectoryByPath(const char* path) {
+    HANDLE directory = CreateFileA(path, FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    return directory == INVALID_HANDLE_VALUE ? nullptr : directory;
 }
 
-WorkDirectoryState prepareTemporary(const char* path, HANDLE* hold) {
-    // Emptied only when no other process has it open: a run that still
-    // installs from it keeps it.
-    switch (removeDirectoryTreeFromTop(path, true)) {
-        case TreeTop::inUse: return WorkDirectoryState::inUse;
-        case TreeTop::link: return WorkDirectoryState::isLink;
-        case TreeTop::missing:
-        case TreeTop::removed:
-        case TreeTop::unreadable: break;
+// The directory `name` in `parent` (its full path `path`), made new and
+// private (`create`) or opened as it stands, never through a link at its
+// name, and held. Made and held in one step, so that nothing can take its
+// place in between; where the native calls are missing, made by its path
+// and then opened, and held only when it is no link. The status.
+LONG openHeld(const NativeFiles& calls, HANDLE parent, const char* path, const char* name, bool create, HANDLE* hold) {
+    *hold = nullptr;
+    if (create) {
+        alignas(8) unsigned char descriptor[workDirectoryDescriptorCapacity];
+        wchar_t wideName[entryNameCapacity];
+        const size_t length = widenName(name, wideName);
+        if (length == 0 || buildLauncherDescriptor(descriptor, sizeof descriptor) == 0) return statusUnsuccessful;
+        if (calls.complete()) {
+            return openInDirectory(calls, parent, wideName, length, holdAccess, holdSharing, createNew,
+                                   directoryOnly | openSynchronously, descriptor, hold);
+        }
+        SECURITY_ATTRIBUTES security = {sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
+        if (!CreateDirectoryA(path, &security)) {
+            return GetLastError() == ERROR_ALREADY_EXISTS ? statusNameCollision : statusUnsuccessful;
+        }
     }
-    // Made by this run or not used at all: whatever still stands there could
-    // hold files that are not the package's.
-    if (!createPrivateDirectory(path)) {
-        return GetLastError() == ERROR_ALREADY_EXISTS ? WorkDirectoryState::leftoverNotCleared
-                                                      : WorkDirectoryState::notCreated;
-    }
-    return holdCreated(path, hold);
+    return openStanding(calls, parent, name, path, holdAccess, holdSharing, directoryOnly, hold);
 }
 
-WorkDirectoryState prepareNamed(const char* path, HANDLE* hold) {
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
-        if (!createPrivateDirectory(path)) return WorkDirectoryState::notCreated;
-        return holdCreated(path, hold);
+// Makes the directory at `path` new, after each missing parent, every one
+// private. `*parent` is left holding the directory it stands in, and `name`
+// is its last name. The status of making it.
+LONG createWithParents(const NativeFiles& calls, const char* path, HANDLE* parent, char (&name)[pathBufferSize],
+                       HANDLE* hold) {
+    char parentPath[pathBufferSize];
+    *parent = nullptr;
+    *hold = nullptr;
+    if (!splitLastName(path, parentPath, sizeof parentPath, name, sizeof name)) return statusUnsuccessful;
+    *parent = openDirectoryByPath(parentPath);
+    if (*parent == nullptr) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return statusUnsuccessful;
+        HANDLE grandparent = nullptr;
+        char parentName[pathBufferSize];
+        const LONG madeParent = createWithParents(calls, parentPath, &grandparent, parentName, parent);
+        if (grandparent != nullptr) CloseHandle(grandparent);
+        // Made meanwhile by someone else: only the last directory is judged.
+        if (madeParent == statusNameCollision) *parent = openDirectoryByPath(parentPath);
+        if (*parent == nullptr) return madeParent < 0 ? madeParent : statusUnsuccessful;
     }
-    // The user's own choice: used as it stands, through any link it is.
-    HANDLE held = holdDirectory(path, 0);
-    if (held == INVALID_HANDLE_VALUE) return WorkDirectoryState::notCreated;
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(held, &information) ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        CloseHandle(held);
-        return WorkDirectoryState::notDirectory;
+    return openHeld(calls, *parent, path, name, true, hold);
+}
+
+bool volumeKeepsAccessLists(HANDLE directory) {
+    const auto volumeInformation =
+        lookUpSystemFunctionAs<VolumeInformationCall>(kernelModule, "GetVolumeInformationByHandleW");
+    // Before Vista the descriptor alone decides; a volume without access
+    // lists reports one that lets everyone do everything.
+    if (volumeInformation == nullptr) return true;
+    DWORD flags = 0;
+    return volumeInformation(directory, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+           (flags & FILE_PERSISTENT_ACLS) != 0;
+}
+
+// An existing named directory, held: the descriptor read through that very
+// handle, not by its path, decides.
+bool onlyTrustedMayChange(HANDLE held) {
+    alignas(8) unsigned char descriptor[descriptorReadCapacity];
+    DWORD needed = 0;
+    LauncherUser user;
+    if (!GetKernelObjectSecurity(held, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor,
+                                 sizeof descriptor, &needed) ||
+        !readLauncherUser(user)) {
+        return false;
     }
-    *hold = held;
-    return WorkDirectoryState::ready;
+    return judgeExistingDirectory(descriptor, sizeof descriptor, user.sid, user.sidSize,
+                                  volumeKeepsAccessLists(held)) == DirectoryTrust::trusted;
+}
+
+WorkDirectoryState openExistingNamed(const NativeFiles& calls, HANDLE parent, const char* path, const char* name,
+                                     HANDLE* hold) {
+    switch (openHeld(calls, parent, path, name, false, hold)) {
+        case 0: break;
+        case statusNotADirectory: return WorkDirectoryState::notDirectory;
+        case statusNotInPlace: return WorkDirectoryState::isLink;
+        default: return WorkDirectoryState::notCreated;
+    }
+    if (onlyTrustedMayChange(*hold)) return WorkDirectoryState::ready;
+    CloseHandle(*hold);
+    *hold = nullptr;
+    return WorkDirectoryState::othersMayChange;
+}
+
+bool randomNumber(unsigned long* value) {
+    const auto random = lookUpSystemFunctionAs<RandomCall>(securityModule, "SystemFunction036");
+    return random != nullptr && random(value, sizeof *value);
+}
+
+// The temporary work directory's name is taken. What an earlier run left
+// there goes, unless it is in use, a link, or something in it stays; then a
+// sibling of the run's own is made instead: a name that stays taken never
+// stops a run.
+LONG makeAnew(const NativeFiles& calls, HANDLE parent, char (&path)[pathBufferSize], char (&name)[pathBufferSize],
+              HANDLE* hold) {
+    LONG made = statusNameCollision;
+    if (removeForeignTree(parent, name) == TreeRemoval::removed) made = openHeld(calls, parent, path, name, true, hold);
+    char base[pathBufferSize];
+    char parentPath[pathBufferSize];
+    copyText(base, path);
+    unsigned long random = 0;
+    for (int i = 0; i < siblingTries && made == statusNameCollision && randomNumber(&random); ++i) {
+        if (!composeSiblingWorkDirectory(base, random, path) ||
+            !splitLastName(path, parentPath, sizeof parentPath, name, sizeof name)) {
+            break;
+        }
+        made = openHeld(calls, parent, path, name, true, hold);
+    }
+    return made;
 }
 
 }  // namespace
 
 size_t buildLauncherDescriptor(unsigned char* out, size_t capacity) {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;
-    alignas(8) unsigned char user[tokenInformationCapacity];
-    DWORD filled = 0;
-    size_t size = 0;
-    if (GetTokenInformation(token, TokenUser, user, sizeof user, &filled)) {
-        const void* sid = reinterpret_cast<const TOKEN_USER*>(user)->User.Sid;
-        const size_t userSize = sidSizeWithin(sid, user, filled);
-        const bool elevated =
-            runsElevated(integrityLevelOf(token), sidIsLocalSystem(static_cast<const unsigned char*>(sid), userSize));
-        size = buildWorkDirectoryDescriptor(static_cast<const unsigned char*>(sid), userSize, elevated, out, capacity);
-    }
-    CloseHandle(token);
-    return size;
+    LauncherUser user;
+    if (!readLauncherUser(user)) return 0;
+    return buildWorkDirectoryDescriptor(user.sid, user.sidSize, user.elevated, out, capacity);
 }
 
-bool createPrivateDirectory(const char* path) {
-    alignas(8) unsigned char descriptor[workDirectoryDescriptorCapacity];
-    if (buildLauncherDescriptor(descriptor, sizeof descriptor) == 0) {
-        SetLastError(ERROR_INVALID_SECURITY_DESCR);
-        return false;
-    }
-    SECURITY_ATTRIBUTES security = {sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
-    return CreateDirectoryA(path, &security) != FALSE;
-}
-
-WorkDirectoryState prepareWorkDirectory(const char* path, bool temporary, HANDLE* hold) {
+WorkDirectoryState prepareWorkDirectory(char (&path)[pathBufferSize], bool temporary, HANDLE* hold) {
     *hold = INVALID_HANDLE_VALUE;
-    return temporary ? prepareTemporary(path, hold) : prepareNamed(path, hold);
+    // Made where the platform's own path rules put it (a temporary path is
+    // full already, and stays as it is).
+    char fullPath[pathBufferSize];
+    const DWORD length = GetFullPathNameA(path, pathBufferSize, fullPath, nullptr);
+    if (length == 0 || length >= pathBufferSize) return WorkDirectoryState::notCreated;
+    const NativeFiles calls = lookUpNativeFiles();
+    HANDLE parent = nullptr;
+    HANDLE held = nullptr;
+    char name[pathBufferSize];
+    LONG made = createWithParents(calls, fullPath, &parent, name, &held);
+    WorkDirectoryState state = WorkDirectoryState::notCreated;
+    if (made == statusNameCollision && parent != nullptr && !temporary) {
+        state = openExistingNamed(calls, parent, fullPath, name, &held);
+    } else {
+        if (made == statusNameCollision && parent != nullptr) made = makeAnew(calls, parent, path, name, &held);
+        if (made >= 0) state = WorkDirectoryState::ready;
+    }
+    if (parent != nullptr) CloseHandle(parent);
+    if (state == WorkDirectoryState::ready) *hold = held;
+    return state;
 }

@@ -1,239 +1,290 @@
 #include "install/work_directory_removal.h"
 
-#include <windows.h>
-#include <winternl.h>
-
-#include "install/commands.h"
 #include "install/entry_position.h"
-#include "launcher/system_functions.h"
-#include "text/bounded_text.h"
+#include "install/native_files.h"
+#include "install/removal_retry.h"
+#include "launcher/constants.h"
 
 namespace {
 
-// A final path holds the "\\?\" prefix and long forms of short names, so it
-// may be longer than the path it was asked for. A deeper entry cannot be
-// checked and is left, which also bounds the depth of the walk.
-constexpr DWORD finalPathCapacity = 2 * pathBufferSize;
-// Room for at least one entry with a name of 255 characters.
-constexpr DWORD listingCapacity = 1024;
-constexpr DWORD entryNameCapacity = 256;
+// Every level of a tree adds at least a backslash and a letter to its
+// entries' names, so no tree whose entries the platform can name is deeper.
+constexpr size_t deepestLevel = objectNameCapacity / 2;
 
-// The native open relative to a directory handle, and its options.
-using NtCreateFileCall = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, IO_STATUS_BLOCK*, LARGE_INTEGER*, ULONG,
-                                      ULONG, ULONG, ULONG, void*, ULONG);
-constexpr ULONG openExisting = 1;                // FILE_OPEN
-constexpr ULONG openSynchronously = 0x00000020;  // FILE_SYNCHRONOUS_IO_NONALERT
-constexpr ULONG openForBackup = 0x00004000;      // FILE_OPEN_FOR_BACKUP_INTENT
-constexpr ULONG openLinkItself = 0x00200000;     // FILE_OPEN_REPARSE_POINT
-constexpr ULONG caseInsensitive = 0x00000040;    // OBJ_CASE_INSENSITIVE
+// One listed entry (FILE_DIRECTORY_INFORMATION): its header, then its name.
+// What the entry is, is read through its handle, not from the listing.
+struct ListedHeader {
+    ULONG next;
+    ULONG index;
+    ULONG timesAndSizes[12];
+    ULONG attributes;
+    ULONG nameLength;  // in bytes
+};
+constexpr int fileDirectoryInformation = 1;
+constexpr int fileBasicInformation = 4;
+constexpr LONG statusNoSuchFile = static_cast<LONG>(0xC000000F);
 
-using GetInformationCall = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-using SetInformationCall = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-using FinalPathCall = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-
-// What the walk through handles needs; all present from Vista on.
-struct HandleCalls {
-    NtCreateFileCall openRelative;
-    GetInformationCall getInformation;
-    SetInformationCall setInformation;
-    FinalPathCall finalPath;
-
-    bool complete() const {
-        return openRelative != nullptr && getInformation != nullptr && setInformation != nullptr &&
-               finalPath != nullptr;
-    }
+// FILE_BASIC_INFORMATION: four times (0 leaves each as it is) and the
+// attributes.
+struct BasicInformation {
+    ULONG times[8];
+    ULONG attributes;
+    ULONG reserved;
 };
 
-HandleCalls lookUpHandleCalls() {
-    return {
-        lookUpSystemFunctionAs<NtCreateFileCall>("ntdll.dll", "NtCreateFile"),
-        lookUpSystemFunctionAs<GetInformationCall>("kernel32.dll", "GetFileInformationByHandleEx"),
-        lookUpSystemFunctionAs<SetInformationCall>("kernel32.dll", "SetFileInformationByHandle"),
-        lookUpSystemFunctionAs<FinalPathCall>("kernel32.dll", "GetFinalPathNameByHandleW"),
-    };
-}
-
-bool isDotName(const wchar_t* name) { return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0)); }
-
-bool isDotEntry(const char* name) { return textsEqual(name, ".") || textsEqual(name, ".."); }
-
-DWORD attributesOf(HANDLE entry) {
-    BY_HANDLE_FILE_INFORMATION information;
-    return GetFileInformationByHandle(entry, &information) ? information.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
-}
-
-bool isLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
-bool isDirectory(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
-
-// Where the platform says the opened entry is; empty when it cannot say.
-void readFinalPath(const HandleCalls& calls, HANDLE entry, wchar_t (&out)[finalPathCapacity]) {
-    const DWORD length = calls.finalPath(entry, out, finalPathCapacity, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0 || length >= finalPathCapacity) out[0] = 0;
-}
-
-// Deleted when the last handle to it closes; a directory only when empty.
-void markForDeletion(const HandleCalls& calls, HANDLE entry) {
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    calls.setInformation(entry, FileDispositionInfo, &disposition, sizeof disposition);
-}
-
-// Opens the entry `name` of the directory `directory` itself, never what a
-// link there points at; nobody else may delete or rename it while it is open.
-HANDLE openEntry(const HandleCalls& calls, HANDLE directory, const wchar_t* name, size_t nameLength, bool listed) {
-    UNICODE_STRING objectName;
-    objectName.Buffer = const_cast<wchar_t*>(name);
-    objectName.Length = static_cast<USHORT>(nameLength * sizeof(wchar_t));
-    objectName.MaximumLength = objectName.Length;
-    OBJECT_ATTRIBUTES attributes;
-    fillBytes(&attributes, 0, sizeof attributes);
-    attributes.Length = sizeof attributes;
-    attributes.RootDirectory = directory;
-    attributes.ObjectName = &objectName;
-    attributes.Attributes = caseInsensitive;
-    IO_STATUS_BLOCK status;
-    HANDLE entry = nullptr;
-    const ACCESS_MASK access = DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE | (listed ? FILE_LIST_DIRECTORY : 0);
-    const LONG result =
-        calls.openRelative(&entry, access, &attributes, &status, nullptr, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           openExisting, openLinkItself | openForBackup | openSynchronously, nullptr, 0);
-    return result >= 0 ? entry : nullptr;
-}
-
-void emptyOpenedDirectory(const HandleCalls& calls, HANDLE directory, const wchar_t* directoryFinal);
-
-// One entry of a directory being emptied: opened once, checked and deleted
-// through that handle.
-void removeListedEntry(const HandleCalls& calls, HANDLE directory, const wchar_t* directoryFinal,
-                       const FILE_FULL_DIR_INFO& listed) {
-    const size_t nameLength = listed.FileNameLength / sizeof(wchar_t);
-    if (nameLength == 0 || nameLength >= entryNameCapacity) return;
+struct ListedEntry {
     wchar_t name[entryNameCapacity];
-    for (size_t i = 0; i < nameLength; ++i) name[i] = listed.FileName[i];
-    name[nameLength] = 0;
-    if (isDotName(name)) return;
+    size_t length;
+};
 
-    HANDLE entry = openEntry(calls, directory, name, nameLength, isDirectory(listed.FileAttributes));
-    if (entry == nullptr) return;
-    wchar_t entryFinal[finalPathCapacity];
-    readFinalPath(calls, entry, entryFinal);
-    const DWORD attributes = attributesOf(entry);
-    if (standsInPlace(directoryFinal, name, entryFinal) && attributes != INVALID_FILE_ATTRIBUTES) {
-        // A link is deleted as the link itself and never entered.
-        if (isDirectory(attributes) && !isLink(attributes)) emptyOpenedDirectory(calls, entry, entryFinal);
-        markForDeletion(calls, entry);
-    }
-    CloseHandle(entry);
+// What one walk over a tree keeps: the platform's name of the directory being
+// listed, grown and cut as the walk enters and leaves directories, and the
+// handles of the directories above it, each listed as far as the walk came.
+struct Walk {
+    NativeFiles calls;
+    bool ownTree;  // made by this run: read-only entries are cleared
+    wchar_t directoryName[objectNameCapacity];
+    wchar_t entryName[objectNameCapacity];
+    HANDLE parents[deepestLevel];
+};
+
+bool isDotName(const wchar_t* name, size_t length) {
+    return name[0] == L'.' && (length == 1 || (length == 2 && name[1] == L'.'));
 }
 
-void emptyOpenedDirectory(const HandleCalls& calls, HANDLE directory, const wchar_t* directoryFinal) {
-    alignas(8) unsigned char listing[listingCapacity];
-    while (calls.getInformation(directory, FileFullDirectoryInfo, listing, sizeof listing)) {
-        for (DWORD offset = 0;;) {
-            const auto& listed = *reinterpret_cast<const FILE_FULL_DIR_INFO*>(listing + offset);
-            removeListedEntry(calls, directory, directoryFinal, listed);
-            if (listed.NextEntryOffset == 0 || offset + listed.NextEntryOffset >= sizeof listing) break;
-            offset += listed.NextEntryOffset;
+// The next entry of `directory` other than "." and "..", one at a time, so
+// that the place in each listing is kept by its handle alone. The status:
+// STATUS_NO_MORE_FILES at the end.
+LONG nextEntry(const NativeFiles& calls, HANDLE directory, bool restart, ListedEntry& entry) {
+    alignas(8) unsigned char listing[sizeof(ListedHeader) + sizeof entry.name];
+    for (;;) {
+        IO_STATUS_BLOCK status;
+        const LONG result = calls.queryDirectory(directory, nullptr, nullptr, nullptr, &status, listing, sizeof listing,
+                                                 fileDirectoryInformation, TRUE, nullptr, restart);
+        restart = false;
+        if (result < 0) return result;
+        const auto& header = *reinterpret_cast<const ListedHeader*>(listing);
+        const auto* name = reinterpret_cast<const wchar_t*>(listing + sizeof header);
+        entry.length = header.nameLength / sizeof(wchar_t);
+        if (entry.length == 0 || entry.length >= entryNameCapacity) continue;
+        for (size_t i = 0; i < entry.length; ++i) entry.name[i] = name[i];
+        entry.name[entry.length] = 0;
+        if (!isDotName(entry.name, entry.length)) return result;
+    }
+}
+
+// Clears a read-only attribute through the handle; the status.
+LONG clearReadOnly(const NativeFiles& calls, HANDLE entry, DWORD attributes) {
+    BasicInformation basic = {};
+    basic.attributes = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (basic.attributes == 0) basic.attributes = FILE_ATTRIBUTE_NORMAL;
+    IO_STATUS_BLOCK status;
+    return calls.setInformation(entry, &status, &basic, sizeof basic, fileBasicInformation);
+}
+
+// Marks an opened entry for deletion. A read-only one is cleared first in a
+// tree this run made; in any other tree it is someone's choice, which no
+// pause changes.
+RemovalAttempt deleteOpened(const Walk& walk, HANDLE entry, DWORD attributes) {
+    if (attributes == INVALID_FILE_ATTRIBUTES) return RemovalAttempt::stuck;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        (!walk.ownTree || clearReadOnly(walk.calls, entry, attributes) < 0)) {
+        return RemovalAttempt::stuck;
+    }
+    return judgeRemovalStatus(static_cast<unsigned long>(markForDeletion(walk.calls, entry)));
+}
+
+void copyWide(wchar_t* to, const wchar_t* from) {
+    while ((*to++ = *from++) != 0) {
+    }
+}
+
+void cutLastName(wchar_t* path) {
+    wchar_t* last = nullptr;
+    for (wchar_t* c = path; *c != 0; ++c) {
+        if (*c == L'\\') last = c;
+    }
+    if (last != nullptr) *last = 0;
+}
+
+// Where the walk stands: the directory being listed and how deep it is.
+struct Place {
+    HANDLE directory;
+    size_t depth;
+    bool restart;  // its listing starts from the beginning
+};
+
+// One listed entry: opened as itself, checked and deleted through that
+// handle; a directory is entered instead, and deleted once listed through.
+RemovalAttempt takeEntry(Walk& walk, Place& place, const ListedEntry& listed) {
+    const ACCESS_MASK access =
+        DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE | (walk.ownTree ? FILE_WRITE_ATTRIBUTES : 0);
+    HANDLE entry = nullptr;
+    const LONG opened = openInDirectory(walk.calls, place.directory, listed.name, listed.length, access,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, openExisting,
+                                        openLinkItself | openForBackup | openSynchronously, nullptr, &entry);
+    if (opened < 0) return judgeRemovalStatus(static_cast<unsigned long>(opened));
+    const DWORD attributes = attributesOf(entry);
+    RemovalAttempt outcome = RemovalAttempt::stuck;
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        openedInPlace(walk.calls, walk.directoryName, listed.name, entry, walk.entryName)) {
+        // A link is deleted as the link itself and never entered.
+        if (!isDirectoryAttribute(attributes) || isLinkAttribute(attributes)) {
+            outcome = deleteOpened(walk, entry, attributes);
+        } else if (place.depth < deepestLevel) {
+            // Where a read-only folder keeps its entries (Wine), it is
+            // cleared before them; whether it goes is told when it is left.
+            if (walk.ownTree && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+                clearReadOnly(walk.calls, entry, attributes);
+            }
+            walk.parents[place.depth++] = place.directory;
+            place = {entry, place.depth, true};
+            copyWide(walk.directoryName, walk.entryName);
+            return RemovalAttempt::removed;
         }
     }
-}
-
-// Where the platform says `path` is, following every link on the way.
-void readFinalPathThroughLinks(const HandleCalls& calls, const char* path, wchar_t (&out)[finalPathCapacity]) {
-    out[0] = 0;
-    HANDLE entry = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (entry == INVALID_HANDLE_VALUE) return;
-    readFinalPath(calls, entry, out);
     CloseHandle(entry);
+    return outcome;
 }
 
-// Whether the opened top stands where `path` says, judged like any entry
-// against the directory that holds it; that directory is resolved through
-// its links, which are the user's or the administrator's own arrangement.
-bool topStandsInPlace(const HandleCalls& calls, const char* path, HANDLE top, wchar_t (&topFinal)[finalPathCapacity]) {
-    char parent[pathBufferSize];
-    char name[pathBufferSize];
-    wchar_t wideName[pathBufferSize];
-    if (!splitLastName(path, parent, sizeof parent, name, sizeof name) ||
-        MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, pathBufferSize) == 0) {
-        return false;
+// One attempt at everything below `top`, whose name is in
+// walk.directoryName; the worst outcome of its entries. `top` stays.
+RemovalAttempt emptyDirectory(Walk& walk, HANDLE top) {
+    RemovalAttempt worst = RemovalAttempt::removed;
+    Place place = {top, 0, true};
+    for (;;) {
+        ListedEntry listed;
+        const LONG listing = nextEntry(walk.calls, place.directory, place.restart, listed);
+        place.restart = false;
+        if (listing >= 0) {
+            worst = worseAttempt(worst, takeEntry(walk, place, listed));
+            continue;
+        }
+        if (listing != statusNoMoreFiles && listing != statusNoSuchFile) {
+            worst = worseAttempt(worst, RemovalAttempt::stuck);
+        }
+        if (place.depth == 0) return worst;
+        // Listed through: it goes with its handle, when nothing stayed in it.
+        worst = worseAttempt(worst, deleteOpened(walk, place.directory, attributesOf(place.directory)));
+        CloseHandle(place.directory);
+        place.directory = walk.parents[--place.depth];
+        cutLastName(walk.directoryName);
     }
-    wchar_t parentFinal[finalPathCapacity];
-    readFinalPathThroughLinks(calls, parent, parentFinal);
-    readFinalPath(calls, top, topFinal);
-    return standsInPlace(parentFinal, wideName, topFinal);
 }
 
-void removeEntryByPath(const char* directory, const WIN32_FIND_DATAA& entry) {
-    const bool directoryEntry = isDirectory(entry.dwFileAttributes);
-    if (directoryEntry && isDotEntry(entry.cFileName)) return;
-    // An entry whose path would not fit is passed over; it and its parents stay.
-    char entryPath[pathBufferSize];
-    if (!joinPath(directory, entry.cFileName, entryPath)) return;
-    if (!directoryEntry) {
-        DeleteFileA(entryPath);
-    } else if (isLink(entry.dwFileAttributes)) {
-        // A junction or directory link may point anywhere: remove the link
-        // itself and never walk into what it points at.
-        RemoveDirectoryA(entryPath);
-    } else {
-        removeDirectoryTreeByPaths(entryPath);
-    }
+bool sameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
 }
+
+// The run's own tree between attempts: its top, held or opened again for
+// deleting it, or null when it has to be opened again.
+struct OwnTree {
+    Walk* walk;
+    HANDLE top;
+    bool deletable;  // `top` was opened with delete access
+    const char* path;
+    BY_HANDLE_FILE_INFORMATION identity;
+};
+
+RemovalAttempt attemptOwnTree(void* context) {
+    OwnTree& tree = *static_cast<OwnTree*>(context);
+    if (tree.top == nullptr) {
+        // Only when nobody else has it open, so that it goes at once; and
+        // only the directory this run made, not what stands at its name now.
+        HANDLE again = CreateFileA(
+            tree.path, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, 0,
+            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (again == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return RemovalAttempt::removed;
+            return error == ERROR_SHARING_VIOLATION ? RemovalAttempt::inUse : RemovalAttempt::stuck;
+        }
+        BY_HANDLE_FILE_INFORMATION found;
+        if (!GetFileInformationByHandle(again, &found) || !sameFile(found, tree.identity)) {
+            CloseHandle(again);
+            return RemovalAttempt::stuck;
+        }
+        tree.top = again;
+        tree.deletable = true;
+    }
+    const RemovalAttempt below = emptyDirectory(*tree.walk, tree.top);
+    if (below != RemovalAttempt::removed) return below;
+    if (!tree.deletable) {
+        // The handle held through the run shares no deletion, not even with
+        // this process: the directory is deleted through a new one.
+        CloseHandle(tree.top);
+        tree.top = nullptr;
+        return attemptOwnTree(context);
+    }
+    const RemovalAttempt outcome = deleteOpened(*tree.walk, tree.top, attributesOf(tree.top));
+    if (outcome != RemovalAttempt::removed) return outcome;
+    CloseHandle(tree.top);
+    tree.top = nullptr;
+    return RemovalAttempt::removed;
+}
+
+void pauseRemoval(unsigned long milliseconds) { Sleep(milliseconds); }
 
 }  // namespace
 
-int removeDirectoryTreeByPaths(const char* path) {
-    char pattern[pathBufferSize];
-    if (joinPath(path, "*.*", pattern)) {
-        WIN32_FIND_DATAA entry;
-        HANDLE search = FindFirstFileA(pattern, &entry);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                removeEntryByPath(path, entry);
-            } while (FindNextFileA(search, &entry));
-            FindClose(search);
+TreeRemoval removeForeignTree(HANDLE parent, const char* name) {
+    Walk walk;
+    walk.calls = lookUpNativeFiles();
+    walk.ownTree = false;
+    if (!walk.calls.complete()) return TreeRemoval::unreadable;
+    HANDLE top = nullptr;
+    const LONG opened =
+        openStanding(walk.calls, parent, name, nullptr,
+                     DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0, directoryOnly, &top);
+    if (opened == statusNotInPlace) return TreeRemoval::link;
+    if (opened < 0) {
+        switch (judgeRemovalStatus(static_cast<unsigned long>(opened))) {
+            case RemovalAttempt::removed: return TreeRemoval::missing;
+            case RemovalAttempt::inUse: return TreeRemoval::inUse;
+            case RemovalAttempt::stuck: break;
         }
+        return TreeRemoval::unreadable;
     }
-    RemoveDirectoryA(path);
-    return 1;
-}
-
-TreeTop removeDirectoryTreeFromTop(const char* path, bool exclusive) {
-    HANDLE top = CreateFileA(path, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                             exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (top == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return TreeTop::missing;
-        return error == ERROR_SHARING_VIOLATION ? TreeTop::inUse : TreeTop::unreadable;
-    }
-    const DWORD attributes = attributesOf(top);
-    TreeTop found = TreeTop::removed;
-    if (attributes == INVALID_FILE_ATTRIBUTES || !isDirectory(attributes)) found = TreeTop::unreadable;
-    if (isLink(attributes)) found = TreeTop::link;
-
-    const HandleCalls calls = lookUpHandleCalls();
-    if (found == TreeTop::removed && calls.complete()) {
-        wchar_t topFinal[finalPathCapacity];
-        if (topStandsInPlace(calls, path, top, topFinal)) {
-            emptyOpenedDirectory(calls, top, topFinal);
-            markForDeletion(calls, top);
-        } else {
-            found = TreeTop::link;
-        }
+    RemovalAttempt outcome = RemovalAttempt::stuck;
+    if (readObjectName(walk.calls, top, walk.directoryName)) {
+        outcome = emptyDirectory(walk, top);
+        if (outcome == RemovalAttempt::removed) outcome = deleteOpened(walk, top, attributesOf(top));
     }
     CloseHandle(top);
-    if (found == TreeTop::removed && !calls.complete()) removeDirectoryTreeByPaths(path);
-    return found;
+    return outcome == RemovalAttempt::removed ? TreeRemoval::removed : TreeRemoval::left;
 }
 
-int removeDirectoryTree(const char* path) {
-    removeDirectoryTreeFromTop(path, false);
-    return 1;
+bool removeOwnTree(HANDLE held, const char* path) {
+    Walk walk;
+    walk.calls = lookUpNativeFiles();
+    walk.ownTree = true;
+    OwnTree tree = {&walk, held, false, path, {}};
+    const bool known = GetFileInformationByHandle(held, &tree.identity) != FALSE;
+    if (!known || !walk.calls.complete() || !readObjectName(walk.calls, held, walk.directoryName)) {
+        CloseHandle(held);
+        return false;
+    }
+    const RemovalAttempt outcome = removeWithRetries(&attemptOwnTree, &tree, &pauseRemoval);
+    if (tree.top != nullptr) CloseHandle(tree.top);
+    return outcome == RemovalAttempt::removed;
 }
 
-int removeWorkDirectory(const char* path) {
-    if (path != nullptr && path[0] != 0) removeDirectoryTree(path);
-    return 1;
+TreeRemoval removeDirectoryTree(const char* path) {
+    char parentPath[pathBufferSize];
+    char name[pathBufferSize];
+    if (path == nullptr || !splitLastName(path, parentPath, sizeof parentPath, name, sizeof name)) {
+        return TreeRemoval::unreadable;
+    }
+    HANDLE parent = CreateFileA(parentPath, FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (parent == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? TreeRemoval::missing
+                                                                              : TreeRemoval::unreadable;
+    }
+    const TreeRemoval removal = removeForeignTree(parent, name);
+    CloseHandle(parent);
+    return removal;
 }

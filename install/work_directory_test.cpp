@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <sddl.h>
+#include <winternl.h>
 
 #include <gtest/gtest.h>
 
@@ -53,28 +54,61 @@ std::string descriptorText(PSECURITY_DESCRIPTOR descriptor) {
     return result + labelText(descriptor);
 }
 
-// Every CreateDirectoryA call of the launcher's code while it stands: the
-// path and the descriptor handed over, as text.
-using CreateDirectoryCall = BOOL(WINAPI*)(LPCSTR, LPSECURITY_ATTRIBUTES);
+// Every directory the launcher's code creates while it stands: its name (or
+// path) and the descriptor handed over, as text. Through NtCreateFile, which
+// the launcher looks up at run time; with `withoutNative`, the launcher finds
+// no NtCreateFile and makes its directories with CreateDirectoryA.
 struct CreatedDirectory {
-    std::string path;
+    std::string name;
     std::string descriptor;
 };
 std::vector<CreatedDirectory> createdDirectories;
+
+std::string descriptorGiven(void* descriptor) { return descriptor != nullptr ? descriptorText(descriptor) : "none"; }
+
+using CreateDirectoryCall = BOOL(WINAPI*)(LPCSTR, LPSECURITY_ATTRIBUTES);
+using NtCreateFileCall = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, IO_STATUS_BLOCK*, LARGE_INTEGER*, ULONG,
+                                      ULONG, ULONG, ULONG, void*, ULONG);
 CreateDirectoryCall realCreateDirectory = nullptr;
+NtCreateFileCall realNtCreateFile = nullptr;
 
 BOOL WINAPI recordingCreateDirectory(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
-    const bool given = security != nullptr && security->lpSecurityDescriptor != nullptr;
-    createdDirectories.push_back({path, given ? descriptorText(security->lpSecurityDescriptor) : "none"});
-    return realCreateDirectory(path, security);
+    const BOOL made = realCreateDirectory(path, security);
+    if (made) {
+        createdDirectories.push_back(
+            {path, descriptorGiven(security != nullptr ? security->lpSecurityDescriptor : nullptr)});
+    }
+    return made;
 }
 
-class DirectoryCreationRecorder : public ScopedImport<CreateDirectoryCall> {
-public:
-    DirectoryCreationRecorder() : ScopedImport("kernel32.dll", "CreateDirectoryA", &recordingCreateDirectory) {
-        createdDirectories.clear();
-        realCreateDirectory = original();
+LONG NTAPI recordingNtCreateFile(HANDLE* handle, ACCESS_MASK access, OBJECT_ATTRIBUTES* attributes,
+                                 IO_STATUS_BLOCK* status, LARGE_INTEGER* size, ULONG fileAttributes, ULONG share,
+                                 ULONG disposition, ULONG options, void* extended, ULONG extendedLength) {
+    const LONG result = realNtCreateFile(handle, access, attributes, status, size, fileAttributes, share, disposition,
+                                         options, extended, extendedLength);
+    // FILE_CREATE of a directory (FILE_DIRECTORY_FILE).
+    if (result >= 0 && disposition == 2 && (options & 1) != 0) {
+        const UNICODE_STRING& name = *attributes->ObjectName;
+        createdDirectories.push_back({std::string(name.Buffer, name.Buffer + name.Length / sizeof(wchar_t)),
+                                      descriptorGiven(attributes->SecurityDescriptor)});
     }
+    return result;
+}
+
+class DirectoryCreationRecorder {
+public:
+    explicit DirectoryCreationRecorder(bool withoutNative)
+        : native_("NtCreateFile", withoutNative ? nullptr : reinterpret_cast<void*>(&recordingNtCreateFile)),
+          byPath_("kernel32.dll", "CreateDirectoryA", &recordingCreateDirectory) {
+        createdDirectories.clear();
+        realNtCreateFile = native_.original<NtCreateFileCall>();
+        realCreateDirectory = byPath_.original();
+    }
+    bool active() const { return native_.active() && byPath_.active(); }
+
+private:
+    ScopedLookUp native_;
+    ScopedImport<CreateDirectoryCall> byPath_;
 };
 
 // What the descriptor must say for the user running this test, worked out
@@ -110,12 +144,22 @@ protected:
     void TearDown() override {
         for (HANDLE handle : handles_) CloseHandle(handle);
     }
-    WorkDirectoryState prepare(bool temporary, const std::string& path = "") {
+    // Prepares the work directory at `path` (the test's KESTRUNE when empty);
+    // the path it ended up with, when it is not the one asked for, goes to
+    // `madeAt`.
+    WorkDirectoryState prepare(bool temporary, const std::string& path = "", std::string* madeAt = nullptr) {
+        char buffer[pathBufferSize] = "";
+        std::snprintf(buffer, sizeof buffer, "%s", (path.empty() ? path_ : path).c_str());
         HANDLE hold = INVALID_HANDLE_VALUE;
-        const WorkDirectoryState state = prepareWorkDirectory((path.empty() ? path_ : path).c_str(), temporary, &hold);
+        const WorkDirectoryState state = prepareWorkDirectory(buffer, temporary, &hold);
         EXPECT_EQ(hold != INVALID_HANDLE_VALUE, state == WorkDirectoryState::ready);
         if (hold != INVALID_HANDLE_VALUE) handles_.push_back(hold);
+        if (madeAt != nullptr) *madeAt = buffer;
         return state;
+    }
+    void releaseAll() {
+        for (HANDLE handle : handles_) CloseHandle(handle);
+        handles_.clear();
     }
     HANDLE keep(HANDLE handle) {
         handles_.push_back(handle);
@@ -125,6 +169,14 @@ protected:
     std::vector<HANDLE> handles_;
 };
 
+// "KESTRUNE." and eight hexadecimal digits beside the asked-for path.
+bool isSiblingOf(const std::string& made, const std::string& asked) {
+    if (made.size() != asked.size() + 9 || made.compare(0, asked.size(), asked) != 0 || made[asked.size()] != '.') {
+        return false;
+    }
+    return made.find_first_not_of("0123456789ABCDEF", asked.size() + 1) == std::string::npos;
+}
+
 TEST_F(WorkDirectory, TheDescriptorBuiltInMemoryIsProtectedGrantsThreeAndIsLabelledWhenElevated) {
     unsigned char descriptor[256];
     ASSERT_GT(buildLauncherDescriptor(descriptor, sizeof descriptor), 0u);
@@ -133,20 +185,34 @@ TEST_F(WorkDirectory, TheDescriptorBuiltInMemoryIsProtectedGrantsThreeAndIsLabel
 }
 
 // Wine keeps neither a protected list nor a label on the directory itself,
-// so what is checked is the descriptor handed to CreateDirectoryA.
+// so what is checked is the descriptor handed over when it is made: through
+// NtCreateFile, or, where that is missing, CreateDirectoryA.
 TEST_F(WorkDirectory, EveryDirectoryTheLauncherCreatesIsHandedThatDescriptor) {
-    DirectoryCreationRecorder recorder;
-    ASSERT_TRUE(recorder.active());
-    const std::string named = root_ + "\\named";
-    const std::string existing = makeScratchDirectory("work-directory-existing");
-    EXPECT_EQ(prepare(true), WorkDirectoryState::ready);
-    EXPECT_EQ(prepare(false, named), WorkDirectoryState::ready);
-    EXPECT_EQ(prepare(false, existing), WorkDirectoryState::ready);
-    ASSERT_EQ(createdDirectories.size(), 2u) << "an existing named directory is used as it stands";
-    EXPECT_EQ(createdDirectories[0].path, path_);
-    EXPECT_EQ(createdDirectories[1].path, named);
-    for (const CreatedDirectory& created : createdDirectories) {
-        EXPECT_EQ(created.descriptor, expectedDescriptor()) << created.path;
+    for (const bool withoutNative : {false, true}) {
+        const std::string root = makeScratchDirectory(testName() + (withoutNative ? "-by-path" : ""));
+        const std::string temporary = root + "\\KESTRUNE";
+        const std::string named = root + "\\named";
+        const std::string missingParents = root + "\\missing\\parent\\named";
+        const std::string existing = makeScratchDirectory(testName() + "-existing");
+        DirectoryCreationRecorder recorder(withoutNative);
+        ASSERT_TRUE(recorder.active());
+        EXPECT_EQ(prepare(true, temporary), WorkDirectoryState::ready) << withoutNative;
+        EXPECT_EQ(prepare(false, named), WorkDirectoryState::ready) << withoutNative;
+        EXPECT_EQ(prepare(false, missingParents), WorkDirectoryState::ready) << withoutNative;
+        EXPECT_EQ(prepare(false, existing), WorkDirectoryState::ready) << withoutNative;
+        std::vector<std::string> names;
+        for (const CreatedDirectory& created : createdDirectories) {
+            names.push_back(created.name);
+            EXPECT_EQ(created.descriptor, expectedDescriptor()) << created.name;
+        }
+        // An existing named directory is not made again.
+        const std::vector<std::string> expected =
+            withoutNative ? std::vector<std::string>{temporary, named, root + "\\missing", root + "\\missing\\parent",
+                                                     missingParents}
+                          : std::vector<std::string>{"KESTRUNE", "named", "missing", "parent", "named"};
+        EXPECT_EQ(names, expected) << withoutNative;
+        for (const std::string& made : {temporary, named, missingParents}) EXPECT_TRUE(pathExists(made)) << made;
+        releaseAll();
     }
 }
 
@@ -155,9 +221,12 @@ TEST_F(WorkDirectory, AHeldWorkDirectoryCannotBeDeletedRenamedOrTakenByASecondRu
     writeFile(path_ + "\\SETUP.EXE", "extracted");
     EXPECT_FALSE(MoveFileExA(path_.c_str(), (root_ + "\\moved").c_str(), 0));
     EXPECT_FALSE(RemoveDirectoryA(path_.c_str()));
-    // A second run finds it in use and leaves it as it is.
-    EXPECT_EQ(prepare(true), WorkDirectoryState::inUse);
+    // A second run leaves it as it is and makes a sibling of its own.
+    std::string second;
+    EXPECT_EQ(prepare(true, "", &second), WorkDirectoryState::ready);
+    EXPECT_TRUE(isSiblingOf(second, path_)) << second;
     EXPECT_EQ(readFile(path_ + "\\SETUP.EXE"), "extracted");
+    EXPECT_FALSE(MoveFileExA(second.c_str(), (root_ + "\\moved").c_str(), 0)) << "the sibling is held too";
     // The run's own children still work in it.
     const std::string start = currentDirectory();
     EXPECT_TRUE(SetCurrentDirectoryA(path_.c_str()));
@@ -166,41 +235,91 @@ TEST_F(WorkDirectory, AHeldWorkDirectoryCannotBeDeletedRenamedOrTakenByASecondRu
     EXPECT_TRUE(pathExists(path_ + "\\more.txt"));
 }
 
-TEST_F(WorkDirectory, ALeftoverIsEmptiedAndMadeNewOrTheRunEnds) {
-    // An ordinary leftover: removed and made anew, empty.
+TEST_F(WorkDirectory, ALeftoverIsEmptiedAndMadeNewOrTheRunMakesASibling) {
+    // An ordinary leftover: removed and made anew, empty, at its own name.
     makeDirectory(path_ + "\\old\\deeper");
     writeFile(path_ + "\\old\\deeper\\left-over.txt", "from an earlier run");
-    EXPECT_EQ(prepare(true), WorkDirectoryState::ready);
+    std::string made;
+    EXPECT_EQ(prepare(true, "", &made), WorkDirectoryState::ready);
+    EXPECT_EQ(made, path_);
     EXPECT_TRUE(std::filesystem::is_empty(path_));
-    for (HANDLE handle : handles_) CloseHandle(handle);
-    handles_.clear();
+    releaseAll();
 
-    // A planted file held open without delete sharing cannot be removed: the
-    // directory still stands, so it is not this run's to use.
+    // A planted file held open without delete sharing cannot be removed; a
+    // read-only file in a tree this run did not make stays too; a file
+    // stands at the name. Each time the run makes a sibling and leaves what
+    // stands there alone.
     writeFile(path_ + "\\SETUP.EXE", "planted");
-    keep(CreateFileA((path_ + "\\SETUP.EXE").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                     nullptr));
-    EXPECT_EQ(prepare(true), WorkDirectoryState::leftoverNotCleared);
+    HANDLE planted =
+        CreateFileA((path_ + "\\SETUP.EXE").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(prepare(true, "", &made), WorkDirectoryState::ready);
+    EXPECT_TRUE(isSiblingOf(made, path_)) << made;
     EXPECT_EQ(readFile(path_ + "\\SETUP.EXE"), "planted");
+    CloseHandle(planted);
+    releaseAll();
 
-    // A file in its place is not a directory this run made.
+    const std::string readOnly = path_ + "\\SETUP.EXE";
+    ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(prepare(true, "", &made), WorkDirectoryState::ready);
+    EXPECT_TRUE(isSiblingOf(made, path_)) << made;
+    EXPECT_TRUE(pathExists(readOnly));
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+    releaseAll();
+
     const std::string file = root_ + "\\FILE";
     writeFile(file, "a file");
-    EXPECT_EQ(prepare(true, file), WorkDirectoryState::leftoverNotCleared);
+    EXPECT_EQ(prepare(true, file, &made), WorkDirectoryState::ready);
+    EXPECT_TRUE(isSiblingOf(made, file)) << made;
     EXPECT_EQ(readFile(file), "a file");
 }
 
-TEST_F(WorkDirectory, ANamedDirectoryIsCreatedWhenMissingAndOtherwiseUsedAsItStands) {
+TEST_F(WorkDirectory, ANamedDirectoryIsMadeWithItsParentsOrUsedOnlyWhenNobodyElseMayChangeIt) {
     const std::string existing = root_ + "\\existing";
     makeDirectory(existing);
     writeFile(existing + "\\mine.txt", "the user's");
     EXPECT_EQ(prepare(false, existing), WorkDirectoryState::ready);
     EXPECT_EQ(readFile(existing + "\\mine.txt"), "the user's");
     EXPECT_EQ(prepare(false, root_ + "\\new"), WorkDirectoryState::ready);
-    EXPECT_TRUE(pathExists(root_ + "\\new"));
-    EXPECT_EQ(prepare(false, root_ + "\\missing\\parent"), WorkDirectoryState::notCreated);
+    EXPECT_EQ(prepare(false, root_ + "\\missing\\parents\\made"), WorkDirectoryState::ready);
+    EXPECT_TRUE(pathExists(root_ + "\\missing\\parents\\made"));
+    EXPECT_EQ(prepare(false, "Q:\\kestrune-no-such-drive\\x"), WorkDirectoryState::notCreated);
     writeFile(root_ + "\\file", "a file");
     EXPECT_EQ(prepare(false, root_ + "\\file"), WorkDirectoryState::notDirectory);
+    // Everyone may change it: under Wine its Unix mode lets other users write.
+    const std::string open = root_ + "\\open";
+    makeDirectory(open);
+    ASSERT_TRUE(letEveryoneChange(open));
+    EXPECT_EQ(prepare(false, open), WorkDirectoryState::othersMayChange);
+}
+
+// The descriptor that decides is the one of the directory the launcher
+// holds, read through that handle: not another one found at its path.
+using KernelObjectSecurityCall = BOOL(WINAPI*)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD, LPDWORD);
+KernelObjectSecurityCall realKernelObjectSecurity = nullptr;
+std::vector<HANDLE> securityReadThrough;
+
+BOOL WINAPI recordingKernelObjectSecurity(HANDLE handle, SECURITY_INFORMATION wanted, PSECURITY_DESCRIPTOR descriptor,
+                                          DWORD capacity, LPDWORD needed) {
+    securityReadThrough.push_back(handle);
+    return realKernelObjectSecurity(handle, wanted, descriptor, capacity, needed);
+}
+
+TEST_F(WorkDirectory, TheDescriptorOfTheHeldDirectoryIsReadThroughItsHandle) {
+    ScopedImport<KernelObjectSecurityCall> reading("advapi32.dll", "GetKernelObjectSecurity",
+                                                   &recordingKernelObjectSecurity);
+    ASSERT_TRUE(reading.active());
+    realKernelObjectSecurity = reading.original();
+    const std::string existing = root_ + "\\existing";
+    makeDirectory(existing);
+    securityReadThrough.clear();
+    ASSERT_EQ(prepare(false, existing), WorkDirectoryState::ready);
+    ASSERT_EQ(securityReadThrough.size(), 1u);
+    EXPECT_EQ(securityReadThrough[0], handles_.back()) << "read through the handle that is kept";
+    // Made by the run: nothing to judge.
+    securityReadThrough.clear();
+    EXPECT_EQ(prepare(false, root_ + "\\fresh"), WorkDirectoryState::ready);
+    EXPECT_EQ(prepare(true), WorkDirectoryState::ready);
+    EXPECT_TRUE(securityReadThrough.empty());
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
 // Every caption, message, format and limit of the launcher, named once.
+// Texts are arrays, defined once for the whole program: each is stored once,
+// however many files use it.
 #pragma once
 
 #include <stddef.h>
@@ -10,54 +12,58 @@ constexpr size_t markerWindowSize = 256;
 // Longest wait for any child process, in milliseconds (six minutes).
 constexpr unsigned long childWaitLimit = 360000;
 
-constexpr const char* mainCaption = "Varnel Kestrune";
-constexpr const char* usageCaption = "Varnel Kestrune Check 1.3";
-constexpr const char* usageText =
+inline constexpr char mainCaption[] = "Varnel Kestrune";
+inline constexpr char usageCaption[] = "Varnel Kestrune Check 1.3";
+inline constexpr char usageText[] =
     "Usage: setup [-s] [-d<directory>]\n\n"
     "  where <directory> is path to leave files behind.";
 
-constexpr const char* programPathLabel = "ProgramPointer: ";
-constexpr const char* currentDirectoryLabel = "Current: ";
-constexpr const char* runDirectoryLabel = "\nRun: ";
-constexpr const char* outputDirectoryCaption = "Varnel Kestrune: Output Directory";
+inline constexpr char programPathLabel[] = "ProgramPointer: ";
+inline constexpr char currentDirectoryLabel[] = "Current: ";
+inline constexpr char runDirectoryLabel[] = "\nRun: ";
+inline constexpr char outputDirectoryCaption[] = "Varnel Kestrune: Output Directory";
 
-constexpr const char* msiMarkerTag = "msi.tag";
+inline constexpr char msiMarkerTag[] = "msi.tag";
 
-constexpr const char* progressNoticeText = "Copying Files. Please wait.";
+inline constexpr char progressNoticeText[] = "Copying Files. Please wait.";
 
-constexpr const char* extractorSavedDirectoryCaption = "Varnel Kestrune: Directory into Run";
-constexpr const char* extractorRunDirectoryCaption = "Varnel Kestrune: Directory to Run From";
-constexpr const char* extractorTitle = "Unzip Files";
-constexpr const char* extractorFailureText = "Program Exec Failed.";
+inline constexpr char extractorSavedDirectoryCaption[] = "Varnel Kestrune: Directory into Run";
+inline constexpr char extractorRunDirectoryCaption[] = "Varnel Kestrune: Directory to Run From";
+inline constexpr char extractorTitle[] = "Unzip Files";
+inline constexpr char extractorFailureText[] = "Program Exec Failed.";
 
-constexpr const char* programSavedDirectoryCaption = "Directory into Run";
-constexpr const char* programRunDirectoryCaption = "Directory to Run From";
-constexpr const char* programCommandCaption = "Running app";
-constexpr const char* programTitle = "External Program";
+inline constexpr char programSavedDirectoryCaption[] = "Directory into Run";
+inline constexpr char programRunDirectoryCaption[] = "Directory to Run From";
+inline constexpr char programCommandCaption[] = "Running app";
+inline constexpr char programTitle[] = "External Program";
 // Completed with the error code and ".".
-constexpr const char* programFailureTextStart = "Program Exec failed with rc = ";
+inline constexpr char programFailureTextStart[] = "Program Exec failed with rc = ";
 
-constexpr const char* zipCommandCaption = "Varnel Kestrune: Zip CommandLine";
+inline constexpr char zipCommandCaption[] = "Varnel Kestrune: Zip CommandLine";
 // Shown in verbose mode when a run ends early rather than use a cut path.
-constexpr const char* noTemporaryPathText = "No temporary directory is available.";
-constexpr const char* workDirectoryTooLongText = "The work directory does not fit in 259 characters.";
-constexpr const char* packageDirectoryTooLongText = "The package directory does not fit in 259 characters.";
-constexpr const char* extractionCommandTooLongText = "The extraction command does not fit in 259 characters.";
-constexpr const char* setupCommandTooLongText = "The setup command does not fit in 259 characters.";
-constexpr const char* scriptPathTooLongText = "The post-processing command does not fit in 259 characters.";
+inline constexpr char noTemporaryPathText[] = "No temporary directory is available.";
+inline constexpr char workDirectoryTooLongText[] = "The work directory does not fit in 259 characters.";
+inline constexpr char packageDirectoryTooLongText[] = "The package directory does not fit in 259 characters.";
+inline constexpr char extractionCommandTooLongText[] = "The extraction command does not fit in 259 characters.";
+inline constexpr char setupCommandTooLongText[] = "The setup command does not fit in 259 characters.";
+inline constexpr char scriptPathTooLongText[] = "The post-processing command does not fit in 259 characters.";
 
 // Why a run ends before anything is extracted or run (verbose mode).
-constexpr const char* workDirectoryInUseText = "The work directory is in use by another run.";
-constexpr const char* workDirectoryIsLinkText = "The temporary work directory is a link.";
-constexpr const char* leftoverNotClearedText = "The work directory left by an earlier run could not be emptied.";
-constexpr const char* workDirectoryNotCreatedText = "The work directory could not be created.";
-constexpr const char* workDirectoryNotDirectoryText = "The work directory is not a directory.";
+inline constexpr char workDirectoryNotCreatedText[] = "The work directory could not be created.";
+inline constexpr char workDirectoryNotDirectoryText[] = "The work directory is not a directory.";
+inline constexpr char workDirectoryIsLinkText[] = "The work directory is a link.";
+inline constexpr char workDirectoryOthersMayChangeText[] = "The work directory exists and other users may change it.";
 
 // Why nothing is run after the extraction (verbose mode).
-constexpr const char* extractionNotStartedText = "The extraction tool did not start.";
-constexpr const char* extractionStillRunningText = "The extraction tool still runs after its wait.";
-constexpr const char* extractionWaitFailedText = "The wait for the extraction tool failed.";
+inline constexpr char extractionNotStartedText[] = "The extraction tool did not start.";
+inline constexpr char extractionStillRunningText[] = "The extraction tool still runs after its wait.";
+inline constexpr char extractionWaitFailedText[] = "The wait for the extraction tool failed.";
 // Completed with the exit code and ".".
-constexpr const char* extractionFailedTextStart = "The extraction failed with exit code ";
+inline constexpr char extractionFailedTextStart[] = "The extraction failed with exit code ";
+// Behind "SETUP.EXE" or "PostProcess.cmd" when it could not be held as a
+// plain file of the work directory, and so is not started.
+inline constexpr char notAPlainFileText[] = " is not a plain file in the work directory.";
+// Completed with the work directory: what is left of it after the removal.
+inline constexpr char workDirectoryLeftTextStart[] = "The work directory could not be removed: ";
 // A program that outlived its wait may still use the work directory.
-constexpr const char* childStillRunningText = "A program still runs after its wait; its files are left.";
+inline constexpr char childStillRunningText[] = "A program still runs after its wait; its files are left.";

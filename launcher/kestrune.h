@@ -15,8 +15,6 @@ extern char programPath[pathBufferSize];
 int getProgramDirectory(char* out);
 // Whether `tag` stands in the last bytes of the launcher's own file.
 int hasTailMarker(const char* tag);
-// Whether the platform's directory search finds anything for `path`.
-int fileExists(const char* path);
 
 // A box with no owner and only an OK button; the run waits for the user.
 void showBox(const char* text, const char* caption);

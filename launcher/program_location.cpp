@@ -47,14 +47,6 @@ int hasTailMarker(const char* tag) {
     return windowHoldsTag(window, bytesRead, tag);
 }
 
-int fileExists(const char* path) {
-    WIN32_FIND_DATAA findData;
-    HANDLE search = FindFirstFileA(path, &findData);
-    if (search == INVALID_HANDLE_VALUE) return 0;
-    FindClose(search);
-    return 1;
-}
-
 void showBox(const char* text, const char* caption) {
     if (const UserFunctions* user = userFunctions()) user->messageBox(text, caption);
 }

@@ -92,14 +92,4 @@ TEST_F(TailMarkerFile, AMissingFileHoldsNoMarker) {
     EXPECT_EQ(hasTailMarker("msi.tag"), 0);
 }
 
-TEST(FileExists, FindsFilesDirectoriesAndPatterns) {
-    const std::string directory = makeScratchDirectory("file-exists");
-    writeFile(directory + "\\PostProcess.cmd", "@echo off\r\n");
-    EXPECT_EQ(fileExists((directory + "\\PostProcess.cmd").c_str()), 1);
-    EXPECT_EQ(fileExists(directory.c_str()), 1);
-    EXPECT_EQ(fileExists((directory + "\\*.cmd").c_str()), 1);
-    EXPECT_EQ(fileExists((directory + "\\missing.cmd").c_str()), 0);
-    EXPECT_EQ(fileExists((directory + "\\missing\\PostProcess.cmd").c_str()), 0);
-}
-
 }  // namespace

@@ -15,9 +15,9 @@ SystemFunction lookUpSystemFunction(const char* module, const char* name) {
 void restrictDllSearch() {
     // Vista and later with the loader update, every current system.
     const auto setDefault =
-        lookUpSystemFunctionAs<SetDefaultDllDirectoriesCall>("kernel32.dll", "SetDefaultDllDirectories");
+        lookUpSystemFunctionAs<SetDefaultDllDirectoriesCall>(kernelModule, "SetDefaultDllDirectories");
     if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
     // Older systems: at least the current directory leaves the search.
-    const auto setDirectory = lookUpSystemFunctionAs<SetDllDirectoryCall>("kernel32.dll", "SetDllDirectoryA");
+    const auto setDirectory = lookUpSystemFunctionAs<SetDllDirectoryCall>(kernelModule, "SetDllDirectoryA");
     if (setDirectory != nullptr) setDirectory("");
 }

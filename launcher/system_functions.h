@@ -2,6 +2,11 @@
 // launcher still starts there; and the start-up restriction of the DLL search.
 #pragma once
 
+// The system DLLs whose functions are looked up, each name stored once.
+inline constexpr char kernelModule[] = "kernel32.dll";
+inline constexpr char nativeModule[] = "ntdll.dll";
+inline constexpr char securityModule[] = "advapi32.dll";
+
 // The function `name` of the already loaded system DLL `module`, or null.
 // Through the generic function type, which any function pointer may take.
 using SystemFunction = void (*)();

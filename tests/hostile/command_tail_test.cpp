@@ -80,7 +80,7 @@ TEST(CommandTail, AWorkDirectoryCutByTheLimitIsNeverUsed) {
         EXPECT_FALSE(pathExists(kept)) << verbose;
         EXPECT_FALSE(pathExists(value)) << verbose;
         EXPECT_EQ(watch.changes(), std::vector<std::string>{}) << verbose;
-        EXPECT_EQ(run.countWithText(progressNoticeText), 0) << verbose;
+        EXPECT_EQ(run.countWithText(noticeBoxText), 0) << verbose;
         if (verbose) {
             const auto boxes = run.answeredBoxes();
             ASSERT_FALSE(boxes.empty());

@@ -10,10 +10,6 @@
 
 namespace hostile {
 
-// The box of a silent verbose run that found a leftover it could not empty.
-inline const std::string notEmptiedBox =
-    "Varnel Kestrune|The work directory left by an earlier run could not be emptied.";
-
 // A crafted archive made by make_hostile_fixtures.sh.
 std::string hostileFixturePath(const std::string& name);
 // A medium whose package.zip is the crafted archive `fixture`.

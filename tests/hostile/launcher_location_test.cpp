@@ -47,7 +47,7 @@ TEST(LauncherLocation, APathNearTheLimitIsShownWholeAndNothingRuns) {
                 "Varnel Kestrune|The extraction command does not fit in 259 characters.",
             };
             EXPECT_EQ(run.answeredBoxes(), verbose ? expected : std::vector<std::string>{}) << what;
-            EXPECT_EQ(run.countWithText(progressNoticeText), 0) << what;
+            EXPECT_EQ(run.countWithText(noticeBoxText), 0) << what;
             EXPECT_TRUE(medium.childRuns().empty()) << what;
             EXPECT_FALSE(pathExists(medium.workDirectory())) << what;
             EXPECT_EQ(watch.changes(), std::vector<std::string>{}) << what;

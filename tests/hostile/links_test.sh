@@ -9,9 +9,11 @@
 # nothing else may be left. Four cases: the launcher's removal (remove-tree)
 # on such a tree and on a tree that is itself a link; a whole silent launcher
 # run whose temporary KESTRUNE directory holds the links, and one where
-# KESTRUNE itself is a link. A fifth: a run into a -d directory holding a
-# link named like a folder of the package, which unzip.exe must not write
-# through.
+# KESTRUNE itself is a link: each leaves what it cannot remove alone and
+# installs from a sibling of its own. Then the removal while a subdirectory
+# is swapped for a link, a run into a -d directory holding a link named like
+# a folder of the package, which unzip.exe must not write through, and a run
+# into a -d directory that is itself a link.
 #
 #   links_test.sh REMOVE_TREE SETUP UNZIP PACKAGE_ZIP RECORD_BOXES [WINE]
 #
@@ -118,34 +120,44 @@ run_launcher() {  # [switches, default -s] [temporary directory below $base, def
 check_medium() {  # what
     [ "$(ls -A "$base/m" | tr '\n' ' ')" = "package.zip setup.exe unzip.exe " ] || fail "$1: the medium changed"
 }
+# The package's SETUP.EXE and script ran from a sibling KESTRUNE.XXXXXXXX,
+# which is gone again.
+check_sibling_run() {  # what
+    local sibling
+    sibling=$(sed -n 's/^run: .*\\\(KESTRUNE\.[0-9A-F]\{8\}\)\\SETUP\.EXE|.*/\1/p' <<<"$ran")
+    [ -n "$sibling" ] || fail "$1: children $ran, not the package's from a sibling"
+    [ "$ran" = "run: $work.${sibling#KESTRUNE.}\\SETUP.EXE|run: $work.${sibling#KESTRUNE.}\\PostProcess.cmd|" ] ||
+        fail "$1: children $ran"
+    [ -z "$(ls -d "$base"/t/KESTRUNE.* 2>/dev/null)" ] || fail "$1: left $(ls -d "$base"/t/KESTRUNE.*)"
+}
 
 # 3. The temporary work directory already holds the links, left by an
 #    earlier run. It is emptied before anything is extracted; a run uses only
 #    a work directory it made itself. Windows removes the links as links and
-#    the run goes on; under Wine they stay, and so the run ends with nothing
-#    extracted or run.
+#    the run goes on in it; under Wine they stay, with the directories above
+#    them, and the run installs from a sibling of its own.
 make_outside
 lay_out_links "$base/t/KESTRUNE"
 run_launcher
 [ "$record" = "exit: 1|" ] || fail "run: recorded $record"
-[ -z "$ran" ] || fail "run: children $ran, although the links could not be removed"
+check_sibling_run "run"
 check_tree "run" "$base/t/KESTRUNE"
 check_medium "run"
 
 # 4. The temporary work directory is itself a link to a directory outside:
-#    nothing is extracted through it, nothing runs, nothing outside changes.
+#    nothing is extracted through it, nothing outside changes, the link
+#    stays, and the run installs from a sibling of its own.
 make_outside
 rm -rf "$base/t/KESTRUNE"
 ln -s "$outside/full" "$base/t/KESTRUNE"
-run_launcher
-[ "$record" = "exit: 1|" ] || fail "run through a link: recorded $record"
-[ -z "$ran" ] || fail "run through a link: children $ran"
-check_tree "run through a link" "$base/t/KESTRUNE"
-check_medium "run through a link"
-# In verbose mode the box gives the reason.
-run_launcher "-s -v"
-grep -q 'The temporary work directory is a link\.' <<<"$record" || fail "run through a link: no reason in $record"
-[ -z "$ran" ] || fail "run through a link, verbose: children $ran"
+for switches in -s "-s -v"; do
+    run_launcher "$switches"
+    [ "${record: -8}" = "exit: 1|" ] || fail "run beside a link ($switches): recorded $record"
+    check_sibling_run "run beside a link ($switches)"
+    check_tree "run beside a link ($switches)" "$base/t/KESTRUNE"
+    [ -L "$base/t/KESTRUNE" ] || fail "run beside a link ($switches): the link went"
+    check_medium "run beside a link ($switches)"
+done
 rm "$base/t/KESTRUNE"
 
 # 4b. The temporary directory itself is a link, as when TEMP was moved to
@@ -234,6 +246,19 @@ run_launcher "-s -d$win_base\\keep"
     fail "run into a kept directory: the outside changed: $(diff <(echo "$outside_before") <(outside_state) | tr '\n' ' ')"
 [ -L "$base/keep/docs" ] || fail "run into a kept directory: the link was replaced"
 check_medium "run into a kept directory"
+
+# 7. A -d directory that is itself a link to a directory outside: refused
+#    before anything is extracted through it; nothing runs, nothing outside
+#    changes, and the link stays.
+make_outside
+ln -s "$outside/empty" "$base/keep-link"
+run_launcher "-s -v -d$win_base\\keep-link"
+grep -q 'The work directory is a link\.' <<<"$record" || fail "run into a -d link: no reason in $record"
+[ -z "$ran" ] || fail "run into a -d link: children $ran"
+[ "$(outside_state)" = "$outside_before" ] ||
+    fail "run into a -d link: the outside changed: $(diff <(echo "$outside_before") <(outside_state) | tr '\n' ' ')"
+[ -L "$base/keep-link" ] || fail "run into a -d link: the link went"
+check_medium "run into a -d link"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failure(s); Wine said:"

@@ -37,7 +37,7 @@ TEST(InstallationRun, APlainRunExtractsRunsSetupThenTheScriptAndRemovesTheWorkDi
     EXPECT_EQ(runs[1].at("run"), work + "\\PostProcess.cmd");
     EXPECT_EQ(runs[1].at("currentDirectory"), work);
 
-    ASSERT_EQ(run.countWithText(progressNoticeText), 1);
+    ASSERT_EQ(run.countWithText(noticeBoxText), 1);
     EXPECT_EQ(run.boxes[0].caption, "Varnel Kestrune");
     EXPECT_TRUE(run.boxes[0].vanished) << "the launcher closed its notice";
     EXPECT_FALSE(pathExists(work));
@@ -84,7 +84,7 @@ TEST(InstallationRun, TheSwitchesAndTheMarkerChooseTheSetupForm) {
         Medium medium(testName(), MediumLayout{package, true, c.markers, ""});
         const RecordedRun run = medium.run(c.tail);
         EXPECT_EQ(run.exitCode, 1u);
-        EXPECT_EQ(run.countWithText(progressNoticeText), c.notices) << c.tail << " " << c.markers;
+        EXPECT_EQ(run.countWithText(noticeBoxText), c.notices) << c.tail << " " << c.markers;
         const auto runs = medium.childRuns();
         ASSERT_EQ(runs.size(), 2u) << c.tail << " " << c.markers;
         EXPECT_EQ(runs[0].at("commandLine"), quoted(medium.workDirectory() + "\\SETUP.EXE") + c.arguments)
@@ -129,14 +129,14 @@ TEST(InstallationRun, VerboseModeShowsEveryStepInOrder) {
         "Running app|" + quoted(work + "\\PostProcess.cmd"),
     };
     EXPECT_EQ(run.answeredBoxes(), expected);
-    EXPECT_EQ(run.countWithText(progressNoticeText), 1);
+    EXPECT_EQ(run.countWithText(noticeBoxText), 1);
     EXPECT_EQ(medium.childRuns().size(), 2u);
 }
 
 TEST(InstallationRun, SilentAndVerboseShowsTheCommandButNoNotice) {
     Medium medium(testName());
     const RecordedRun run = medium.run("-s -v");
-    EXPECT_EQ(run.countWithText(progressNoticeText), 0);
+    EXPECT_EQ(run.countWithText(noticeBoxText), 0);
     EXPECT_EQ(run.countWithText(extractionCommand(medium.directory, medium.workDirectory())), 1);
 }
 
@@ -250,7 +250,7 @@ TEST(InstallationRun, AWorkDirectoryThatWouldNotFitEndsTheRunUntouched) {
     EXPECT_EQ(boxes.back(), "Varnel Kestrune|The work directory does not fit in 259 characters.");
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_TRUE(medium.childRuns().empty());
-    EXPECT_EQ(run.countWithText(progressNoticeText), 0);
+    EXPECT_EQ(run.countWithText(noticeBoxText), 0);
 }
 
 TEST(InstallationRun, ATemporaryPathTooLongForKestruneRunsNothing) {

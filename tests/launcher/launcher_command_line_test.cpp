@@ -42,7 +42,7 @@ TEST(LauncherCommandLine, APlainRunShowsNoBoxButTheNoticeAndEndsWithOne) {
     const RecordedRun run = medium.run("");
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_EQ(run.answeredBoxes(), std::vector<std::string>{});
-    EXPECT_EQ(run.countWithText(progressNoticeText), 1);
+    EXPECT_EQ(run.countWithText(noticeBoxText), 1);
 }
 
 TEST(LauncherCommandLine, VerboseModeShowsTheProgramAndDirectoriesFirst) {
@@ -90,7 +90,7 @@ TEST(LauncherCommandLine, SwitchLettersInsideAValueCount) {
     // -dC:\my-stuff holds -s: silent mode, so no notice.
     const RecordedRun run = medium.run("-d" + medium.root + "\\my-stuff");
     EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_EQ(run.countWithText(progressNoticeText), 0);
+    EXPECT_EQ(run.countWithText(noticeBoxText), 0);
     const auto runs = medium.childRuns();
     ASSERT_FALSE(runs.empty());
     EXPECT_EQ(runs[0].at("commandLine"), "\"" + medium.root + "\\my-stuff\\SETUP.EXE\" -s -SMS");

@@ -6,7 +6,7 @@
 
 using namespace testing_support;
 
-const char* const progressNoticeText = "Copying Files. Please wait.";
+const char* const noticeBoxText = "Copying Files. Please wait.";
 
 namespace {
 // Media live in short directories: the launcher's command lines hold the
@@ -52,7 +52,7 @@ RecordedRun Medium::run(const std::string& arguments, const std::string& startDi
     useEnvironment();
     RecordOptions options;
     options.currentDirectory = startDirectory.empty() ? root : startDirectory;
-    options.leaveStanding = {progressNoticeText};
+    options.leaveStanding = {noticeBoxText};
     return recordRun(commandLine(arguments), options);
 }
 

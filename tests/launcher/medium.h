@@ -11,7 +11,7 @@
 #include "box_recorder.h"
 #include "windows_test_support.h"
 
-extern const char* const progressNoticeText;
+extern const char* const noticeBoxText;
 
 struct MediumLayout {
     std::string package = "package.zip";  // fixture archive copied as package.zip; empty: none

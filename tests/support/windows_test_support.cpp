@@ -1,6 +1,7 @@
 #include "windows_test_support.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstring>
 #include <filesystem>
@@ -15,14 +16,42 @@ std::string testChildPath() { return windowsPathOf(kestruneTestChildFile); }
 std::string extractorPath() { return windowsPathOf(kestruneExtractorFile); }
 std::string dllSearchProbePath() { return windowsPathOf(kestruneDllSearchProbeFile); }
 std::string foreignBoxPath() { return windowsPathOf(kestruneForeignBoxFile); }
+std::string swapperPath() { return windowsPathOf(kestruneSwapperFile); }
 std::string fixturePath(const std::string& name) { return windowsPathOf(kestruneFixtureDirectory) + "\\" + name; }
 std::string packagePassword() { return readFile(windowsPathOf(kestrunePasswordFile)); }
 
 void makeDirectory(const std::string& path) { std::filesystem::create_directories(path); }
 
+namespace {
+// Through the \\?\ form, so that trees deeper than any short path go too,
+// and names the file system's own rules would refuse (Wine takes "a:").
+void removeWideTree(const std::wstring& path) {
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring full = path + L"\\" + name;
+            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                DeleteFileW(full.c_str());
+            } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+                removeWideTree(full);
+            }
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(path.c_str());
+}
+}  // namespace
+
 void removeTree(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
+    if (path.empty()) return;
+    std::wstring wide = L"\\\\?\\";
+    for (unsigned char c : path) wide += static_cast<wchar_t>(c);
+    removeWideTree(wide);
 }
 
 std::string makeScratchDirectory(const std::string& name) {
@@ -101,6 +130,66 @@ void* replaceImport(void** slot, void* replacement) {
     *slot = replacement;
     VirtualProtect(slot, sizeof *slot, old, &old);
     return previous;
+}
+
+namespace {
+
+struct LookUpReplacement {
+    const char* name;
+    void* replacement;
+};
+constexpr size_t lookUpReplacementCapacity = 8;
+LookUpReplacement lookUpReplacements[lookUpReplacementCapacity];
+size_t lookUpReplacementCount = 0;
+using GetProcAddressCall = FARPROC(WINAPI*)(HMODULE, LPCSTR);
+GetProcAddressCall realGetProcAddress = nullptr;
+
+FARPROC WINAPI replacingGetProcAddress(HMODULE module, LPCSTR name) {
+    if (reinterpret_cast<ULONG_PTR>(name) > 0xFFFF) {
+        for (size_t i = 0; i < lookUpReplacementCount; ++i) {
+            if (std::strcmp(name, lookUpReplacements[i].name) == 0) {
+                return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(lookUpReplacements[i].replacement));
+            }
+        }
+    }
+    return realGetProcAddress(module, name);
+}
+
+}  // namespace
+
+ScopedLookUp::ScopedLookUp(const char* name, void* replacement) {
+    void** slot = importSlot("kernel32.dll", "GetProcAddress");
+    if (slot == nullptr || lookUpReplacementCount == lookUpReplacementCapacity) return;
+    if (lookUpReplacementCount == 0) {
+        realGetProcAddress = reinterpret_cast<GetProcAddressCall>(
+            replaceImport(slot, reinterpret_cast<void*>(&replacingGetProcAddress)));
+    }
+    for (const char* module : {"ntdll.dll", "kernel32.dll", "advapi32.dll"}) {
+        if (original_ == nullptr) {
+            original_ = reinterpret_cast<void*>(realGetProcAddress(GetModuleHandleA(module), name));
+        }
+    }
+    lookUpReplacements[lookUpReplacementCount++] = {name, replacement};
+    active_ = true;
+}
+
+ScopedLookUp::~ScopedLookUp() {
+    if (!active_) return;
+    --lookUpReplacementCount;
+    if (lookUpReplacementCount == 0) {
+        replaceImport(importSlot("kernel32.dll", "GetProcAddress"), reinterpret_cast<void*>(realGetProcAddress));
+    }
+}
+
+bool letEveryoneChange(const std::string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;OICI;FA;;;SY)(A;OICI;FA;;;WD)", SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+        return false;
+    }
+    const bool set = SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor) != FALSE;
+    LocalFree(descriptor);
+    return set;
 }
 
 bool waitForPath(const std::string& path, unsigned long milliseconds) {

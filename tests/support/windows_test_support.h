@@ -17,6 +17,7 @@ std::string testChildPath();
 std::string extractorPath();
 std::string dllSearchProbePath();
 std::string foreignBoxPath();
+std::string swapperPath();
 // A file made on the Linux side before the tests run (see make_fixtures.sh).
 std::string fixturePath(const std::string& name);
 // The package password the build put into the launcher.
@@ -80,6 +81,32 @@ private:
     void** slot_;
     Function original_ = nullptr;
 };
+
+// For code that looks functions up at run time (GetProcAddress): while this
+// stands, looking up `name` gives `replacement` (null: the platform seems
+// not to have it). Several may stand at once, for different names.
+class ScopedLookUp {
+public:
+    ScopedLookUp(const char* name, void* replacement);
+    ~ScopedLookUp();
+    ScopedLookUp(const ScopedLookUp&) = delete;
+    ScopedLookUp& operator=(const ScopedLookUp&) = delete;
+    bool active() const { return active_; }
+    // The platform's own function, for the replacement to pass the call on.
+    template <typename Function>
+    Function original() const {
+        return reinterpret_cast<Function>(original_);
+    }
+
+private:
+    bool active_ = false;
+    void* original_ = nullptr;
+};
+
+// Lets everyone change the directory at `path` (its access list grants
+// everyone full control): under Wine its Unix mode then lets other users
+// write, as C:\ lets every authenticated user on Windows.
+bool letEveryoneChange(const std::string& path);
 
 // Waits (at most `milliseconds`) until `path` exists.
 bool waitForPath(const std::string& path, unsigned long milliseconds);

@@ -10,6 +10,13 @@
 // waits for it), in lower case. "priorityClass" and "errorMode" are the
 // process's own; with --write-handle, "handleWritten" says whether the handle
 // value N, as inherited from the process that started it, could be written to.
+// "programBytes" is the size of its own file. What an installer may leave in its current directory, each asked for in
+// the environment: KESTRUNE_CHILD_READ_ONLY names a read-only file to write;
+// KESTRUNE_CHILD_DEEP a length that a chain of folders below it (made through
+// the \\?\ form) reaches beyond; KESTRUNE_CHILD_HELPER that many
+// milliseconds for which a helper (this program, --helper MS, which logs
+// nothing) outlives it, in the same current directory, holding a file there
+// open without sharing.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -77,9 +84,58 @@ bool writeThroughHandle(const std::string& text) {
     return WriteFile(handle, "inherited", 9, &written, nullptr) && written == 9;
 }
 
+// The size of this program's own file: a copy with bytes appended (an
+// attacker's) tells itself apart from the package's.
+unsigned long programBytes(const char* program) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return GetFileAttributesExA(program, GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
+}
+
+void writeReadOnlyFile(const std::string& name) {
+    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+void makeDeepChain(size_t length) {
+    char directory[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof directory, directory);
+    std::wstring path = L"\\\\?\\";
+    for (const char* c = directory; *c != 0; ++c) path += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    const size_t start = path.size();
+    while (path.size() - start < length) {
+        path += L"\\deep-folder-of-twenty";
+        CreateDirectoryW(path.c_str(), nullptr);
+    }
+    HANDLE file = CreateFileW((path + L"\\bottom.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+// Starts this program as a helper that outlives this run, from the same
+// current directory, without waiting for it.
+void startHelper(const std::string& milliseconds) {
+    char program[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    std::string command = "\"" + std::string(program) + "\" --helper " + milliseconds;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION helper = {};
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &helper)) {
+        CloseHandle(helper.hThread);
+        CloseHandle(helper.hProcess);
+    }
+}
+
+int runHelper(const char* milliseconds) {
+    HANDLE held = CreateFileA("helper.lock", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    Sleep(static_cast<DWORD>(std::strtoul(milliseconds, nullptr, 10)));
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--helper") == 0) return runHelper(argv[2]);
     std::string logPath = environmentValue("KESTRUNE_CHILD_LOG");
     std::string exitText = environmentValue("KESTRUNE_CHILD_EXIT");
     std::string sleepText = environmentValue("KESTRUNE_CHILD_SLEEP");
@@ -113,6 +169,7 @@ int main(int argc, char** argv) {
         FILE* log = std::fopen(logPath.c_str(), "a");
         if (log != nullptr) {
             std::fprintf(log, "run: %s\n", program);
+            std::fprintf(log, "programBytes: %lu\n", programBytes(program));
             std::fprintf(log, "commandLine: %s\n", GetCommandLineA());
             std::fprintf(log, "currentDirectory: %s\n", directory);
             std::fprintf(log, "consoleTitle: %s\n", consoleTitle);
@@ -129,6 +186,12 @@ int main(int argc, char** argv) {
             std::fclose(log);
         }
     }
+    const std::string readOnly = environmentValue("KESTRUNE_CHILD_READ_ONLY");
+    if (!readOnly.empty()) writeReadOnlyFile(readOnly);
+    const std::string deep = environmentValue("KESTRUNE_CHILD_DEEP");
+    if (!deep.empty()) makeDeepChain(std::strtoul(deep.c_str(), nullptr, 10));
+    const std::string helper = environmentValue("KESTRUNE_CHILD_HELPER");
+    if (!helper.empty()) startHelper(helper);
     if (!sleepText.empty()) {
         Sleep(static_cast<DWORD>(std::strtoul(sleepText.c_str(), nullptr, 10)));
         // Lets a test see that a child it stopped waiting for ran on.

@@ -5,8 +5,8 @@
 // subdirectory of the tree with a link to a directory outside, or back, when
 // it finds REQUEST_FILE ("link" or "tree" in it), and then deletes the file.
 // This program asks for the swaps at the worst moments: every time the walk
-// asks where an entry really is (GetFinalPathNameByHandle, which the walk
-// looks up at run time), the subdirectory is put back first, so the check
+// asks where an entry really is (NtQueryObject for its full name, which the
+// walk looks up at run time), the subdirectory is put back first, so the check
 // sees the tree; right after the check of a file it is swapped for the
 // link, so whatever the walk does next with that file by path reaches
 // outside. SWAPS requests at most. Links can only be made on the Linux side;
@@ -15,6 +15,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "install/work_directory_removal.h"
@@ -43,54 +44,30 @@ bool isFile(HANDLE entry) {
            (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-using FinalPathA = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
-using FinalPathW = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-using GetProcAddressCall = FARPROC(WINAPI*)(HMODULE, LPCSTR);
-FinalPathA realFinalPathA = nullptr;
-FinalPathW realFinalPathW = nullptr;
-GetProcAddressCall realGetProcAddress = nullptr;
+using QueryObjectCall = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+QueryObjectCall realQueryObject = nullptr;
 
-DWORD WINAPI finalPathThenSwapA(HANDLE file, LPSTR path, DWORD capacity, DWORD flags) {
+LONG NTAPI queryObjectThenSwap(HANDLE object, int kind, void* out, ULONG capacity, ULONG* returned) {
     askFor("tree");
-    const DWORD length = realFinalPathA(file, path, capacity, flags);
-    if (isFile(file)) askFor("link");
-    return length;
-}
-
-DWORD WINAPI finalPathThenSwapW(HANDLE file, LPWSTR path, DWORD capacity, DWORD flags) {
-    askFor("tree");
-    const DWORD length = realFinalPathW(file, path, capacity, flags);
-    if (isFile(file)) askFor("link");
-    return length;
-}
-
-FARPROC WINAPI lookUpWithSwaps(HMODULE module, LPCSTR name) {
-    const FARPROC found = realGetProcAddress(module, name);
-    if (found == nullptr || reinterpret_cast<ULONG_PTR>(name) <= 0xFFFF) return found;
-    if (std::strcmp(name, "GetFinalPathNameByHandleA") == 0) {
-        realFinalPathA = reinterpret_cast<FinalPathA>(reinterpret_cast<void (*)()>(found));
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&finalPathThenSwapA));
-    }
-    if (std::strcmp(name, "GetFinalPathNameByHandleW") == 0) {
-        realFinalPathW = reinterpret_cast<FinalPathW>(reinterpret_cast<void (*)()>(found));
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&finalPathThenSwapW));
-    }
-    return found;
+    const LONG status = realQueryObject(object, kind, out, capacity, returned);
+    if (isFile(object)) askFor("link");
+    return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::unique_ptr<testing_support::ScopedLookUp> swapping;
     if (argc == 5 && std::strcmp(argv[2], "--swap-at-checks") == 0) {
         swapRequest = argv[3];
         swapsLeft = std::atol(argv[4]);
-        void** slot = testing_support::importSlot("kernel32.dll", "GetProcAddress");
-        if (slot == nullptr) return 3;
-        realGetProcAddress = reinterpret_cast<GetProcAddressCall>(
-            testing_support::replaceImport(slot, reinterpret_cast<void*>(&lookUpWithSwaps)));
+        swapping = std::make_unique<testing_support::ScopedLookUp>("NtQueryObject",
+                                                                   reinterpret_cast<void*>(&queryObjectThenSwap));
+        if (!swapping->active()) return 3;
+        realQueryObject = swapping->original<QueryObjectCall>();
     } else if (argc != 2) {
         return 2;
     }
-    removeWorkDirectory(argv[1]);
+    removeDirectoryTree(argv[1]);
     return 0;
 }
