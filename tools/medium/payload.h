@@ -54,11 +54,6 @@ struct ScanOptions {
     bool (*cancelled)() = nullptr;
 };
 
-// unzip.exe reads no zip64 archives: at most this many entries, each file
-// below 4 GiB.
-constexpr size_t maxPayloadEntries = 65534;
-constexpr uint64_t maxPayloadFileSize = 0xfffffffeULL;
-
 // Why the payload root's names lack the SETUP.EXE the launcher runs, or ""
 // when it is there; names another spelling of it when there is one.
 std::string setupProgramProblem(const std::vector<std::string>& rootNames, const std::string& where);
