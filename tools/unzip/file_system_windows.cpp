@@ -249,7 +249,7 @@ bool renameOpenFile(HANDLE file, HANDLE parent, const NativeName& name) {
     FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer);
     rename->ReplaceIfExists = TRUE;
     rename->RootDirectory = parent;
-    rename->FileNameLength = static_cast<DWORD>(name.length * sizeof(WCHAR));
+    rename->FileNameLength = static_cast<DWORD>(name.length) * DWORD{sizeof(WCHAR)};
     memcpy(rename->FileName, name.text, rename->FileNameLength);
     IO_STATUS_BLOCK status;
     return native.setInformation(file, &status, rename, sizeof buffer, renameInformation) >= 0;

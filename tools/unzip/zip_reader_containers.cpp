@@ -113,6 +113,7 @@ std::vector<EntryClash> findEntryClashes(const std::vector<std::u16string>& name
 
 std::vector<EntryClash> findEntryClashes(const std::vector<std::string>& names) {
     std::vector<std::u16string> wide;
+    wide.reserve(names.size());
     for (const std::string& name : names) wide.push_back(wideText(name));
     return findEntryClashes(wide);
 }
