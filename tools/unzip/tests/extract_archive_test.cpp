@@ -3,6 +3,7 @@
 #include "extract_archive.h"
 
 #include "exit_codes.h"
+#include "little_endian.h"
 #include "zip_test_support.h"
 
 #include <gtest/gtest.h>
@@ -417,6 +418,26 @@ TEST(ExtractArchive, MoreThanTheVolumeHoldsIsRefusedBeforeAnythingIsWritten) {
     entries[0].uncompressedSize =
         static_cast<uint32_t>(std::min<uint64_t>(fs::space(box.destination).available / 2, declaredEach));
     EXPECT_EQ(box.extract(buildArchive(entries), nullptr), exitDamagedArchive);
+}
+
+// Sizes past 32 bits in zip64 fields: what they declare together is counted
+// without wrapping (two times 2^63 is no 0), and refused as more than any
+// volume holds before anything is written.
+TEST(ExtractArchive, DeclaredZip64SizesAddUpWithoutWrapping) {
+    Sandbox box;
+    std::string archive = buildZip64Archive({deflatedEntry("a", ""), deflatedEntry("b", "")});
+    const size_t directory = static_cast<size_t>(readLittle64(archive, zip64EndRecordOffset(archive) + 48));
+    size_t record = directory;
+    for (int i = 0; i < 2; ++i) {
+        const size_t field = record + 46 + readLittle16(archive, record + 28);
+        put64(archive, field + 4, uint64_t{1} << 63);  // the uncompressed size
+        record = field + readLittle16(archive, record + 30);
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(box.extract(archive, nullptr), exitWriteFailed);
+    const std::string lines = testing::internal::GetCapturedStderr();
+    EXPECT_NE(lines.find("the archive declares 18446744073709551615 bytes"), std::string::npos) << lines;
+    EXPECT_TRUE(treeOf(box.destination).empty());
 }
 
 struct ProblemOrder {
