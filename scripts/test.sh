@@ -17,6 +17,34 @@ read -ra windows_builds <<<"$builds"
 # One house style (.clang-format); scripts/format.sh applies it.
 bash scripts/format.sh --check
 
+# Each Windows build in the prefix of its architecture (build/win32: win32);
+# boxes need a display; one wineserver serves each build's run. The Windows
+# suites start first and run beside everything else: they mostly wait on
+# Windows programs, so the host's analysis, fuzzing and tests take their
+# time from it rather than adding to it, and CI stays short. Each runs in a
+# session of its own (ended whole if this script stops early), with a
+# display number of its own, into a log shown when it has ended.
+run_windows_tests() {  # build, first display number to try
+    xvfb-run -a -n "$2" -s "-screen 0 1024x768x24" bash -c '
+        source scripts/wine-env.sh "$(basename "$1")" || exit 1
+        wine_up
+        ctest --test-dir "$1" --output-on-failure --timeout 600
+        status=$?
+        wine_down
+        exit $status' _ "$1"
+}
+windows_pids=()
+stop_windows_tests() {
+    for pid in "${windows_pids[@]}"; do kill -- "-$pid" 2>/dev/null || true; done
+}
+trap 'stop_windows_tests; describe_32bit' EXIT
+for i in "${!windows_builds[@]}"; do
+    build=${windows_builds[$i]}
+    setsid bash -c "$(declare -f run_windows_tests); run_windows_tests \"\$1\" \"\$2\"" _ "$build" $((90 + 10 * i)) \
+        >"$build.ctest.log" 2>&1 &
+    windows_pids+=($!)
+done
+
 # Static analysis and a bounded fuzzing run (KESTRUNE_FUZZ_SECONDS per
 # fuzzer, default 30); KESTRUNE_SKIP_FUZZ=1 leaves both out for a quick run.
 if [ "${KESTRUNE_SKIP_FUZZ:-0}" != 1 ]; then
@@ -30,34 +58,13 @@ if [ -d build/host ]; then
     deb=$(bash scripts/package.sh --built | tail -n 1)
     bash tests/package/package_test.sh "$deb"
 fi
-# Each Windows build in the prefix of its architecture (build/win32: win32);
-# boxes need a display; one wineserver serves each build's run. Both builds
-# run even when the first fails; where there are two, side by side (they
-# share no prefix, display or server, and mostly wait on Windows programs),
-# each into a log shown when both have ended, so that CI stays short.
-run_windows_tests() {  # build
-    xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-        source scripts/wine-env.sh "$(basename "$1")" || exit 1
-        wine_up
-        ctest --test-dir "$1" --output-on-failure --timeout 600
-        status=$?
-        wine_down
-        exit $status' _ "$1"
-}
+
+# Both Windows builds are waited for even when the first fails.
 status=0
-if [ ${#windows_builds[@]} -eq 1 ]; then
-    echo "== Windows tests: ${windows_builds[0]}"
-    run_windows_tests "${windows_builds[0]}" || status=1
-else
-    pids=()
-    for build in "${windows_builds[@]}"; do
-        run_windows_tests "$build" >"$build.ctest.log" 2>&1 &
-        pids+=($!)
-    done
-    for i in "${!windows_builds[@]}"; do
-        wait "${pids[$i]}" || status=1
-        echo "== Windows tests: ${windows_builds[$i]}"
-        cat "${windows_builds[$i]}.ctest.log"
-    done
-fi
+for i in "${!windows_builds[@]}"; do
+    wait "${windows_pids[$i]}" || status=1
+    echo "== Windows tests: ${windows_builds[$i]}"
+    cat "${windows_builds[$i]}.ctest.log"
+done
+windows_pids=()
 exit $status
