@@ -19,8 +19,9 @@ using TemporaryPathCall = DWORD(WINAPI*)(DWORD, LPSTR);
 // The text of the box that names a work directory left behind.
 constexpr size_t leftBoxSize = pathBufferSize + 64;
 
-// Outside verbose mode the run just ends, as every failure does.
-void reportEarlyEnd(const char* text) {
+// Once SETUP.EXE has started, the installer has spoken to the user: what
+// ends the run after that is told in verbose mode only.
+void reportInVerboseMode(const char* text) {
     if (verboseMode) showBox(text, mainCaption);
 }
 
@@ -39,6 +40,7 @@ const char* workDirectoryRefusalText(WorkDirectoryState state) {
         case WorkDirectoryState::isLink: return workDirectoryIsLinkText;
         case WorkDirectoryState::othersMayChange: return workDirectoryOthersMayChangeText;
         case WorkDirectoryState::notDirectory: return workDirectoryNotDirectoryText;
+        case WorkDirectoryState::tooLong: return workDirectoryTooLongText;
         case WorkDirectoryState::ready:
         case WorkDirectoryState::notCreated: break;
     }
@@ -49,22 +51,23 @@ const char* workDirectoryRefusalText(WorkDirectoryState state) {
 // further is started and the directory is not removed under it.
 StepEnd endOfProgram(const ChildOutcome& outcome) {
     if (!childMayStillRun(outcome)) return StepEnd::goOn;
-    reportEarlyEnd(childStillRunningText);
+    reportInVerboseMode(childStillRunningText);
     return StepEnd::childStillRunning;
 }
 
 // Runs `command`, whose program is the file `name` of the work directory,
-// only while that file is held, from its check until it has ended.
+// only while that file is held, from its check until it has ended. The
+// script may be missing; SETUP.EXE may not.
 StepEnd runHeld(const char* name, const char* command, const char* workDirectory, HANDLE workDirectoryHold,
-                bool mayBeMissing, unsigned long waitLimit) {
+                bool isScript, unsigned long waitLimit) {
     HeldFile program;
     const FileHold hold = program.holdIn(workDirectoryHold, workDirectory, name);
-    if (hold == FileHold::missing && mayBeMissing) return StepEnd::goOn;
+    if (hold == FileHold::missing && isScript) return StepEnd::goOn;
     if (hold != FileHold::held) {
         char text[pathBufferSize] = "";
         appendText(text, name);
         appendText(text, notAPlainFileText);
-        reportEarlyEnd(text);
+        isScript ? reportInVerboseMode(text) : showReason(text);
         return StepEnd::stopped;
     }
     return endOfProgram(runProgram(workDirectory, command, waitLimit));
@@ -73,7 +76,7 @@ StepEnd runHeld(const char* name, const char* command, const char* workDirectory
 StepEnd runSetup(SetupForm form, const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
     char command[pathBufferSize];
     if (!composeSetupCommand(form, workDirectory, command, sizeof command)) {
-        reportEarlyEnd(setupCommandTooLongText);
+        showReason(setupCommandTooLongText);
         return StepEnd::stopped;
     }
     return runHeld(setupProgramName, command, workDirectory, workDirectoryHold, false, waitLimit);
@@ -82,7 +85,7 @@ StepEnd runSetup(SetupForm form, const char* workDirectory, HANDLE workDirectory
 StepEnd runPostProcessing(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
     char command[pathBufferSize];
     if (!composeScriptCommand(workDirectory, command, sizeof command)) {
-        reportEarlyEnd(scriptPathTooLongText);
+        reportInVerboseMode(scriptPathTooLongText);
         return StepEnd::stopped;
     }
     // A package without a script is no fault.
@@ -109,7 +112,7 @@ void removeTemporary(HANDLE hold, const char* workDirectory) {
     char text[leftBoxSize] = "";
     appendText(text, workDirectoryLeftTextStart);
     appendText(text, workDirectory);
-    reportEarlyEnd(text);
+    reportInVerboseMode(text);
 }
 
 }  // namespace
@@ -117,7 +120,7 @@ void removeTemporary(HANDLE hold, const char* workDirectory) {
 StepEnd extractPackage(const char* packageDirectory, const char* workDirectory, unsigned long waitLimit) {
     char command[pathBufferSize];
     if (!composeExtractionCommand(packageDirectory, packagePassword, workDirectory, command, sizeof command)) {
-        reportEarlyEnd(extractionCommandTooLongText);
+        showReason(extractionCommandTooLongText);
         return StepEnd::stopped;
     }
     // The notice stands only while the extraction runs, and only when the
@@ -126,10 +129,12 @@ StepEnd extractPackage(const char* packageDirectory, const char* workDirectory, 
     if (verboseMode) showBox(command, zipCommandCaption);
     const ChildOutcome outcome = runExtractor(extractorFileName, packageDirectory, command, waitLimit);
     if (!silentMode) closeProgressNotice();
-    // Nothing from a package that did not come out whole is ever run.
+    // Nothing from a package that did not come out whole is ever run; the
+    // verdict alone decides, the text only tells it.
+    if (judgeExtraction(outcome) == ExtractionVerdict::succeeded) return StepEnd::goOn;
     char reason[pathBufferSize];
-    if (!composeExtractionFailureText(outcome, reason, sizeof reason)) return StepEnd::goOn;
-    reportEarlyEnd(reason);
+    composeExtractionFailureText(outcome, reason);
+    showReason(reason);
     return childMayStillRun(outcome) ? StepEnd::childStillRunning : StepEnd::stopped;
 }
 
@@ -151,11 +156,11 @@ void runInstallationWithLimit(const char* dText, unsigned long waitLimit) {
     char workDirectory[pathBufferSize];
     const WorkDirectoryChoice choice = chooseWorkDirectory(dText, temporaryBase, workDirectory, sizeof workDirectory);
     if (choice == WorkDirectoryChoice::noTemporaryPath) {
-        reportEarlyEnd(noTemporaryPathText);
+        showReason(noTemporaryPathText);
         return;
     }
     if (choice == WorkDirectoryChoice::tooLong) {
-        reportEarlyEnd(workDirectoryTooLongText);
+        showReason(workDirectoryTooLongText);
         return;
     }
     const bool temporary = choice == WorkDirectoryChoice::temporary;
@@ -163,7 +168,7 @@ void runInstallationWithLimit(const char* dText, unsigned long waitLimit) {
     HANDLE hold = INVALID_HANDLE_VALUE;
     const WorkDirectoryState state = prepareWorkDirectory(workDirectory, temporary, &hold);
     if (state != WorkDirectoryState::ready) {
-        reportEarlyEnd(workDirectoryRefusalText(state));
+        showReason(workDirectoryRefusalText(state));
         return;
     }
     StepEnd end = StepEnd::stopped;
@@ -172,7 +177,7 @@ void runInstallationWithLimit(const char* dText, unsigned long waitLimit) {
     if (length != 0 && length < pathBufferSize) {
         end = runPackage(packageDirectory, workDirectory, hold, waitLimit);
     } else {
-        reportEarlyEnd(packageDirectoryTooLongText);
+        showReason(packageDirectoryTooLongText);
     }
     // The removal starts from the handle held since the directory was made.
     if (temporary && end != StepEnd::childStillRunning) {

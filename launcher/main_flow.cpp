@@ -41,22 +41,27 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTail, int) {
         showBox(usageText, usageCaption);
         return 0;
     }
+    // Known before anything can end the run, so that a silent run shows no box.
+    if (getSwitch(workingCopy, 'S')) silentMode = 1;
 
     char startDirectory[pathBufferSize];
     readStartDirectory(startDirectory);
     char packageDirectory[pathBufferSize];
-    getProgramDirectory(packageDirectory);
+    // The directory of a cut path may be another than the launcher's: its
+    // extraction tool and package are never used.
+    if (!getProgramDirectory(packageDirectory)) {
+        showReason(programPathTooLongText);
+        return 1;
+    }
     SetCurrentDirectoryA(packageDirectory);
     if (verboseMode) showDirectoriesBox(startDirectory, packageDirectory);
-
-    if (getSwitch(workingCopy, 'S')) silentMode = 1;
 
     char outputDirectory[pathBufferSize];
     clearText(outputDirectory);
     const int named = getSwitch(workingCopy, 'D', outputDirectory);
     // A cut value would name a directory the user never asked for.
     if (!switchValueIsWhole(commandTail, workingCopy, 'D')) {
-        if (verboseMode) showBox(workDirectoryTooLongText, mainCaption);
+        showReason(workDirectoryTooLongText);
         return 1;
     }
     if (named && verboseMode) showBox(outputDirectory, outputDirectoryCaption);

@@ -22,6 +22,7 @@
 // their constants would clash with the test media's names for the same texts.
 extern int silentMode;
 extern int verboseMode;
+void runInstallation(const char* dText);
 void runInstallationWithLimit(const char* dText, unsigned long waitLimit);
 // The wait limit for runs in this process that do not test the limit.
 constexpr unsigned long childWaitLimitForTests = 120000;
@@ -326,6 +327,37 @@ TEST(LauncherTrust, AnExtractionStillRunningAtItsLimitRunsNothingAndLeavesItsDir
     std::vector<std::string> ran;
     for (const auto& child : medium.childRuns()) ran.push_back(child.at("run"));
     EXPECT_EQ(ran, std::vector<std::string>(2, medium.directory + "\\unzip.exe")) << "only the two extractions ran";
+}
+
+// The shipped program waits six minutes for every child: the runs in this
+// process with the launcher's own entry, each child's wait seen as the
+// platform is asked for it.
+using WaitCall = DWORD(WINAPI*)(HANDLE, DWORD);
+WaitCall realWait = nullptr;
+std::vector<DWORD> childWaits;
+DWORD WINAPI recordingWait(HANDLE object, DWORD milliseconds) {
+    // The notice's and the removal's short waits are not a child's.
+    if (milliseconds > 60000) childWaits.push_back(milliseconds);
+    return realWait(object, milliseconds);
+}
+
+TEST(LauncherTrust, TheShippedWaitLimitIsSixMinutesForEveryChild) {
+    Medium medium(testName());
+    childWaits.clear();
+    {
+        ScopedImport<WaitCall> recording("kernel32.dll", "WaitForSingleObject", &recordingWait);
+        ASSERT_TRUE(recording.active());
+        realWait = recording.original();
+        medium.useEnvironment();
+        const std::string start = currentDirectory();
+        ASSERT_TRUE(SetCurrentDirectoryA(medium.directory.c_str()));
+        silentMode = 1;
+        runInstallation("");
+        silentMode = 0;
+        SetCurrentDirectoryA(start.c_str());
+    }
+    EXPECT_EQ(medium.childRuns().size(), 2u);
+    EXPECT_EQ(childWaits, std::vector<DWORD>(3, 360000)) << "the extraction tool, SETUP.EXE and the script";
 }
 
 // SETUP.EXE (the test child) still running at a limit the extraction keeps:
