@@ -3,7 +3,11 @@ include(GoogleTest)
 
 # A GoogleTest program's tests, one ctest test each, read from its sources.
 # A test that calls GTEST_SKIP is counted as skipped, not as passed.
+# Windows test programs mark their start for tests/start_windows_test.sh.
 function(kestrune_add_gtests target prefix)
+  if(CMAKE_CROSSCOMPILING)
+    target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/start_mark.cpp)
+  endif()
   gtest_add_tests(TARGET ${target} TEST_PREFIX "${prefix}" TEST_LIST tests)
   set_tests_properties(${tests} PROPERTIES SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
 endfunction()

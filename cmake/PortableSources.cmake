@@ -29,12 +29,15 @@ set(KESTRUNE_LAUNCHER_PORTABLE_TESTS
   install/directory_trust_test.cpp
   install/removal_retry_test.cpp
   process/child_outcome_test.cpp)
-# unzip.exe's archive reading: the archive, decryption, the CRC and the
-# entry name checks (each name alone, and names that clash).
+# unzip.exe's archive reading: the archive, decryption, the CRC, entry
+# times, names in UTF-16 and the entry name checks (each name alone, and
+# names that clash).
 set(KESTRUNE_ZIP_READER_SOURCES
   tools/unzip/zip_archive.cpp
   tools/unzip/zip_crypto.cpp
   tools/unzip/zip_crc.cpp
+  tools/unzip/entry_time.cpp
+  tools/unzip/unicode_text.cpp
   tools/unzip/entry_name.cpp
   tools/unzip/entry_clashes.cpp)
 # unzip.exe's arguments and extraction, over its file system interface.

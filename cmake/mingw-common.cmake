@@ -25,4 +25,6 @@ if(DEFINED ENV{KESTRUNE_WINE})
 elseif(NOT KESTRUNE_WINE)
   find_program(KESTRUNE_WINE wine)
 endif()
-set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRUNE_WINE})
+# Through a script that starts a test program again only when Wine never
+# started it (tests/start_windows_test.sh).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/start_windows_test.sh ${KESTRUNE_WINE})

@@ -65,6 +65,10 @@ zipdir="$corpus/fuzz_zip_reader"
 (cd "$work/files" && zip -q -X -9 -P secret -r "$zipdir/deflated-encrypted-with-directory.zip" SETUP.EXE sub)
 (cd "$work/files" && zip -q -X -P secret - sub/readme.txt > "$zipdir/streamed-data-descriptor.zip")
 (cd "$work/files" && zip -q -X "$zipdir/plain.zip" sub/readme.txt)
+# With Info-ZIP's own extra fields (its extended timestamp among them), and
+# in the zip64 form that zip writes past 4 GiB, forced on small data.
+(cd "$work/files" && TZ=UTC zip -q -P secret -r "$zipdir/extended-timestamps.zip" SETUP.EXE sub)
+(cd "$work/files" && zip -q -X -fz -P secret -r "$zipdir/forced-zip64.zip" SETUP.EXE sub)
 # Names that must be refused, made by renaming entries of Info-ZIP archives in
 # both headers (same length, so sizes and CRCs stay right).
 mkdir -p "$work/files/zz"
@@ -109,7 +113,10 @@ craft="$here/../tools/unzip/tests/craft_zip.py"
 python3 "$craft" bomb "$zipdir/overlapping-one-stream.zip" 65536
 python3 "$craft" into-directory "$zipdir/data-into-central-directory.zip"
 python3 "$craft" declaring "$zipdir/declares-more-than-free.zip" 64
-for seed in overlapping-one-stream data-into-central-directory declares-more-than-free; do
+python3 "$craft" zip64 "$zipdir/zip64-fields-and-end-record.zip"
+python3 "$craft" names "$zipdir/utf8-and-code-page-437-names.zip"
+for seed in overlapping-one-stream data-into-central-directory declares-more-than-free zip64-fields-and-end-record \
+            utf8-and-code-page-437-names; do
     odd "$zipdir/$seed.zip"
 done
 size=$(stat -c %s "$zipdir/stored-encrypted.zip")

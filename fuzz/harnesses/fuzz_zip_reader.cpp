@@ -2,7 +2,9 @@
 //
 // In memory: the sink never gets more than an entry's declared size, an
 // entry that verifies delivered exactly that many bytes with the right CRC,
-// and an encrypted entry without a password gives the sink nothing.
+// and an encrypted entry without a password gives the sink nothing. Each
+// name converts to UTF-16 as its flag says (UTF-8 that round-trips, or code
+// page 437), and every entry's time reads without harm.
 //
 // On disk: the whole tool extracts into a destination inside a private root
 // a few levels deep: a fresh one, or for every other input one that already
@@ -32,10 +34,12 @@
 #include <system_error>
 #include <vector>
 
+#include "entry_time.h"
 #include "exit_codes.h"
 #include "extract_archive.h"
 #include "launcher/medium_files.h"
 #include "support/fuzz_check.h"
+#include "zip_format.h"
 #include "zip_reader_containers.h"
 
 namespace fs = std::filesystem;
@@ -130,7 +134,7 @@ const Sandbox& sandbox() {
 
 struct Collected {
     std::vector<uint8_t> data;
-    uint32_t declared;
+    uint64_t declared;
     bool overrun = false;
 };
 
@@ -172,10 +176,32 @@ bool isPlantedLink(const fs::path& path, const Sandbox& box) {
     return false;
 }
 
+// The entry's name as the tool spells it in UTF-16; empty when it cannot be
+// read (the tool refuses such an entry and leaves it out of the clash check).
+// A name read as UTF-8 is exactly the bytes it came from.
+std::u16string checkedWideName(const ZipEntry& entry) {
+    std::u16string wide;
+    const bool decoded = entryWideName(entry, wide);
+    if (decoded && (entry.flags & flagUtf8Name)) FUZZ_CHECK(utf8Text(wide) == entryNameText(entry));
+    if (!decoded) FUZZ_CHECK(entryNameProblem(entryNameText(entry)) != nullptr);
+    return wide;
+}
+
+// The entry's path below the destination, in UTF-8 as it is written here.
+std::string hostPath(const std::u16string& wide) {
+    std::string path;
+    size_t position = 0;
+    NameComponent component;
+    while (nextNameComponent(wide.data(), wide.size(), position, component)) {
+        path += (path.empty() ? "" : "/") + utf8Text(std::u16string(component.text, component.length));
+    }
+    return path;
+}
+
 // Whether the tool must refuse the archive whole, before writing anything.
 bool isRefusedWhole(const ArchiveInput& input, const ZipDirectory& directory) {
-    std::vector<std::string> names;
-    for (const ZipEntry& entry : directory.entries) names.push_back(entryNameText(entry));
+    std::vector<std::u16string> names;
+    for (const ZipEntry& entry : directory.entries) names.push_back(checkedWideName(entry));
     std::vector<ZipOverlap> overlaps;
     const ZipStatus status = findOverlappingEntries(input, directory, overlaps);
     return !findEntryClashes(names).empty() || status != ZipStatus::ok || !overlaps.empty();
@@ -195,7 +221,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     std::map<std::string, std::string> expectedFiles;  // path below the destination -> data
     std::vector<std::string> entryPaths;
     for (const ZipEntry& entry : directory.entries) {
-        const std::string name = entryNameText(entry);
+        const std::u16string name = checkedWideName(entry);
+        const EntryTime time = zipEntryTime(entry);
+        FUZZ_CHECK(time.kind != EntryTime::Kind::utc || entry.hasUnixTime);
         for (const char* given : {static_cast<const char*>(nullptr), password}) {
             Collected got{{}, entry.uncompressedSize};
             const ZipStatus status = extractEntry(input, entry, given, {collect, &got});
@@ -209,8 +237,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
                 FUZZ_CHECK(got.data.size() == entry.uncompressedSize);
                 FUZZ_CHECK(crcOf(got.data) == entry.crc32);
             }
-            if (given == nullptr || entryNameProblem(name) != nullptr || zipEntryIsDirectory(entry)) continue;
-            const std::string path = joinBelow("", name, entryNameComponents(name).size(), '/');
+            if (given == nullptr || name.empty() || entryNameProblem(name) != nullptr || zipEntryIsDirectory(entry)) {
+                continue;
+            }
+            const std::string path = hostPath(name);
             entryPaths.push_back(path);
             // A later entry of the same name that fails leaves the earlier file.
             if (status == ZipStatus::ok) expectedFiles[path] = std::string(got.data.begin(), got.data.end());

@@ -104,16 +104,31 @@ int RecordedRun::countWithText(const std::string& text) const {
         std::count_if(boxes.begin(), boxes.end(), [&text](const RecordedBox& box) { return box.text == text; }));
 }
 
+unsigned long startProgram(const std::string& commandLine, const char* directory, void* process) {
+    constexpr int attempts = 3;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (attempt > 0) Sleep(1000);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        std::string command = commandLine;
+        if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, directory, &startup,
+                           static_cast<PROCESS_INFORMATION*>(process))) {
+            return 0;
+        }
+        error = GetLastError();
+        // A program that is not there or not a program will not start later.
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_BAD_EXE_FORMAT) break;
+    }
+    return error;
+}
+
 RecordedRun recordRun(const std::string& commandLine, const RecordOptions& options) {
     RecordedRun run;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION program = {};
-    std::string command = commandLine;
     const char* directory = options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str();
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, directory, &startup, &program)) {
-        return run;
-    }
+    run.startError = startProgram(commandLine, directory, &program);
+    if (run.startError != 0) return run;
     run.started = true;
 
     Watch watch{{program.dwProcessId}, &run, &options, {}};

@@ -19,7 +19,8 @@ struct RecordedBox {
 
 struct RecordedRun {
     bool started = false;
-    bool timedOut = false;  // the run was ended by the recorder
+    unsigned long startError = 0;  // the platform's error when it did not start
+    bool timedOut = false;         // the run was ended by the recorder
     unsigned long exitCode = 0;
     std::vector<RecordedBox> boxes;
 
@@ -40,6 +41,13 @@ struct RecordOptions {
 };
 
 RecordedRun recordRun(const std::string& commandLine, const RecordOptions& options = {});
+
+// CreateProcessA of `commandLine` from `directory` (null: the caller's), with
+// no handles inherited. Wine on a loaded machine now and then fails to start a
+// program at all; the start is tried again then (a program that started is
+// never started twice). The platform's error of the last try when it never
+// started, else 0; `process` receives the started process.
+unsigned long startProgram(const std::string& commandLine, const char* directory, void* process);
 
 // Watches the boxes of the calling process from a thread of its own, for
 // tests that call the launcher's functions directly.

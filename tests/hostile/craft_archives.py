@@ -50,11 +50,15 @@ def read_entries(data):
     return entries
 
 
-def renamed_region(region, name):
+UTF8_FLAG = 0x800
+
+
+def renamed_region(region, name, flags):
     assert struct.unpack_from("<I", region, 0)[0] == LOCAL
     old_length = struct.unpack_from("<H", region, 26)[0]
     header = bytearray(region[:30])
     struct.pack_into("<H", header, 26, len(name))
+    struct.pack_into("<H", header, 6, flags)
     return bytes(header) + name + region[30 + old_length:]
 
 
@@ -65,8 +69,8 @@ def write_archive(path, entries, sharing=()):
     central = bytearray()
     offsets = []
     for entry in entries:
-        region = renamed_region(entry.region, entry.name)
         header = bytearray(entry.central)
+        region = renamed_region(entry.region, entry.name, struct.unpack_from("<H", header, 8)[0])
         struct.pack_into("<H", header, 28, len(entry.name))
         struct.pack_into("<I", header, 42, len(body))
         offsets.append(len(body))
@@ -82,13 +86,18 @@ def write_archive(path, entries, sharing=()):
     Path(path).write_bytes(bytes(body + central + end))
 
 
-def with_names(entries, names):
-    """names: the new name of each entry by its old name; others are dropped."""
+def with_names(entries, names, utf8=False):
+    """names: the new name of each entry by its old name; others are dropped.
+    With utf8, the names are written in UTF-8 and flagged so; else in
+    latin-1 bytes, unflagged."""
     chosen = []
     for entry in entries:
         old = entry.name.decode()
         if old in names:
-            entry = Entry(bytearray(entry.central), names[old].encode("latin-1"), entry.extra,
+            central = bytearray(entry.central)
+            if utf8:
+                struct.pack_into("<H", central, 8, struct.unpack_from("<H", central, 8)[0] | UTF8_FLAG)
+            entry = Entry(central, names[old].encode("utf-8" if utf8 else "latin-1"), entry.extra,
                           entry.comment, entry.region)
             chosen.append(entry)
     return chosen
@@ -146,15 +155,15 @@ def main():
         "evil1": "setup.exe",
         "evil2": "SETUP.EXE.",
     }))
-    # Device names with superscript port numbers (code page 1252) beside a
+    # Device names with superscript port numbers (UTF-8 names) beside a
     # sound SETUP.EXE and script.
     write_archive(out / "superscript-devices.zip", with_names(base, {
         "SETUP.EXE": "SETUP.EXE",
         "PostProcess.cmd": "PostProcess.cmd",
-        "evil1": "COM\xb9",
-        "evil2": "LPT\xb2.txt",
-        "evil3": "com\xb3.log",
-    }))
+        "evil1": "COM\u00b9",
+        "evil2": "LPT\u00b2.txt",
+        "evil3": "com\u00b3.log",
+    }, utf8=True))
     # A decompression bomb: 40 more entries over SETUP.EXE's one stream.
     write_archive(out / "overlapping-setup.zip", plain,
                   [(b"copy%02d.exe" % i, 0) for i in range(40)])

@@ -12,8 +12,9 @@
 # KESTRUNE itself is a link: each leaves what it cannot remove alone and
 # installs from a sibling of its own. Then the removal while a subdirectory
 # is swapped for a link, a run into a -d directory holding a link named like
-# a folder of the package, which unzip.exe must not write through, and a run
-# into a -d directory that is itself a link.
+# a folder of the package, which unzip.exe must not write through, a run
+# into a -d directory that is itself a link, and the link that is
+# unzip.exe's destination retargeted while it writes.
 #
 #   links_test.sh REMOVE_TREE SETUP UNZIP PACKAGE_ZIP RECORD_BOXES [WINE]
 #
@@ -259,6 +260,51 @@ grep -q 'The work directory is a link\.' <<<"$record" || fail "run into a -d lin
     fail "run into a -d link: the outside changed: $(diff <(echo "$outside_before") <(outside_state) | tr '\n' ' ')"
 [ -L "$base/keep-link" ] || fail "run into a -d link: the link went"
 check_medium "run into a -d link"
+
+# 8. The destination is a link, retargeted while unzip.exe writes: a user
+#    who owns a junction may point it elsewhere at any time, whoever holds
+#    its target open. unzip.exe opened the destination once, following the
+#    link (the caller's choice), and makes everything relative to the folder
+#    it holds, so every file lands there; a tool that joins each file's path
+#    to the destination's sends the rest through the retargeted link. Only
+#    the Linux side can retarget a link under Wine (Wine's CreateSymbolicLink
+#    makes none, and its MoveFileEx on a link moves the target), and no share
+#    mode is involved: the link itself is held by nobody. A watcher started
+#    first retargets the link the moment anything appears in the first
+#    folder; the first entry is 64 MiB, so much is still to be written then.
+retarget=$base/retarget
+mkdir -p "$retarget/first" "$retarget/second" "$retarget/files"
+head -c $((64 << 20)) /dev/zero >"$retarget/files/000-large.bin"
+for i in $(seq -w 1 299); do echo "file $i" >"$retarget/files/f$i.txt"; done
+(cd "$retarget/files" && zip -q "$retarget/package.zip" 000-large.bin f*.txt) || fail "retarget: zip failed"
+ln -s "$retarget/first" "$retarget/dest"
+python3 - "$retarget/first" "$retarget/second" "$retarget/dest" "$retarget/ready" <<'WATCHER' &
+import os, sys, time
+first, second, link, ready = sys.argv[1:5]
+open(ready, "w").close()
+deadline = time.monotonic() + 120
+while time.monotonic() < deadline:
+    if os.listdir(first):
+        os.symlink(second, link + ".new")
+        os.rename(link + ".new", link)
+        break
+    time.sleep(0.0002)
+WATCHER
+watcher=$!
+# Python may start slower than unzip.exe runs.
+for _ in $(seq 600); do [ -e "$retarget/ready" ] && break; sleep 0.05; done
+run_wine "$unzip" "$win_base\\retarget\\package.zip" -d "$win_base\\retarget\\dest"
+code=$?
+wait "$watcher"
+[ "$code" -eq 0 ] || fail "retargeted destination: unzip.exe ended with $code"
+[ -L "$retarget/dest" ] && [ "$(readlink "$retarget/dest")" = "$retarget/second" ] ||
+    fail "retargeted destination: the watcher never retargeted the link"
+[ -z "$(ls -A "$retarget/second")" ] ||
+    fail "retargeted destination: $(ls -A "$retarget/second" | wc -l) files landed in the other folder"
+[ "$(ls -A "$retarget/first" | wc -l)" -eq 300 ] ||
+    fail "retargeted destination: $(ls -A "$retarget/first" | wc -l) of 300 files in the folder unzip.exe opened"
+cmp -s "$retarget/files/f150.txt" "$retarget/first/f150.txt" || fail "retargeted destination: f150.txt differs"
+rm -rf "$retarget"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failure(s); Wine said:"

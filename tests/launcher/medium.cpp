@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 
 using namespace testing_support;
@@ -53,7 +55,9 @@ RecordedRun Medium::run(const std::string& arguments, const std::string& startDi
     RecordOptions options;
     options.currentDirectory = startDirectory.empty() ? root : startDirectory;
     options.leaveStanding = {noticeBoxText};
-    return recordRun(commandLine(arguments), options);
+    RecordedRun run = recordRun(commandLine(arguments), options);
+    EXPECT_TRUE(run.started) << "the launcher did not start: error " << run.startError;
+    return run;
 }
 
 std::unique_ptr<StartedProcess> Medium::start(const std::string& arguments) const {

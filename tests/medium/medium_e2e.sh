@@ -7,7 +7,9 @@
 # `kestrune-medium check` predicts for the same directories. One medium is
 # signed by `kestrune-medium sign` with a certificate and key made here by
 # openssl (the key is removed once used): its signature must verify
-# and its launcher must still see its marker.
+# and its launcher must still see its marker. One more medium carries names
+# beyond ASCII, an empty folder and files dated 1975 to 2150; a silent run
+# into a -d directory leaves them behind to be compared with the payload.
 #
 # Usage: medium_e2e.sh TOOL SETUP_EXE UNZIP_EXE TEST_CHILD_EXE RECORD_BOXES_EXE WORK_DIR [WINE...]
 # Exits 77 (skipped) when TOOL has not been built. WINEPREFIX and the other
@@ -177,6 +179,51 @@ grep -q "^SETUP.EXE: at the archive root as 'setup.exe'" "$work/lower.check.txt"
     fail "check does not note the spelling of setup.exe: $(cat "$work/lower.check.txt")"
 # The signed launcher reads its marker from inside its signature.
 expect_run signed "-s" " /qn REBOOT=ReallySuppress"
+
+# Names as packed and times as packed. Times go in as UTC seconds; an entry
+# keeps 1901-12-13 20:45:52 to 2106-02-07 06:28:15 (beyond it, the nearer
+# end: build and check say so), and 1850 is already 1901 on this file
+# system. Folders (a final /) get theirs after their files are written, so
+# they are set last here too. Each line: name|time given|time expected.
+names_table='name with blanks.txt|981173107|981173107
+café.txt|170856001|170856001
+Größe/日本語.txt|2208988803|2208988803
+😀 emoji.txt|5680281600|4294967295
+old.txt|-3786825600|-2147483648
+Größe/|946684799|946684799
+empty folder/|1577872800|1577872800'
+names_payload=$work/names-payload
+mkdir -p "$names_payload"
+cp "$child" "$names_payload/SETUP.EXE"
+while IFS='|' read -r name given expected; do
+    mkdir -p "$(dirname "$names_payload/$name")"
+    if [ "${name%/}" != "$name" ]; then mkdir -p "$names_payload/$name"; else echo "data of $name" >"$names_payload/$name"; fi
+done <<<"$names_table"
+while IFS='|' read -r name given expected; do touch -h -d "@$given" "$names_payload/${name%/}"; done <<<"$names_table"
+if ! "$tool" build "$names_payload" --out "$work/names" --launcher "$launcher" --extractor "$extractor" \
+        >"$work/names.build.txt" 2>&1; then
+    fail "build of the names medium failed: $(cat "$work/names.build.txt")"
+fi
+grep -q "warning: payload file '😀 emoji.txt': dated 2150-01-01 00:00:00 UTC; .* packed as 2106-02-07 06:28:15 UTC" \
+    "$work/names.build.txt" || fail "build did not name the file dated 2150: $(cat "$work/names.build.txt")"
+check_medium names
+grep -q "warning: 'old.txt': dated 1901-12-13 20:45:52 UTC, the earliest time" "$work/names.check.txt" ||
+    fail "check did not name the file dated at the earliest time: $(cat "$work/names.check.txt")"
+grep -q "beyond ASCII" "$work/names.check.txt" && fail "check warns of names that arrive as packed"
+kept=$work/names-kept
+run_medium names "-s -d$(windows_path "$kept")"
+[ -f "$work/names.children.log" ] || fail "names: SETUP.EXE did not run: $(cat "$work/names.boxes.txt" 2>/dev/null)"
+while IFS='|' read -r name given expected; do
+    name=${name%/}
+    if [ ! -e "$kept/$name" ]; then
+        fail "names: '$name' did not arrive as packed; there are: $(cd "$kept" && find . | tr '\n' ' ')"
+    elif [ "$(stat -c %Y "$kept/$name")" != "$expected" ]; then
+        fail "names: '$name' is dated $(stat -c %Y "$kept/$name"), packed as $expected"
+    elif [ -f "$kept/$name" ] && ! cmp -s "$kept/$name" "$names_payload/$name"; then
+        fail "names: '$name' differs from the payload's"
+    fi
+done <<<"$names_table"
+[ -z "$(ls -A "$kept/empty folder" 2>/dev/null)" ] || fail "names: the empty folder did not arrive empty"
 
 echo "medium e2e: $failures failures, $((SECONDS - start)) s"
 [ "$failures" -eq 0 ]

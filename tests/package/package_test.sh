@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package as an author gets it (scripts/package.sh makes it):
-# - lintian finds no errors in it;
+# - lintian, where it is installed, finds no errors in it (the test does
+#   not install it: it would add minutes to a run on a fresh machine);
 # - it depends on the package of every library kestrune-medium links, and
 #   recommends osslsigncode and xorriso, which it runs;
 # - unpacked into a temporary root (dpkg-deb -x, no root needed), its
@@ -15,17 +16,21 @@ set -u
 deb=$(realpath "$1")
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 failures=0
-install_missing_packages lintian man-db binutils
+install_missing_packages man-db binutils
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 root="$work/root"
 
 # lintian: errors fail; warnings and the rest are shown.
-if ! lintian --fail-on error "$deb" >"$work/lintian.txt" 2>&1; then
-    fail "lintian reports errors:"
+if command -v lintian >/dev/null 2>&1; then
+    if ! lintian --fail-on error "$deb" >"$work/lintian.txt" 2>&1; then
+        fail "lintian reports errors:"
+    fi
+    cat "$work/lintian.txt"
+else
+    echo "lintian: not installed on this machine, so not run (apt install lintian to run it)"
 fi
-cat "$work/lintian.txt"
 
 # The declared dependencies: a package for each library the program links.
 dpkg-deb -x "$deb" "$root"

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "box_recorder.h"
 #include "test_paths.h"
 
 namespace testing_support {
@@ -74,12 +75,8 @@ std::string currentDirectory() {
 bool runningUnderWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
 
 StartedProcess::StartedProcess(const std::string& commandLine, const std::string& directory) {
-    std::string command = commandLine;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                       directory.empty() ? nullptr : directory.c_str(), &startup, &process)) {
+    if (startProgram(commandLine, directory.empty() ? nullptr : directory.c_str(), &process) == 0) {
         CloseHandle(process.hThread);
         process_ = process.hProcess;
     }

@@ -1,5 +1,7 @@
 #include "archive_check.h"
 
+#include "archive_writer.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include "payload.h"
 #include "pe_file.h"
 #include "progress.h"
+#include "zip_format.h"
 #include "zip_reader_containers.h"
 
 namespace {
@@ -39,10 +42,10 @@ struct EntryProblems {
 };
 
 // The archive's directory as unzip.exe's reader sees them: it refuses
-// zip64, methods other than store and deflate, strong encryption, names that
-// could leave the work directory, and entries whose stored bytes overlap
-// (one stream for many entries, a zip bomb). The overlaps are looked for
-// only in a directory that was read whole.
+// methods other than store and deflate, strong encryption, names that could
+// leave the work directory, and entries whose stored bytes overlap (one
+// stream for many entries, a zip bomb). The overlaps are looked for only in
+// a directory that was read whole.
 struct ExtractorView {
     ZipStatus status = ZipStatus::readFailed;
     ZipDirectory directory;
@@ -58,6 +61,28 @@ ExtractorView readExtractorView(const std::string& path) {
     view.status = readZipDirectory(input, view.directory);
     if (view.status == ZipStatus::ok) view.status = findOverlappingEntries(input, view.directory, view.overlaps);
     return view;
+}
+
+// An entry dated at an end of what the archive holds: its own time was
+// probably outside and was moved there (as build does, and Info-ZIP zip for
+// its DOS fields), so the file will not have its own time.
+std::string clampedTimeWarning(const ZipEntry& entry) {
+    const char* const moved = "; the file's own time was probably outside and was moved to it";
+    if (entry.hasUnixTime) {
+        if (entry.unixTime != earliestArchiveTime && entry.unixTime != latestArchiveTime) return "";
+        return "dated " + utcTimeText(entry.unixTime) + ", the " +
+               (entry.unixTime == earliestArchiveTime ? "earliest" : "latest") + " time an entry can hold" + moved;
+    }
+    const uint16_t earliestDate = 1 << 5 | 1;             // 1980-01-01
+    const uint16_t latestDate = 127 << 9 | 12 << 5 | 31;  // 2107-12-31
+    const uint16_t latestTime = 23 << 11 | 59 << 5 | 29;  // 23:59:58
+    if (entry.dosDate == earliestDate && entry.dosTime == 0) {
+        return std::string("dated 1980-01-01 00:00:00, the earliest time its DOS fields hold") + moved;
+    }
+    if (entry.dosDate == latestDate && entry.dosTime == latestTime) {
+        return std::string("dated 2107-12-31 23:59:58, the latest time its DOS fields hold") + moved;
+    }
+    return "";
 }
 
 std::string statusProblem(ZipStatus status) {
@@ -86,10 +111,16 @@ bool checkWithExtractorReader(const std::string& path, ArchiveReport& report, En
     if (view.status != ZipStatus::ok) report.problems.push_back(statusProblem(view.status));
     const std::vector<std::string> overlaps = overlapProblems(view);
     report.problems.insert(report.problems.end(), overlaps.begin(), overlaps.end());
-    std::vector<std::string> names;
-    for (const ZipEntry& entry : view.directory.entries) names.push_back(entryNameText(entry));
+    std::vector<ArchiveName> names;
+    for (const ZipEntry& entry : view.directory.entries) {
+        names.push_back(ArchiveName{entryNameText(entry), (entry.flags & flagUtf8Name) != 0});
+    }
     for (const NameFinding& finding : nameFindings(names)) {
         (finding.refused ? report.problems : report.warnings).push_back(finding.line());
+    }
+    for (const ZipEntry& entry : view.directory.entries) {
+        const std::string warning = clampedTimeWarning(entry);
+        if (!warning.empty()) report.warnings.push_back(quoted(entryNameText(entry)) + ": " + warning);
     }
     for (const ZipEntry& entry : view.directory.entries) {
         if (entry.method != 0 && entry.method != 8) {
@@ -216,7 +247,10 @@ ArchiveReport checkPackageArchive(const std::string& path, const char* password,
     std::vector<zip_stat_t> stats;
     for (zip_int64_t i = 0; i < count; ++i) {
         zip_stat_t stat;
-        if (zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &stat) != 0 || (stat.valid & ZIP_STAT_NAME) == 0) {
+        // Names as unzip.exe reads them: UTF-8 when marked so, else in the
+        // OEM code page (437 here).
+        if (zip_stat_index(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_STRICT, &stat) != 0 ||
+            (stat.valid & ZIP_STAT_NAME) == 0) {
             report.problems.push_back("entry " + std::to_string(i) +
                                       " cannot be read: " + libzipText(zip_get_error(archive)));
             continue;

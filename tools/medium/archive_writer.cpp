@@ -12,16 +12,16 @@
 #include "progress.h"
 #include "zip_crypto.h"
 #include "zip_format.h"
+#include "name_rules.h"
 
 namespace {
 
-// Made by "MS-DOS" (attributes are DOS attributes), ZIP 2.0.
+// Made by "MS-DOS" (attributes are DOS attributes), ZIP 2.0; 4.5 where an
+// entry needs zip64.
 constexpr uint16_t versionMadeBy = 20;
 constexpr uint16_t versionForFolders = 10;
 constexpr uint16_t versionForFiles = 20;  // deflate and encryption
 constexpr uint32_t dosDirectoryAttribute = 0x10;
-// No zip64: unzip.exe reads none, so no offset or size may reach this.
-constexpr uint64_t zip32Limit = 0xffffffffULL;
 constexpr size_t chunkSize = 1 << 16;
 
 // What the central directory needs to know of an entry once it is written.
@@ -30,26 +30,19 @@ struct WrittenEntry {
     uint16_t flags;
     uint16_t method;
     DosDateTime when;
+    uint32_t timestamp;  // the extended timestamp's four bytes
     uint32_t crc;
-    uint32_t compressedSize;
-    uint32_t offset;
+    uint64_t compressedSize;
+    uint64_t offset;
+    // Both sizes in a zip64 field of both headers: decided before the data is
+    // written, from what deflating and encrypting it could make of it.
+    bool zip64Sizes;
 };
 
-// Names that are valid UTF-8 beyond ASCII are marked as such, so that an
-// extraction tool that reads the mark spells them as they were meant.
-bool isUtf8BeyondAscii(const std::string& name) {
-    bool beyondAscii = false;
-    for (size_t i = 0; i < name.size();) {
-        const unsigned char lead = static_cast<unsigned char>(name[i]);
-        size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xe ? 3 : (lead >> 3) == 0x1e ? 4 : 0;
-        if (length == 0 || i + length > name.size()) return false;
-        for (size_t k = 1; k < length; ++k) {
-            if ((static_cast<unsigned char>(name[i + k]) & 0xc0) != 0x80) return false;
-        }
-        beyondAscii = beyondAscii || length > 1;
-        i += length;
-    }
-    return beyondAscii;
+// The most bytes deflating `size` bytes makes (zlib's deflateBound), and the
+// encryption header.
+uint64_t mostPackedBytes(uint64_t size) {
+    return size + (size >> 12) + (size >> 14) + (size >> 25) + 13 + zipCryptoHeaderSize;
 }
 
 // The archive file, written front to back through a buffer, with its offset.
@@ -74,10 +67,6 @@ struct ArchiveFile {
         return true;
     }
     bool append(const std::string& bytes, std::string& error) {
-        if (offset + bytes.size() > zip32Limit) {
-            error = "package.zip would reach 4 GiB; unzip.exe reads no larger (zip64) archives";
-            return false;
-        }
         buffer += bytes;
         offset += bytes.size();
         return buffer.size() < (1u << 20) || flush(error);
@@ -177,40 +166,113 @@ std::string encryptionHeader(const PayloadEntry& entry, uint32_t crc, const DosD
     return header;
 }
 
-// The fields the local and the central header share, from "version
-// needed" to the extra field's length.
-void putSharedFields(std::string& header, const WrittenEntry& written) {
-    appendLittle(header, written.entry->directory ? versionForFolders : versionForFiles, 2);
+// A value for a 4-byte field, or the marker that sends it to the zip64
+// field (where `values` gets it).
+uint32_t fieldOrMarker(uint64_t value, bool zip64, std::string& values) {
+    if (!zip64) return static_cast<uint32_t>(value);
+    appendLittle(values, value, 8);
+    return zip64Marker32;
+}
+
+std::string extraField(uint16_t id, const std::string& data) {
+    std::string field;
+    appendLittle(field, id, 2);
+    appendLittle(field, data.size(), 2);
+    return field + data;
+}
+
+// A header from "version needed" on, with its name and extra fields: both
+// sizes in a zip64 field when the entry needs it, and in the central one
+// the offset as well when that does.
+std::string headerFields(const WrittenEntry& written, bool central) {
+    std::string zip64Values;
+    const uint32_t size = fieldOrMarker(written.entry->size, written.zip64Sizes, zip64Values);
+    const uint32_t compressed = fieldOrMarker(written.compressedSize, written.zip64Sizes, zip64Values);
+    const bool offsetInZip64 = central && written.offset >= zip64Marker32;
+    const uint32_t offset = fieldOrMarker(written.offset, offsetInZip64, zip64Values);
+    std::string timestamp(1, static_cast<char>(extendedTimestampHasModified));
+    appendLittle(timestamp, written.timestamp, 4);
+    std::string extra = zip64Values.empty() ? "" : extraField(zip64ExtraId, zip64Values);
+    extra += extraField(extendedTimestampId, timestamp);
+
+    std::string header;
+    const uint16_t version = written.entry->directory ? versionForFolders : versionForFiles;
+    appendLittle(header, zip64Values.empty() ? version : versionForZip64, 2);
     appendLittle(header, written.flags, 2);
     appendLittle(header, written.method, 2);
     appendLittle(header, written.when.time, 2);
     appendLittle(header, written.when.date, 2);
     appendLittle(header, written.crc, 4);
-    appendLittle(header, written.compressedSize, 4);
-    appendLittle(header, static_cast<uint32_t>(written.entry->size), 4);
-    appendLittle(header, static_cast<uint16_t>(written.entry->name.size()), 2);
-    appendLittle(header, 0, 2);  // no extra field
+    appendLittle(header, compressed, 4);
+    appendLittle(header, size, 4);
+    appendLittle(header, written.entry->name.size(), 2);
+    appendLittle(header, extra.size(), 2);
+    if (central) {
+        appendLittle(header, 0, 2);  // comment
+        appendLittle(header, 0, 2);  // disk
+        appendLittle(header, 0, 2);  // internal attributes
+        appendLittle(header, written.entry->directory ? dosDirectoryAttribute : 0, 4);
+        appendLittle(header, offset, 4);
+    }
+    return header + written.entry->name + extra;
 }
 
 // Its compressed size is patched once the data is written.
 std::string localHeader(const WrittenEntry& written) {
     std::string header;
     appendLittle(header, localHeaderSignature, 4);
-    putSharedFields(header, written);
-    return header + written.entry->name;
+    return header + headerFields(written, false);
+}
+
+// Where in the local header the compressed size stands: in its own field,
+// or in the zip64 field, which comes first after the name.
+uint64_t compressedSizePlace(const WrittenEntry& written, size_t& width) {
+    width = written.zip64Sizes ? 8 : 4;
+    return written.offset + (written.zip64Sizes
+                                 ? localHeaderSize + written.entry->name.size() + extraFieldHeaderSize + 8
+                                 : localCompressedSizeOffset);
 }
 
 std::string centralHeader(const WrittenEntry& written) {
     std::string header;
     appendLittle(header, centralHeaderSignature, 4);
-    appendLittle(header, versionMadeBy, 2);
-    putSharedFields(header, written);
-    appendLittle(header, 0, 2);  // comment
-    appendLittle(header, 0, 2);  // disk
-    appendLittle(header, 0, 2);  // internal attributes
-    appendLittle(header, written.entry->directory ? dosDirectoryAttribute : 0, 4);
-    appendLittle(header, written.offset, 4);
-    return header + written.entry->name;
+    const bool zip64 = written.zip64Sizes || written.offset >= zip64Marker32;
+    appendLittle(header, zip64 ? versionForZip64 : versionMadeBy, 2);
+    return header + headerFields(written, true);
+}
+
+// The end of the archive: a zip64 end record and its locator when the count,
+// the directory's size or its offset needs one, then the end record.
+std::string endRecords(uint64_t count, uint64_t directoryStart, uint64_t directorySize, bool zip64Everywhere) {
+    const bool countInZip64 = zip64Everywhere || count >= zip64Marker16;
+    const bool sizeInZip64 = zip64Everywhere || directorySize >= zip64Marker32;
+    const bool offsetInZip64 = zip64Everywhere || directoryStart >= zip64Marker32;
+    std::string end;
+    if (countInZip64 || sizeInZip64 || offsetInZip64) {
+        appendLittle(end, zip64EndRecordSignature, 4);
+        appendLittle(end, zip64EndRecordSize - 12, 8);  // what follows this field
+        appendLittle(end, versionForZip64, 2);
+        appendLittle(end, versionForZip64, 2);
+        appendLittle(end, 0, 4);  // this disk
+        appendLittle(end, 0, 4);  // the disk where the directory starts
+        appendLittle(end, count, 8);
+        appendLittle(end, count, 8);
+        appendLittle(end, directorySize, 8);
+        appendLittle(end, directoryStart, 8);
+        appendLittle(end, zip64LocatorSignature, 4);
+        appendLittle(end, 0, 4);  // the disk of the zip64 end record
+        appendLittle(end, directoryStart + directorySize, 8);
+        appendLittle(end, 1, 4);  // disks
+    }
+    appendLittle(end, endOfCentralDirectorySignature, 4);
+    appendLittle(end, 0, 2);  // this disk
+    appendLittle(end, 0, 2);  // the disk where the directory starts
+    appendLittle(end, countInZip64 ? zip64Marker16 : count, 2);
+    appendLittle(end, countInZip64 ? zip64Marker16 : count, 2);
+    appendLittle(end, sizeInZip64 ? zip64Marker32 : directorySize, 4);
+    appendLittle(end, offsetInZip64 ? zip64Marker32 : directoryStart, 4);
+    appendLittle(end, 0, 2);  // comment
+    return end;
 }
 
 // Compresses (unless the file is empty) and encrypts the file's data into the
@@ -280,6 +342,7 @@ bool writeFile(const PayloadEntry& entry, WrittenEntry& written, WriteState& sta
     // An empty file is stored: there is nothing to compress.
     written.method = entry.size == 0 ? methodStored : methodDeflated;
     written.compressedSize = 0;
+    written.zip64Sizes = written.zip64Sizes || mostPackedBytes(entry.size) >= zip64Marker32;
     if (!state.archive->append(localHeader(written), error)) return false;
 
     ZipCryptoKeys keys = zipCryptoKeysForPassword(state.options->password);
@@ -290,27 +353,33 @@ bool writeFile(const PayloadEntry& entry, WrittenEntry& written, WriteState& sta
     if (!packData(file.fd, entry, written.method == methodDeflated, keys, state, written.crc, compressed, error)) {
         return false;
     }
-    written.compressedSize = static_cast<uint32_t>(compressed);
+    written.compressedSize = compressed;
+    size_t width = 0;
+    const uint64_t place = compressedSizePlace(written, width);
     std::string size;
-    appendLittle(size, written.compressedSize, 4);
-    return state.archive->patch(written.offset + localCompressedSizeOffset, size, error);
+    appendLittle(size, written.compressedSize, width);
+    return state.archive->patch(place, size, error);
 }
 
 bool writeEntries(const Payload& payload, WriteState& state, std::string& error) {
     std::vector<WrittenEntry> written;
     written.reserve(payload.entries.size());
     for (const PayloadEntry& entry : payload.entries) {
-        const time_t when = state.options->clampTimes && entry.modified > state.options->latestTime
-                                ? state.options->latestTime
-                                : entry.modified;
+        const time_t latest = state.options->clampTimes && entry.modified > state.options->latestTime
+                                  ? state.options->latestTime
+                                  : entry.modified;
+        // DOS fields from the time the timestamp keeps, so the two agree.
+        const time_t when = static_cast<time_t>(archiveTime(latest));
         WrittenEntry record{&entry,
                             0,
                             methodStored,
                             dosDateTime(when, state.options->clampTimes),
+                            static_cast<uint32_t>(when),
                             0,
                             0,
-                            static_cast<uint32_t>(state.archive->offset)};
-        if (isUtf8BeyondAscii(entry.name)) record.flags |= flagUtf8Name;
+                            state.archive->offset,
+                            state.options->zip64Everywhere};
+        if (marksUtf8(entry.name)) record.flags |= flagUtf8Name;
         if (!(entry.directory ? writeFolder(record, state, error) : writeFile(entry, record, state, error))) {
             return false;
         }
@@ -320,19 +389,34 @@ bool writeEntries(const Payload& payload, WriteState& state, std::string& error)
     for (const WrittenEntry& record : written) {
         if (!state.archive->append(centralHeader(record), error)) return false;
     }
-    std::string end;
-    appendLittle(end, endOfCentralDirectorySignature, 4);
-    appendLittle(end, 0, 2);  // this disk
-    appendLittle(end, 0, 2);  // the disk where the directory starts
-    appendLittle(end, static_cast<uint16_t>(written.size()), 2);
-    appendLittle(end, static_cast<uint16_t>(written.size()), 2);
-    appendLittle(end, static_cast<uint32_t>(state.archive->offset - directoryStart), 4);
-    appendLittle(end, static_cast<uint32_t>(directoryStart), 4);
-    appendLittle(end, 0, 2);  // comment
+    const std::string end = endRecords(written.size(), directoryStart, state.archive->offset - directoryStart,
+                                       state.options->zip64Everywhere);
     return state.archive->append(end, error) && state.archive->flush(error);
 }
 
 }  // namespace
+
+int64_t archiveTime(time_t when) {
+    const int64_t time = static_cast<int64_t>(when);
+    return time < earliestArchiveTime ? earliestArchiveTime : time > latestArchiveTime ? latestArchiveTime : time;
+}
+
+std::string utcTimeText(int64_t when) {
+    const time_t time = static_cast<time_t>(when);
+    tm parts{};
+    char text[64];
+    if (gmtime_r(&time, &parts) == nullptr || strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts) == 0) {
+        return std::to_string(when) + " s after 1970";
+    }
+    return text;
+}
+
+std::string archiveTimeWarning(time_t when) {
+    const int64_t packed = archiveTime(when);
+    if (packed != earliestArchiveTime && packed != latestArchiveTime) return "";
+    return "dated " + utcTimeText(when) + "; package.zip holds times from " + utcTimeText(earliestArchiveTime) +
+           " to " + utcTimeText(latestArchiveTime) + ", so it is packed as " + utcTimeText(packed);
+}
 
 DosDateTime dosDateTime(time_t when, bool utc) {
     tm parts{};

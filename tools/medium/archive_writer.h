@@ -2,7 +2,11 @@
 // PKWARE encryption under the password built into the launcher (the cipher
 // unzip.exe decrypts); each folder stored empty and unencrypted, as
 // `zip -P` stores it, since a folder has no data to protect and its name
-// stands in the clear in any ZIP archive.
+// stands in the clear in any ZIP archive. Names beyond ASCII that are UTF-8
+// carry the UTF-8 flag. Each entry has its DOS date and time and an extended
+// timestamp (to the second, in UTC). Sizes, offsets and counts too large for
+// the headers' own fields go into zip64 fields and a zip64 end record, only
+// where they are needed.
 //
 // The bytes depend only on the payload: the entries in the payload's order,
 // their times (clamped to a given latest time), and encryption headers
@@ -25,6 +29,9 @@ struct ArchiveWriteOptions {
     // local time zone, so that the bytes do not depend on where they were made.
     bool clampTimes = false;
     time_t latestTime = 0;
+    // Every entry and the end in the zip64 form, needed or not: for tests,
+    // which cannot pack 4 GiB.
+    bool zip64Everywhere = false;
 };
 
 // Writes the archive at `path`, which must not exist. On failure `error`
@@ -42,3 +49,17 @@ struct DosDateTime {
 // Times before 1980 or after 2107, which the fields cannot hold, are moved
 // to the nearest one they can.
 DosDateTime dosDateTime(time_t when, bool utc);
+
+// The span of modification times an entry keeps: its extended timestamp's
+// four bytes, read as unzip.exe and Info-ZIP read them (by the DOS year,
+// which is 1980 for any time before it): 1901-12-13 20:45:52 to
+// 2106-02-07 06:28:15 UTC. A time outside is packed as the nearer end.
+constexpr int64_t earliestArchiveTime = -(int64_t{1} << 31);
+constexpr int64_t latestArchiveTime = (int64_t{1} << 32) - 1;
+int64_t archiveTime(time_t when);
+// Why a file or folder of this time gets a time at an end of that span (the
+// nearer end, or the end itself), or "": what check reports of such an
+// entry too.
+std::string archiveTimeWarning(time_t when);
+// "2106-02-07 06:28:15 UTC".
+std::string utcTimeText(int64_t when);

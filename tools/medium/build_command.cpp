@@ -166,10 +166,13 @@ bool parseBuild(const std::vector<std::string>& arguments, BuildRequest& request
     return true;
 }
 
+// The entries as Windows will spell their names.
 std::vector<ArchiveEntryInfo> archiveEntries(const Payload& payload) {
     std::vector<ArchiveEntryInfo> entries;
-    for (const PayloadEntry& entry : payload.entries)
-        entries.push_back(ArchiveEntryInfo{entry.name, entry.directory, entry.size});
+    for (const PayloadEntry& entry : payload.entries) {
+        const ArchiveName name{entry.name, marksUtf8(entry.name)};
+        entries.push_back(ArchiveEntryInfo{windowsSpelling(name), entry.directory, entry.size});
+    }
     return entries;
 }
 
@@ -206,6 +209,14 @@ std::vector<std::string> packageProblems(const BuildRequest& request, const Payl
         } else {
             printWarning("payload name " + finding.line());
         }
+    }
+    for (const PayloadEntry& entry : payload.entries) {
+        const time_t when =
+            request.reproducible && entry.modified > request.sourceDateEpoch ? request.sourceDateEpoch : entry.modified;
+        const std::string warning = archiveTimeWarning(when);
+        if (!warning.empty())
+            printWarning("payload " + std::string(entry.directory ? "folder " : "file ") + quoted(entry.name) + ": " +
+                         warning);
     }
     for (const PayloadEntry& entry : payload.entries) {
         if (entry.name != payload.setupEntry) continue;

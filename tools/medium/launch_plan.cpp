@@ -3,6 +3,7 @@
 #include "command_line.h"
 #include "launcher/constants.h"
 #include "medium_names.h"
+#include "zip_reader_containers.h"
 
 namespace {
 
@@ -26,26 +27,18 @@ std::string windowsEntryPath(const std::string& workDirectory, const std::string
     return path;
 }
 
-// Each extracted file and folder must have a path the ANSI calls accept.
+// Each extracted file and folder must have a path that programs using the
+// ANSI calls, the installer among them, can open: Windows counts it in
+// UTF-16 units. unzip.exe itself opens each name relative to its folder.
 void checkEntryPaths(const std::string& workDirectory, const std::vector<ArchiveEntryInfo>& entries, LaunchPlan& plan) {
     for (const ArchiveEntryInfo& entry : entries) {
         std::string path = windowsEntryPath(workDirectory, entry.name);
-        if (entry.directory) {
-            path.pop_back();
-            if (path.size() > longestDirectoryPath) {
-                plan.problems.push_back("extracted folder " + quoted(path) + " " + limitText(longestDirectoryPath) +
-                                        " (it has " + std::to_string(path.size()) + ")");
-            }
-            continue;
-        }
-        const size_t parentLength = path.rfind('\\');
-        // The work directory itself has a problem line of its own.
-        if (parentLength > longestDirectoryPath && parentLength > workDirectory.size()) {
-            plan.problems.push_back("folder of extracted file " + quoted(path) + " " + limitText(longestDirectoryPath));
-        } else if (path.size() + std::string(partFileSuffix).size() > longestPath) {
-            plan.problems.push_back("extracted file " + quoted(path) + " " + limitText(longestPath) +
-                                    " with unzip.exe's " + partFileSuffix + " suffix (it has " +
-                                    std::to_string(path.size() + std::string(partFileSuffix).size()) + ")");
+        if (entry.directory) path.pop_back();
+        const size_t length = wideText(path).size();
+        if (length > longestPath) {
+            plan.problems.push_back(std::string("extracted ") + (entry.directory ? "folder " : "file ") + quoted(path) +
+                                    " " + limitText(longestPath) + " (it has " + std::to_string(length) +
+                                    "); programs that use the ANSI calls, as most installers do, cannot open it");
         }
     }
 }

@@ -12,9 +12,11 @@
 #include "install/commands.h"
 #include "launcher/medium_files.h"
 
-// Longest path the ANSI Win32 calls of the launcher and unzip.exe accept.
+// Longest path the ANSI Win32 calls accept: the launcher's, and those of the
+// programs it runs.
 constexpr size_t longestPath = pathBufferSize - 1;
-// CreateDirectoryA leaves room for an 8.3 name: 248 with the terminator.
+// CreateDirectoryA leaves room for an 8.3 name: 248 with the terminator. The
+// launcher and unzip.exe create the work directory with it.
 constexpr size_t longestDirectoryPath = 247;
 
 struct LaunchStep {
@@ -57,7 +59,8 @@ std::string launcherPackageDirectory(const std::string& given);
 std::string launcherTemporaryPath(const std::string& given);
 
 // `msiMarkerSeen` is what the launcher's windowHoldsTag finds for msi.tag in
-// setup.exe; `entries` are the archive's, whose extracted paths must fit too.
+// setup.exe; `entries` are the archive's, their names as Windows will spell
+// them, whose extracted paths must fit too.
 // Every problem is listed: one line for each command or path that does not fit.
 LaunchPlan planLaunch(const std::string& packageDirectory, const std::string& temporaryPath, bool msiMarkerSeen,
                       const char* password, const std::vector<ArchiveEntryInfo>& entries);

@@ -15,8 +15,26 @@ struct NameFinding {
     std::string line() const;
 };
 
-// `names` are archive entry names: '/' between components, a folder's
-// ending in '/'. Every finding of every rule, in the order of `names`
-// within each rule; a name below a folder that was refused is not
-// reported again for the same reason.
+// An archive entry's name: '/' between components, a folder's ending in
+// '/'; and whether the entry is marked as UTF-8. unzip.exe reads a marked
+// name in UTF-8 and an unmarked one in the OEM code page of the machine it
+// runs on (read here in code page 437, the IBM PC's).
+struct ArchiveName {
+    std::string name;
+    bool utf8 = true;
+};
+
+// Every finding of every rule, in the order of `names` within each rule; a
+// name below a folder that was refused is not reported again for the same
+// reason.
+std::vector<NameFinding> nameFindings(const std::vector<ArchiveName>& names);
+// Names as `build` writes them: marked as UTF-8 when marksUtf8 says so.
 std::vector<NameFinding> nameFindings(const std::vector<std::string>& names);
+
+// Whether `build` marks a name as UTF-8: it goes beyond ASCII and is valid
+// UTF-8. Other names are written as they are, without the mark.
+bool marksUtf8(const std::string& name);
+
+// The name as Windows will spell it, in UTF-8 (an unmarked name read in code
+// page 437), for lengths and lines.
+std::string windowsSpelling(const ArchiveName& name);

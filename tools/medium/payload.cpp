@@ -28,7 +28,6 @@ std::string upperCase(std::string text) {
 struct Walk {
     const ScanOptions* options;
     Payload* payload;
-    bool tooMany = false;
 };
 
 // What a payload entry of this kind is, for a refusal.
@@ -91,19 +90,6 @@ bool excluded(Walk& walk, const std::string& component, const std::string& relat
         }
     }
     return false;
-}
-
-bool addEntry(Walk& walk, const PayloadEntry& entry) {
-    if (walk.payload->entries.size() >= maxPayloadEntries) {
-        if (!walk.tooMany) {
-            walk.payload->problems.push_back("the payload has more than " + std::to_string(maxPayloadEntries) +
-                                             " files and folders; unzip.exe reads no larger (zip64) archives");
-        }
-        walk.tooMany = true;
-        return false;
-    }
-    walk.payload->entries.push_back(entry);
-    return true;
 }
 
 bool sameFile(const struct stat& status, const PayloadEntry& entry) {
@@ -177,16 +163,11 @@ bool walkEntry(Walk& walk, int directory, const std::string& component, const st
             walk.payload->problems.push_back(quoted(path) + " changed while the payload was read");
             return true;
         }
-        if (!addEntry(walk, entry)) return true;
+        walk.payload->entries.push_back(entry);
         return walkDirectory(walk, inner, path, entry.name, error);
     }
     entry.name = prefix + component;
     entry.size = static_cast<uint64_t>(status.st_size);
-    if (entry.size > maxPayloadFileSize) {
-        walk.payload->problems.push_back(quoted(path) +
-                                         " is 4 GiB or larger; unzip.exe reads no larger (zip64) entries");
-        return true;
-    }
     // Opening each file now finds an unreadable one before anything is written.
     std::string openError;
     const int fd = confirmOpened(openat(directory, component.c_str(), payloadFileFlags), entry, openError);
@@ -195,7 +176,7 @@ bool walkEntry(Walk& walk, int directory, const std::string& component, const st
         return true;
     }
     close(fd);
-    if (!addEntry(walk, entry)) return true;
+    walk.payload->entries.push_back(entry);
     walk.payload->fileCount += 1;
     walk.payload->totalBytes += entry.size;
     return true;

@@ -55,11 +55,6 @@ struct ScanOptions {
     bool (*cancelled)() = nullptr;
 };
 
-// unzip.exe reads no zip64 archives: at most this many entries, each file
-// below 4 GiB.
-constexpr size_t maxPayloadEntries = 65534;
-constexpr uint64_t maxPayloadFileSize = 0xfffffffeULL;
-
 // Of the names at the root of a payload or package, the SETUP.EXE the
 // launcher runs, in whatever case it stands there ("setup.exe": the
 // launcher's "W\SETUP.EXE" finds it on Windows), or "". The exact spelling

@@ -5,51 +5,9 @@
 #include <algorithm>
 
 #include "entry_name.h"
+#include "unicode_text.h"
 
 namespace {
-
-// Lower- and upper-case byte pairs above 0x7f, per ANSI code page, as the
-// code page's characters map to upper case. 1256 and 1258 fold a subset of
-// 1252's pairs, and 874 and 1255 none, so they need no table of their own.
-const char* const highCasePairs[] = {
-    // 1250, Central European
-    "\x9a\x8a\x9c\x8c\x9d\x8d\x9e\x8e\x9f\x8f\xb3\xa3\xb9\xa5\xba\xaa"
-    "\xbe\xbc\xbf\xaf\xe0\xc0\xe1\xc1\xe2\xc2\xe3\xc3\xe4\xc4\xe5\xc5"
-    "\xe6\xc6\xe7\xc7\xe8\xc8\xe9\xc9\xea\xca\xeb\xcb\xec\xcc\xed\xcd"
-    "\xee\xce\xef\xcf\xf0\xd0\xf1\xd1\xf2\xd2\xf3\xd3\xf4\xd4\xf5\xd5"
-    "\xf6\xd6\xf8\xd8\xf9\xd9\xfa\xda\xfb\xdb\xfc\xdc\xfd\xdd\xfe\xde",
-    // 1251, Cyrillic
-    "\x83\x81\x90\x80\x9a\x8a\x9c\x8c\x9d\x8d\x9e\x8e\x9f\x8f\xa2\xa1"
-    "\xb3\xb2\xb4\xa5\xb8\xa8\xba\xaa\xbc\xa3\xbe\xbd\xbf\xaf\xe0\xc0"
-    "\xe1\xc1\xe2\xc2\xe3\xc3\xe4\xc4\xe5\xc5\xe6\xc6\xe7\xc7\xe8\xc8"
-    "\xe9\xc9\xea\xca\xeb\xcb\xec\xcc\xed\xcd\xee\xce\xef\xcf\xf0\xd0"
-    "\xf1\xd1\xf2\xd2\xf3\xd3\xf4\xd4\xf5\xd5\xf6\xd6\xf7\xd7\xf8\xd8"
-    "\xf9\xd9\xfa\xda\xfb\xdb\xfc\xdc\xfd\xdd\xfe\xde\xff\xdf",
-    // 1252, Western European
-    "\x9a\x8a\x9c\x8c\x9e\x8e\xe0\xc0\xe1\xc1\xe2\xc2\xe3\xc3\xe4\xc4"
-    "\xe5\xc5\xe6\xc6\xe7\xc7\xe8\xc8\xe9\xc9\xea\xca\xeb\xcb\xec\xcc"
-    "\xed\xcd\xee\xce\xef\xcf\xf0\xd0\xf1\xd1\xf2\xd2\xf3\xd3\xf4\xd4"
-    "\xf5\xd5\xf6\xd6\xf8\xd8\xf9\xd9\xfa\xda\xfb\xdb\xfc\xdc\xfd\xdd"
-    "\xfe\xde\xff\x9f",
-    // 1253, Greek
-    "\xb5\xcc\xdc\xa2\xdd\xb8\xde\xb9\xdf\xba\xe1\xc1\xe2\xc2\xe3\xc3"
-    "\xe4\xc4\xe5\xc5\xe6\xc6\xe7\xc7\xe8\xc8\xe9\xc9\xea\xca\xeb\xcb"
-    "\xec\xcc\xed\xcd\xee\xce\xef\xcf\xf0\xd0\xf1\xd1\xf2\xd3\xf3\xd3"
-    "\xf4\xd4\xf5\xd5\xf6\xd6\xf7\xd7\xf8\xd8\xf9\xd9\xfa\xda\xfb\xdb"
-    "\xfc\xbc\xfd\xbe\xfe\xbf",
-    // 1254, Turkish: the dotless i is an upper-case I
-    "\x9a\x8a\x9c\x8c\xe0\xc0\xe1\xc1\xe2\xc2\xe3\xc3\xe4\xc4\xe5\xc5"
-    "\xe6\xc6\xe7\xc7\xe8\xc8\xe9\xc9\xea\xca\xeb\xcb\xec\xcc\xed\xcd"
-    "\xee\xce\xef\xcf\xf0\xd0\xf1\xd1\xf2\xd2\xf3\xd3\xf4\xd4\xf5\xd5"
-    "\xf6\xd6\xf8\xd8\xf9\xd9\xfa\xda\xfb\xdb\xfc\xdc\xfd\x49\xfe\xde"
-    "\xff\x9f",
-    // 1257, Baltic
-    "\xb8\xa8\xba\xaa\xbf\xaf\xe0\xc0\xe1\xc1\xe2\xc2\xe3\xc3\xe4\xc4"
-    "\xe5\xc5\xe6\xc6\xe7\xc7\xe8\xc8\xe9\xc9\xea\xca\xeb\xcb\xec\xcc"
-    "\xed\xcd\xee\xce\xef\xcf\xf0\xd0\xf1\xd1\xf2\xd2\xf3\xd3\xf4\xd4"
-    "\xf5\xd5\xf6\xd6\xf8\xd8\xf9\xd9\xfa\xda\xfb\xdb\xfc\xdc\xfd\xdd"
-    "\xfe\xde",
-};
 
 const char* const sameName = "the same name twice";
 const char* const differInCase = "they differ only in case";
@@ -59,37 +17,28 @@ const char* const differInCaseAndTrailing =
 const char* const fileAndFolder = "one is a file, the other a folder of the same name";
 const char* const shortNameAlias = "one may be Windows' short name (NAME~1.EXT) for the other";
 
-// Upper case of every byte under one code page.
-struct CaseTable {
-    unsigned char upper[256];
-};
-
-CaseTable caseTable(const char* pairs) {
-    CaseTable table{};
-    for (int byte = 0; byte < 256; ++byte) {
-        table.upper[byte] = static_cast<unsigned char>(byte >= 'a' && byte <= 'z' ? byte - 'a' + 'A' : byte);
-    }
-    for (const char* pair = pairs; pair[0] != 0; pair += 2) {
-        table.upper[static_cast<unsigned char>(pair[0])] = static_cast<unsigned char>(pair[1]);
-    }
-    return table;
+// A character as Windows compares names: in upper case.
+char16_t folded(char16_t c) {
+    if (c < 0x80) return c >= 'a' && c <= 'z' ? static_cast<char16_t>(c - 'a' + 'A') : c;
+    return upperCaseOf(c);
 }
 
-size_t lengthWithoutTrailingDotsAndBlanks(const char* text, size_t length) {
+size_t lengthWithoutTrailingDotsAndBlanks(const char16_t* text, size_t length) {
     while (length > 0 && (text[length - 1] == '.' || text[length - 1] == ' ')) --length;
     return length;
 }
 
-bool isShortNameCharacter(char c) {
+bool isShortNameCharacter(char16_t c) {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
     for (const char* p = "!#$%&'()-@^_`{}~"; *p != 0; ++p) {
-        if (*p == c) return true;
+        if (static_cast<unsigned char>(*p) == c) return true;
     }
     return false;
 }
 
-// An 8.3 name in any case: Windows gives it no second, short name.
-bool isShortName(const char* text, size_t length) {
+// An 8.3 name in any case: Windows gives it no second, short name. A name
+// with characters beyond ASCII is a long one.
+bool isShortName(const char16_t* text, size_t length) {
     size_t dot = 0;
     while (dot < length && text[dot] != '.') ++dot;
     const bool hasDot = dot < length;
@@ -108,7 +57,7 @@ enum class ShortForm : unsigned char { longName, shortName, alias };
 
 // One component of a name that takes part.
 struct Item {
-    const char* text;
+    const char16_t* text;
     uint32_t length;
     uint32_t entry;
     ShortForm form;
@@ -182,7 +131,7 @@ Work cutWork(void* memory, const Layout& layout) {
                 static_cast<uint32_t*>(parts[6]),  static_cast<uint32_t*>(parts[7])};
 }
 
-ShortForm shortFormOf(const char* text, size_t length) {
+ShortForm shortFormOf(const char16_t* text, size_t length) {
     if (isShortNameAlias(text, length)) return ShortForm::alias;
     return isShortName(text, length) ? ShortForm::shortName : ShortForm::longName;
 }
@@ -242,40 +191,40 @@ uint32_t folderOf(const Work& work, uint32_t item) {
 }
 
 // Components compared as Windows compares names: trailing dots and blanks
-// dropped, case folded by `table`.
-int compareFolded(const Item& a, const Item& b, const CaseTable& table) {
+// dropped, case folded.
+int compareFolded(const Item& a, const Item& b) {
     const size_t aLength = lengthWithoutTrailingDotsAndBlanks(a.text, a.length);
     const size_t bLength = lengthWithoutTrailingDotsAndBlanks(b.text, b.length);
     const size_t shorter = aLength < bLength ? aLength : bLength;
     for (size_t i = 0; i < shorter; ++i) {
-        const unsigned char x = table.upper[static_cast<unsigned char>(a.text[i])];
-        const unsigned char y = table.upper[static_cast<unsigned char>(b.text[i])];
+        const char16_t x = folded(a.text[i]);
+        const char16_t y = folded(b.text[i]);
         if (x != y) return x < y ? -1 : 1;
     }
     return aLength == bLength ? 0 : (aLength < bLength ? -1 : 1);
 }
 
-// Gives every item the id of its path under `table`, depth by depth: items
-// with the same folder and the same folded component share it. Returns the
-// number of ids, the destination's included.
-uint32_t assignPaths(Work& work, uint32_t depth, const CaseTable& table) {
+// Gives every item the id of its path, depth by depth: items with the same
+// folder and the same folded component share it. Returns the number of ids,
+// the destination's included.
+uint32_t assignPaths(Work& work, uint32_t depth) {
     uint32_t paths = 1;
     work.longNameOfFolder[0] = none;
     work.aliasOfFolder[0] = none;
     for (uint32_t d = 1; d <= depth; ++d) {
         uint32_t* begin = work.itemsByDepth + work.depthStart[d];
         uint32_t* end = work.itemsByDepth + work.depthStart[d + 1];
-        std::sort(begin, end, [&work, &table](uint32_t a, uint32_t b) {
+        std::sort(begin, end, [&work](uint32_t a, uint32_t b) {
             const uint32_t aFolder = folderOf(work, a);
             const uint32_t bFolder = folderOf(work, b);
             if (aFolder != bFolder) return aFolder < bFolder;
-            const int order = compareFolded(work.items[a], work.items[b], table);
+            const int order = compareFolded(work.items[a], work.items[b]);
             if (order != 0) return order < 0;
             return work.items[a].entry < work.items[b].entry;
         });
         for (uint32_t* at = begin; at != end; ++at) {
             const bool samePath = at != begin && folderOf(work, *at) == folderOf(work, at[-1]) &&
-                                  compareFolded(work.items[*at], work.items[at[-1]], table) == 0;
+                                  compareFolded(work.items[*at], work.items[at[-1]]) == 0;
             if (!samePath) {
                 work.firstItemOfPath[paths] = *at;
                 work.longNameOfFolder[paths] = none;
@@ -302,7 +251,7 @@ void noteShortForms(Work& work, uint32_t paths) {
     }
 }
 
-bool sameBytes(const char* a, size_t aLength, const char* b, size_t bLength) {
+bool sameText(const char16_t* a, size_t aLength, const char16_t* b, size_t bLength) {
     if (aLength != bLength) return false;
     for (size_t i = 0; i < aLength; ++i) {
         if (a[i] != b[i]) return false;
@@ -310,12 +259,10 @@ bool sameBytes(const char* a, size_t aLength, const char* b, size_t bLength) {
     return true;
 }
 
-bool sameUpperCase(const Item& a, const Item& b, const CaseTable& table) {
+bool sameUpperCase(const Item& a, const Item& b) {
     if (a.length != b.length) return false;
     for (size_t i = 0; i < a.length; ++i) {
-        if (table.upper[static_cast<unsigned char>(a.text[i])] != table.upper[static_cast<unsigned char>(b.text[i])]) {
-            return false;
-        }
+        if (folded(a.text[i]) != folded(b.text[i])) return false;
     }
     return true;
 }
@@ -323,7 +270,7 @@ bool sameUpperCase(const Item& a, const Item& b, const CaseTable& table) {
 // Why the first `depth` components of two entries, which fold to the same
 // path, clash; nullptr when they do not (two folders are one folder).
 const char* clashReason(const Work& work, uint32_t one, uint32_t other, uint32_t depth, bool oneIsFile,
-                        bool otherIsFile, const CaseTable& table) {
+                        bool otherIsFile) {
     if (!oneIsFile && !otherIsFile) return nullptr;
     if (oneIsFile != otherIsFile) return fileAndFolder;
     bool same = true;
@@ -332,10 +279,10 @@ const char* clashReason(const Work& work, uint32_t one, uint32_t other, uint32_t
     for (uint32_t i = 0; i < depth; ++i) {
         const Item& a = work.items[work.entries[one].firstItem + i];
         const Item& b = work.items[work.entries[other].firstItem + i];
-        same = same && sameBytes(a.text, a.length, b.text, b.length);
-        sameButTrailing = sameButTrailing && sameBytes(a.text, lengthWithoutTrailingDotsAndBlanks(a.text, a.length),
-                                                       b.text, lengthWithoutTrailingDotsAndBlanks(b.text, b.length));
-        sameButCase = sameButCase && sameUpperCase(a, b, table);
+        same = same && sameText(a.text, a.length, b.text, b.length);
+        sameButTrailing = sameButTrailing && sameText(a.text, lengthWithoutTrailingDotsAndBlanks(a.text, a.length),
+                                                      b.text, lengthWithoutTrailingDotsAndBlanks(b.text, b.length));
+        sameButCase = sameButCase && sameUpperCase(a, b);
     }
     if (same) return sameName;
     if (sameButTrailing) return differInTrailing;
@@ -354,14 +301,14 @@ void record(EntryInfo& info, uint32_t other, const char* reason) {
 
 // A path of `entry` that an earlier entry used first, as a file where the
 // other has a folder or the like: the shallowest such.
-bool findPathClash(Work& work, uint32_t entry, const CaseTable& table) {
+bool findPathClash(Work& work, uint32_t entry) {
     EntryInfo& info = work.entries[entry];
     for (uint32_t depth = 1; depth <= info.itemCount; ++depth) {
         const uint32_t first = work.firstItemOfPath[work.pathOfItem[info.firstItem + depth - 1]];
         const uint32_t other = work.items[first].entry;
         if (other == entry) continue;
         const char* reason =
-            clashReason(work, entry, other, depth, isFile(work, entry, depth), isFile(work, other, depth), table);
+            clashReason(work, entry, other, depth, isFile(work, entry, depth), isFile(work, other, depth));
         if (reason != nullptr) {
             record(info, other, reason);
             return true;
@@ -393,7 +340,7 @@ bool findShortNameClash(Work& work, uint32_t entry) {
 
 }  // namespace
 
-bool isShortNameAlias(const char* component, size_t length) {
+bool isShortNameAlias(const char16_t* component, size_t length) {
     if (!isShortName(component, length)) return false;
     size_t baseLength = 0;
     while (baseLength < length && component[baseLength] != '.') ++baseLength;
@@ -419,18 +366,12 @@ size_t findEntryClashes(const EntryName* names, size_t count, void* memory, Entr
     collectItems(names, count, work);
     const uint32_t depth = static_cast<uint32_t>(counts.depth);
     sortItemsByDepth(count, depth, work);
-    // The reports of one code page come before those of the next, and its
-    // clashes of paths before those of short names: an entry keeps the first.
-    for (const char* pairs : highCasePairs) {
-        const CaseTable table = caseTable(pairs);
-        const uint32_t paths = assignPaths(work, depth, table);
-        noteShortForms(work, paths);
-        for (uint32_t entry = 0; entry < count; ++entry) {
-            if (work.entries[entry].reason == nullptr && work.entries[entry].itemCount > 0 &&
-                !findPathClash(work, entry, table)) {
-                findShortNameClash(work, entry);
-            }
-        }
+    // An entry's clash of paths comes before its clash of short names: it
+    // keeps the first.
+    const uint32_t paths = assignPaths(work, depth);
+    noteShortForms(work, paths);
+    for (uint32_t entry = 0; entry < count; ++entry) {
+        if (work.entries[entry].itemCount > 0 && !findPathClash(work, entry)) findShortNameClash(work, entry);
     }
     size_t found = 0;
     for (uint32_t entry = 0; entry < count; ++entry) {

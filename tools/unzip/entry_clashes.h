@@ -6,10 +6,10 @@
 //
 // The rule is conservative, since the machine the package will run on is not
 // known:
-//  - names are compared without case: ASCII letters, and the bytes that are
-//    the two cases of one letter in any of the Windows ANSI code pages 1250
-//    to 1258 (two names clash when they are equal under one of them; the
-//    double-byte code pages are not modelled);
+//  - names (in UTF-16, as Windows spells them: decodeEntryName) are compared
+//    in upper case, each character mapped by Unicode's simple upper case in
+//    the Basic Multilingual Plane (unicode_text.h), as Windows' own table
+//    maps them; characters beyond it compare as they are;
 //  - trailing dots and blanks of each component are dropped, as Windows
 //    drops them;
 //  - a file and a folder of the same name clash; two folders of the same
@@ -23,10 +23,10 @@
 
 #include <stddef.h>
 
-// An entry's name as stored: '/' or '\' between components, a folder's
+// An entry's name in UTF-16: '/' or '\' between components, a folder's
 // ending in one.
 struct EntryName {
-    const char* text;
+    const char16_t* text;
     size_t length;
 };
 
@@ -50,4 +50,4 @@ size_t findEntryClashes(const EntryName* names, size_t count, void* work, EntryC
 
 // Whether a component has the form Windows gives short names of long ones:
 // "PROGRA~1", "AB12F3~2.TXT".
-bool isShortNameAlias(const char* component, size_t length);
+bool isShortNameAlias(const char16_t* component, size_t length);

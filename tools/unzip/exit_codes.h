@@ -24,6 +24,6 @@ enum ExitCode {
                                 // stands in an entry's way, or entries overlap
     exitWriteFailed = 50,       // less free space than the archive declares, or
                                 // a directory or file could not be written
-    exitUnsupported = 81,       // zip64, multi-disk, unknown method or cipher
+    exitUnsupported = 81,       // multi-disk, unknown method or cipher
     exitWrongPassword = 82,     // missing or wrong password; entry not written
 };

@@ -5,6 +5,7 @@
 
 #include "entry_clashes.h"
 #include "entry_name.h"
+#include "entry_time.h"
 #include "exit_codes.h"
 #include "file_system.h"
 #include "launcher/medium_files.h"
@@ -19,12 +20,13 @@ namespace {
 // removed, and cannot keep the entry out.
 constexpr char spareSuffixStart[] = ".kestrune-p";  // and three digits
 constexpr int spareSuffixes = 99;
-constexpr size_t partSuffixLength = sizeof partFileSuffix - 1;
+static_assert(sizeof partFileSuffix - 1 == partSuffixLength, "the part suffix is as long as the name rules allow");
 static_assert(sizeof spareSuffixStart - 1 + 3 == partSuffixLength, "spare suffixes have the same length");
 
 constexpr unsigned maxWorkers = 4;
 
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
+// The name of an entry whose name could not be decoded: empty.
+const char16_t undecodedName[1] = {0};
 
 // ---------------------------------------------------------------- reports
 
@@ -148,20 +150,22 @@ void addFileSystemProblem(Report& report, const char* path, FileSystemStatus sta
 struct Extraction {
     const ArchiveInput* input;
     const ZipEntry* entries;
+    const EntryName* names;  // each entry's in UTF-16; undecodedName when it has none
     size_t count;
     const char* password;
     const char* destination;  // the destination folder's path, as lines give it
     size_t destinationLength;
     const Directory* destinationFolder;
-    size_t longestName;
+    size_t longestName;  // in bytes as stored, never fewer than its UTF-16 units
     size_t mostComponents;
 
     WorkerLock* lock;  // null with a single worker
     size_t nextEntry;  // the next entry a worker takes
     Report* reports;   // each entry's, printed in entry order
     bool* finished;
-    size_t printed;  // entries whose reports are out
-    int* firstCode;  // of the whole run
+    bool* foldersMade;  // folder entries made, whose times are set at the end
+    size_t printed;     // entries whose reports are out
+    int* firstCode;     // of the whole run
 };
 
 struct OpenFolder {
@@ -185,20 +189,18 @@ struct WorkerState {
     FolderChain folders;
     NameComponent* components;  // the current entry's
     size_t componentCount;
-    char* folderName;  // a component and its terminator
-    char* finalName;
-    char* partName;  // a component, a part suffix and the terminator
-    char* path;      // a path below the destination, for lines
+    char16_t* partName;  // a component and a part suffix
+    size_t partNameLength;
+    char* path;  // a path below the destination, for lines
     size_t pathCapacity;
     void* memory;
 };
 
 bool startWorkerState(WorkerState& state, const Extraction& extraction) {
     const size_t components = extraction.mostComponents;
-    const size_t name = extraction.longestName + 1;
+    const size_t partName = (extraction.longestName + partSuffixLength) * sizeof(char16_t);
     const size_t path = extraction.destinationLength + extraction.longestName + partSuffixLength + 2;
-    const size_t size =
-        components * (sizeof(OpenFolder) + sizeof(NameComponent)) + 2 * name + (name + partSuffixLength) + path;
+    const size_t size = components * (sizeof(OpenFolder) + sizeof(NameComponent)) + partName + path;
     state = WorkerState{};
     state.memory = malloc(size);
     state.workspace = createZipWorkspace();
@@ -213,12 +215,8 @@ bool startWorkerState(WorkerState& state, const Extraction& extraction) {
     at += components * sizeof(OpenFolder);
     state.components = reinterpret_cast<NameComponent*>(at);
     at += components * sizeof(NameComponent);
-    state.folderName = at;
-    at += name;
-    state.finalName = at;
-    at += name;
-    state.partName = at;
-    at += name + partSuffixLength;
+    state.partName = reinterpret_cast<char16_t*>(at);
+    at += partName;
     state.path = at;
     state.pathCapacity = path;
     return true;
@@ -241,12 +239,19 @@ void finishWorkerState(WorkerState& state) {
 }
 
 bool sameComponent(const NameComponent& a, const NameComponent& b) {
-    return a.length == b.length && memcmp(a.text, b.text, a.length) == 0;
+    return a.length == b.length && memcmp(a.text, b.text, a.length * sizeof(char16_t)) == 0;
 }
 
-void copyComponent(char* out, const NameComponent& component) {
-    memcpy(out, component.text, component.length);
-    out[component.length] = 0;
+NativeName nativeName(const NameComponent& component) { return NativeName{component.text, component.length}; }
+
+// The current entry's components, from its name in UTF-16.
+void takeComponents(WorkerState& worker, const EntryName& name) {
+    worker.componentCount = 0;
+    size_t position = 0;
+    NameComponent component;
+    while (nextNameComponent(name.text, name.length, position, component)) {
+        worker.components[worker.componentCount++] = component;
+    }
 }
 
 // Opens the first `count` components of the current entry, creating the
@@ -260,9 +265,9 @@ FileSystemStatus openFolders(WorkerState& worker, size_t count, size_t& failedCo
     }
     closeFoldersFrom(chain, kept);
     for (size_t index = kept; index < count; ++index) {
-        copyComponent(worker.folderName, worker.components[index]);
         Directory* folder = nullptr;
-        const FileSystemStatus status = openSubdirectory(innermostFolder(chain), worker.folderName, folder);
+        const FileSystemStatus status =
+            openSubdirectory(innermostFolder(chain), nativeName(worker.components[index]), folder);
         if (status != FileSystemStatus::ok) {
             failedCount = index + 1;
             return status;
@@ -274,19 +279,19 @@ FileSystemStatus openFolders(WorkerState& worker, size_t count, size_t& failedCo
 
 void makePartName(WorkerState& worker, int attempt) {
     const NameComponent& last = worker.components[worker.componentCount - 1];
-    memcpy(worker.partName, last.text, last.length);
-    char* suffix = worker.partName + last.length;
-    if (attempt == 0) {
-        memcpy(suffix, partFileSuffix, sizeof partFileSuffix);
-        return;
+    memcpy(worker.partName, last.text, last.length * sizeof(char16_t));
+    char16_t* suffix = worker.partName + last.length;
+    const char* ascii = attempt == 0 ? partFileSuffix : spareSuffixStart;
+    while (*ascii != 0) *suffix++ = static_cast<unsigned char>(*ascii++);
+    if (attempt != 0) {
+        suffix[0] = static_cast<char16_t>('0' + attempt / 100 % 10);
+        suffix[1] = static_cast<char16_t>('0' + attempt / 10 % 10);
+        suffix[2] = static_cast<char16_t>('0' + attempt % 10);
     }
-    memcpy(suffix, spareSuffixStart, sizeof spareSuffixStart - 1);
-    suffix += sizeof spareSuffixStart - 1;
-    suffix[0] = static_cast<char>('0' + attempt / 100 % 10);
-    suffix[1] = static_cast<char>('0' + attempt / 10 % 10);
-    suffix[2] = static_cast<char>('0' + attempt % 10);
-    suffix[3] = 0;
+    worker.partNameLength = last.length + partSuffixLength;
 }
+
+NativeName partName(const WorkerState& worker) { return NativeName{worker.partName, worker.partNameLength}; }
 
 // The path of the current entry's first `count` components below the
 // destination, in the worker's path buffer.
@@ -296,12 +301,15 @@ const char* pathBelow(WorkerState& worker, const Extraction& extraction, const Z
     return worker.path;
 }
 
-// The path of the current entry's part file.
+// The path of the current entry's part file, its suffix in ASCII.
 const char* partPath(WorkerState& worker, const Extraction& extraction, const ZipEntry& entry) {
-    char* path = const_cast<char*>(pathBelow(worker, extraction, entry, worker.componentCount - 1));
+    char* path =
+        const_cast<char*>(pathBelow(worker, extraction, entry, nameComponentCount(entry.name, entry.nameLength)));
     size_t length = strlen(path);
-    if (length > 0 && !isSeparator(path[length - 1])) path[length++] = nativePathSeparator;
-    memcpy(path + length, worker.partName, strlen(worker.partName) + 1);
+    for (size_t i = worker.partNameLength - partSuffixLength; i < worker.partNameLength; ++i) {
+        path[length++] = static_cast<char>(worker.partName[i]);
+    }
+    path[length] = 0;
     return path;
 }
 
@@ -321,7 +329,7 @@ bool openEntryFile(EntryWriter& writer) {
     if (writer.failure != FileSystemStatus::ok) return false;
     for (int attempt = 0; attempt <= spareSuffixes; ++attempt) {
         makePartName(worker, attempt);
-        writer.failure = createNewFile(innermostFolder(worker.folders), worker.partName, writer.file);
+        writer.failure = createNewFile(innermostFolder(worker.folders), partName(worker), writer.file);
         if (writer.failure != FileSystemStatus::link && writer.failure != FileSystemStatus::inTheWay) break;
     }
     return writer.failure == FileSystemStatus::ok;
@@ -348,7 +356,6 @@ void addWriterProblem(Report& report, const EntryWriter& writer, const Extractio
 void extractFile(WorkerState& worker, const Extraction& extraction, const ZipEntry& entry, Report& report) {
     EntryWriter writer{&worker, nullptr, FileSystemStatus::ok, 0};
     makePartName(worker, 0);
-    copyComponent(worker.finalName, worker.components[worker.componentCount - 1]);
     const ZipStatus status = extractEntry(*extraction.input, entry, extraction.password,
                                           OutputSink{writeToEntry, &writer}, *worker.workspace);
     if (status == ZipStatus::ok) {
@@ -357,12 +364,13 @@ void extractFile(WorkerState& worker, const Extraction& extraction, const ZipEnt
             return;
         }
         const FileSystemStatus committed =
-            commitOutputFile(writer.file, innermostFolder(worker.folders), worker.partName, worker.finalName);
+            commitOutputFile(writer.file, innermostFolder(worker.folders), partName(worker),
+                             nativeName(worker.components[worker.componentCount - 1]), zipEntryTime(entry));
         addFileSystemProblem(report, pathBelow(worker, extraction, entry, worker.componentCount), committed,
                              "cannot write file");
         return;
     }
-    if (writer.file != nullptr) discardOutputFile(writer.file, innermostFolder(worker.folders), worker.partName);
+    if (writer.file != nullptr) discardOutputFile(writer.file, innermostFolder(worker.folders), partName(worker));
     if (status == ZipStatus::outputFailed) {
         addWriterProblem(report, writer, extraction, entry);
     } else if (status == ZipStatus::damaged && zipEntryIsEncrypted(entry)) {
@@ -375,23 +383,26 @@ void extractFile(WorkerState& worker, const Extraction& extraction, const ZipEnt
     }
 }
 
-void extractOne(WorkerState& worker, const Extraction& extraction, const ZipEntry& entry, Report& report) {
-    if (const char* problem = entryNameProblem(entry.name, entry.nameLength)) {
+// Why the entry's name is refused, or nullptr.
+const char* nameProblem(const ZipEntry& entry, const EntryName& name) {
+    return name.text == undecodedName ? undecodableNameProblem(entry) : entryNameProblem(name.text, name.length);
+}
+
+void extractOne(WorkerState& worker, const Extraction& extraction, size_t index, Report& report) {
+    const ZipEntry& entry = extraction.entries[index];
+    if (const char* problem = nameProblem(entry, extraction.names[index])) {
         addProblem(report, entry.name, entry.nameLength, problem, exitRefusedEntryName);
         return;
     }
-    worker.componentCount = 0;
-    size_t position = 0;
-    NameComponent component;
-    while (nextNameComponent(entry.name, entry.nameLength, position, component)) {
-        worker.components[worker.componentCount++] = component;
-    }
+    takeComponents(worker, extraction.names[index]);
     if (zipEntryIsDirectory(entry)) {
         size_t failedCount = 0;
         const FileSystemStatus status = openFolders(worker, worker.componentCount, failedCount);
         if (status != FileSystemStatus::ok) {
             addFileSystemProblem(report, pathBelow(worker, extraction, entry, failedCount), status,
                                  "cannot create directory");
+        } else {
+            extraction.foldersMade[index] = true;
         }
         return;
     }
@@ -415,7 +426,7 @@ void runWorker(Extraction& extraction, WorkerState& worker) {
         unlock(extraction);
         if (index >= extraction.count) break;
         Report report{};
-        extractOne(worker, extraction, extraction.entries[index], report);
+        extractOne(worker, extraction, index, report);
         lock(extraction);
         extraction.reports[index] = report;
         extraction.finished[index] = true;
@@ -423,6 +434,21 @@ void runWorker(Extraction& extraction, WorkerState& worker) {
             printReport(extraction.reports[extraction.printed++], *extraction.firstCode);
         }
         unlock(extraction);
+    }
+    closeFoldersFrom(worker.folders, 0);
+}
+
+// Once everything is written, each folder entry's folder gets its time:
+// writing inside it set its time to now. Opened again from the destination
+// down as before; a folder that cannot be keeps the time it has.
+void setFolderTimes(const Extraction& extraction, WorkerState& worker) {
+    for (size_t index = 0; index < extraction.count; ++index) {
+        if (!extraction.foldersMade[index]) continue;
+        takeComponents(worker, extraction.names[index]);
+        size_t failedCount = 0;
+        if (openFolders(worker, worker.componentCount, failedCount) == FileSystemStatus::ok) {
+            setDirectoryTime(innermostFolder(worker.folders), zipEntryTime(extraction.entries[index]));
+        }
     }
     closeFoldersFrom(worker.folders, 0);
 }
@@ -440,10 +466,11 @@ void runWorkerThread(void* context) {
 bool endsWithPartSuffix(const NameComponent& component) {
     const size_t stem = sizeof spareSuffixStart - 1;
     if (component.length < partSuffixLength) return false;
-    const char* suffix = component.text + component.length - partSuffixLength;
+    const char16_t* suffix = component.text + component.length - partSuffixLength;
     for (size_t i = 0; i < stem; ++i) {
-        const char c = suffix[i] >= 'A' && suffix[i] <= 'Z' ? static_cast<char>(suffix[i] - 'A' + 'a') : suffix[i];
-        if (c != spareSuffixStart[i]) return false;
+        const char16_t c =
+            suffix[i] >= 'A' && suffix[i] <= 'Z' ? static_cast<char16_t>(suffix[i] - 'A' + 'a') : suffix[i];
+        if (c != static_cast<unsigned char>(spareSuffixStart[i])) return false;
     }
     return true;
 }
@@ -451,45 +478,51 @@ bool endsWithPartSuffix(const NameComponent& component) {
 // Whether an entry extracted beside others could meet their part files: a
 // component named like one, or of the form Windows may give one as its short
 // name. Then entries go one at a time, as the names expect.
-bool namesMeetPartFiles(const ZipEntry* entries, size_t count) {
+bool namesMeetPartFiles(const EntryName* names, size_t count) {
     for (size_t index = 0; index < count; ++index) {
         size_t position = 0;
         NameComponent component;
-        while (nextNameComponent(entries[index].name, entries[index].nameLength, position, component)) {
+        while (nextNameComponent(names[index].text, names[index].length, position, component)) {
             if (endsWithPartSuffix(component) || isShortNameAlias(component.text, component.length)) return true;
         }
     }
     return false;
 }
 
-unsigned workersFor(const ZipEntry* entries, size_t count) {
+unsigned workersFor(const Extraction& extraction) {
     size_t files = 0;
-    for (size_t index = 0; index < count; ++index) files += zipEntryIsDirectory(entries[index]) ? 0 : 1;
+    for (size_t index = 0; index < extraction.count; ++index) {
+        files += zipEntryIsDirectory(extraction.entries[index]) ? 0 : 1;
+    }
     unsigned workers = processorCount();
     if (workers > maxWorkers) workers = maxWorkers;
     if (workers > files) workers = static_cast<unsigned>(files);
-    if (workers < 1 || namesMeetPartFiles(entries, count)) workers = 1;
+    if (workers < 1 || namesMeetPartFiles(extraction.names, extraction.count)) workers = 1;
     return workers;
 }
 
 void extractEntries(Extraction& extraction) {
     for (size_t index = 0; index < extraction.count; ++index) {
-        const ZipEntry& entry = extraction.entries[index];
-        if (entry.nameLength > extraction.longestName) extraction.longestName = entry.nameLength;
-        const size_t components = nameComponentCount(entry.name, entry.nameLength);
+        const EntryName& name = extraction.names[index];
+        const size_t stored = extraction.entries[index].nameLength;
+        if (stored > extraction.longestName) extraction.longestName = stored;
+        const size_t components = nameComponentCount(name.text, name.length);
         if (components > extraction.mostComponents) extraction.mostComponents = components;
     }
-    unsigned workers = workersFor(extraction.entries, extraction.count);
+    unsigned workers = workersFor(extraction);
     // One more than needed: an archive of no entries is no lack of memory.
     extraction.reports = static_cast<Report*>(calloc(extraction.count + 1, sizeof(Report)));
     extraction.finished = static_cast<bool*>(calloc(extraction.count + 1, sizeof(bool)));
+    extraction.foldersMade = static_cast<bool*>(calloc(extraction.count + 1, sizeof(bool)));
     WorkerState states[maxWorkers];
-    if (extraction.reports == nullptr || extraction.finished == nullptr || !startWorkerState(states[0], extraction)) {
+    if (extraction.reports == nullptr || extraction.finished == nullptr || extraction.foldersMade == nullptr ||
+        !startWorkerState(states[0], extraction)) {
         Report report{};
         addProblem(report, extraction.destination, zipStatusText(ZipStatus::outOfMemory), exitOutOfMemory);
         printReport(report, *extraction.firstCode);
         free(extraction.reports);
         free(extraction.finished);
+        free(extraction.foldersMade);
         return;
     }
     extraction.lock = workers > 1 ? createWorkerLock() : nullptr;
@@ -507,33 +540,55 @@ void extractEntries(Extraction& extraction) {
         ++started;
     }
     runWorker(extraction, states[0]);
-    for (unsigned index = 0; index < started; ++index) {
+    for (unsigned index = 1; index < started; ++index) {
         if (threads[index] != nullptr) finishWorker(threads[index]);
         finishWorkerState(states[index]);
     }
+    setFolderTimes(extraction, states[0]);
+    finishWorkerState(states[0]);
     if (extraction.lock != nullptr) destroyWorkerLock(extraction.lock);
     free(extraction.reports);
     free(extraction.finished);
+    free(extraction.foldersMade);
 }
 
 // ---------------------------------------------------------------- the archive as a whole
 
+// Each entry's name in UTF-16, into one array of `units`; an entry whose name
+// cannot be read gets undecodedName (and so takes no part in the clash check).
+EntryName* decodeNames(const ZipEntry* entries, size_t count, char16_t*& units) {
+    size_t total = 1;
+    for (size_t index = 0; index < count; ++index) total += entries[index].nameLength;
+    EntryName* names = static_cast<EntryName*>(malloc((count + 1) * sizeof(EntryName)));
+    units = static_cast<char16_t*>(malloc(total * sizeof(char16_t)));
+    if (names == nullptr || units == nullptr) {
+        free(names);
+        free(units);
+        units = nullptr;
+        return nullptr;
+    }
+    char16_t* at = units;
+    for (size_t index = 0; index < count; ++index) {
+        const size_t length = decodeEntryName(entries[index], decodeOemName, at);
+        names[index] = length == undecodableName ? EntryName{undecodedName, 0} : EntryName{at, length};
+        if (length != undecodableName) at += length;
+    }
+    return names;
+}
+
 // Two entries that would be one file on Windows: which one the package gets
 // would depend on their order. Refused whole, before anything is written;
 // also when there is no memory to look.
-bool refuseClashingNames(const ZipEntry* entries, size_t count, const char* archivePath, Report& report) {
-    EntryName* names = static_cast<EntryName*>(malloc((count + 1) * sizeof(EntryName)));
+bool refuseClashingNames(const ZipEntry* entries, const EntryName* names, size_t count, const char* archivePath,
+                         Report& report) {
     EntryClash* clashes = static_cast<EntryClash*>(malloc((count + 1) * sizeof(EntryClash)));
     void* work = nullptr;
-    if (names != nullptr && clashes != nullptr) {
-        for (size_t index = 0; index < count; ++index)
-            names[index] = EntryName{entries[index].name, entries[index].nameLength};
+    if (clashes != nullptr) {
         const size_t workSize = entryClashWorkSize(names, count);
         if (workSize < SIZE_MAX) work = malloc(workSize + 1);
     }
     if (work == nullptr) {
         addProblem(report, archivePath, zipStatusText(ZipStatus::outOfMemory), exitOutOfMemory);
-        free(names);
         free(clashes);
         return true;
     }
@@ -550,7 +605,6 @@ bool refuseClashingNames(const ZipEntry* entries, size_t count, const char* arch
         endProblem(report, exitRefusedEntryName);
     }
     free(work);
-    free(names);
     free(clashes);
     return found > 0;
 }
@@ -585,14 +639,16 @@ bool refuseOverlappingEntries(const ArchiveInput& input, const ZipDirectoryPlace
 // What the archive says it will write: the declared sizes of the files that
 // will be tried. Entries refused by name, and those whose data is not in the
 // archive (refused as damaged before they write anything), do not count.
-uint64_t declaredBytesToWrite(const ArchiveInput& input, const ZipEntry* entries, size_t count) {
+uint64_t declaredBytesToWrite(const ArchiveInput& input, const ZipEntry* entries, const EntryName* names,
+                              size_t count) {
     uint64_t total = 0;
     for (size_t index = 0; index < count; ++index) {
         const ZipEntry& entry = entries[index];
         ZipExtent extent{};
-        if (!zipEntryIsDirectory(entry) && entryNameProblem(entry.name, entry.nameLength) == nullptr &&
+        if (!zipEntryIsDirectory(entry) && nameProblem(entry, names[index]) == nullptr &&
             findEntryExtent(input, entry, extent) == ZipStatus::ok) {
-            total += entry.uncompressedSize;  // at most 65535 times 4 GiB: no overflow
+            // Declared sizes are the archive's word: a sum past 2^64 is "too much".
+            total = entry.uncompressedSize > UINT64_MAX - total ? UINT64_MAX : total + entry.uncompressedSize;
         }
     }
     return total;
@@ -600,13 +656,13 @@ uint64_t declaredBytesToWrite(const ArchiveInput& input, const ZipEntry* entries
 
 // A volume that cannot take what the archive declares is refused before the
 // first byte, rather than filled and left with part of a package.
-bool refuseWithoutSpace(const ArchiveInput& input, const ZipEntry* entries, size_t count, const Directory& directory,
-                        const char* destination, Report& report) {
+bool refuseWithoutSpace(const Extraction& extraction, const Directory& directory, Report& report) {
     uint64_t freeBytes = 0;
-    const uint64_t needed = declaredBytesToWrite(input, entries, count);
+    const uint64_t needed =
+        declaredBytesToWrite(*extraction.input, extraction.entries, extraction.names, extraction.count);
     // When the system cannot say, writing finds out.
     if (!queryFreeSpace(directory, freeBytes) || needed <= freeBytes) return false;
-    beginProblem(report, destination, strlen(destination));
+    beginProblem(report, extraction.destination, strlen(extraction.destination));
     addText(report, "the archive declares ");
     addDecimal(report, needed);
     addText(report, " bytes, but only ");
@@ -618,9 +674,9 @@ bool refuseWithoutSpace(const ArchiveInput& input, const ZipEntry* entries, size
 
 // The entries that survive the checks of the whole archive, extracted below
 // the destination, made first when missing; or the problem with it.
-void extractInto(const ArchiveInput& input, const ZipEntry* entries, size_t count, const char* password,
-                 const char* destination, int& firstCode) {
+void extractInto(Extraction& extraction, int& firstCode) {
     Report report{};
+    const char* destination = extraction.destination;
     const size_t length = destinationDirectoryLength(destination, strlen(destination));
     char* directoryPath = static_cast<char*>(malloc(length + 1));
     if (directoryPath == nullptr) {
@@ -630,27 +686,52 @@ void extractInto(const ArchiveInput& input, const ZipEntry* entries, size_t coun
     }
     memcpy(directoryPath, destination, length);
     directoryPath[length] = 0;
+    extraction.destination = directoryPath;
+    extraction.destinationLength = length;
     Directory* directory = nullptr;
     const FileSystemStatus opened = openDestination(directoryPath, directory);
     if (opened != FileSystemStatus::ok) {
         addFileSystemProblem(report, directoryPath, opened, "cannot create destination directory");
     } else {
-        if (!refuseWithoutSpace(input, entries, count, *directory, directoryPath, report)) {
-            Extraction extraction{};
-            extraction.input = &input;
-            extraction.entries = entries;
-            extraction.count = count;
-            extraction.password = password;
-            extraction.destination = directoryPath;
-            extraction.destinationLength = length;
+        if (!refuseWithoutSpace(extraction, *directory, report)) {
             extraction.destinationFolder = directory;
-            extraction.firstCode = &firstCode;
             extractEntries(extraction);
         }
         closeDirectory(directory);
     }
     printReport(report, firstCode);
     free(directoryPath);
+}
+
+// The directory's records and their names, read whole.
+struct ReadDirectory {
+    ZipDirectoryPlace place;
+    uint8_t* bytes;
+    ZipEntry* entries;
+    size_t count;
+    EntryName* names;
+    char16_t* nameUnits;
+};
+
+ZipStatus readDirectory(const ArchiveInput& input, ReadDirectory& read) {
+    read = ReadDirectory{};
+    ZipStatus status = findCentralDirectory(input, read.place);
+    if (status != ZipStatus::ok) return status;
+    const uint64_t capacity = zipEntryCapacity(read.place) + 1;
+    if (read.place.size >= SIZE_MAX || capacity > SIZE_MAX / sizeof(ZipEntry)) return ZipStatus::outOfMemory;
+    read.bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(read.place.size) + 1));
+    read.entries = static_cast<ZipEntry*>(malloc(static_cast<size_t>(capacity) * sizeof(ZipEntry)));
+    if (read.bytes == nullptr || read.entries == nullptr) return ZipStatus::outOfMemory;
+    status = readCentralDirectory(input, read.place, read.bytes, read.entries, read.count);
+    read.names = decodeNames(read.entries, read.count, read.nameUnits);
+    return read.names == nullptr ? ZipStatus::outOfMemory : status;
+}
+
+void freeDirectory(ReadDirectory& read) {
+    free(read.bytes);
+    free(read.entries);
+    free(read.names);
+    free(read.nameUnits);
 }
 
 }  // namespace
@@ -665,29 +746,28 @@ int extractArchive(const char* archivePath, const char* password, const char* de
         return firstCode;
     }
     const ArchiveInput input = inputFileArchive(file);
-    ZipDirectoryPlace place{};
-    ZipStatus status = findCentralDirectory(input, place);
-    uint8_t* bytes = nullptr;
-    ZipEntry* entries = nullptr;
-    size_t count = 0;
-    if (status == ZipStatus::ok) {
-        bytes = static_cast<uint8_t*>(malloc(place.size + size_t{1}));
-        entries = static_cast<ZipEntry*>(malloc((place.entryCount + size_t{1}) * sizeof(ZipEntry)));
-        status = bytes == nullptr || entries == nullptr ? ZipStatus::outOfMemory
-                                                        : readCentralDirectory(input, place, bytes, entries, count);
-    }
+    ReadDirectory read;
+    const ZipStatus status = readDirectory(input, read);
     if (status != ZipStatus::ok) addProblem(report, archivePath, zipStatusText(status), exitCodeFor(status));
 
     // A damaged directory may still have yielded entries that can be saved.
-    if ((status == ZipStatus::ok || count > 0) && !refuseClashingNames(entries, count, archivePath, report) &&
-        !refuseOverlappingEntries(input, place, entries, count, archivePath, report)) {
+    if (read.names != nullptr && (status == ZipStatus::ok || read.count > 0) &&
+        !refuseClashingNames(read.entries, read.names, read.count, archivePath, report) &&
+        !refuseOverlappingEntries(input, read.place, read.entries, read.count, archivePath, report)) {
         // The archive's own lines come first; the entries' follow as they are done.
         printReport(report, firstCode);
-        extractInto(input, entries, count, password, destination, firstCode);
+        Extraction extraction{};
+        extraction.input = &input;
+        extraction.entries = read.entries;
+        extraction.names = read.names;
+        extraction.count = read.count;
+        extraction.password = password;
+        extraction.destination = destination;
+        extraction.firstCode = &firstCode;
+        extractInto(extraction, firstCode);
     }
     printReport(report, firstCode);
-    free(bytes);
-    free(entries);
+    freeDirectory(read);
     closeInputFile(file);
     return firstCode;
 }

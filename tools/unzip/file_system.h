@@ -1,17 +1,19 @@
 // What extraction needs of the platform: a few file operations, the error
 // stream and threads. One implementation per platform: file_system_windows.cpp
-// (ANSI Win32 calls) and file_system_posix.cpp.
+// (native calls relative to directory handles) and file_system_posix.cpp.
 //
-// Below the destination nothing is ever reached through a link: each folder
-// is created or opened by itself, inside its parent, without following a
-// link (a junction or a directory symlink on Windows, a symlink on POSIX),
-// and stays open while anything inside it is written, so that it cannot be
-// swapped for a link meanwhile.
+// Below the destination nothing is ever reached through a link or by a path:
+// each folder and file is created or opened by its own name relative to the
+// folder it stands in, held open, without following a link (a junction or a
+// directory symlink on Windows, a symlink on POSIX), so that swapping a
+// folder or a link on the way cannot send anything elsewhere. Names are
+// single components in UTF-16, as Windows spells them.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
+#include "entry_time.h"
 #include "zip_archive.h"
 
 extern const char nativePathSeparator;
@@ -29,12 +31,25 @@ enum class FileSystemStatus {
 
 struct Directory;
 
+// A name component: `length` UTF-16 units, not terminated.
+struct NativeName {
+    const char16_t* text;
+    size_t length;
+};
+
+// Reads a name without the UTF-8 flag as this platform's archive tools wrote
+// it: Windows' OEM code page; code page 437 elsewhere (entry_name.h).
+size_t decodeOemName(const char* bytes, size_t length, char16_t* out);
+
 // The destination, created first when missing (its last component only). It
 // is the caller's choice, so a link in its own path is followed.
 FileSystemStatus openDestination(const char* path, Directory*& directory);
 
 // The folder `name` inside `parent`, created first when missing.
-FileSystemStatus openSubdirectory(const Directory& parent, const char* name, Directory*& directory);
+FileSystemStatus openSubdirectory(const Directory& parent, const NativeName& name, Directory*& directory);
+
+// Gives the open folder the modification time `time` (when it says one).
+void setDirectoryTime(const Directory& directory, const EntryTime& time);
 
 void closeDirectory(Directory* directory);
 
@@ -47,18 +62,20 @@ struct OutputFile;
 // Creates the file `name` inside `parent`, new. Whatever stands at the name
 // already is neither opened nor removed (Wine, seeing a Unix link to a file as
 // a plain file, would remove the link's target): then `link` or `inTheWay`.
-FileSystemStatus createNewFile(const Directory& parent, const char* name, OutputFile*& file);
+FileSystemStatus createNewFile(const Directory& parent, const NativeName& name, OutputFile*& file);
 
 bool writeOutputFile(OutputFile* file, const uint8_t* data, size_t length);
 
-// Closes `file` and renames it, the very file written, to `finalName` in the
-// same folder, replacing a file of that name. A link or a folder standing at
-// `finalName` is refused and left as it is. On any failure the file is
-// removed. `file` is freed in every case.
-FileSystemStatus commitOutputFile(OutputFile* file, const Directory& parent, const char* name, const char* finalName);
+// Gives `file` the modification time `time` (when it says one), closes it
+// and renames it, the very file written, to `finalName` in the same folder,
+// replacing a file of that name. A link or a folder standing at `finalName`
+// is refused and left as it is. On any failure the file is removed. `file`
+// is freed in every case.
+FileSystemStatus commitOutputFile(OutputFile* file, const Directory& parent, const NativeName& name,
+                                  const NativeName& finalName, const EntryTime& time);
 
 // Closes, removes and frees `file`.
-void discardOutputFile(OutputFile* file, const Directory& parent, const char* name);
+void discardOutputFile(OutputFile* file, const Directory& parent, const NativeName& name);
 
 struct InputFile;
 

@@ -10,7 +10,11 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <time.h>
 #include <unistd.h>
+
+#include "entry_name.h"
+#include "unicode_text.h"
 
 const char nativePathSeparator = '/';
 const char nativeLineEnd[] = "\n";
@@ -40,6 +44,41 @@ struct Worker {
 };
 
 namespace {
+
+// A name component as this file system spells it: UTF-8, terminated.
+struct HostName {
+    char text[longestNameComponent * 3 + 1];
+    bool fits;
+};
+
+HostName hostName(const NativeName& name) {
+    HostName host;
+    host.fits = name.length <= longestNameComponent;
+    host.text[host.fits ? encodeUtf8(name.text, name.length, host.text) : 0] = 0;
+    return host;
+}
+
+// Sets the modification time of the open file or folder `descriptor`.
+void setTimeOf(int descriptor, const EntryTime& time) {
+    struct timespec times[2] = {{0, UTIME_OMIT}, {0, 0}};
+    if (time.kind == EntryTime::Kind::utc) {
+        times[1].tv_sec = static_cast<time_t>(time.unixTime);
+    } else if (time.kind == EntryTime::Kind::local) {
+        struct tm local {};
+        local.tm_year = time.local.year - 1900;
+        local.tm_mon = time.local.month - 1;
+        local.tm_mday = time.local.day;
+        local.tm_hour = time.local.hour;
+        local.tm_min = time.local.minute;
+        local.tm_sec = time.local.second;
+        local.tm_isdst = -1;  // whatever the zone's rules say for that day
+        times[1].tv_sec = mktime(&local);
+        if (times[1].tv_sec == -1) return;
+    } else {
+        return;
+    }
+    futimens(descriptor, times);
+}
 
 // What stands at `name` in `parent`, the name itself looked at (a link is
 // not followed); ok when nothing does.
@@ -102,15 +141,21 @@ FileSystemStatus openDestination(const char* path, Directory*& directory) {
     return directory == nullptr ? FileSystemStatus::failed : FileSystemStatus::ok;
 }
 
-FileSystemStatus openSubdirectory(const Directory& parent, const char* name, Directory*& directory) {
+size_t decodeOemName(const char* bytes, size_t length, char16_t* out) { return decodeCodePage437(bytes, length, out); }
+
+FileSystemStatus openSubdirectory(const Directory& parent, const NativeName& native, Directory*& directory) {
+    const HostName name = hostName(native);
+    if (!name.fits) return FileSystemStatus::failed;
     // mkdirat creates nothing through a link standing at the name: it fails
     // with EEXIST, and the open below refuses the link.
-    if (mkdirat(parent.descriptor, name, 0777) != 0 && errno != EEXIST) return FileSystemStatus::failed;
-    const int descriptor = openat(parent.descriptor, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (descriptor < 0) return whyNotADirectory(parent, name);
+    if (mkdirat(parent.descriptor, name.text, 0777) != 0 && errno != EEXIST) return FileSystemStatus::failed;
+    const int descriptor = openat(parent.descriptor, name.text, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0) return whyNotADirectory(parent, name.text);
     directory = directoryOwning(descriptor);
     return directory == nullptr ? FileSystemStatus::failed : FileSystemStatus::ok;
 }
+
+void setDirectoryTime(const Directory& directory, const EntryTime& time) { setTimeOf(directory.descriptor, time); }
 
 void closeDirectory(Directory* directory) {
     close(directory->descriptor);
@@ -125,19 +170,22 @@ bool queryFreeSpace(const Directory& directory, uint64_t& freeBytes) {
     return true;
 }
 
-FileSystemStatus createNewFile(const Directory& parent, const char* name, OutputFile*& file) {
+FileSystemStatus createNewFile(const Directory& parent, const NativeName& native, OutputFile*& file) {
     file = nullptr;
-    const int descriptor = openat(parent.descriptor, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const HostName name = hostName(native);
+    if (!name.fits) return FileSystemStatus::failed;
+    const int descriptor =
+        openat(parent.descriptor, name.text, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     struct stat status;
     if (descriptor < 0) {
         const FileSystemStatus standing =
-            errno == EEXIST ? whatStandsAt(parent, name, status) : FileSystemStatus::failed;
+            errno == EEXIST ? whatStandsAt(parent, name.text, status) : FileSystemStatus::failed;
         return standing == FileSystemStatus::ok ? FileSystemStatus::failed : standing;
     }
     if (fstat(descriptor, &status) == 0) file = outputFileOwning(descriptor, status);
     if (file == nullptr) {
         close(descriptor);
-        unlinkat(parent.descriptor, name, 0);
+        unlinkat(parent.descriptor, name.text, 0);
         return FileSystemStatus::failed;
     }
     return FileSystemStatus::ok;
@@ -154,7 +202,13 @@ bool writeOutputFile(OutputFile* file, const uint8_t* data, size_t length) {
     return true;
 }
 
-FileSystemStatus commitOutputFile(OutputFile* file, const Directory& parent, const char* name, const char* finalName) {
+FileSystemStatus commitOutputFile(OutputFile* file, const Directory& parent, const NativeName& native,
+                                  const NativeName& nativeFinal, const EntryTime& time) {
+    const HostName part = hostName(native);
+    const HostName target = hostName(nativeFinal);
+    const char* name = part.text;
+    const char* finalName = target.text;
+    setTimeOf(file->descriptor, time);
     // close reports late write errors (a full disk over NFS, say).
     FileSystemStatus result = close(file->descriptor) == 0 ? FileSystemStatus::ok : FileSystemStatus::failed;
     struct stat status;
@@ -181,9 +235,9 @@ FileSystemStatus commitOutputFile(OutputFile* file, const Directory& parent, con
     return result;
 }
 
-void discardOutputFile(OutputFile* file, const Directory& parent, const char* name) {
+void discardOutputFile(OutputFile* file, const Directory& parent, const NativeName& name) {
     close(file->descriptor);
-    removeIfWritten(*file, parent, name);
+    removeIfWritten(*file, parent, hostName(name).text);
     free(file);
 }
 

@@ -1,19 +1,24 @@
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
+#include <winternl.h>
 
+#include "entry_name.h"
 #include "file_system.h"
 #include "file_system_shared.h"
 
 const char nativePathSeparator = '\\';
 const char nativeLineEnd[] = "\r\n";
 
-// Each open folder keeps a handle that does not share deletion, so that the
-// folder can be neither renamed nor removed, and so not swapped for a link,
-// while names inside it are used by path.
+// Each open folder keeps a handle that every name inside it is opened
+// relative to, and the path the system gives that handle (null when it
+// cannot say), which what is opened inside must extend by its own name.
+// Below the destination it does not share deletion: the folder can be
+// neither renamed nor removed while it is held.
 struct Directory {
     HANDLE handle;
-    char path[MAX_PATH];
+    char16_t* finalPath;
+    size_t finalLength;
 };
 
 // Opened without sharing and with DELETE access: nobody else can open,
@@ -38,6 +43,186 @@ struct Worker {
 
 namespace {
 
+// The native calls that open and rename by a name relative to a directory
+// handle, which kernel32 does not offer; looked up in ntdll when the
+// destination is opened, before any worker starts.
+using OpenRelativeCall = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, IO_STATUS_BLOCK*, LARGE_INTEGER*, ULONG,
+                                      ULONG, ULONG, ULONG, void*, ULONG);
+using InformationCall = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, ULONG);
+
+struct NativeCalls {
+    OpenRelativeCall openRelative;
+    InformationCall setInformation;
+    InformationCall queryVolume;
+};
+NativeCalls native;
+
+constexpr ULONG openExisting = 1;                             // FILE_OPEN
+constexpr ULONG createNew = 2;                                // FILE_CREATE
+constexpr ULONG openOrCreate = 3;                             // FILE_OPEN_IF
+constexpr ULONG directoryFile = 0x00000001;                   // FILE_DIRECTORY_FILE
+constexpr ULONG synchronous = 0x00000020;                     // FILE_SYNCHRONOUS_IO_NONALERT
+constexpr ULONG nonDirectoryFile = 0x00000040;                // FILE_NON_DIRECTORY_FILE
+constexpr ULONG linkItself = 0x00200000;                      // FILE_OPEN_REPARSE_POINT
+constexpr ULONG caseInsensitive = 0x00000040;                 // OBJ_CASE_INSENSITIVE
+constexpr ULONG renameInformation = 10;                       // FileRenameInformation
+constexpr ULONG fullSizeInformation = 7;                      // FileFsFullSizeInformation
+constexpr LONG noSuchFile = static_cast<LONG>(0xc000000f);    // STATUS_NO_SUCH_FILE
+constexpr LONG nameNotFound = static_cast<LONG>(0xc0000034);  // STATUS_OBJECT_NAME_NOT_FOUND
+
+// FILE_FS_FULL_SIZE_INFORMATION.
+struct VolumeSize {
+    LARGE_INTEGER total;
+    LARGE_INTEGER availableToCaller;
+    LARGE_INTEGER available;
+    ULONG sectorsPerUnit;
+    ULONG bytesPerSector;
+};
+
+template <typename Call>
+Call lookUp(HMODULE module, const char* name) {
+    return reinterpret_cast<Call>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+bool lookUpNativeCalls() {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (ntdll == nullptr) return false;
+    native = NativeCalls{lookUp<OpenRelativeCall>(ntdll, "NtCreateFile"),
+                         lookUp<InformationCall>(ntdll, "NtSetInformationFile"),
+                         lookUp<InformationCall>(ntdll, "NtQueryVolumeInformationFile")};
+    return native.openRelative != nullptr && native.setInformation != nullptr && native.queryVolume != nullptr;
+}
+
+// `name` inside the folder `parent`, as the native calls take it.
+struct RelativeName {
+    UNICODE_STRING text;
+    OBJECT_ATTRIBUTES attributes;
+
+    RelativeName(HANDLE parent, const NativeName& name) {
+        text.Buffer = reinterpret_cast<wchar_t*>(const_cast<char16_t*>(name.text));
+        text.Length = static_cast<USHORT>(name.length * sizeof(wchar_t));
+        text.MaximumLength = text.Length;
+        InitializeObjectAttributes(&attributes, &text, caseInsensitive, parent, nullptr);
+    }
+};
+
+// Opens `name` inside `parent`, never a path; null on failure, with the
+// system's status.
+HANDLE openRelative(HANDLE parent, const NativeName& name, ACCESS_MASK access, ULONG share, ULONG disposition,
+                    ULONG options, LONG& result) {
+    RelativeName relative(parent, name);
+    IO_STATUS_BLOCK status;
+    HANDLE handle = nullptr;
+    result = native.openRelative(&handle, access | SYNCHRONIZE, &relative.attributes, &status, nullptr,
+                                 FILE_ATTRIBUTE_NORMAL, share, disposition, options | synchronous, nullptr, 0);
+    return result >= 0 ? handle : nullptr;
+}
+
+// The path the system gives the open `handle`, links on the way resolved,
+// into new memory; null when it cannot say.
+char16_t* finalPathOf(HANDLE handle, size_t& length) {
+    const DWORD needed = GetFinalPathNameByHandleW(handle, nullptr, 0, 0);
+    char16_t* path = needed > 0 ? static_cast<char16_t*>(malloc(needed * sizeof(char16_t))) : nullptr;
+    const DWORD got =
+        path == nullptr ? 0 : GetFinalPathNameByHandleW(handle, reinterpret_cast<LPWSTR>(path), needed, 0);
+    if (got == 0 || got >= needed) {
+        free(path);
+        return nullptr;
+    }
+    length = got;
+    return path;
+}
+
+// What `handle`, opened by `name` inside `parent` without following a link,
+// is: a link (on Windows the handle shows it; Wine follows the link, and
+// the handle's path then lies elsewhere), a folder, or something else.
+// `finalPath` receives the handle's path when a folder is wanted.
+FileSystemStatus whatWasOpened(HANDLE handle, const Directory& parent, const NativeName& name, ULONG& attributes,
+                               char16_t** finalPath, size_t* finalLength) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle, &information)) return FileSystemStatus::failed;
+    attributes = information.dwFileAttributes;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FileSystemStatus::link;
+    size_t length = 0;
+    char16_t* path = finalPathOf(handle, length);
+    const bool elsewhere = path != nullptr && parent.finalPath != nullptr &&
+                           !standsInPlace(parent.finalPath, parent.finalLength, name.text, name.length, path, length);
+    if (finalPath != nullptr && !elsewhere) {
+        *finalPath = path;
+        *finalLength = length;
+    } else {
+        free(path);
+    }
+    return elsewhere ? FileSystemStatus::link : FileSystemStatus::ok;
+}
+
+// What stands at `name` in `parent`, the name itself looked at; ok when
+// nothing does.
+FileSystemStatus whatStandsAt(const Directory& parent, const NativeName& name, ULONG& attributes) {
+    LONG result = 0;
+    const HANDLE handle =
+        openRelative(parent.handle, name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     openExisting, linkItself, result);
+    if (handle == nullptr) {
+        if (result == nameNotFound) return FileSystemStatus::ok;
+        // Wine's answer for a link whose target is missing.
+        return result == noSuchFile ? FileSystemStatus::link : FileSystemStatus::failed;
+    }
+    FileSystemStatus status = whatWasOpened(handle, parent, name, attributes, nullptr, nullptr);
+    CloseHandle(handle);
+    return status == FileSystemStatus::ok ? FileSystemStatus::inTheWay : status;
+}
+
+// Why `name` could not be made or opened: what stands there, or the system.
+FileSystemStatus whyNot(const Directory& parent, const NativeName& name) {
+    ULONG attributes = 0;
+    const FileSystemStatus standing = whatStandsAt(parent, name, attributes);
+    return standing == FileSystemStatus::ok ? FileSystemStatus::failed : standing;
+}
+
+// The open folder as a Directory, unless it is a link or no folder at all
+// (then it is closed). `parent` is null for the destination.
+FileSystemStatus holdFolder(HANDLE handle, const Directory* parent, const NativeName& name, Directory*& directory) {
+    ULONG attributes = 0;
+    char16_t* finalPath = nullptr;
+    size_t finalLength = 0;
+    const Directory none{nullptr, nullptr, 0};
+    FileSystemStatus status =
+        whatWasOpened(handle, parent != nullptr ? *parent : none, name, attributes, &finalPath, &finalLength);
+    if (status == FileSystemStatus::ok && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) status = FileSystemStatus::inTheWay;
+    Directory* opened = status == FileSystemStatus::ok ? allocate<Directory>() : nullptr;
+    if (opened == nullptr) {
+        CloseHandle(handle);
+        free(finalPath);
+        return status == FileSystemStatus::ok ? FileSystemStatus::failed : status;
+    }
+    *opened = Directory{handle, finalPath, finalLength};
+    directory = opened;
+    return FileSystemStatus::ok;
+}
+
+// The time `time` says, as the file system keeps times; false for none.
+bool fileTimeOf(const EntryTime& time, FILETIME& fileTime) {
+    if (time.kind == EntryTime::Kind::local) {
+        const CalendarTime& at = time.local;
+        const SYSTEMTIME local{at.year, at.month, 0, at.day, at.hour, at.minute, at.second, 0};
+        SYSTEMTIME utc;
+        // The zone's rules for that day, daylight saving time included.
+        return TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) && SystemTimeToFileTime(&utc, &fileTime);
+    }
+    if (time.kind != EntryTime::Kind::utc) return false;
+    // 100-nanosecond steps since 1601.
+    const uint64_t steps = static_cast<uint64_t>(time.unixTime + 11644473600LL) * 10000000u;
+    fileTime.dwLowDateTime = static_cast<DWORD>(steps);
+    fileTime.dwHighDateTime = static_cast<DWORD>(steps >> 32);
+    return true;
+}
+
+void setTimeOf(HANDLE handle, const EntryTime& time) {
+    FILETIME fileTime;
+    if (fileTimeOf(time, fileTime)) SetFileTime(handle, nullptr, nullptr, &fileTime);
+}
+
 // Positional reads: several threads may read through the one handle at once.
 bool readInputFileAt(const void* context, uint64_t offset, uint8_t* buffer, size_t length) {
     const InputFile* file = static_cast<const InputFile*>(context);
@@ -56,68 +241,18 @@ bool readInputFileAt(const void* context, uint64_t offset, uint8_t* buffer, size
     return true;
 }
 
-// `directory`, a separator unless it ends in one, and `name`; false when the
-// result does not fit in a path.
-bool joinPath(const char* directory, const char* name, char (&path)[MAX_PATH]) {
-    const size_t length = strlen(directory);
-    const size_t nameLength = strlen(name);
-    const bool separator = length > 0 && directory[length - 1] != '\\' && directory[length - 1] != '/';
-    if (length + (separator ? 1 : 0) + nameLength >= MAX_PATH) return false;
-    memcpy(path, directory, length);
-    if (separator) path[length] = '\\';
-    memcpy(path + length + (separator ? 1 : 0), name, nameLength + 1);
-    return true;
-}
-
-// What stands at `path`, the name itself looked at; ok when nothing does.
-// Wine shows a Unix link to a folder here, though not on an opened handle.
-FileSystemStatus whatStandsAt(const char* path, DWORD& attributes) {
-    attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileSystemStatus::ok
-                                                                              : FileSystemStatus::failed;
-    }
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? FileSystemStatus::link : FileSystemStatus::inTheWay;
-}
-
-// Opens the folder at `path` as it stands, a link itself rather than its
-// target (on Windows; Wine follows it, which the caller's check covers).
-FileSystemStatus openFolder(const char* path, DWORD flags, Directory*& directory) {
-    const HANDLE handle = CreateFileA(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return FileSystemStatus::failed;
-    BY_HANDLE_FILE_INFORMATION information;
-    FileSystemStatus status = FileSystemStatus::ok;
-    if (!GetFileInformationByHandle(handle, &information)) {
-        status = FileSystemStatus::failed;
-    } else if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        status = FileSystemStatus::link;
-    } else if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        status = FileSystemStatus::inTheWay;
-    }
-    Directory* opened = status == FileSystemStatus::ok ? allocate<Directory>() : nullptr;
-    if (opened == nullptr) {
-        CloseHandle(handle);
-        return status == FileSystemStatus::ok ? FileSystemStatus::failed : status;
-    }
-    opened->handle = handle;
-    memcpy(opened->path, path, strlen(path) + 1);
-    directory = opened;
-    return FileSystemStatus::ok;
-}
-
-// Renames the open file, the very file, to `path`, replacing a file there.
-bool renameOpenFile(HANDLE file, const char* path) {
-    alignas(FILE_RENAME_INFO) unsigned char buffer[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(WCHAR)] = {};
+// Renames the open file, the very file, to `name` in the folder `parent`,
+// replacing a file there.
+bool renameOpenFile(HANDLE file, HANDLE parent, const NativeName& name) {
+    alignas(FILE_RENAME_INFO) unsigned char buffer[sizeof(FILE_RENAME_INFO) + longestNameComponent * sizeof(WCHAR)];
+    if (name.length > longestNameComponent) return false;
     FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer);
-    // The code page the ANSI file calls use for names.
-    const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
-    const int length = MultiByteToWideChar(codePage, 0, path, -1, rename->FileName, MAX_PATH);
-    if (length <= 0) return false;
     rename->ReplaceIfExists = TRUE;
-    rename->FileNameLength = static_cast<DWORD>(length - 1) * sizeof(WCHAR);
-    return SetFileInformationByHandle(file, FileRenameInfo, rename, sizeof buffer) != 0;
+    rename->RootDirectory = parent;
+    rename->FileNameLength = static_cast<DWORD>(name.length) * DWORD{sizeof(WCHAR)};
+    memcpy(rename->FileName, name.text, rename->FileNameLength);
+    IO_STATUS_BLOCK status;
+    return native.setInformation(file, &status, rename, sizeof buffer, renameInformation) >= 0;
 }
 
 void deleteOpenFile(HANDLE file) {
@@ -133,51 +268,69 @@ DWORD WINAPI runWorkerThread(void* context) {
 
 }  // namespace
 
-FileSystemStatus openDestination(const char* path, Directory*& directory) {
-    if (strlen(path) >= MAX_PATH) return FileSystemStatus::failed;
-    CreateDirectoryA(path, nullptr);
-    return openFolder(path, 0, directory);
+size_t decodeOemName(const char* bytes, size_t length, char16_t* out) {
+    const int count = static_cast<int>(length);
+    const int units =
+        MultiByteToWideChar(CP_OEMCP, MB_ERR_INVALID_CHARS, bytes, count, reinterpret_cast<LPWSTR>(out), count);
+    return units > 0 ? static_cast<size_t>(units) : undecodableName;
 }
 
-FileSystemStatus openSubdirectory(const Directory& parent, const char* name, Directory*& directory) {
-    char path[MAX_PATH];
-    if (!joinPath(parent.path, name, path)) return FileSystemStatus::failed;
-    // Creates nothing through a link at the name: the name exists.
-    if (!CreateDirectoryA(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return FileSystemStatus::failed;
-    DWORD attributes = 0;
-    const FileSystemStatus standing = whatStandsAt(path, attributes);
-    if (standing == FileSystemStatus::link) return standing;
-    if (standing != FileSystemStatus::inTheWay) return FileSystemStatus::failed;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return FileSystemStatus::inTheWay;
-    // Looked at again on the handle: a link swapped in since is seen there.
-    return openFolder(path, FILE_FLAG_OPEN_REPARSE_POINT, directory);
+FileSystemStatus openDestination(const char* path, Directory*& directory) {
+    if (!lookUpNativeCalls()) return FileSystemStatus::failed;
+    CreateDirectoryA(path, nullptr);
+    // Held without sharing deletion, unless another handle, the launcher's
+    // that made it, already has the right to delete it (that one keeps
+    // everyone else from renaming it then).
+    const DWORD access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    HANDLE handle = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
+        handle = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    }
+    if (handle == INVALID_HANDLE_VALUE) return FileSystemStatus::failed;
+    return holdFolder(handle, nullptr, NativeName{u"", 0}, directory);
+}
+
+FileSystemStatus openSubdirectory(const Directory& parent, const NativeName& name, Directory*& directory) {
+    LONG result = 0;
+    const HANDLE handle =
+        openRelative(parent.handle, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, openOrCreate, directoryFile | linkItself, result);
+    if (handle == nullptr) return whyNot(parent, name);
+    return holdFolder(handle, &parent, name, directory);
+}
+
+void setDirectoryTime(const Directory& directory, const EntryTime& time) {
+    // The folder itself again (an empty name), with the right to change its
+    // times, which it was not opened with.
+    LONG result = 0;
+    const HANDLE handle = openRelative(directory.handle, NativeName{u"", 0}, FILE_WRITE_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, openExisting, directoryFile, result);
+    if (handle == nullptr) return;
+    setTimeOf(handle, time);
+    CloseHandle(handle);
 }
 
 void closeDirectory(Directory* directory) {
     CloseHandle(directory->handle);
+    free(directory->finalPath);
     free(directory);
 }
 
 bool queryFreeSpace(const Directory& directory, uint64_t& freeBytes) {
-    // A share's root needs its trailing backslash; any folder takes one.
-    char path[MAX_PATH];
-    if (!joinPath(directory.path, "", path)) return false;
-    ULARGE_INTEGER available;
-    if (!GetDiskFreeSpaceExA(path, &available, nullptr, nullptr)) return false;
-    freeBytes = available.QuadPart;
+    VolumeSize size;
+    IO_STATUS_BLOCK status;
+    if (native.queryVolume(directory.handle, &status, &size, sizeof size, fullSizeInformation) < 0) return false;
+    freeBytes = static_cast<uint64_t>(size.availableToCaller.QuadPart) * size.sectorsPerUnit * size.bytesPerSector;
     return true;
 }
 
-FileSystemStatus createNewFile(const Directory& parent, const char* name, OutputFile*& file) {
-    char path[MAX_PATH];
-    if (!joinPath(parent.path, name, path)) return FileSystemStatus::failed;
-    const HANDLE handle = CreateFileA(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        DWORD attributes = 0;
-        const FileSystemStatus standing = whatStandsAt(path, attributes);
-        return standing == FileSystemStatus::ok ? FileSystemStatus::failed : standing;
-    }
+FileSystemStatus createNewFile(const Directory& parent, const NativeName& name, OutputFile*& file) {
+    LONG result = 0;
+    const HANDLE handle =
+        openRelative(parent.handle, name, GENERIC_WRITE | DELETE, 0, createNew, nonDirectoryFile | linkItself, result);
+    if (handle == nullptr) return whyNot(parent, name);
     file = allocate<OutputFile>();
     if (file == nullptr) {
         deleteOpenFile(handle);
@@ -199,25 +352,22 @@ bool writeOutputFile(OutputFile* file, const uint8_t* data, size_t length) {
     return true;
 }
 
-FileSystemStatus commitOutputFile(OutputFile* file, const Directory& parent, const char*, const char* finalName) {
-    char path[MAX_PATH];
-    FileSystemStatus result = joinPath(parent.path, finalName, path) ? FileSystemStatus::ok : FileSystemStatus::failed;
-    if (result == FileSystemStatus::ok) {
-        DWORD attributes = 0;
-        const FileSystemStatus standing = whatStandsAt(path, attributes);
-        if (standing == FileSystemStatus::link || standing == FileSystemStatus::failed ||
-            (standing == FileSystemStatus::inTheWay && (attributes & FILE_ATTRIBUTE_DIRECTORY))) {
-            result = standing;
-        }
+FileSystemStatus commitOutputFile(OutputFile* file, const Directory& parent, const NativeName&,
+                                  const NativeName& finalName, const EntryTime& time) {
+    setTimeOf(file->handle, time);
+    ULONG attributes = 0;
+    FileSystemStatus result = whatStandsAt(parent, finalName, attributes);
+    if (result == FileSystemStatus::inTheWay && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) result = FileSystemStatus::ok;
+    if (result == FileSystemStatus::ok && !renameOpenFile(file->handle, parent.handle, finalName)) {
+        result = FileSystemStatus::failed;
     }
-    if (result == FileSystemStatus::ok && !renameOpenFile(file->handle, path)) result = FileSystemStatus::failed;
     if (result != FileSystemStatus::ok) deleteOpenFile(file->handle);
     CloseHandle(file->handle);
     free(file);
     return result;
 }
 
-void discardOutputFile(OutputFile* file, const Directory&, const char*) {
+void discardOutputFile(OutputFile* file, const Directory&, const NativeName&) {
     deleteOpenFile(file->handle);
     CloseHandle(file->handle);
     free(file);

@@ -6,7 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// The 2- and 4-byte little-endian numbers at `at` in `bytes`, a pointer, an
+// The 2-, 4- and 8-byte little-endian numbers at `at` in `bytes`, a pointer, an
 // array or a string; the caller keeps them in bounds. Without a loop, so the
 // compiler makes one load of each (the CRC reads every byte it checks
 // through readLittle32).
@@ -24,15 +24,20 @@ inline uint32_t readLittle32(const Bytes& bytes, size_t at) {
            static_cast<uint32_t>(static_cast<uint8_t>(p[3])) << 24;
 }
 
+template <typename Bytes>
+inline uint64_t readLittle64(const Bytes& bytes, size_t at) {
+    return uint64_t{readLittle32(bytes, at)} | uint64_t{readLittle32(bytes, at + 4)} << 32;
+}
+
 // Stores `value` as a `width`-byte little-endian number at `at` in `bytes`.
 template <typename Bytes>
-void writeLittle(Bytes& bytes, size_t at, uint32_t value, size_t width) {
+void writeLittle(Bytes& bytes, size_t at, uint64_t value, size_t width) {
     for (size_t i = 0; i < width; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i) & 0xff);
 }
 
 // Appends `value` as a `width`-byte little-endian number to `bytes`, a string
 // or a vector.
 template <typename Bytes>
-void appendLittle(Bytes& bytes, uint32_t value, size_t width) {
+void appendLittle(Bytes& bytes, uint64_t value, size_t width) {
     for (size_t i = 0; i < width; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i) & 0xff));
 }

@@ -49,8 +49,18 @@ ZipStatus findEndRecordIn(const uint8_t* tail, size_t tailSize, size_t& found) {
     return found == tailSize ? ZipStatus::damaged : ZipStatus::ok;
 }
 
-ZipStatus readEndRecord(const ArchiveInput& input, ZipDirectoryPlace& place, uint64_t& position, uint16_t& thisDisk,
-                        uint16_t& directoryDisk, uint16_t& entriesOnDisk, uint16_t& entryCount) {
+// The end record's fields, as stored.
+struct EndRecord {
+    uint64_t position;  // where it starts
+    uint16_t thisDisk;
+    uint16_t directoryDisk;
+    uint16_t entriesOnDisk;
+    uint16_t entryCount;
+    uint32_t directorySize;
+    uint32_t directoryOffset;
+};
+
+ZipStatus readEndRecord(const ArchiveInput& input, EndRecord& record) {
     if (input.size < endRecordSize) return ZipStatus::damaged;
     const size_t tailSize = static_cast<size_t>(std::min<uint64_t>(input.size, endRecordSize + maxCommentSize));
     const uint64_t tailStart = input.size - tailSize;
@@ -61,35 +71,111 @@ ZipStatus readEndRecord(const ArchiveInput& input, ZipDirectoryPlace& place, uin
     if (status == ZipStatus::ok) status = findEndRecordIn(tail, tailSize, found);
     if (status == ZipStatus::ok) {
         const uint8_t* p = tail + found;
-        thisDisk = readLittle16(p, 4);
-        directoryDisk = readLittle16(p, 6);
-        entriesOnDisk = readLittle16(p, 8);
-        entryCount = readLittle16(p, 10);
-        place.size = readLittle32(p, 12);
-        place.offset = readLittle32(p, 16);
-        position = tailStart + found;
-        place.end = position + endRecordSize;
+        record = EndRecord{tailStart + found,   readLittle16(p, 4),  readLittle16(p, 6), readLittle16(p, 8),
+                           readLittle16(p, 10), readLittle32(p, 12), readLittle32(p, 16)};
     }
     free(tail);
     return status;
+}
+
+// A field of the end record and its zip64 value: the field holds the marker
+// or the same value, or the two records give the archive two meanings.
+bool agrees(uint64_t field, uint64_t marker, uint64_t value) { return field == marker || field == value; }
+
+// Reads the zip64 end record that the locator before the end record points
+// at. It lies after the central directory and before the locator, on disk 0.
+ZipStatus readZip64EndRecord(const ArchiveInput& input, const EndRecord& record, ZipDirectoryPlace& place) {
+    const uint64_t locatorPosition = record.position - zip64LocatorSize;
+    uint8_t locator[zip64LocatorSize];
+    ZipStatus status = readExact(input, locatorPosition, locator, sizeof locator);
+    if (status != ZipStatus::ok) return status;
+    if (readLittle32(locator, 4) != 0 || readLittle32(locator, 16) > 1) return ZipStatus::unsupported;
+    const uint64_t at = readLittle64(locator, 8);
+    uint8_t end[zip64EndRecordSize];
+    if (at > locatorPosition || locatorPosition - at < sizeof end) return ZipStatus::damaged;
+    status = readExact(input, at, end, sizeof end);
+    if (status != ZipStatus::ok) return status;
+    const uint64_t recordSize = readLittle64(end, 4);
+    if (readLittle32(end, 0) != zip64EndRecordSignature || recordSize < zip64EndRecordSize - 12 ||
+        recordSize > locatorPosition - at - 12) {
+        return ZipStatus::damaged;
+    }
+    const uint32_t thisDisk = readLittle32(end, 16);
+    const uint32_t directoryDisk = readLittle32(end, 20);
+    const uint64_t entriesOnDisk = readLittle64(end, 24);
+    place.entryCount = readLittle64(end, 32);
+    place.size = readLittle64(end, 40);
+    place.offset = readLittle64(end, 48);
+    if (thisDisk != 0 || directoryDisk != 0 || entriesOnDisk != place.entryCount) return ZipStatus::unsupported;
+    if (!agrees(record.thisDisk, zip64Marker16, 0) || !agrees(record.directoryDisk, zip64Marker16, 0) ||
+        !agrees(record.entriesOnDisk, zip64Marker16, place.entryCount) ||
+        !agrees(record.entryCount, zip64Marker16, place.entryCount) ||
+        !agrees(record.directorySize, zip64Marker32, place.size) ||
+        !agrees(record.directoryOffset, zip64Marker32, place.offset)) {
+        return ZipStatus::damaged;
+    }
+    // The directory ends where the zip64 end record starts, or before.
+    if (place.size > at || place.offset > at - place.size) return ZipStatus::damaged;
+    return ZipStatus::ok;
+}
+
+// The extra fields of a central record: the zip64 values of the fields that
+// hold the marker, and the extended timestamp. A field that runs past the
+// end ends the list; a needed zip64 value that is missing, or a second zip64
+// field (two readers could take different ones), is damage.
+ZipStatus readExtraFields(const uint8_t* extra, size_t length, ZipEntry& entry, bool needsDisk) {
+    uint64_t* const wanted[] = {&entry.uncompressedSize, &entry.compressedSize, &entry.localHeaderOffset};
+    bool needsZip64 = needsDisk;
+    for (uint64_t* field : wanted) needsZip64 = needsZip64 || *field == zip64Marker32;
+    bool sawZip64 = false;
+    for (size_t at = 0; length - at >= extraFieldHeaderSize;) {
+        const uint16_t id = readLittle16(extra, at);
+        const size_t size = readLittle16(extra, at + 2);
+        const uint8_t* data = extra + at + extraFieldHeaderSize;
+        if (size > length - at - extraFieldHeaderSize) break;
+        at += extraFieldHeaderSize + size;
+        if (id == zip64ExtraId) {
+            if (sawZip64) return ZipStatus::damaged;
+            sawZip64 = true;
+            size_t used = 0;
+            for (uint64_t* field : wanted) {
+                if (*field != zip64Marker32) continue;
+                if (size - used < 8) return ZipStatus::damaged;
+                *field = readLittle64(data, used);
+                used += 8;
+            }
+            if (needsDisk && size - used < 4) return ZipStatus::damaged;
+            if (needsDisk && readLittle32(data, used) != 0) return ZipStatus::unsupported;
+        } else if (id == extendedTimestampId && size >= 5 && (data[0] & extendedTimestampHasModified)) {
+            // Four bytes reach 2106 read as unsigned, or back to 1901 read as
+            // signed: a time with the high bit set is after 2038 when the DOS
+            // date says so, else before 1970 (whose DOS date is 1980, the
+            // earliest it holds), as Info-ZIP reads it.
+            const uint32_t seconds = readLittle32(data, 1);
+            const bool late = (entry.dosDate >> 9) + 1980 >= 2038;
+            entry.hasUnixTime = true;
+            entry.unixTime = seconds < 0x80000000u || late ? int64_t{seconds} : int64_t{seconds} - (int64_t{1} << 32);
+        }
+    }
+    return needsZip64 && !sawZip64 ? ZipStatus::damaged : ZipStatus::ok;
 }
 
 // Decrypted (if need be) compressed bytes of one entry, a chunk at a time.
 struct CompressedStream {
     const ArchiveInput* input;
     uint64_t nextOffset;
-    uint32_t remaining;
+    uint64_t remaining;
     bool encrypted;
     ZipCryptoKeys keys;
 };
 
 ZipStatus readCompressedChunk(CompressedStream& stream, uint8_t* buffer, size_t& length) {
-    length = std::min<size_t>(stream.remaining, zipChunkSize);
+    length = static_cast<size_t>(std::min<uint64_t>(stream.remaining, zipChunkSize));
     const ZipStatus status = readExact(*stream.input, stream.nextOffset, buffer, length);
     if (status != ZipStatus::ok) return status;
     if (stream.encrypted) zipCryptoDecrypt(stream.keys, buffer, length);
     stream.nextOffset += length;
-    stream.remaining -= static_cast<uint32_t>(length);
+    stream.remaining -= length;
     return ZipStatus::ok;
 }
 
@@ -97,8 +183,8 @@ ZipStatus readCompressedChunk(CompressedStream& stream, uint8_t* buffer, size_t&
 // lying header cannot make the sink receive more than it announced.
 struct VerifiedOutput {
     const OutputSink* sink;
-    uint32_t declaredSize;
-    uint32_t written;
+    uint64_t declaredSize;
+    uint64_t written;
     uint32_t crc;
 };
 
@@ -106,7 +192,7 @@ ZipStatus deliver(VerifiedOutput& out, const uint8_t* data, size_t length) {
     if (length > out.declaredSize - out.written) return ZipStatus::damaged;
     if (length == 0) return ZipStatus::ok;
     out.crc = zipCrc32(out.crc, data, length);
-    out.written += static_cast<uint32_t>(length);
+    out.written += length;
     return out.sink->write(out.sink->context, data, length) ? ZipStatus::ok : ZipStatus::outputFailed;
 }
 
@@ -202,8 +288,8 @@ ZipStatus locateData(const ArchiveInput& input, const ZipEntry& entry, uint64_t&
     const ZipStatus status = readExact(input, entry.localHeaderOffset, header, sizeof header);
     if (status != ZipStatus::ok) return status;
     if (readLittle32(header, 0) != localHeaderSignature) return ZipStatus::damaged;
-    dataOffset =
-        uint64_t{entry.localHeaderOffset} + localHeaderSize + readLittle16(header, 26) + readLittle16(header, 28);
+    dataOffset = entry.localHeaderOffset + localHeaderSize + readLittle16(header, 26) +
+                 readLittle16(header, localExtraLengthOffset);
     if (dataOffset > input.size || entry.compressedSize > input.size - dataOffset) return ZipStatus::damaged;
     return ZipStatus::ok;
 }
@@ -231,57 +317,68 @@ bool zipEntryIsDirectory(const ZipEntry& entry) {
 
 bool zipEntryIsEncrypted(const ZipEntry& entry) { return (entry.flags & flagEncrypted) != 0; }
 
+uint64_t zipEntryCapacity(const ZipDirectoryPlace& place) {
+    return std::min<uint64_t>(place.entryCount, place.size / centralHeaderSize);
+}
+
 ZipStatus findCentralDirectory(const ArchiveInput& input, ZipDirectoryPlace& place) {
-    uint64_t position = 0;
-    uint16_t thisDisk = 0, directoryDisk = 0, entriesOnDisk = 0, entryCount = 0;
-    const ZipStatus status = readEndRecord(input, place, position, thisDisk, directoryDisk, entriesOnDisk, entryCount);
+    EndRecord record{};
+    ZipStatus status = readEndRecord(input, record);
     if (status != ZipStatus::ok) return status;
-    place.entryCount = entryCount;
-    // All-ones fields and a zip64 locator mean the real values live in zip64
-    // records, which this reader does not handle.
-    if (entryCount == 0xffff || place.size == 0xffffffffu || place.offset == 0xffffffffu) {
+    place.end = record.position + endRecordSize;
+    // A zip64 locator right before the end record: the zip64 end record
+    // holds the values. Without one, the fields mean what they say.
+    bool zip64 = false;
+    if (record.position >= zip64LocatorSize) {
+        uint8_t signature[4];
+        status = readExact(input, record.position - zip64LocatorSize, signature, sizeof signature);
+        if (status != ZipStatus::ok) return status;
+        zip64 = readLittle32(signature, 0) == zip64LocatorSignature;
+    }
+    if (zip64) return readZip64EndRecord(input, record, place);
+    place.entryCount = record.entryCount;
+    place.size = record.directorySize;
+    place.offset = record.directoryOffset;
+    if (record.thisDisk != 0 || record.directoryDisk != 0 || record.entriesOnDisk != record.entryCount) {
         return ZipStatus::unsupported;
     }
-    if (position >= zip64LocatorSize) {
-        uint8_t locator[4];
-        const ZipStatus read = readExact(input, position - zip64LocatorSize, locator, sizeof locator);
-        if (read != ZipStatus::ok) return read;
-        if (readLittle32(locator, 0) == zip64LocatorSignature) return ZipStatus::unsupported;
-    }
-    if (thisDisk != 0 || directoryDisk != 0 || entriesOnDisk != entryCount) return ZipStatus::unsupported;
-    if (place.offset + place.size > position) return ZipStatus::damaged;
+    if (place.offset + place.size > record.position) return ZipStatus::damaged;
     return ZipStatus::ok;
 }
 
 ZipStatus readCentralDirectory(const ArchiveInput& input, const ZipDirectoryPlace& place, uint8_t* bytes,
                                ZipEntry* entries, size_t& count) {
     count = 0;
-    ZipStatus status = readExact(input, place.offset, bytes, place.size);
+    if (place.size > SIZE_MAX) return ZipStatus::outOfMemory;
+    const size_t directorySize = static_cast<size_t>(place.size);
+    ZipStatus status = readExact(input, place.offset, bytes, directorySize);
     if (status != ZipStatus::ok) return status;
     size_t offset = 0;
-    for (uint32_t index = 0; index < place.entryCount; ++index) {
-        if (centralHeaderSize > place.size - offset) return ZipStatus::damaged;
+    for (uint64_t index = 0; index < place.entryCount; ++index) {
+        if (centralHeaderSize > directorySize - offset) return ZipStatus::damaged;
         const uint8_t* header = bytes + offset;
         if (readLittle32(header, 0) != centralHeaderSignature) return ZipStatus::damaged;
         const uint16_t nameLength = readLittle16(header, 28);
-        const size_t recordSize = centralHeaderSize + nameLength + readLittle16(header, 30) + readLittle16(header, 32);
-        if (recordSize > place.size - offset) return ZipStatus::damaged;
+        const uint16_t extraLength = readLittle16(header, 30);
+        const size_t recordSize = centralHeaderSize + nameLength + extraLength + readLittle16(header, 32);
+        if (recordSize > directorySize - offset) return ZipStatus::damaged;
 
-        ZipEntry entry;
+        ZipEntry entry{};
         entry.name = reinterpret_cast<const char*>(header + centralHeaderSize);
         entry.nameLength = nameLength;
         entry.flags = readLittle16(header, 8);
         entry.method = readLittle16(header, 10);
         entry.dosTime = readLittle16(header, 12);
+        entry.dosDate = readLittle16(header, 14);
         entry.crc32 = readLittle32(header, 16);
         entry.compressedSize = readLittle32(header, 20);
         entry.uncompressedSize = readLittle32(header, 24);
         entry.localHeaderOffset = readLittle32(header, 42);
         const uint16_t startDisk = readLittle16(header, 34);
-        if (entry.compressedSize == 0xffffffffu || entry.uncompressedSize == 0xffffffffu ||
-            entry.localHeaderOffset == 0xffffffffu || startDisk != 0) {
-            return ZipStatus::unsupported;
-        }
+        if (startDisk != 0 && startDisk != zip64Marker16) return ZipStatus::unsupported;
+        status =
+            readExtraFields(header + centralHeaderSize + nameLength, extraLength, entry, startDisk == zip64Marker16);
+        if (status != ZipStatus::ok) return status;
         entries[count++] = entry;
         offset += recordSize;
     }

@@ -23,7 +23,7 @@ ArchiveInput memoryArchiveInput(const uint8_t* data, size_t size);
 enum class ZipStatus {
     ok,
     damaged,        // structure, sizes, compressed data or CRC wrong; truncated
-    unsupported,    // zip64, multi-disk, unknown method, strong encryption
+    unsupported,    // multi-disk, unknown method, strong encryption
     wrongPassword,  // encrypted and no password, or its check byte disagrees
     readFailed,     // the input could not be read
     outputFailed,   // the sink refused the data
@@ -32,35 +32,46 @@ enum class ZipStatus {
 
 const char* zipStatusText(ZipStatus status);
 
-// What the central directory says about one entry.
+// What the central directory says about one entry, zip64 values read in.
 struct ZipEntry {
     const char* name;  // raw bytes as stored, in the directory's bytes; not terminated
     size_t nameLength;
     uint16_t flags;
     uint16_t method;
     uint16_t dosTime;
+    uint16_t dosDate;
     uint32_t crc32;
-    uint32_t compressedSize;
-    uint32_t uncompressedSize;
-    uint32_t localHeaderOffset;
+    uint64_t compressedSize;
+    uint64_t uncompressedSize;
+    uint64_t localHeaderOffset;
+    // The extended timestamp's modification time, seconds since 1970 in UTC,
+    // when the entry has one (zipEntryTime reads it).
+    bool hasUnixTime;
+    int64_t unixTime;
 };
 
 bool zipEntryIsDirectory(const ZipEntry& entry);
 bool zipEntryIsEncrypted(const ZipEntry& entry);
 
-// Where the end record puts the central directory: `size` bytes at `offset`
+// Where the end records put the central directory: `size` bytes at `offset`
 // holding `entryCount` records; `end` is where the end record itself ends.
+// With a zip64 end record, its values stand in for the end record's, and it
+// and its locator lie between the directory and the end record.
 struct ZipDirectoryPlace {
     uint64_t offset;
-    uint32_t size;
-    uint32_t entryCount;
+    uint64_t size;
+    uint64_t entryCount;
     uint64_t end;
 };
+
+// The most records the directory can hold (each takes at least 46 bytes),
+// whatever count it declares: the room readCentralDirectory needs.
+uint64_t zipEntryCapacity(const ZipDirectoryPlace& place);
 
 ZipStatus findCentralDirectory(const ArchiveInput& input, ZipDirectoryPlace& place);
 
 // Reads the directory's `place.size` bytes into `bytes` and its records, in
-// order, into `entries` (room for `place.entryCount`), their names pointing
+// order, into `entries` (room for zipEntryCapacity), their names pointing
 // into `bytes`. `count` is the number read: when the directory is damaged
 // part way, the records before the damage.
 ZipStatus readCentralDirectory(const ArchiveInput& input, const ZipDirectoryPlace& place, uint8_t* bytes,

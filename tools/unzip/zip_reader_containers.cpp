@@ -4,6 +4,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "zip_format.h"
+
 namespace {
 
 bool readDescriptorAt(const void* context, uint64_t offset, uint8_t* buffer, size_t length) {
@@ -31,7 +33,7 @@ ZipStatus readZipDirectory(const ArchiveInput& input, ZipDirectory& directory) {
     ZipStatus status = findCentralDirectory(input, directory.place);
     if (status != ZipStatus::ok) return status;
     directory.bytes.resize(directory.place.size);
-    directory.entries.resize(directory.place.entryCount);
+    directory.entries.resize(zipEntryCapacity(directory.place));
     size_t count = 0;
     status = readCentralDirectory(input, directory.place, directory.bytes.data(), directory.entries.data(), count);
     directory.entries.resize(count);
@@ -39,6 +41,44 @@ ZipStatus readZipDirectory(const ArchiveInput& input, ZipDirectory& directory) {
 }
 
 std::string entryNameText(const ZipEntry& entry) { return std::string(entry.name, entry.nameLength); }
+
+bool decodeName(const std::string& bytes, bool utf8, std::u16string& wide) {
+    wide.assign(bytes.size(), u'\0');
+    const size_t length = utf8 ? decodeUtf8(bytes.data(), bytes.size(), &wide[0])
+                               : decodeCodePage437(bytes.data(), bytes.size(), &wide[0]);
+    wide.resize(length == notUtf8 ? 0 : length);
+    return length != notUtf8;
+}
+
+bool entryWideName(const ZipEntry& entry, std::u16string& wide) {
+    return decodeName(entryNameText(entry), (entry.flags & flagUtf8Name) != 0, wide);
+}
+
+std::string utf8Text(const std::u16string& wide) {
+    std::string text(wide.size() * 3, '\0');
+    text.resize(encodeUtf8(wide.data(), wide.size(), &text[0]));
+    return text;
+}
+
+std::u16string wideText(const std::string& utf8) {
+    std::u16string wide;
+    if (decodeName(utf8, true, wide)) return wide;
+    // Byte by byte: the valid runs as they are, each stray byte as U+FFFD.
+    wide.clear();
+    for (size_t i = 0; i < utf8.size();) {
+        size_t end = i + 1;
+        std::u16string piece;
+        while (end <= utf8.size() && end - i <= 4 && !decodeName(utf8.substr(i, end - i), true, piece)) ++end;
+        if (end > utf8.size() || end - i > 4) {
+            wide += u'\xfffd';
+            ++i;
+        } else {
+            wide += piece;
+            i = end;
+        }
+    }
+    return wide;
+}
 
 ZipStatus findOverlappingEntries(const ArchiveInput& input, const ZipDirectory& directory,
                                  std::vector<ZipOverlap>& overlaps) {
@@ -60,10 +100,10 @@ ZipStatus extractEntry(const ArchiveInput& input, const ZipEntry& entry, const c
     return status;
 }
 
-std::vector<EntryClash> findEntryClashes(const std::vector<std::string>& names) {
+std::vector<EntryClash> findEntryClashes(const std::vector<std::u16string>& names) {
     std::vector<EntryName> views;
     views.reserve(names.size());
-    for (const std::string& name : names) views.push_back(EntryName{name.data(), name.size()});
+    for (const std::u16string& name : names) views.push_back(EntryName{name.data(), name.size()});
     // uint64_t elements: aligned as the finder's arrays need.
     std::vector<uint64_t> work((entryClashWorkSize(views.data(), views.size()) + 7) / 8);
     std::vector<EntryClash> clashes(names.size());
@@ -71,12 +111,29 @@ std::vector<EntryClash> findEntryClashes(const std::vector<std::string>& names) 
     return clashes;
 }
 
-const char* entryNameProblem(const std::string& name) { return entryNameProblem(name.data(), name.size()); }
+std::vector<EntryClash> findEntryClashes(const std::vector<std::string>& names) {
+    std::vector<std::u16string> wide;
+    wide.reserve(names.size());
+    for (const std::string& name : names) wide.push_back(wideText(name));
+    return findEntryClashes(wide);
+}
+
+const char* entryNameProblem(const std::u16string& name) { return entryNameProblem(name.data(), name.size()); }
+
+const char* entryNameProblem(const std::string& name) {
+    std::u16string wide;
+    if (!decodeName(name, true, wide)) {
+        ZipEntry entry{};
+        entry.flags = flagUtf8Name;
+        return undecodableNameProblem(entry);
+    }
+    return entryNameProblem(wide);
+}
 
 std::vector<std::string> entryNameComponents(const std::string& name) {
     std::vector<std::string> components;
     size_t position = 0;
-    NameComponent component;
+    NameComponentOf<char> component;
     while (nextNameComponent(name.data(), name.size(), position, component)) {
         components.emplace_back(component.text, component.length);
     }

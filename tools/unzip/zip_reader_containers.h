@@ -36,7 +36,18 @@ struct ZipDirectory {
 // damage.
 ZipStatus readZipDirectory(const ArchiveInput& input, ZipDirectory& directory);
 
+// The entry's name as the archive holds it.
 std::string entryNameText(const ZipEntry& entry);
+
+// Names as unzip.exe reads them, in UTF-16: UTF-8 when `utf8` (the entry's
+// flag), else code page 437, the host's stand-in for Windows' OEM code page.
+// False for a name marked UTF-8 that is not.
+bool decodeName(const std::string& bytes, bool utf8, std::u16string& wide);
+bool entryWideName(const ZipEntry& entry, std::u16string& wide);
+std::string utf8Text(const std::u16string& wide);
+// A name in UTF-8 (the flag set): its UTF-16, with U+FFFD for bytes that are
+// not UTF-8.
+std::u16string wideText(const std::string& utf8);
 
 ZipStatus findOverlappingEntries(const ArchiveInput& input, const ZipDirectory& directory,
                                  std::vector<ZipOverlap>& overlaps);
@@ -44,8 +55,13 @@ ZipStatus findOverlappingEntries(const ArchiveInput& input, const ZipDirectory& 
 // extractEntry with a workspace of its own.
 ZipStatus extractEntry(const ArchiveInput& input, const ZipEntry& entry, const char* password, const OutputSink& sink);
 
+std::vector<EntryClash> findEntryClashes(const std::vector<std::u16string>& names);
+// Names in UTF-8.
 std::vector<EntryClash> findEntryClashes(const std::vector<std::string>& names);
 
+const char* entryNameProblem(const std::u16string& name);
+// A name in UTF-8, as one with the flag is read: a name that is not UTF-8
+// is refused as unzip.exe refuses it.
 const char* entryNameProblem(const std::string& name);
 std::vector<std::string> entryNameComponents(const std::string& name);
 std::string destinationDirectory(const std::string& destination);

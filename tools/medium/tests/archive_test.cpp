@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -124,6 +125,105 @@ TEST(PackageArchive, TheSamePayloadGivesTheSameBytesOnceTimesAreClamped) {
     ASSERT_TRUE(writeClamped(scanned(scratch / "two"), scratch / "older.zip", epoch, error)) << error;
     EXPECT_NE(readFile(scratch / "one.zip"), readFile(scratch / "older.zip"));
     EXPECT_EQ(archiveContents(scratch / "older.zip", packagePassword), payloadContents(scratch / "one"));
+}
+
+// Each entry keeps its time to the second in its extended timestamp, 1901 to
+// 2106; a time outside is packed as the nearer end, and both build and check
+// say so. (This file system keeps 1850 as 1901-12-13 20:45:52 already.)
+TEST(PackageArchive, EachEntryKeepsItsTimeInItsTimestamp) {
+    ScratchDirectory scratch;
+    makePayload(scratch / "payload");
+    const std::vector<std::pair<std::string, time_t>> times = {
+        {"docs/1975.txt", 170856001},  {"docs/2001.txt", 981173107},   {"docs/2040.txt", 2208988803},
+        {"docs/2150.txt", 5680281600}, {"docs/1850.txt", -3786825600}, {"docs/", 946684799},
+    };
+    for (const auto& [name, when] : times) {
+        if (name.back() != '/') writeFile(scratch / ("payload/" + name), name);
+    }
+    for (const auto& [name, when] : times) setTime(scratch / ("payload/" + name), when);
+    std::string error;
+    ASSERT_TRUE(write(scanned(scratch / "payload"), scratch / "package.zip", error)) << error;
+
+    const std::string bytes = readFile(scratch / "package.zip");
+    const ArchiveInput input = memoryArchiveInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    ZipDirectory directory;
+    ASSERT_EQ(readZipDirectory(input, directory), ZipStatus::ok);
+    std::map<std::string, int64_t> packed;
+    for (const ZipEntry& entry : directory.entries) {
+        EXPECT_TRUE(entry.hasUnixTime) << entryNameText(entry);
+        packed[entryNameText(entry)] = entry.unixTime;
+    }
+    for (const auto& [name, when] : times) EXPECT_EQ(packed[name], archiveTime(when)) << name;
+    EXPECT_EQ(packed["docs/2150.txt"], latestArchiveTime);
+    EXPECT_EQ(packed["docs/1850.txt"], earliestArchiveTime);
+
+    EXPECT_EQ(archiveTimeWarning(5680281600),
+              "dated 2150-01-01 00:00:00 UTC; package.zip holds times from 1901-12-13 20:45:52 UTC to "
+              "2106-02-07 06:28:15 UTC, so it is packed as 2106-02-07 06:28:15 UTC");
+    EXPECT_EQ(archiveTimeWarning(2208988803), "");
+    std::vector<std::string> clamped;
+    for (const std::string& warning : checkPackageArchive(scratch / "package.zip", packagePassword, false).warnings) {
+        if (warning.find("was moved to it") != std::string::npos) clamped.push_back(warning);
+    }
+    EXPECT_EQ(clamped, (std::vector<std::string>{
+                           "'docs/1850.txt': dated 1901-12-13 20:45:52 UTC, the earliest time an entry can hold; the "
+                           "file's own time was probably outside and was moved to it",
+                           "'docs/2150.txt': dated 2106-02-07 06:28:15 UTC, the latest time an entry can hold; the "
+                           "file's own time was probably outside and was moved to it"}));
+}
+
+// The zip64 form, here forced on small data: every reader still reads it
+// (unzip.exe's, libzip in check, Info-ZIP unzip). Without force, an archive
+// that needs none has none.
+TEST(PackageArchive, TheZip64FormReadsBackEverywhere) {
+    ScratchDirectory scratch;
+    makePayload(scratch / "payload");
+    writeFile(scratch / "payload/docs/data.bin", incompressibleBytes(300 * 1024));
+    const Payload payload = scanned(scratch / "payload");
+    std::string error;
+    ASSERT_TRUE(write(payload, scratch / "plain.zip", error)) << error;
+    EXPECT_EQ(readFile(scratch / "plain.zip").find(std::string("PK\x06\x06", 4)), std::string::npos);
+
+    ArchiveWriteOptions options;
+    options.password = packagePassword;
+    options.zip64Everywhere = true;
+    ASSERT_TRUE(writePackageArchive(payload, scratch / "package.zip", options, error)) << error;
+    const std::string bytes = readFile(scratch / "package.zip");
+    EXPECT_NE(bytes.find(std::string("PK\x06\x06", 4)), std::string::npos);
+    EXPECT_EQ(archiveContents(scratch / "package.zip", packagePassword), payloadContents(scratch / "payload"));
+    EXPECT_EQ(extractorDirectoryProblem(scratch / "package.zip"), "");
+    const ArchiveReport report = checkPackageArchive(scratch / "package.zip", packagePassword, false);
+    EXPECT_TRUE(report.problems.empty()) << report.problems.front();
+    EXPECT_EQ(report.verified, payload.fileCount);
+    if (std::system("command -v unzip >/dev/null 2>&1") == 0) {
+        const std::string test = "unzip -qq -t -P '" + std::string(packagePassword) + "' " + scratch / "package.zip";
+        EXPECT_EQ(std::system((test + " >/dev/null 2>&1").c_str()), 0);
+    }
+}
+
+// More entries than the end record counts: a zip64 end record, and no
+// entry in the zip64 form, since none needs it.
+TEST(PackageArchive, MoreThan65534EntriesGetAZip64EndRecordOnly) {
+    ScratchDirectory scratch;
+    makePayload(scratch / "payload");
+    const size_t extra = 65600;
+    for (size_t i = 0; i < extra; ++i) {
+        writeFile(scratch / ("payload/docs/d" + std::to_string(i % 50) + "/" + std::to_string(i)), "");
+    }
+    const Payload payload = scanned(scratch / "payload");
+    ASSERT_GT(payload.entries.size(), 65535u);
+    std::string error;
+    ASSERT_TRUE(write(payload, scratch / "package.zip", error)) << error;
+    const std::string bytes = readFile(scratch / "package.zip");
+    EXPECT_NE(bytes.find(std::string("PK\x06\x06", 4)), std::string::npos);
+    EXPECT_EQ(bytes.find(std::string("\x01\x00\x10\x00", 4)), std::string::npos) << "an entry in the zip64 form";
+    const ArchiveInput input = memoryArchiveInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    ZipDirectory directory;
+    ASSERT_EQ(readZipDirectory(input, directory), ZipStatus::ok);
+    EXPECT_EQ(directory.entries.size(), payload.entries.size());
+    const ArchiveReport report = checkPackageArchive(scratch / "package.zip", packagePassword, false);
+    EXPECT_TRUE(report.problems.empty()) << report.problems.front();
+    EXPECT_EQ(report.entries.size(), payload.entries.size());
 }
 
 TEST(PackageArchive, InfoZipUnzipAcceptsItToo) {

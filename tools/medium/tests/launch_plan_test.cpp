@@ -94,33 +94,35 @@ TEST(LaunchPlan, EachCommandThatDoesNotFitIsAProblemOfItsOwn) {
     EXPECT_EQ(tight.silentForm, SetupForm::silent);
 }
 
-TEST(LaunchPlan, ExtractedPathsMustFitWithTheExtractorsSuffix) {
+// Every extracted path must fit in what the ANSI calls open, counted in
+// UTF-16 units as Windows counts them: a character beyond the Basic
+// Multilingual Plane takes two, "é" one (two bytes in UTF-8).
+TEST(LaunchPlan, ExtractedPathsMustFitInWhatTheAnsiCallsOpen) {
     const std::string temporary = "C:\\Temp\\";
     const std::string work = temporary + "KESTRUNE\\";
-    const size_t suffix = std::string(partFileSuffix).size();
     struct Case {
-        size_t pathLength;  // of the extracted path, without the suffix
+        size_t pathLength;  // in UTF-16 units
         bool directory;
+        const char* character;  // what the name is made of
+        size_t units;           // of one character
         bool fits;
     } cases[] = {
-        {longestPath - suffix, false, true},
-        {longestPath - suffix + 1, false, false},
-        {longestDirectoryPath, true, true},
-        {longestDirectoryPath + 1, true, false},
+        {longestPath, false, "n", 1, true},
+        {longestPath + 1, false, "n", 1, false},
+        {longestPath, true, "n", 1, true},
+        {longestPath + 1, true, "n", 1, false},
+        {longestPath - 1, false, "\u00e9", 1, true},
+        {longestPath + 1, false, "\U0001F600", 2, false},
+        {longestPath - 1, false, "\U0001F600", 2, true},
     };
     for (const Case& c : cases) {
         ArchiveEntryInfo entry;
         entry.directory = c.directory;
-        entry.name = std::string(c.pathLength - work.size(), 'n') + (c.directory ? "/" : "");
+        const size_t nameUnits = c.pathLength - work.size();
+        for (size_t i = 0; i + c.units <= nameUnits; i += c.units) entry.name += c.character;
+        entry.name += std::string(nameUnits % c.units, 'n') + (c.directory ? "/" : "");
         const LaunchPlan plan = planLaunch("D:\\", temporary, false, packagePassword, {entry});
-        EXPECT_EQ(anyProblemWith(plan, "extracted"), !c.fits) << c.pathLength << (c.directory ? " folder" : " file");
+        EXPECT_EQ(anyProblemWith(plan, "extracted"), !c.fits)
+            << c.pathLength << (c.directory ? " folder of " : " file of ") << c.character;
     }
-}
-
-TEST(LaunchPlan, TheFolderOfAnExtractedFileMustFitCreateDirectory) {
-    ArchiveEntryInfo entry;
-    const std::string work = "C:\\Temp\\KESTRUNE\\";
-    entry.name = std::string(longestDirectoryPath + 1 - work.size(), 'd') + "/f";
-    const LaunchPlan plan = planLaunch("D:\\", "C:\\Temp\\", false, packagePassword, {entry});
-    EXPECT_TRUE(anyProblemWith(plan, "folder of extracted file"));
 }

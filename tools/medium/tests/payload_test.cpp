@@ -54,7 +54,7 @@ void makeSocket(const std::string& path) {
 
 TEST(NameRules, EachNameWindowsWouldChangeOrRefuseIsFoundWithItsReason) {
     struct Case {
-        const char* name;
+        std::string name;
         const char* expected;  // nullptr: no finding
         bool refused;
     } cases[] = {
@@ -66,8 +66,8 @@ TEST(NameRules, EachNameWindowsWouldChangeOrRefuseIsFoundWithItsReason) {
         {"trailing.", "unzip.exe refuses it: ends in a dot or a blank, which Windows drops", true},
         {"trailing /x.txt", "unzip.exe refuses it: 'trailing ': ends in a dot or a blank", true},
         {"docs/con/x.txt", "unzip.exe refuses it: 'con': reserved device name", true},
-        {"COM\xb9.txt", "reserved device name", true},
-        {"LPT\xb3", "reserved device name", true},
+        {"COM\u00b9.txt", "reserved device name", true},
+        {"LPT\u00b3", "reserved device name", true},
         {"CONOUT$", "reserved device name", true},
         {"con.txt", "reserved device name", true},
         {"docs/LPT1", "reserved device name", true},
@@ -77,7 +77,18 @@ TEST(NameRules, EachNameWindowsWouldChangeOrRefuseIsFoundWithItsReason) {
         {"less<more", "holds '<'", true},
         {"tab\there", "holds a control character (0x09)", true},
         {"../up", "parent or current directory", true},
-        {"caf\xc3\xa9.txt", "not plain ASCII", false},
+        // UTF-8 names are marked so, and arrive as they are.
+        {"caf\u00e9.txt", nullptr, false},
+        {"Gr\u00f6\u00dfe/\u65e5\u672c\u8a9e \U0001F600.txt", nullptr, false},
+        // A name that is not UTF-8 goes unmarked: its spelling depends on
+        // the machine's OEM code page.
+        {"caf\xe9.txt", "without the UTF-8 mark; unzip.exe reads such a name in the OEM code page", false},
+        {"caf\xe9.txt", "(code page 437 gives 'caf\u0398.txt')", false},
+        // What Windows allows in a name, in UTF-16 units; a file's part file
+        // needs 14 of them.
+        {std::string(256, 'd') + "/x.txt", "a name longer than the 255 characters Windows allows", true},
+        {std::string(242, 'f'), "a file name longer than 241 characters", true},
+        {std::string(255, 'd') + "/", nullptr, false},
     };
     for (const Case& c : cases) {
         const std::vector<NameFinding> findings = nameFindings({c.name});
@@ -93,9 +104,8 @@ TEST(NameRules, EachNameWindowsWouldChangeOrRefuseIsFoundWithItsReason) {
 
 TEST(NameRules, EveryBadNameIsListedOnceInOneRun) {
     const std::vector<std::string> names = {
-        "SETUP.EXE", "a?.txt",       "b*.txt",        "con/",          "con/inside.txt",
-        "docs/",     "docs/x.txt",   "DOCS/",         "docs/README",   "docs/readme",
-        "end.",      "caf\xc3\xa9/", "caf\xc3\xa9/a", "caf\xc3\xa9/b", "end",
+        "SETUP.EXE",   "a?.txt",      "b*.txt", "con/",     "con/inside.txt", "docs/",     "docs/x.txt", "DOCS/",
+        "docs/README", "docs/readme", "end.",   "caf\xe9/", "caf\xe9/a",      "caf\xe9/b", "end",        "caf\u00e9/x",
     };
     const std::vector<NameFinding> findings = nameFindings(names);
     std::vector<std::string> lines;
@@ -105,8 +115,8 @@ TEST(NameRules, EveryBadNameIsListedOnceInOneRun) {
         "'b*.txt': unzip.exe refuses it: holds '*', which Windows does not allow in names",
         "'con/': unzip.exe refuses it: reserved device name",
         "'end.': unzip.exe refuses it: ends in a dot or a blank, which Windows drops",
-        "'caf\xc3\xa9/': is not plain ASCII; unzip.exe creates names in the Windows ANSI code page, so it may be "
-        "spelled differently there",
+        "'caf\xe9/': has characters beyond ASCII without the UTF-8 mark; unzip.exe reads such a name in the OEM code "
+        "page of the Windows machine, so it may be spelled differently there (code page 437 gives 'caf\u0398/')",
         // Two spellings of one folder are one folder; its files are compared.
         "'docs/readme' and 'docs/README' name the same file on Windows: they differ only in case",
         "'end' and 'end.' name the same file on Windows: they differ only in trailing dots or blanks, which Windows "
@@ -135,6 +145,10 @@ TEST(NameRules, NamesWindowsTakesForOneFileAreFoundByUnzipExesRule) {
         {{"data", "DATA/"},
          {"'DATA/' and 'data' name the same file on Windows: one is a file, the other a folder of the same name"}},
         {{"a.txt", "a.txt"}, {"'a.txt' and 'a.txt' name the same file on Windows: the same name twice"}},
+        // Case beyond ASCII, as Windows folds it.
+        {{"caf\u00e9.txt", "CAF\u00c9.TXT", "\u03c3", "\u03c2"},
+         {"'CAF\u00c9.TXT' and 'caf\u00e9.txt' name the same file on Windows: they differ only in case",
+          "'\u03c2' and '\u03c3' name the same file on Windows: they differ only in case"}},
         {{"docs/", "DOCS/", "docs/a.txt", "DOCS/b.txt", "DOCS/A.TXT"},
          {"'DOCS/A.TXT' and 'docs/a.txt' name the same file on Windows: they differ only in case"}},
         // An 8.3 name beside the alias, or an alias in another folder, is no clash.

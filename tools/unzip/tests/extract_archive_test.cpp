@@ -3,11 +3,16 @@
 #include "extract_archive.h"
 
 #include "exit_codes.h"
+#include "little_endian.h"
 #include "zip_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <ctime>
 #include <map>
 
 namespace {
@@ -58,6 +63,102 @@ TEST(ExtractArchive, InfoZipTreeWithPasswordLandsIntactWithNoTemporaryLeft) {
     EXPECT_EQ(treeOf(box.destination), files);
 }
 
+// Times as Info-ZIP writes them: with its extended timestamp (to the
+// second, before 1980 and after 2038 too), and without extra fields (-X:
+// the DOS fields in local time, 1980 at the earliest, in two seconds, an
+// odd second rounded up by zip).
+// Folders get theirs once their files are written.
+struct TimedTree {
+    const char* label;
+    const char* zipOptions;
+    std::map<std::string, std::pair<std::string, std::string>> times;  // name: given, expected
+};
+
+class RestoredTimes : public testing::TestWithParam<TimedTree> {};
+
+time_t localTime(const std::string& text) {
+    std::tm parts{};
+    std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &parts.tm_year, &parts.tm_mon, &parts.tm_mday, &parts.tm_hour,
+                &parts.tm_min, &parts.tm_sec);
+    parts.tm_year -= 1900;
+    parts.tm_mon -= 1;
+    parts.tm_isdst = -1;
+    return std::mktime(&parts);
+}
+
+void setTime(const fs::path& path, const std::string& text) {
+    const timespec times[2] = {{localTime(text), 0}, {localTime(text), 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+TEST_P(RestoredTimes, FilesAndFoldersGetTheirTimesFromTheArchive) {
+    Sandbox box;
+    const fs::path tree = box.temp / "tree";
+    for (const auto& [name, times] : GetParam().times) {
+        if (name.back() == '/') {
+            fs::create_directories(tree / name);
+        } else {
+            writeFile(tree / name, name);
+        }
+    }
+    // The deepest first: a folder's time is set after its files are made.
+    for (auto it = GetParam().times.rbegin(); it != GetParam().times.rend(); ++it)
+        setTime(tree / it->first, it->second.first);
+    writeFile(box.archive, makeInfoZipArchive(tree, GetParam().zipOptions));
+    ASSERT_EQ(extractArchive(box.archive.string().c_str(), nullptr, box.destination.string().c_str()), exitSuccess);
+    for (const auto& [name, times] : GetParam().times) {
+        struct stat status;
+        ASSERT_EQ(lstat((box.destination / name).c_str(), &status), 0) << name;
+        EXPECT_EQ(status.st_mtime, localTime(times.second))
+            << name << ": " << std::asctime(std::localtime(&status.st_mtime));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(InfoZip, RestoredTimes,
+                         testing::Values(TimedTree{"ExtendedTimestamp",
+                                                   "",
+                                                   {{"a.txt", {"2001-02-03 04:05:07", "2001-02-03 04:05:07"}},
+                                                    {"old.txt", {"1975-06-01 12:00:01", "1975-06-01 12:00:01"}},
+                                                    {"late.txt", {"2040-01-01 00:00:03", "2040-01-01 00:00:03"}},
+                                                    {"sub/", {"1999-12-31 23:59:59", "1999-12-31 23:59:59"}},
+                                                    {"sub/x.txt", {"2010-07-08 09:10:11", "2010-07-08 09:10:11"}}}},
+                                         TimedTree{"DosFieldsOnly",
+                                                   "-X",
+                                                   {{"a.txt", {"2001-02-03 04:05:07", "2001-02-03 04:05:08"}},
+                                                    {"old.txt", {"1975-06-01 12:00:01", "1980-01-01 00:00:00"}},
+                                                    {"late.txt", {"2040-01-01 00:00:03", "2040-01-01 00:00:04"}},
+                                                    {"sub/", {"1999-12-31 23:59:59", "2000-01-01 00:00:00"}},
+                                                    {"sub/x.txt", {"2010-07-08 09:10:10", "2010-07-08 09:10:10"}}}}),
+                         [](const testing::TestParamInfo<TimedTree>& info) { return std::string(info.param.label); });
+
+// Names as Windows will spell them: with the UTF-8 flag in UTF-8, without
+// it in the OEM code page (437 on a host), each written in UTF-8 here.
+TEST(ExtractArchive, NamesAreDecodedByTheirFlag) {
+    Sandbox box;
+    CraftedEntry japanese = storedEntry("\u65e5\u672c\u8a9e/\U0001F600 \u00e9.txt", "utf-8");
+    japanese.flags |= 0x800;
+    const CraftedEntry dos = storedEntry("caf\x82 \x9a.txt", "437");
+    EXPECT_EQ(box.extract(buildArchive({japanese, dos}), nullptr), exitSuccess);
+    const Tree expected{{"\u65e5\u672c\u8a9e/", ""},
+                        {"\u65e5\u672c\u8a9e/\U0001F600 \u00e9.txt", "utf-8"},
+                        {"caf\u00e9 \u00dc.txt", "437"}};
+    EXPECT_EQ(treeOf(box.destination), expected);
+}
+
+// Past the end record's 16-bit count: every entry lands.
+TEST(ExtractArchive, MoreThan65535EntriesAllLand) {
+    Sandbox box;
+    std::vector<CraftedEntry> entries;
+    for (int i = 0; i < 65600; ++i)
+        entries.push_back(storedEntry("d" + std::to_string(i % 64) + "/f" + std::to_string(i), ""));
+    entries.back() = storedEntry("last.txt", "last");
+    EXPECT_EQ(box.extract(buildZip64Archive(entries), nullptr), exitSuccess);
+    size_t files = 0;
+    for (const auto& item : fs::recursive_directory_iterator(box.destination)) files += item.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, 65600u);
+    EXPECT_EQ(readFile(box.destination / "last.txt"), "last");
+}
+
 TEST(ExtractArchive, AnArchiveWithoutEntriesGivesAnEmptyDestination) {
     Sandbox box;
     EXPECT_EQ(box.extract(buildArchive({}), "secret"), exitSuccess);
@@ -96,8 +197,9 @@ class UnsafeName : public testing::TestWithParam<std::string> {};
 
 TEST_P(UnsafeName, IsRefusedAndNothingLandsOutsideTheDestination) {
     Sandbox box;
-    const int code =
-        box.extract(buildArchive({storedEntry(GetParam(), "evil"), storedEntry("good.txt", "good")}), nullptr);
+    CraftedEntry unsafe = storedEntry(GetParam(), "evil");
+    unsafe.flags |= 0x800;  // UTF-8
+    const int code = box.extract(buildArchive({unsafe, storedEntry("good.txt", "good")}), nullptr);
     EXPECT_EQ(code, exitRefusedEntryName);
     const std::map<std::string, std::string> expectedOutside{
         {"package.zip", readFile(box.archive)}, {"work dir/", ""}, {"work dir/good.txt", "good"}};
@@ -108,10 +210,11 @@ TEST_P(UnsafeName, IsRefusedAndNothingLandsOutsideTheDestination) {
 INSTANTIATE_TEST_SUITE_P(ZipSlip, UnsafeName,
                          testing::Values("../x", "a/../../x", "..\\x", "a\\..\\..\\x", "/kestrune-unzip-abs", "C:x",
                                          "c:\\x", "", "sub/../../x/"));
-// Names Windows would open as a device or change.
+// Names Windows would open as a device or change, and names that are not
+// the UTF-8 they say they are (an overlong "../").
 INSTANTIATE_TEST_SUITE_P(WindowsNames, UnsafeName,
-                         testing::Values("COM\xb9", "lpt\xb2.txt", "sub/LPT\xb3", "CONIN$", "conout$.log", "SETUP.EXE.",
-                                         "setup.exe ", "sub./x"));
+                         testing::Values("COM\u00b9", "lpt\u00b2.txt", "sub/LPT\u00b3", "CONIN$", "conout$.log",
+                                         "SETUP.EXE.", "setup.exe ", "sub./x", "\xc0\xae\xc0\xae/x", "caf\xe9"));
 
 // Links planted in the destination before the run, pointing outside it,
 // beside a sound good.txt that must still land.
@@ -315,6 +418,26 @@ TEST(ExtractArchive, MoreThanTheVolumeHoldsIsRefusedBeforeAnythingIsWritten) {
     entries[0].uncompressedSize =
         static_cast<uint32_t>(std::min<uint64_t>(fs::space(box.destination).available / 2, declaredEach));
     EXPECT_EQ(box.extract(buildArchive(entries), nullptr), exitDamagedArchive);
+}
+
+// Sizes past 32 bits in zip64 fields: what they declare together is counted
+// without wrapping (two times 2^63 is no 0), and refused as more than any
+// volume holds before anything is written.
+TEST(ExtractArchive, DeclaredZip64SizesAddUpWithoutWrapping) {
+    Sandbox box;
+    std::string archive = buildZip64Archive({deflatedEntry("a", ""), deflatedEntry("b", "")});
+    const size_t directory = static_cast<size_t>(readLittle64(archive, zip64EndRecordOffset(archive) + 48));
+    size_t record = directory;
+    for (int i = 0; i < 2; ++i) {
+        const size_t field = record + 46 + readLittle16(archive, record + 28);
+        put64(archive, field + 4, uint64_t{1} << 63);  // the uncompressed size
+        record = field + readLittle16(archive, record + 30);
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(box.extract(archive, nullptr), exitWriteFailed);
+    const std::string lines = testing::internal::GetCapturedStderr();
+    EXPECT_NE(lines.find("the archive declares 18446744073709551615 bytes"), std::string::npos) << lines;
+    EXPECT_TRUE(treeOf(box.destination).empty());
 }
 
 struct ProblemOrder {

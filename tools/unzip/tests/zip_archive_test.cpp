@@ -2,6 +2,8 @@
 // crafted ones that lie, break or end early.
 #include "zip_reader_containers.h"
 
+#include "entry_time.h"
+#include "little_endian.h"
 #include "zip_test_support.h"
 
 #include <gtest/gtest.h>
@@ -262,15 +264,23 @@ INSTANTIATE_TEST_SUITE_P(
         DirectoryCase{"SignatureBroken", [](A& a) { a[secondRecord(a)] = 'X'; }, damaged, 1},
         DirectoryCase{"NameOverrunsDirectory", [](A& a) { put16(a, secondRecord(a) + 28, 0x1000); }, damaged, 1},
         DirectoryCase{"SecondDisk", [](A& a) { put16(a, endRecord(a) + 4, 1); }, ZipStatus::unsupported, 0},
-        DirectoryCase{"Zip64Locator",
+        // A locator is read: this one points at the first local header.
+        DirectoryCase{"Zip64LocatorToNoRecord",
                       [](A& a) {
                           A locator(20, '\0');
                           put32(locator, 0, 0x07064b50);
                           a.insert(endRecord(a), locator);
                       },
-                      ZipStatus::unsupported, 0},
-        DirectoryCase{"Zip64Size", [](A& a) { put32(a, secondRecord(a) + 20, 0xffffffff); }, ZipStatus::unsupported,
-                      1}),
+                      damaged, 0},
+        DirectoryCase{"Zip64SizeMarkerWithoutItsField", [](A& a) { put32(a, secondRecord(a) + 20, 0xffffffff); },
+                      damaged, 1},
+        // Literal all-ones counts without a locator are taken as they are.
+        DirectoryCase{"AllOnesCountWithoutLocator",
+                      [](A& a) {
+                          put16(a, endRecord(a) + 8, 0xffff);
+                          put16(a, endRecord(a) + 10, 0xffff);
+                      },
+                      damaged, 2}),
     [](const testing::TestParamInfo<DirectoryCase>& info) { return std::string(info.param.label); });
 
 // Entries whose stored bytes overlap: the decompression bomb of many entries
@@ -340,6 +350,252 @@ INSTANTIATE_TEST_SUITE_P(
                                 },
                                 {}}),
     [](const testing::TestParamInfo<OverlapCase>& info) { return std::string(info.param.label); });
+
+// The zip64 form of a two-entry archive, changed. Offsets: `z` the zip64 end
+// record, `l` its locator, `e` the end record, `c` the first central record.
+size_t z(const std::string& a) { return zip64EndRecordOffset(a); }
+size_t l(const std::string& a) { return zip64LocatorOffset(a); }
+size_t c(const std::string& a) { return static_cast<size_t>(readLittle64(a, z(a) + 48)); }
+// The first central record's zip64 field: id, length, then the values.
+size_t zip64Field(const std::string& a) { return c(a) + 46 + readLittle16(a, c(a) + 28); }
+
+class Zip64Directory : public testing::TestWithParam<DirectoryCase> {};
+
+TEST_P(Zip64Directory, StatusAndEntriesReadBeforeTheDamage) {
+    std::string archive = buildZip64Archive({storedEntry("one", "1"), deflatedEntry("two", content)});
+    GetParam().change(archive);
+    ZipDirectory directory;
+    EXPECT_EQ(readZipDirectory(inputFor(archive), directory), GetParam().expected);
+    ASSERT_EQ(directory.entries.size(), GetParam().entriesKept);
+    if (GetParam().expected != ok) return;
+    // The values came from the zip64 records: both entries extract whole.
+    EXPECT_EQ(extract(archive, directory.entries[0], nullptr).data, "1");
+    EXPECT_EQ(extract(archive, directory.entries[1], nullptr).data, content);
+}
+
+constexpr ZipStatus unsupported = ZipStatus::unsupported;
+
+INSTANTIATE_TEST_SUITE_P(
+    Zip64, Zip64Directory,
+    testing::Values(
+        DirectoryCase{"Intact", [](A&) {}, ok, 2},
+        DirectoryCase{
+            "OnlyTheEntriesInZip64Form",
+            [](A& a) {
+                a = buildZip64Archive({storedEntry("one", "1"), deflatedEntry("two", content)}, Zip64Form{true, false});
+            },
+            ok, 2},
+        DirectoryCase{
+            "OnlyTheEndInZip64Form",
+            [](A& a) {
+                a = buildZip64Archive({storedEntry("one", "1"), deflatedEntry("two", content)}, Zip64Form{false, true});
+            },
+            ok, 2},
+        // The end record may hold the values themselves, when they agree.
+        DirectoryCase{"EndRecordHoldsTheSameValues",
+                      [](A& a) {
+                          const size_t e = a.size() - 22;
+                          put32(a, e + 4, 0);
+                          put16(a, e + 8, 2);
+                          put16(a, e + 10, 2);
+                          put32(a, e + 12, static_cast<uint32_t>(l(a) - c(a) - 56));
+                          put32(a, e + 16, static_cast<uint32_t>(c(a)));
+                      },
+                      ok, 2},
+        // One archive, two meanings: refused.
+        DirectoryCase{"EndRecordCountDisagrees", [](A& a) { put16(a, a.size() - 22 + 10, 1); }, damaged, 0},
+        DirectoryCase{"EndRecordOffsetDisagrees", [](A& a) { put32(a, a.size() - 22 + 16, 0); }, damaged, 0},
+        DirectoryCase{"CountOnThisDiskDiffers", [](A& a) { put64(a, z(a) + 24, 1); }, unsupported, 0},
+        DirectoryCase{"SecondDisk", [](A& a) { put32(a, z(a) + 16, 1); }, unsupported, 0},
+        DirectoryCase{"LocatorNamesTwoDisks", [](A& a) { put32(a, l(a) + 16, 2); }, unsupported, 0},
+        DirectoryCase{"LocatorPastTheEnd", [](A& a) { put64(a, l(a) + 8, a.size() + 100); }, damaged, 0},
+        DirectoryCase{"LocatorAtTheLocator", [](A& a) { put64(a, l(a) + 8, l(a)); }, damaged, 0},
+        DirectoryCase{"LocatorFarPast2To63", [](A& a) { put64(a, l(a) + 8, ~uint64_t{0} - 10); }, damaged, 0},
+        DirectoryCase{"LocatorIntoTheDirectory", [](A& a) { put64(a, l(a) + 8, c(a)); }, damaged, 0},
+        DirectoryCase{"RecordSizeTooSmall", [](A& a) { put64(a, z(a) + 4, 43); }, damaged, 0},
+        DirectoryCase{"RecordSizePastTheLocator", [](A& a) { put64(a, z(a) + 4, 45); }, damaged, 0},
+        DirectoryCase{"RecordSizeNear2To64", [](A& a) { put64(a, z(a) + 4, ~uint64_t{0} - 5); }, damaged, 0},
+        // Offset and size that overflow when added, or reach past the record.
+        DirectoryCase{"DirectoryOffsetNear2To64", [](A& a) { put64(a, z(a) + 48, ~uint64_t{0} - 8); }, damaged, 0},
+        DirectoryCase{"DirectorySizeNear2To64", [](A& a) { put64(a, z(a) + 40, ~uint64_t{0} - 8); }, damaged, 0},
+        DirectoryCase{"DirectoryRunsIntoTheRecord", [](A& a) { put64(a, z(a) + 40, l(a) - c(a) - 55); }, damaged, 0},
+        // A count no directory of this size can hold: read until the records
+        // run out, with no memory taken for the count.
+        DirectoryCase{"CountNear2To64",
+                      [](A& a) {
+                          put64(a, z(a) + 24, ~uint64_t{0});
+                          put64(a, z(a) + 32, ~uint64_t{0});
+                      },
+                      damaged, 2},
+        DirectoryCase{"Zip64FieldMissing", [](A& a) { put16(a, zip64Field(a), 0x9999); }, damaged, 0},
+        DirectoryCase{"Zip64FieldShort", [](A& a) { put16(a, zip64Field(a) + 2, 16); }, damaged, 0},
+        DirectoryCase{"Zip64FieldTwice",
+                      [](A& a) {
+                          // The field's values become a second field of its own.
+                          put16(a, zip64Field(a) + 2, 0);
+                          put16(a, zip64Field(a) + 4, 0x0001);
+                          put16(a, zip64Field(a) + 6, 16);
+                      },
+                      damaged, 0},
+        DirectoryCase{"Zip64FieldRunsPastTheExtra", [](A& a) { put16(a, zip64Field(a) + 2, 400); }, damaged, 0},
+        DirectoryCase{"StartDiskMarkerWithoutItsValue", [](A& a) { put16(a, c(a) + 34, 0xffff); }, damaged, 0}),
+    [](const testing::TestParamInfo<DirectoryCase>& info) { return std::string(info.param.label); });
+
+TEST(Zip64Directory, NoMoreRoomIsAskedForThanTheDirectoryCanHold) {
+    EXPECT_EQ(zipEntryCapacity(ZipDirectoryPlace{0, 46 * 3, ~uint64_t{0}, 0}), 3u);
+    EXPECT_EQ(zipEntryCapacity(ZipDirectoryPlace{0, 46 * 3 + 45, 2, 0}), 2u);
+    EXPECT_EQ(zipEntryCapacity(ZipDirectoryPlace{0, 0, 5, 0}), 0u);
+}
+
+// Entries whose values past 32 bits lie or overflow: refused as damaged when
+// extracted, before the sink gets anything.
+TEST(Zip64Directory, HugeValuesInTheZip64FieldAreDamageNotAnOverflow) {
+    for (const uint64_t value : {uint64_t{1} << 32, ~uint64_t{0}, ~uint64_t{0} - 100, uint64_t{1} << 63}) {
+        for (const size_t field : {0, 1, 2}) {  // uncompressed, compressed, local header offset
+            std::string archive = buildZip64Archive({storedEntry("one", "1"), deflatedEntry("two", content)});
+            put64(archive, zip64Field(archive) + 4 + 8 * field, value);
+            ZipDirectory directory;
+            ASSERT_EQ(readZipDirectory(inputFor(archive), directory), ok);
+            const Extracted extracted = extract(archive, directory.entries[0], nullptr);
+            EXPECT_EQ(extracted.status, damaged) << value << " in field " << field;
+            EXPECT_TRUE(extracted.data.empty());
+        }
+    }
+}
+
+// More entries than the end record's 16 bits count.
+TEST(Zip64Directory, ReadsMoreThan65535Entries) {
+    std::vector<CraftedEntry> entries;
+    for (size_t i = 0; i < 70000; ++i) entries.push_back(storedEntry("f" + std::to_string(i), ""));
+    const std::string archive = buildZip64Archive(entries, Zip64Form{false, true});
+    const ZipDirectory directory = readEntries(archive);
+    ASSERT_EQ(directory.entries.size(), 70000u);
+    EXPECT_EQ(entryNameText(directory.entries[69999]), "f69999");
+    std::vector<ZipOverlap> overlaps;
+    EXPECT_EQ(findOverlappingEntries(inputFor(archive), directory, overlaps), ok);
+    EXPECT_TRUE(overlaps.empty());
+}
+
+// Info-ZIP zip -fz writes the zip64 form on any data: every file extracts.
+TEST(Zip64Directory, InfoZipForcedZip64ArchiveExtractsWhole) {
+    ScratchDirectory temp;
+    const std::string archive = infoZipArchiveOfSamples(temp, "-fz -P secret");
+    ASSERT_NE(archive.find(std::string("PK\x06\x06", 4)), std::string::npos) << "zip -fz wrote no zip64 end record";
+    std::map<std::string, std::string> files;
+    for (const ZipEntry& entry : readEntries(archive).entries) {
+        if (zipEntryIsDirectory(entry)) continue;
+        const Extracted extracted = extract(archive, entry, "secret");
+        EXPECT_EQ(extracted.status, ok) << entryNameText(entry);
+        files[entryNameText(entry)] = extracted.data;
+    }
+    EXPECT_EQ(files, sampleFiles());
+}
+
+// An entry's time: its extended timestamp when it has one (a time with the
+// high bit set read by the DOS year), else its DOS fields, else none.
+struct TimeCase {
+    const char* label;
+    uint16_t dosDate, dosTime;
+    std::string extra;
+    EntryTime::Kind kind;
+    int64_t unixTime;
+    CalendarTime local;
+};
+
+class EntryTimes : public testing::TestWithParam<TimeCase> {};
+
+TEST_P(EntryTimes, ComeFromTheTimestampOrTheDosFields) {
+    CraftedEntry entry = storedEntry("a", "a");
+    entry.dosDate = GetParam().dosDate;
+    entry.dosTime = GetParam().dosTime;
+    entry.extra = GetParam().extra;
+    const std::string archive = buildArchive({entry});
+    const EntryTime time = zipEntryTime(readEntries(archive).entries.at(0));
+    ASSERT_EQ(time.kind, GetParam().kind);
+    if (time.kind == EntryTime::Kind::utc) EXPECT_EQ(time.unixTime, GetParam().unixTime);
+    if (time.kind == EntryTime::Kind::local) {
+        const CalendarTime& want = GetParam().local;
+        const CalendarTime& got = time.local;
+        EXPECT_EQ(std::vector<int>({got.year, got.month, got.day, got.hour, got.minute, got.second}),
+                  std::vector<int>({want.year, want.month, want.day, want.hour, want.minute, want.second}));
+    }
+}
+
+constexpr auto utc = EntryTime::Kind::utc;
+constexpr auto local = EntryTime::Kind::local;
+constexpr auto none = EntryTime::Kind::none;
+// DOS dates: (year - 1980) << 9 | month << 5 | day; times: hour << 11 | minute << 5 | second / 2.
+constexpr uint16_t dosDate(int year, int month, int day) {
+    return static_cast<uint16_t>((year - 1980) << 9 | month << 5 | day);
+}
+constexpr uint16_t dosTime(int hour, int minute, int second) {
+    return static_cast<uint16_t>(hour << 11 | minute << 5 | second / 2);
+}
+
+std::string timestampField(uint8_t flags, const std::string& rest) {
+    std::string field = extendedTimestamp(0).substr(0, 2);
+    field += static_cast<char>(1 + rest.size());
+    field += '\0';
+    field += static_cast<char>(flags);
+    return field + rest;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, EntryTimes,
+    testing::Values(
+        TimeCase{"DosFields", dosDate(2024, 2, 29), dosTime(23, 59, 58), "", local, 0, {2024, 2, 29, 23, 59, 58}},
+        TimeCase{"DosEarliest", dosDate(1980, 1, 1), 0, "", local, 0, {1980, 1, 1, 0, 0, 0}},
+        TimeCase{"DosLatest", dosDate(2107, 12, 31), dosTime(23, 59, 58), "", local, 0, {2107, 12, 31, 23, 59, 58}},
+        TimeCase{"DosNoLeapDay", dosDate(2023, 2, 29), 0, "", none, 0, {}},
+        TimeCase{"DosMonthZero", dosDate(2023, 0, 1), 0, "", none, 0, {}},
+        TimeCase{"DosMonth13", dosDate(2023, 13, 1), 0, "", none, 0, {}},
+        TimeCase{"DosDayZero", dosDate(2023, 1, 0), 0, "", none, 0, {}},
+        TimeCase{"DosApril31", dosDate(2023, 4, 31), 0, "", none, 0, {}},
+        TimeCase{"DosHour24", dosDate(2023, 1, 1), dosTime(24, 0, 0), "", none, 0, {}},
+        TimeCase{"DosMinute60", dosDate(2023, 1, 1), dosTime(1, 60, 0), "", none, 0, {}},
+        TimeCase{"DosSecond60", dosDate(2023, 1, 1), dosTime(1, 0, 60), "", none, 0, {}},
+        TimeCase{"Timestamp1975", dosDate(1980, 1, 1), 0, extendedTimestamp(170856001), utc, 170856001, {}},
+        TimeCase{"TimestampOverAnInvalidDosTime", 0, 0, extendedTimestamp(1700000000), utc, 1700000000, {}},
+        // The high bit: before 1970 unless the DOS year is 2038 or later.
+        TimeCase{"Timestamp1960",
+                 dosDate(1980, 1, 1),
+                 0,
+                 extendedTimestamp(0xf0000000u),
+                 utc,
+                 int64_t{0xf0000000u} - (int64_t{1} << 32),
+                 {}},
+        TimeCase{
+            "Timestamp2100", dosDate(2100, 1, 1), 0, extendedTimestamp(0xf0000000u), utc, int64_t{0xf0000000u}, {}},
+        TimeCase{"TimestampWithoutItsModificationTime",
+                 dosDate(2001, 2, 3),
+                 dosTime(4, 5, 6),
+                 timestampField(2, std::string(4, '\x7f')),
+                 local,
+                 0,
+                 {2001, 2, 3, 4, 5, 6}},
+        TimeCase{"TimestampCutShort",
+                 dosDate(2001, 2, 3),
+                 dosTime(4, 5, 6),
+                 timestampField(1, "ab"),
+                 local,
+                 0,
+                 {2001, 2, 3, 4, 5, 6}},
+        // After another extra field, and after one that runs past the end.
+        TimeCase{"TimestampAfterAnotherField",
+                 dosDate(2001, 2, 3),
+                 0,
+                 std::string("\x34\x12\x02\x00xy", 6) + extendedTimestamp(1000),
+                 utc,
+                 1000,
+                 {}},
+        TimeCase{"FieldRunningPastTheEnd",
+                 dosDate(2001, 2, 3),
+                 0,
+                 std::string("\x34\x12\x20\x00xy", 6) + extendedTimestamp(1000),
+                 local,
+                 0,
+                 {2001, 2, 3, 0, 0, 0}}),
+    [](const testing::TestParamInfo<TimeCase>& info) { return std::string(info.param.label); });
 
 // Every cut and every single-byte change of a small real archive: no crash
 // (run under sanitizers to see the most), never success for data that is not

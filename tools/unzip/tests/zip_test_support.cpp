@@ -45,11 +45,12 @@ uint32_t crcOf(const std::string& data) {
 
 // The fields both headers share, from "version needed" to the extra length.
 void appendCommonFields(std::string& out, const CraftedEntry& entry) {
-    for (uint32_t field : {20u, uint32_t{entry.flags}, uint32_t{entry.method}, uint32_t{entry.dosTime}, 0x5a21u})
+    for (uint32_t field :
+         {20u, uint32_t{entry.flags}, uint32_t{entry.method}, uint32_t{entry.dosTime}, uint32_t{entry.dosDate}})
         appendLittle(out, field, 2);
     for (uint32_t field : {entry.crc32, entry.compressedSize, entry.uncompressedSize}) appendLittle(out, field, 4);
     appendLittle(out, static_cast<uint32_t>(entry.name.size()), 2);
-    appendLittle(out, 0, 2);
+    appendLittle(out, static_cast<uint32_t>(entry.extra.size()), 2);
 }
 
 }  // namespace
@@ -96,18 +97,19 @@ namespace {
 void appendLocalRecord(std::string& archive, const CraftedEntry& entry) {
     appendLittle(archive, 0x04034b50, 4);
     appendCommonFields(archive, entry);
-    archive += entry.name + entry.data;
+    archive += entry.name + entry.extra + entry.data;
 }
 
-void appendCentralRecord(std::string& directory, const CraftedEntry& entry, uint32_t localOffset) {
+void appendCentralRecord(std::string& directory, const CraftedEntry& entry, uint32_t localOffset, uint16_t disk = 0) {
     appendLittle(directory, 0x02014b50, 4);
     appendLittle(directory, 0x0314, 2);  // made by Unix
     appendCommonFields(directory, entry);
-    appendLittle(directory, 0, 4);  // comment length, disk
+    appendLittle(directory, 0, 2);  // comment length
+    appendLittle(directory, disk, 2);
     appendLittle(directory, 0, 2);  // internal attributes
     appendLittle(directory, 0, 4);  // external attributes
     appendLittle(directory, localOffset, 4);
-    directory += entry.name;
+    directory += entry.name + entry.extra;
 }
 
 std::string withEndRecord(std::string archive, const std::string& directory, size_t count) {
@@ -123,7 +125,74 @@ std::string withEndRecord(std::string archive, const std::string& directory, siz
     return archive;
 }
 
+std::string zip64Extra(const std::vector<uint64_t>& values) {
+    std::string field;
+    appendLittle(field, 0x0001, 2);
+    appendLittle(field, values.size() * 8, 2);
+    for (uint64_t value : values) appendLittle(field, value, 8);
+    return field;
+}
+
+std::string zip64EndRecords(uint64_t directoryOffset, uint64_t directorySize, uint64_t count) {
+    std::string records;
+    appendLittle(records, 0x06064b50, 4);
+    appendLittle(records, 44, 8);     // the record's size after this field
+    appendLittle(records, 45, 2);     // made by
+    appendLittle(records, 45, 2);     // needed
+    appendLittle(records, 0, 8);      // disk numbers
+    appendLittle(records, count, 8);  // on this disk
+    appendLittle(records, count, 8);  // in all
+    appendLittle(records, directorySize, 8);
+    appendLittle(records, directoryOffset, 8);
+    appendLittle(records, 0x07064b50, 4);  // locator
+    appendLittle(records, 0, 4);           // the disk of the zip64 end record
+    appendLittle(records, directoryOffset + directorySize, 8);
+    appendLittle(records, 1, 4);  // disks
+    return records;
+}
+
 }  // namespace
+
+std::string extendedTimestamp(uint32_t seconds) {
+    std::string field;
+    appendLittle(field, 0x5455, 2);
+    appendLittle(field, 5, 2);
+    field += '\x01';
+    appendLittle(field, seconds, 4);
+    return field;
+}
+
+std::string buildZip64Archive(const std::vector<CraftedEntry>& entries, const Zip64Form& form) {
+    std::string archive, directory;
+    for (CraftedEntry entry : entries) {
+        const uint64_t offset = archive.size();
+        if (form.entryFields) {
+            const std::string extra = entry.extra;
+            const uint32_t compressed = entry.compressedSize, uncompressed = entry.uncompressedSize;
+            entry.compressedSize = entry.uncompressedSize = 0xffffffff;
+            entry.extra = zip64Extra({uncompressed, compressed}) + extra;
+            appendLocalRecord(archive, entry);
+            entry.extra = zip64Extra({uncompressed, compressed, offset}) + extra;
+            appendCentralRecord(directory, entry, 0xffffffff);
+        } else {
+            appendCentralRecord(directory, entry, static_cast<uint32_t>(offset));
+            appendLocalRecord(archive, entry);
+        }
+    }
+    if (!form.endRecord) return withEndRecord(archive, directory, entries.size());
+    const uint64_t directoryOffset = archive.size();
+    archive += directory + zip64EndRecords(directoryOffset, directory.size(), entries.size());
+    appendLittle(archive, 0x06054b50, 4);
+    appendLittle(archive, 0xffffffff, 4);  // disk numbers
+    appendLittle(archive, 0xffffffff, 4);  // counts
+    appendLittle(archive, 0xffffffff, 4);
+    appendLittle(archive, 0xffffffff, 4);
+    appendLittle(archive, 0, 2);
+    return archive;
+}
+
+size_t zip64EndRecordOffset(const std::string& archive) { return archive.rfind(std::string("PK\x06\x06", 4)); }
+size_t zip64LocatorOffset(const std::string& archive) { return archive.rfind(std::string("PK\x06\x07", 4)); }
 
 std::string buildArchive(const std::vector<CraftedEntry>& entries) {
     std::string archive, directory;
@@ -163,3 +232,5 @@ size_t centralRecordOffset(const std::string& archive, size_t index) {
 void put16(std::string& archive, size_t offset, uint16_t value) { writeLittle(archive, offset, value, 2); }
 
 void put32(std::string& archive, size_t offset, uint32_t value) { writeLittle(archive, offset, value, 4); }
+
+void put64(std::string& archive, size_t offset, uint64_t value) { writeLittle(archive, offset, value, 8); }

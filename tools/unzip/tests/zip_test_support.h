@@ -27,7 +27,25 @@ struct CraftedEntry {
     std::string name, data;
     uint16_t method, flags, dosTime;
     uint32_t crc32, compressedSize, uncompressedSize;
+    uint16_t dosDate = 0x5a21;  // 2025-01-01
+    std::string extra;          // extra fields, in both headers
 };
+
+// An extended timestamp extra field holding the modification time `seconds`.
+std::string extendedTimestamp(uint32_t seconds);
+
+// Archives in the zip64 form, as a writer must use it past 4 GiB or 65535
+// entries, on small data: each entry's sizes and offset as markers, their
+// values in a zip64 extra field (central and local), and the end record's
+// fields as markers, their values in a zip64 end record behind a locator.
+struct Zip64Form {
+    bool entryFields = true;
+    bool endRecord = true;
+};
+std::string buildZip64Archive(const std::vector<CraftedEntry>& entries, const Zip64Form& form = {});
+// Where a zip64 archive's zip64 end record and its locator start.
+size_t zip64EndRecordOffset(const std::string& archive);
+size_t zip64LocatorOffset(const std::string& archive);
 
 CraftedEntry storedEntry(const std::string& name, const std::string& content);
 CraftedEntry deflatedEntry(const std::string& name, const std::string& content);
@@ -46,3 +64,4 @@ std::string fortyEntriesOverOneStream(size_t size);
 size_t centralRecordOffset(const std::string& archive, size_t index);
 void put16(std::string& archive, size_t offset, uint16_t value);
 void put32(std::string& archive, size_t offset, uint32_t value);
+void put64(std::string& archive, size_t offset, uint64_t value);
