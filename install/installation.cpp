@@ -56,10 +56,11 @@ StepEnd endOfProgram(const ChildOutcome& outcome) {
 }
 
 // Runs `command`, whose program is the file `name` of the work directory,
-// only while that file is held, from its check until it has ended. The
-// script may be missing; SETUP.EXE may not.
+// only while that file is held, from its check until it has ended; what
+// became of it goes to `outcome`. The script may be missing; SETUP.EXE may
+// not.
 StepEnd runHeld(const char* name, const char* command, const char* workDirectory, HANDLE workDirectoryHold,
-                bool isScript, unsigned long waitLimit) {
+                bool isScript, unsigned long waitLimit, ChildOutcome& outcome) {
     HeldFile program;
     const FileHold hold = program.holdIn(workDirectoryHold, workDirectory, name);
     if (hold == FileHold::missing && isScript) return StepEnd::goOn;
@@ -70,16 +71,19 @@ StepEnd runHeld(const char* name, const char* command, const char* workDirectory
         isScript ? reportInVerboseMode(text) : showReason(text);
         return StepEnd::stopped;
     }
-    return endOfProgram(runProgram(workDirectory, command, waitLimit));
+    outcome =
+        runChildWithLimit(isScript ? ChildKind::program : ChildKind::installer, workDirectory, command, waitLimit);
+    return endOfProgram(outcome);
 }
 
-StepEnd runSetup(SetupForm form, const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
+StepEnd runSetup(SetupForm form, const char* workDirectory, HANDLE workDirectoryHold, ChildOutcome& outcome,
+                 unsigned long waitLimit) {
     char command[pathBufferSize];
     if (!composeSetupCommand(form, workDirectory, command, sizeof command)) {
         showReason(setupCommandTooLongText);
         return StepEnd::stopped;
     }
-    return runHeld(setupProgramName, command, workDirectory, workDirectoryHold, false, waitLimit);
+    return runHeld(setupProgramName, command, workDirectory, workDirectoryHold, false, waitLimit, outcome);
 }
 
 StepEnd runPostProcessing(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
@@ -88,19 +92,21 @@ StepEnd runPostProcessing(const char* workDirectory, HANDLE workDirectoryHold, u
         reportInVerboseMode(scriptPathTooLongText);
         return StepEnd::stopped;
     }
-    // A package without a script is no fault.
-    return runHeld(scriptFileName, command, workDirectory, workDirectoryHold, true, waitLimit);
+    // A package without a script is no fault; what it does is not the run's
+    // outcome.
+    ChildOutcome outcome;
+    return runHeld(scriptFileName, command, workDirectory, workDirectoryHold, true, waitLimit, outcome);
 }
 
 // Extraction, setup and post-processing, as far as each lets the run go.
 StepEnd runPackage(const char* packageDirectory, const char* workDirectory, HANDLE workDirectoryHold,
-                   unsigned long waitLimit) {
+                   unsigned long waitLimit, ChildOutcome& setup) {
     StepEnd end = extractPackage(packageDirectory, workDirectory, waitLimit);
     if (end != StepEnd::goOn) return end;
     const SetupForm form = chooseSetupForm(silentMode, silentMode == 1 ? hasTailMarker(msiMarkerTag) : 0);
-    end = form == SetupForm::interactive ? runSetupInteractive(workDirectory, workDirectoryHold, waitLimit)
-          : form == SetupForm::msiQuiet  ? runSetupMsiQuiet(workDirectory, workDirectoryHold, waitLimit)
-                                         : runSetupSilent(workDirectory, workDirectoryHold, waitLimit);
+    end = form == SetupForm::interactive ? runSetupInteractive(workDirectory, workDirectoryHold, setup, waitLimit)
+          : form == SetupForm::msiQuiet  ? runSetupMsiQuiet(workDirectory, workDirectoryHold, setup, waitLimit)
+                                         : runSetupSilent(workDirectory, workDirectoryHold, setup, waitLimit);
     // The script runs whatever the installer's outcome, once it has ended.
     if (end != StepEnd::goOn) return end;
     return runPostProcessing(workDirectory, workDirectoryHold, waitLimit);
@@ -138,30 +144,34 @@ StepEnd extractPackage(const char* packageDirectory, const char* workDirectory, 
     return childMayStillRun(outcome) ? StepEnd::childStillRunning : StepEnd::stopped;
 }
 
-StepEnd runSetupInteractive(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
-    return runSetup(SetupForm::interactive, workDirectory, workDirectoryHold, waitLimit);
+StepEnd runSetupInteractive(const char* workDirectory, HANDLE workDirectoryHold, ChildOutcome& outcome,
+                            unsigned long waitLimit) {
+    return runSetup(SetupForm::interactive, workDirectory, workDirectoryHold, outcome, waitLimit);
 }
-StepEnd runSetupMsiQuiet(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
-    return runSetup(SetupForm::msiQuiet, workDirectory, workDirectoryHold, waitLimit);
+StepEnd runSetupMsiQuiet(const char* workDirectory, HANDLE workDirectoryHold, ChildOutcome& outcome,
+                         unsigned long waitLimit) {
+    return runSetup(SetupForm::msiQuiet, workDirectory, workDirectoryHold, outcome, waitLimit);
 }
-StepEnd runSetupSilent(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
-    return runSetup(SetupForm::silent, workDirectory, workDirectoryHold, waitLimit);
+StepEnd runSetupSilent(const char* workDirectory, HANDLE workDirectoryHold, ChildOutcome& outcome,
+                       unsigned long waitLimit) {
+    return runSetup(SetupForm::silent, workDirectory, workDirectoryHold, outcome, waitLimit);
 }
 
-void runInstallation(const char* dText) { runInstallationWithLimit(dText, childWaitLimit); }
+ChildOutcome runInstallation(const char* dText) { return runInstallationWithLimit(dText, childWaitLimit); }
 
-void runInstallationWithLimit(const char* dText, unsigned long waitLimit) {
+ChildOutcome runInstallationWithLimit(const char* dText, unsigned long waitLimit) {
+    ChildOutcome setup = {ChildState::notStarted, 0};
     char temporaryPath[pathBufferSize];
     const char* temporaryBase = workDirectoryIsNamed(dText) ? nullptr : readTemporaryPath(temporaryPath);
     char workDirectory[pathBufferSize];
     const WorkDirectoryChoice choice = chooseWorkDirectory(dText, temporaryBase, workDirectory, sizeof workDirectory);
     if (choice == WorkDirectoryChoice::noTemporaryPath) {
         showReason(noTemporaryPathText);
-        return;
+        return setup;
     }
     if (choice == WorkDirectoryChoice::tooLong) {
         showReason(workDirectoryTooLongText);
-        return;
+        return setup;
     }
     const bool temporary = choice == WorkDirectoryChoice::temporary;
 
@@ -169,13 +179,13 @@ void runInstallationWithLimit(const char* dText, unsigned long waitLimit) {
     const WorkDirectoryState state = prepareWorkDirectory(workDirectory, temporary, &hold);
     if (state != WorkDirectoryState::ready) {
         showReason(workDirectoryRefusalText(state));
-        return;
+        return setup;
     }
     StepEnd end = StepEnd::stopped;
     char packageDirectory[pathBufferSize];
     const DWORD length = GetCurrentDirectoryA(pathBufferSize, packageDirectory);
     if (length != 0 && length < pathBufferSize) {
-        end = runPackage(packageDirectory, workDirectory, hold, waitLimit);
+        end = runPackage(packageDirectory, workDirectory, hold, waitLimit, setup);
     } else {
         showReason(packageDirectoryTooLongText);
     }
@@ -185,4 +195,5 @@ void runInstallationWithLimit(const char* dText, unsigned long waitLimit) {
     } else {
         CloseHandle(hold);
     }
+    return setup;
 }

@@ -24,6 +24,9 @@ inline constexpr char runDirectoryLabel[] = "\nRun: ";
 inline constexpr char outputDirectoryCaption[] = "Varnel Kestrune: Output Directory";
 
 inline constexpr char msiMarkerTag[] = "msi.tag";
+// The run's exit code tells deployment tools what became of the installer
+// (launcher/exit_codes.h).
+inline constexpr char exitCodeMarkerTag[] = "exitcode.tag";
 
 inline constexpr char progressNoticeText[] = "Copying Files. Please wait.";
 

@@ -223,6 +223,65 @@ TEST(InstallationRun, AnEarlierWorkDirectoryIsReusedAndRemovedWithItsFiles) {
     EXPECT_FALSE(pathExists(medium.workDirectory()));
 }
 
+// Deployment tools decide from the exit code. With exitcode.tag in the tail
+// it is the installer's own, or 1603 when the run ended before the installer
+// started; without it 1, as always; 0 after the usage box either way. A
+// silent run never shows a box, whatever happens: as SYSTEM nobody could
+// answer it.
+TEST(InstallationRun, TheExitCodeTagPassesOnTheInstallersCodeAndTellsAFailure) {
+    const std::string tag = "exitcode.tag \r\n";
+    struct Case {
+        const char* what;
+        std::string markers;
+        MediumLayout layout;
+        std::string arguments;
+        const char* setupExit;  // the test child's, as SETUP.EXE
+        unsigned long exitCode;
+        size_t childRuns;
+        const char* reason = nullptr;  // the one box a run without -s shows, its start; nullptr: none
+    } cases[] = {
+        {"success", tag, {}, "-s", "0", 0, 2},
+        {"restart needed", tag, {}, "-s", "3010", 3010, 2},
+        {"with msi.tag too", "msi.tag \r\n" + tag, {}, "-s", "1641", 1641, 2},
+        {"interactive", tag, {}, "", "5", 5, 2},
+        {"wrong password", tag, {"package-wrong-password.zip", true, "", ""}, "-s", "0", 1603, 0},
+        {"no extraction tool", tag, {"package.zip", false, "", ""}, "-s", "0", 1603, 0},
+        {"no archive", tag, {"", true, "", ""}, "-s", "0", 1603, 0},
+        {"-d cut by the tail's limit", tag, {}, "-s -dC:\\" + std::string(300, 'd'), "0", 1603, 0},
+        // The script still runs after an installer that would not start.
+        {"SETUP.EXE would not start", tag, {"package-setup-not-a-program.zip", true, "", ""}, "-s", "0", 1603, 1},
+        {"SETUP.EXE would not start, not silent",
+         tag,
+         {"package-setup-not-a-program.zip", true, "", ""},
+         "",
+         "0",
+         1603,
+         1,
+         "Varnel Kestrune|Program Exec failed with rc = "},
+        {"usage", tag, {}, "-h", "0", 0, 0},
+        {"untagged success", "", {}, "-s", "0", 1, 2},
+        {"untagged restart needed", "", {}, "-s", "3010", 1, 2},
+        {"untagged wrong password", "", {"package-wrong-password.zip", true, "", ""}, "-s", "0", 1, 0},
+        {"untagged usage", "", {}, "-h", "0", 0, 0},
+    };
+    for (Case& c : cases) {
+        c.layout.tail = c.markers;
+        Medium medium(testName(), c.layout);
+        ScopedEnvironment setupExit("KESTRUNE_CHILD_EXIT", c.setupExit);
+        const RecordedRun run = medium.run(c.arguments);
+        EXPECT_FALSE(run.timedOut) << c.what;
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.what;
+        EXPECT_EQ(medium.childRuns().size(), c.childRuns) << c.what;
+        if (c.arguments.rfind("-s", 0) == 0) {
+            EXPECT_TRUE(run.boxes.empty()) << c.what << ": a silent run showed a box";
+        } else if (c.arguments.empty()) {
+            const auto boxes = run.answeredBoxes();
+            ASSERT_EQ(boxes.size(), c.reason != nullptr ? 1u : 0u) << c.what;
+            if (c.reason != nullptr) EXPECT_EQ(boxes[0].rfind(c.reason, 0), 0u) << c.what << ": " << boxes[0];
+        }
+    }
+}
+
 // A run that ends before SETUP.EXE has started says why in one box, unless
 // it is silent; in verbose mode the same box comes once, last.
 TEST(InstallationRun, ARunThatInstallsNothingSaysWhyUnlessSilent) {
