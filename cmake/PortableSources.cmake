@@ -8,8 +8,8 @@ get_filename_component(KESTRUNE_ROOT_DIR ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
 # The launcher's: bounded text, the command tail and switches, tail markers,
 # the composition of paths and command lines, the package's entry positions,
 # the work directory's security records, the judgement of an existing
-# directory's owner and access list, the removal's retries and the reading of
-# child outcomes.
+# directory's owner and access list, the removal's retries, the reading of
+# child outcomes and the run's exit code.
 set(KESTRUNE_LAUNCHER_PORTABLE_SOURCES
   text/bounded_text.cpp
   launcher/command_tail.cpp
@@ -20,7 +20,8 @@ set(KESTRUNE_LAUNCHER_PORTABLE_SOURCES
   install/work_directory_security.cpp
   install/directory_trust.cpp
   install/removal_retry.cpp
-  process/child_outcome.cpp)
+  process/child_outcome.cpp
+  launcher/exit_codes.cpp)
 # Their unit tests that need no Windows either, run natively as well.
 set(KESTRUNE_LAUNCHER_PORTABLE_TESTS
   launcher/switches_test.cpp
@@ -28,7 +29,8 @@ set(KESTRUNE_LAUNCHER_PORTABLE_TESTS
   install/work_directory_security_test.cpp
   install/directory_trust_test.cpp
   install/removal_retry_test.cpp
-  process/child_outcome_test.cpp)
+  process/child_outcome_test.cpp
+  launcher/exit_codes_test.cpp)
 # unzip.exe's archive reading: the archive, decryption, the CRC, entry
 # times, names in UTF-16 and the entry name checks (each name alone, and
 # names that clash).

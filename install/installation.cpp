@@ -19,8 +19,9 @@ using TemporaryPathCall = DWORD(WINAPI*)(DWORD, LPSTR);
 // The text of the box that names a work directory left behind.
 constexpr size_t leftBoxSize = pathBufferSize + 64;
 
-// Outside verbose mode the run just ends, as every failure does.
-void reportEarlyEnd(const char* text) {
+// Once SETUP.EXE has started, the installer has spoken to the user: what
+// ends the run after that is told in verbose mode only.
+void reportInVerboseMode(const char* text) {
     if (verboseMode) showBox(text, mainCaption);
 }
 
@@ -39,6 +40,7 @@ const char* workDirectoryRefusalText(WorkDirectoryState state) {
         case WorkDirectoryState::isLink: return workDirectoryIsLinkText;
         case WorkDirectoryState::othersMayChange: return workDirectoryOthersMayChangeText;
         case WorkDirectoryState::notDirectory: return workDirectoryNotDirectoryText;
+        case WorkDirectoryState::tooLong: return workDirectoryTooLongText;
         case WorkDirectoryState::ready:
         case WorkDirectoryState::notCreated: break;
     }
@@ -49,55 +51,62 @@ const char* workDirectoryRefusalText(WorkDirectoryState state) {
 // further is started and the directory is not removed under it.
 StepEnd endOfProgram(const ChildOutcome& outcome) {
     if (!childMayStillRun(outcome)) return StepEnd::goOn;
-    reportEarlyEnd(childStillRunningText);
+    reportInVerboseMode(childStillRunningText);
     return StepEnd::childStillRunning;
 }
 
 // Runs `command`, whose program is the file `name` of the work directory,
-// only while that file is held, from its check until it has ended.
+// only while that file is held, from its check until it has ended; what
+// became of it goes to `outcome`. The script may be missing; SETUP.EXE may
+// not.
 StepEnd runHeld(const char* name, const char* command, const char* workDirectory, HANDLE workDirectoryHold,
-                bool mayBeMissing, unsigned long waitLimit) {
+                bool isScript, unsigned long waitLimit, ChildOutcome& outcome) {
     HeldFile program;
     const FileHold hold = program.holdIn(workDirectoryHold, workDirectory, name);
-    if (hold == FileHold::missing && mayBeMissing) return StepEnd::goOn;
+    if (hold == FileHold::missing && isScript) return StepEnd::goOn;
     if (hold != FileHold::held) {
         char text[pathBufferSize] = "";
         appendText(text, name);
         appendText(text, notAPlainFileText);
-        reportEarlyEnd(text);
+        isScript ? reportInVerboseMode(text) : showReason(text);
         return StepEnd::stopped;
     }
-    return endOfProgram(runProgram(workDirectory, command, waitLimit));
+    outcome =
+        runChildWithLimit(isScript ? ChildKind::program : ChildKind::installer, workDirectory, command, waitLimit);
+    return endOfProgram(outcome);
 }
 
-StepEnd runSetup(SetupForm form, const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
+StepEnd runSetup(SetupForm form, const char* workDirectory, HANDLE workDirectoryHold, ChildOutcome& outcome,
+                 unsigned long waitLimit) {
     char command[pathBufferSize];
     if (!composeSetupCommand(form, workDirectory, command, sizeof command)) {
-        reportEarlyEnd(setupCommandTooLongText);
+        showReason(setupCommandTooLongText);
         return StepEnd::stopped;
     }
-    return runHeld(setupProgramName, command, workDirectory, workDirectoryHold, false, waitLimit);
+    return runHeld(setupProgramName, command, workDirectory, workDirectoryHold, false, waitLimit, outcome);
 }
 
 StepEnd runPostProcessing(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
     char command[pathBufferSize];
     if (!composeScriptCommand(workDirectory, command, sizeof command)) {
-        reportEarlyEnd(scriptPathTooLongText);
+        reportInVerboseMode(scriptPathTooLongText);
         return StepEnd::stopped;
     }
-    // A package without a script is no fault.
-    return runHeld(scriptFileName, command, workDirectory, workDirectoryHold, true, waitLimit);
+    // A package without a script is no fault; what it does is not the run's
+    // outcome.
+    ChildOutcome outcome;
+    return runHeld(scriptFileName, command, workDirectory, workDirectoryHold, true, waitLimit, outcome);
 }
 
 // Extraction, setup and post-processing, as far as each lets the run go.
 StepEnd runPackage(const char* packageDirectory, const char* workDirectory, HANDLE workDirectoryHold,
-                   unsigned long waitLimit) {
+                   unsigned long waitLimit, ChildOutcome& setup) {
     StepEnd end = extractPackage(packageDirectory, workDirectory, waitLimit);
     if (end != StepEnd::goOn) return end;
     const SetupForm form = chooseSetupForm(silentMode, silentMode == 1 ? hasTailMarker(msiMarkerTag) : 0);
-    end = form == SetupForm::interactive ? runSetupInteractive(workDirectory, workDirectoryHold, waitLimit)
-          : form == SetupForm::msiQuiet  ? runSetupMsiQuiet(workDirectory, workDirectoryHold, waitLimit)
-                                         : runSetupSilent(workDirectory, workDirectoryHold, waitLimit);
+    end = form == SetupForm::interactive ? runSetupInteractive(workDirectory, workDirectoryHold, setup, waitLimit)
+          : form == SetupForm::msiQuiet  ? runSetupMsiQuiet(workDirectory, workDirectoryHold, setup, waitLimit)
+                                         : runSetupSilent(workDirectory, workDirectoryHold, setup, waitLimit);
     // The script runs whatever the installer's outcome, once it has ended.
     if (end != StepEnd::goOn) return end;
     return runPostProcessing(workDirectory, workDirectoryHold, waitLimit);
@@ -109,7 +118,7 @@ void removeTemporary(HANDLE hold, const char* workDirectory) {
     char text[leftBoxSize] = "";
     appendText(text, workDirectoryLeftTextStart);
     appendText(text, workDirectory);
-    reportEarlyEnd(text);
+    reportInVerboseMode(text);
 }
 
 }  // namespace
@@ -117,7 +126,7 @@ void removeTemporary(HANDLE hold, const char* workDirectory) {
 StepEnd extractPackage(const char* packageDirectory, const char* workDirectory, unsigned long waitLimit) {
     char command[pathBufferSize];
     if (!composeExtractionCommand(packageDirectory, packagePassword, workDirectory, command, sizeof command)) {
-        reportEarlyEnd(extractionCommandTooLongText);
+        showReason(extractionCommandTooLongText);
         return StepEnd::stopped;
     }
     // The notice stands only while the extraction runs, and only when the
@@ -126,53 +135,59 @@ StepEnd extractPackage(const char* packageDirectory, const char* workDirectory, 
     if (verboseMode) showBox(command, zipCommandCaption);
     const ChildOutcome outcome = runExtractor(extractorFileName, packageDirectory, command, waitLimit);
     if (!silentMode) closeProgressNotice();
-    // Nothing from a package that did not come out whole is ever run.
+    // Nothing from a package that did not come out whole is ever run; the
+    // verdict alone decides, the text only tells it.
+    if (judgeExtraction(outcome) == ExtractionVerdict::succeeded) return StepEnd::goOn;
     char reason[pathBufferSize];
-    if (!composeExtractionFailureText(outcome, reason, sizeof reason)) return StepEnd::goOn;
-    reportEarlyEnd(reason);
+    composeExtractionFailureText(outcome, reason);
+    showReason(reason);
     return childMayStillRun(outcome) ? StepEnd::childStillRunning : StepEnd::stopped;
 }
 
-StepEnd runSetupInteractive(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
-    return runSetup(SetupForm::interactive, workDirectory, workDirectoryHold, waitLimit);
+StepEnd runSetupInteractive(const char* workDirectory, HANDLE workDirectoryHold, ChildOutcome& outcome,
+                            unsigned long waitLimit) {
+    return runSetup(SetupForm::interactive, workDirectory, workDirectoryHold, outcome, waitLimit);
 }
-StepEnd runSetupMsiQuiet(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
-    return runSetup(SetupForm::msiQuiet, workDirectory, workDirectoryHold, waitLimit);
+StepEnd runSetupMsiQuiet(const char* workDirectory, HANDLE workDirectoryHold, ChildOutcome& outcome,
+                         unsigned long waitLimit) {
+    return runSetup(SetupForm::msiQuiet, workDirectory, workDirectoryHold, outcome, waitLimit);
 }
-StepEnd runSetupSilent(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit) {
-    return runSetup(SetupForm::silent, workDirectory, workDirectoryHold, waitLimit);
+StepEnd runSetupSilent(const char* workDirectory, HANDLE workDirectoryHold, ChildOutcome& outcome,
+                       unsigned long waitLimit) {
+    return runSetup(SetupForm::silent, workDirectory, workDirectoryHold, outcome, waitLimit);
 }
 
-void runInstallation(const char* dText) { runInstallationWithLimit(dText, childWaitLimit); }
+ChildOutcome runInstallation(const char* dText) { return runInstallationWithLimit(dText, childWaitLimit); }
 
-void runInstallationWithLimit(const char* dText, unsigned long waitLimit) {
+ChildOutcome runInstallationWithLimit(const char* dText, unsigned long waitLimit) {
+    ChildOutcome setup = {ChildState::notStarted, 0};
     char temporaryPath[pathBufferSize];
     const char* temporaryBase = workDirectoryIsNamed(dText) ? nullptr : readTemporaryPath(temporaryPath);
     char workDirectory[pathBufferSize];
     const WorkDirectoryChoice choice = chooseWorkDirectory(dText, temporaryBase, workDirectory, sizeof workDirectory);
     if (choice == WorkDirectoryChoice::noTemporaryPath) {
-        reportEarlyEnd(noTemporaryPathText);
-        return;
+        showReason(noTemporaryPathText);
+        return setup;
     }
     if (choice == WorkDirectoryChoice::tooLong) {
-        reportEarlyEnd(workDirectoryTooLongText);
-        return;
+        showReason(workDirectoryTooLongText);
+        return setup;
     }
     const bool temporary = choice == WorkDirectoryChoice::temporary;
 
     HANDLE hold = INVALID_HANDLE_VALUE;
     const WorkDirectoryState state = prepareWorkDirectory(workDirectory, temporary, &hold);
     if (state != WorkDirectoryState::ready) {
-        reportEarlyEnd(workDirectoryRefusalText(state));
-        return;
+        showReason(workDirectoryRefusalText(state));
+        return setup;
     }
     StepEnd end = StepEnd::stopped;
     char packageDirectory[pathBufferSize];
     const DWORD length = GetCurrentDirectoryA(pathBufferSize, packageDirectory);
     if (length != 0 && length < pathBufferSize) {
-        end = runPackage(packageDirectory, workDirectory, hold, waitLimit);
+        end = runPackage(packageDirectory, workDirectory, hold, waitLimit, setup);
     } else {
-        reportEarlyEnd(packageDirectoryTooLongText);
+        showReason(packageDirectoryTooLongText);
     }
     // The removal starts from the handle held since the directory was made.
     if (temporary && end != StepEnd::childStillRunning) {
@@ -180,4 +195,5 @@ void runInstallationWithLimit(const char* dText, unsigned long waitLimit) {
     } else {
         CloseHandle(hold);
     }
+    return setup;
 }

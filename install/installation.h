@@ -3,13 +3,14 @@
 #include <windows.h>
 
 #include "launcher/constants.h"
+#include "process/child_outcome.h"
 
 // The whole installation run for the D text of the command line: work
 // directory, extraction, setup, post-processing, removal of a temporary work
-// directory.
-void runInstallation(const char* dText);
+// directory. What became of SETUP.EXE: notStarted when the run ended first.
+ChildOutcome runInstallation(const char* dText);
 // The same with every child's wait limited to `waitLimit` milliseconds.
-void runInstallationWithLimit(const char* dText, unsigned long waitLimit);
+ChildOutcome runInstallationWithLimit(const char* dText, unsigned long waitLimit);
 
 // How far a step let the run go.
 enum class StepEnd {
@@ -25,8 +26,11 @@ StepEnd extractPackage(const char* packageDirectory, const char* workDirectory,
                        unsigned long waitLimit = childWaitLimit);
 // SETUP.EXE is held, through `workDirectoryHold`, from its check until it
 // has ended: it is started only when it is a plain file standing in the work
-// directory, and nobody can swap it meanwhile.
-StepEnd runSetupInteractive(const char* workDirectory, HANDLE workDirectoryHold,
+// directory, and nobody can swap it meanwhile. What became of it goes to
+// `outcome` (notStarted unless it started).
+StepEnd runSetupInteractive(const char* workDirectory, HANDLE workDirectoryHold, ChildOutcome& outcome,
                             unsigned long waitLimit = childWaitLimit);
-StepEnd runSetupMsiQuiet(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit = childWaitLimit);
-StepEnd runSetupSilent(const char* workDirectory, HANDLE workDirectoryHold, unsigned long waitLimit = childWaitLimit);
+StepEnd runSetupMsiQuiet(const char* workDirectory, HANDLE workDirectoryHold, ChildOutcome& outcome,
+                         unsigned long waitLimit = childWaitLimit);
+StepEnd runSetupSilent(const char* workDirectory, HANDLE workDirectoryHold, ChildOutcome& outcome,
+                       unsigned long waitLimit = childWaitLimit);

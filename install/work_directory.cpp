@@ -60,7 +60,7 @@ struct LauncherUser {
 
 bool readLauncherUser(LauncherUser& user) {
     HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    if (!OpenProcessToken(currentProcess(), TOKEN_QUERY, &token)) return false;
     DWORD filled = 0;
     user.sidSize = 0;
     if (GetTokenInformation(token, TokenUser, user.information, sizeof user.information, &filled)) {
@@ -207,19 +207,21 @@ size_t buildLauncherDescriptor(unsigned char* out, size_t capacity) {
 
 WorkDirectoryState prepareWorkDirectory(char (&path)[pathBufferSize], bool temporary, HANDLE* hold) {
     *hold = INVALID_HANDLE_VALUE;
-    // Made where the platform's own path rules put it (a temporary path is
-    // full already, and stays as it is).
+    // Made, and used by the whole run, where the platform's own path rules
+    // put it (a temporary path is full already, and stays as it is).
     char fullPath[pathBufferSize];
     const DWORD length = GetFullPathNameA(path, pathBufferSize, fullPath, nullptr);
-    if (length == 0 || length >= pathBufferSize) return WorkDirectoryState::notCreated;
+    if (length == 0) return WorkDirectoryState::notCreated;
+    if (length >= pathBufferSize) return WorkDirectoryState::tooLong;
+    copyText(path, fullPath);
     const NativeFiles calls = lookUpNativeFiles();
     HANDLE parent = nullptr;
     HANDLE held = nullptr;
     char name[pathBufferSize];
-    LONG made = createWithParents(calls, fullPath, &parent, name, &held);
+    LONG made = createWithParents(calls, path, &parent, name, &held);
     WorkDirectoryState state = WorkDirectoryState::notCreated;
     if (made == statusNameCollision && parent != nullptr && !temporary) {
-        state = openExistingNamed(calls, parent, fullPath, name, &held);
+        state = openExistingNamed(calls, parent, path, name, &held);
     } else {
         if (made == statusNameCollision && parent != nullptr) made = makeAnew(calls, parent, path, name, &held);
         if (made >= 0) state = WorkDirectoryState::ready;

@@ -17,9 +17,12 @@ enum class WorkDirectoryState {
     notDirectory,     // the named path is something else
     isLink,           // the named directory is a link, or not where its name says
     othersMayChange,  // the named directory exists and others may change it
+    tooLong,          // its full path does not fit in a path buffer
 };
 
-// Prepares the work directory at `path`. A temporary one is made new: what
+// Prepares the work directory at `path`, which first becomes the full path
+// the platform's rules give it (a drive-relative C:name would otherwise be
+// resolved again from each child's directory). A temporary one is made new: what
 // an earlier run left at its name is removed first, unless another process
 // has it open, it is a link, or something in it stays; while the name is
 // still taken, a sibling named `path` and a point and eight random

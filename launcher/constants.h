@@ -24,6 +24,9 @@ inline constexpr char runDirectoryLabel[] = "\nRun: ";
 inline constexpr char outputDirectoryCaption[] = "Varnel Kestrune: Output Directory";
 
 inline constexpr char msiMarkerTag[] = "msi.tag";
+// The run's exit code tells deployment tools what became of the installer
+// (launcher/exit_codes.h).
+inline constexpr char exitCodeMarkerTag[] = "exitcode.tag";
 
 inline constexpr char progressNoticeText[] = "Copying Files. Please wait.";
 
@@ -32,15 +35,20 @@ inline constexpr char extractorRunDirectoryCaption[] = "Varnel Kestrune: Directo
 inline constexpr char extractorTitle[] = "Unzip Files";
 inline constexpr char extractorFailureText[] = "Program Exec Failed.";
 
-inline constexpr char programSavedDirectoryCaption[] = "Directory into Run";
-inline constexpr char programRunDirectoryCaption[] = "Directory to Run From";
+// The same captions without the "Varnel Kestrune: " of a step: the tails of
+// the extractor's, so that each text is stored once.
+inline constexpr size_t stepCaptionPrefixLength = sizeof "Varnel Kestrune: " - 1;
+inline constexpr const char* programSavedDirectoryCaption = extractorSavedDirectoryCaption + stepCaptionPrefixLength;
+inline constexpr const char* programRunDirectoryCaption = extractorRunDirectoryCaption + stepCaptionPrefixLength;
 inline constexpr char programCommandCaption[] = "Running app";
 inline constexpr char programTitle[] = "External Program";
 // Completed with the error code and ".".
 inline constexpr char programFailureTextStart[] = "Program Exec failed with rc = ";
 
 inline constexpr char zipCommandCaption[] = "Varnel Kestrune: Zip CommandLine";
-// Shown in verbose mode when a run ends early rather than use a cut path.
+// Why a run ends early rather than use a cut path (launcher/kestrune.h,
+// showReason).
+inline constexpr char programPathTooLongText[] = "The launcher's path does not fit in 259 characters.";
 inline constexpr char noTemporaryPathText[] = "No temporary directory is available.";
 inline constexpr char workDirectoryTooLongText[] = "The work directory does not fit in 259 characters.";
 inline constexpr char packageDirectoryTooLongText[] = "The package directory does not fit in 259 characters.";
@@ -48,13 +56,13 @@ inline constexpr char extractionCommandTooLongText[] = "The extraction command d
 inline constexpr char setupCommandTooLongText[] = "The setup command does not fit in 259 characters.";
 inline constexpr char scriptPathTooLongText[] = "The post-processing command does not fit in 259 characters.";
 
-// Why a run ends before anything is extracted or run (verbose mode).
+// Why a run ends before anything is extracted or run.
 inline constexpr char workDirectoryNotCreatedText[] = "The work directory could not be created.";
 inline constexpr char workDirectoryNotDirectoryText[] = "The work directory is not a directory.";
 inline constexpr char workDirectoryIsLinkText[] = "The work directory is a link.";
 inline constexpr char workDirectoryOthersMayChangeText[] = "The work directory exists and other users may change it.";
 
-// Why nothing is run after the extraction (verbose mode).
+// Why nothing is run after the extraction.
 inline constexpr char extractionNotStartedText[] = "The extraction tool did not start.";
 inline constexpr char extractionStillRunningText[] = "The extraction tool still runs after its wait.";
 inline constexpr char extractionWaitFailedText[] = "The wait for the extraction tool failed.";

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "install/installation.h"
+#include "launcher/exit_codes.h"
 #include "launcher/kestrune.h"
 #include "launcher/switches.h"
 #include "text/bounded_text.h"
@@ -29,6 +30,11 @@ void showDirectoriesBox(const char* startDirectory, const char* packageDirectory
     showBox(boxText, mainCaption);
 }
 
+// How a run past the usage box ends, from what became of SETUP.EXE.
+int endOfRun(const ChildOutcome& setup) {
+    return static_cast<int>(runExitCode(hasTailMarker(exitCodeMarkerTag), setup));
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTail, int) {
@@ -39,28 +45,34 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTail, int) {
     verboseMode = getSwitch(workingCopy, 'V');
     if (getSwitch(workingCopy, 'H')) {
         showBox(usageText, usageCaption);
-        return 0;
+        return usageExitCode;
     }
+    // Known before anything can end the run, so that a silent run shows no box.
+    if (getSwitch(workingCopy, 'S')) silentMode = 1;
 
     char startDirectory[pathBufferSize];
     readStartDirectory(startDirectory);
     char packageDirectory[pathBufferSize];
-    getProgramDirectory(packageDirectory);
+    // The directory of a cut path may be another than the launcher's: its
+    // extraction tool and package are never used. Nor is its own file, so
+    // its tail is not read either.
+    const ChildOutcome notStarted = {ChildState::notStarted, 0};
+    if (!getProgramDirectory(packageDirectory)) {
+        showReason(programPathTooLongText);
+        return plainExitCode;
+    }
     SetCurrentDirectoryA(packageDirectory);
     if (verboseMode) showDirectoriesBox(startDirectory, packageDirectory);
-
-    if (getSwitch(workingCopy, 'S')) silentMode = 1;
 
     char outputDirectory[pathBufferSize];
     clearText(outputDirectory);
     const int named = getSwitch(workingCopy, 'D', outputDirectory);
     // A cut value would name a directory the user never asked for.
     if (!switchValueIsWhole(commandTail, workingCopy, 'D')) {
-        if (verboseMode) showBox(workDirectoryTooLongText, mainCaption);
-        return 1;
+        showReason(workDirectoryTooLongText);
+        return endOfRun(notStarted);
     }
     if (named && verboseMode) showBox(outputDirectory, outputDirectoryCaption);
 
-    runInstallation(outputDirectory);
-    return 1;
+    return endOfRun(runInstallation(outputDirectory));
 }

@@ -10,7 +10,14 @@ namespace {
 constexpr size_t programPathBoxSize = 32 + pathBufferSize;
 }  // namespace
 
-int getProgramDirectory(char* out) {
+void readProgramPath() {
+    DWORD length = GetModuleFileNameA(nullptr, programPath, pathBufferSize);
+    // A name that fills the buffer was cut, and may be unterminated.
+    if (length >= pathBufferSize) length = 0;
+    programPath[length] = 0;
+}
+
+int getProgramDirectory(char (&out)[pathBufferSize]) {
     if (verboseMode) {
         char boxText[programPathBoxSize] = "";
         appendText(boxText, programPathLabel);
@@ -18,35 +25,41 @@ int getProgramDirectory(char* out) {
         appendText(boxText, "\n");
         showBox(boxText, mainCaption);
     }
-    char fullPath[pathBufferSize];
     char* filePart = nullptr;
-    const DWORD length = GetFullPathNameA(programPath, pathBufferSize, fullPath, &filePart);
-    if (length == 0 || length >= pathBufferSize) {
+    const DWORD length = GetFullPathNameA(programPath, pathBufferSize, out, &filePart);
+    // An empty program path (one that did not fit) names no file.
+    if (programPath[0] == 0 || length == 0 || length >= pathBufferSize || filePart == nullptr) {
         out[0] = 0;
-        return 1;
+        return 0;
     }
-    if (filePart != nullptr) *filePart = 0;
-    copyText(out, pathBufferSize, fullPath);
+    *filePart = 0;
     return 1;
 }
 
 int hasTailMarker(const char* tag) {
-    HANDLE file = CreateFileA(programPath, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(programPath, FILE_READ_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 0;
 
-    // Only bytes that were really read take part in the search.
+    // Only bytes that were really read take part in the search. The window
+    // is read at its offset, given with the read.
     unsigned char window[markerWindowSize];
     DWORD bytesRead = 0;
-    const DWORD size = GetFileSize(file, nullptr);
-    const bool positioned = size != INVALID_FILE_SIZE &&
-                            SetFilePointer(file, static_cast<LONG>(markerWindowOffset(size)), nullptr, FILE_BEGIN) !=
-                                INVALID_SET_FILE_POINTER;
-    if (positioned && !ReadFile(file, window, sizeof window, &bytesRead, nullptr)) bytesRead = 0;
+    BY_HANDLE_FILE_INFORMATION information;
+    OVERLAPPED at;
+    fillBytes(&at, 0, sizeof at);
+    if (GetFileInformationByHandle(file, &information)) {
+        at.Offset = markerWindowOffset(information.nFileSizeLow);
+        if (!ReadFile(file, window, sizeof window, &bytesRead, &at)) bytesRead = 0;
+    }
     CloseHandle(file);
     return windowHoldsTag(window, bytesRead, tag);
 }
 
 void showBox(const char* text, const char* caption) {
     if (const UserFunctions* user = userFunctions()) user->messageBox(text, caption);
+}
+
+void showReason(const char* text) {
+    if (verboseMode || !silentMode) showBox(text, mainCaption);
 }

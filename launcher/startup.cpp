@@ -12,10 +12,7 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 extern "C" void kestruneStart() {
     // Before anything can load a DLL: none from the medium's folder.
     restrictDllSearch();
-    DWORD length = GetModuleFileNameA(nullptr, programPath, pathBufferSize);
-    // When the name fills the buffer the platform may leave it unterminated.
-    if (length >= pathBufferSize) length = pathBufferSize - 1;
-    programPath[length] = 0;
+    readProgramPath();
 
     char* commandTail = const_cast<char*>(skipProgramName(GetCommandLineA()));
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(&__ImageBase);

@@ -36,6 +36,10 @@ TEST(DllSearch, AfterStartUpNoDllIsLoadedFromTheProgramsFolder) {
     EXPECT_EQ(runProbe("restricted"), 0u);
 }
 
+// Where the platform cannot take the program's folder out of the search,
+// a name alone would still find a user32.dll planted there.
+TEST(DllSearch, User32IsLoadedByItsFullPathInTheSystemDirectory) { EXPECT_EQ(runProbe("user32"), 1u); }
+
 TEST(DllSearch, FunctionsAreLookedUpOnlyInLoadedSystemDlls) {
     EXPECT_NE(lookUpSystemFunction("kernel32.dll", "GetFinalPathNameByHandleW"), nullptr);
     EXPECT_EQ(lookUpSystemFunction("kernel32.dll", "NoSuchFunctionAnywhere"), nullptr);

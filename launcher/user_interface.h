@@ -16,15 +16,9 @@ struct UserFunctions {
     HWND findWindowEx(HWND after, LPCSTR className, LPCSTR caption) const {
         return call<HWND(WINAPI*)(HWND, HWND, LPCSTR, LPCSTR)>(1)(nullptr, after, className, caption);
     }
-    DWORD windowProcess(HWND window) const {
-        DWORD process = 0;
-        call<DWORD(WINAPI*)(HWND, LPDWORD)>(2)(window, &process);
-        return process;
-    }
-    LRESULT sendMessageTimeout(HWND window, UINT message, UINT flags, UINT milliseconds) const {
-        DWORD_PTR ignored = 0;
-        return call<LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR)>(3)(
-            window, message, 0, 0, flags, milliseconds, &ignored);
+    DWORD windowThread(HWND window) const { return call<DWORD(WINAPI*)(HWND, LPDWORD)>(2)(window, nullptr); }
+    BOOL postMessage(HWND window, UINT message) const {
+        return call<BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM)>(3)(window, message, 0, 0);
     }
     BOOL isWindow(HWND window) const { return call<BOOL(WINAPI*)(HWND)>(4)(window); }
 

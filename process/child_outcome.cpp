@@ -21,19 +21,18 @@ ExtractionVerdict judgeExtraction(const ChildOutcome& outcome) {
     return outcome.code <= lastWarningExitCode ? ExtractionVerdict::succeeded : ExtractionVerdict::failed;
 }
 
-bool composeExtractionFailureText(const ChildOutcome& outcome, char* out, size_t capacity) {
-    char text[pathBufferSize] = "";
-    bool fits = true;
+void composeExtractionFailureText(const ChildOutcome& outcome, char (&out)[pathBufferSize]) {
+    out[0] = 0;
     switch (judgeExtraction(outcome)) {
-        case ExtractionVerdict::succeeded: return false;
-        case ExtractionVerdict::toolNotStarted: fits = appendText(text, extractionNotStartedText); break;
-        case ExtractionVerdict::toolStillRunning: fits = appendText(text, extractionStillRunningText); break;
-        case ExtractionVerdict::waitFailed: fits = appendText(text, extractionWaitFailedText); break;
+        case ExtractionVerdict::succeeded: break;
+        case ExtractionVerdict::toolNotStarted: appendText(out, extractionNotStartedText); break;
+        case ExtractionVerdict::toolStillRunning: appendText(out, extractionStillRunningText); break;
+        case ExtractionVerdict::waitFailed: appendText(out, extractionWaitFailedText); break;
         case ExtractionVerdict::failed:
             // Exit codes are unsigned on the platform; shown as they are.
-            fits = appendText(text, extractionFailedTextStart) && appendUnsignedDecimal(text, outcome.code) &&
-                   appendText(text, ".");
+            appendText(out, extractionFailedTextStart);
+            appendUnsignedDecimal(out, outcome.code);
+            appendText(out, ".");
             break;
     }
-    return fits && copyText(out, capacity, text);
 }

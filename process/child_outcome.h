@@ -4,6 +4,8 @@
 
 #include <stddef.h>
 
+#include "launcher/constants.h"
+
 enum class ChildState {
     ended,         // ended within its wait; `code` is its exit code
     stillRunning,  // the wait ran out first; the child runs on
@@ -26,6 +28,6 @@ enum class ExtractionVerdict { succeeded, toolNotStarted, toolStillRunning, wait
 // failures.
 ExtractionVerdict judgeExtraction(const ChildOutcome& outcome);
 
-// The verbose reason for an extraction that did not succeed; false when the
-// extraction succeeded or the text does not fit.
-bool composeExtractionFailureText(const ChildOutcome& outcome, char* out, size_t capacity);
+// Why an extraction did not succeed, for the box that tells it; empty when it
+// succeeded. Every reason fits.
+void composeExtractionFailureText(const ChildOutcome& outcome, char (&out)[pathBufferSize]);

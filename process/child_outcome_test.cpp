@@ -35,16 +35,10 @@ TEST(ChildOutcome, AnExtractionSucceedsOnlyWhenTheToolEndedWithZeroOrOne) {
             std::to_string(static_cast<int>(c.outcome.state)) + "/" + std::to_string(c.outcome.code);
         EXPECT_EQ(judgeExtraction(c.outcome), c.verdict) << what;
         EXPECT_EQ(childMayStillRun(c.outcome), c.mayStillRun) << what;
-        char reason[260] = "untouched";
-        EXPECT_EQ(composeExtractionFailureText(c.outcome, reason, sizeof reason), c.reason != nullptr) << what;
-        EXPECT_STREQ(reason, c.reason != nullptr ? c.reason : "untouched") << what;
+        char reason[pathBufferSize] = "untouched";
+        composeExtractionFailureText(c.outcome, reason);
+        EXPECT_STREQ(reason, c.reason != nullptr ? c.reason : "") << what;
     }
-}
-
-TEST(ChildOutcome, AReasonThatDoesNotFitIsNotCut) {
-    char small[10] = "untouched";
-    EXPECT_FALSE(composeExtractionFailureText({ChildState::ended, 2}, small, sizeof small));
-    EXPECT_STREQ(small, "untouched");
 }
 
 }  // namespace

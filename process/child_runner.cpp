@@ -111,7 +111,8 @@ ChildOutcome runChildWithLimit(ChildKind kind, const char* directory, const char
 
     SetCurrentDirectoryA(directory);
     const ChildOutcome outcome = startAndWait(settings, directory, commandLine, waitLimit);
-    if (outcome.state == ChildState::notStarted && verboseMode) showFailure(kind, outcome.code);
+    if (outcome.state == ChildState::notStarted && (verboseMode || (kind == ChildKind::installer && !silentMode)))
+        showFailure(kind, outcome.code);
     if (saved) SetCurrentDirectoryA(savedDirectory);
     return outcome;
 }

@@ -17,12 +17,14 @@
 #include <vector>
 
 #include "hostile_support.h"
+#include "launcher/exit_codes.h"
 
 // From the launcher's own code, linked in. Its headers are not included:
 // their constants would clash with the test media's names for the same texts.
 extern int silentMode;
 extern int verboseMode;
-void runInstallationWithLimit(const char* dText, unsigned long waitLimit);
+ChildOutcome runInstallation(const char* dText);
+ChildOutcome runInstallationWithLimit(const char* dText, unsigned long waitLimit);
 // The wait limit for runs in this process that do not test the limit.
 constexpr unsigned long childWaitLimitForTests = 120000;
 
@@ -57,13 +59,18 @@ bool isAttackers(const ChildRun& run) {
 }
 
 // Silent installation runs in this process, from the medium's directory,
-// one for each -d text, each waiting at most `waitLimit` for a child.
-void runSilentlyHere(const Medium& medium, const std::vector<std::string>& dTexts, unsigned long waitLimit) {
+// one for each -d text, each waiting at most `waitLimit` for a child; what
+// became of each run's SETUP.EXE goes to `outcomes` when given.
+void runSilentlyHere(const Medium& medium, const std::vector<std::string>& dTexts, unsigned long waitLimit,
+                     std::vector<ChildOutcome>* outcomes = nullptr) {
     medium.useEnvironment();
     const std::string start = currentDirectory();
     ASSERT_TRUE(SetCurrentDirectoryA(medium.directory.c_str()));
     silentMode = 1;
-    for (const std::string& dText : dTexts) runInstallationWithLimit(dText.c_str(), waitLimit);
+    for (const std::string& dText : dTexts) {
+        const ChildOutcome setup = runInstallationWithLimit(dText.c_str(), waitLimit);
+        if (outcomes != nullptr) outcomes->push_back(setup);
+    }
     silentMode = 0;
     SetCurrentDirectoryA(start.c_str());
 }
@@ -328,12 +335,50 @@ TEST(LauncherTrust, AnExtractionStillRunningAtItsLimitRunsNothingAndLeavesItsDir
     EXPECT_EQ(ran, std::vector<std::string>(2, medium.directory + "\\unzip.exe")) << "only the two extractions ran";
 }
 
+// The shipped program waits six minutes for every child: the runs in this
+// process with the launcher's own entry, each child's wait seen as the
+// platform is asked for it.
+using WaitCall = DWORD(WINAPI*)(HANDLE, DWORD);
+WaitCall realWait = nullptr;
+std::vector<DWORD> childWaits;
+DWORD WINAPI recordingWait(HANDLE object, DWORD milliseconds) {
+    // The notice's and the removal's short waits are not a child's.
+    if (milliseconds > 60000) childWaits.push_back(milliseconds);
+    return realWait(object, milliseconds);
+}
+
+TEST(LauncherTrust, TheShippedWaitLimitIsSixMinutesForEveryChild) {
+    Medium medium(testName());
+    childWaits.clear();
+    {
+        ScopedImport<WaitCall> recording("kernel32.dll", "WaitForSingleObject", &recordingWait);
+        ASSERT_TRUE(recording.active());
+        realWait = recording.original();
+        medium.useEnvironment();
+        const std::string start = currentDirectory();
+        ASSERT_TRUE(SetCurrentDirectoryA(medium.directory.c_str()));
+        silentMode = 1;
+        runInstallation("");
+        silentMode = 0;
+        SetCurrentDirectoryA(start.c_str());
+    }
+    EXPECT_EQ(medium.childRuns().size(), 2u);
+    EXPECT_EQ(childWaits, std::vector<DWORD>(3, 360000)) << "the extraction tool, SETUP.EXE and the script";
+}
+
 // SETUP.EXE (the test child) still running at a limit the extraction keeps:
 // it runs on, nothing further starts, and its files stay.
 TEST(LauncherTrust, ASetupStillRunningAtItsLimitEndsTheRunAndKeepsItsFiles) {
     Medium medium(testName());
     ScopedEnvironment sleeping("KESTRUNE_CHILD_SLEEP", "9000");
-    runSilentlyHere(medium, {""}, 4000);
+    std::vector<ChildOutcome> outcomes;
+    runSilentlyHere(medium, {""}, 4000, &outcomes);
+    // Deployment tools hear "another installation is in progress" from a
+    // launcher marked for them, and 1 as always from any other.
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].state, ChildState::stillRunning);
+    EXPECT_EQ(runExitCode(1, outcomes[0]), 1618u);
+    EXPECT_EQ(runExitCode(0, outcomes[0]), 1u);
 
     const auto runs = medium.childRuns();
     ASSERT_EQ(runs.size(), 1u) << "the script does not run after a SETUP.EXE that outlived its wait";

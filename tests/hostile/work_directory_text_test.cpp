@@ -22,7 +22,7 @@ TEST(WorkDirectoryText, ANamedDirectoryIsUsedAsWrittenWithoutItsQuotes) {
     const std::string bare = root.substr(3);  // without "C:\"
     struct Case {
         std::string dText;
-        std::string composed;   // the work directory the launcher puts into its commands
+        std::string composed;   // the work directory the launcher puts into its commands: its full path
         std::string directory;  // where the files really go
     } cases[] = {
         {bare + "\\plain", "C:\\" + bare + "\\plain", root + "\\plain"},
@@ -30,13 +30,14 @@ TEST(WorkDirectoryText, ANamedDirectoryIsUsedAsWrittenWithoutItsQuotes) {
         {root + "\\in\"si\"de", root + "\\inside", root + "\\inside"},
         {root + "\\x\" \"y", root + "\\x y", root + "\\x y"},
         {"\"\"" + root + "\\lead", root + "\\lead", root + "\\lead"},
-        // Trailing backslashes: the commands hold doubled ones and still work.
+        // Trailing backslashes: the full path keeps one, the commands then
+        // hold a doubled one and still work.
         {root + "\\keep\\", root + "\\keep\\", root + "\\keep"},
-        {root + "\\keep2\\\\\\", root + "\\keep2\\\\\\", root + "\\keep2"},
+        {root + "\\keep2\\\\\\", root + "\\keep2\\", root + "\\keep2"},
         {"\"" + root + "\\keep3\\\"", root + "\\keep3\\", root + "\\keep3"},
-        {"\\" + bare + "\\slash", "C:\\\\" + bare + "\\slash", root + "\\slash"},
+        {"\\" + bare + "\\slash", root + "\\slash", root + "\\slash"},
         // Under C:\ the dot segments cannot climb above the drive root.
-        {"..\\..\\" + bare + "\\up", "C:\\..\\..\\" + bare + "\\up", root + "\\up"},
+        {"..\\..\\" + bare + "\\up", root + "\\up", root + "\\up"},
     };
     size_t seen = 0;
     for (const Case& c : cases) {
@@ -90,10 +91,10 @@ std::string farthestMissing(std::string path) {
     return path;
 }
 
-// With a colon the text is used unchanged, so whether the platform accepts
-// the name decides whether anything is extracted; wherever that is, it is
-// the one place the text names (with any of its parents that were missing),
-// and anything that runs runs from there.
+// With a colon the text is used unchanged, as the platform's full path of
+// it, so whether the platform accepts the name decides whether anything is
+// extracted; wherever that is, it is the one place the text names (with any
+// of its parents that were missing), and anything that runs runs from there.
 TEST(WorkDirectoryText, AColonInAnOddPlaceIsTakenUnchangedAndWritesNothingElsewhere) {
     Medium medium(testName());
     const std::string root = medium.root;
@@ -109,7 +110,7 @@ TEST(WorkDirectoryText, AColonInAnOddPlaceIsTakenUnchangedAndWritesNothingElsewh
         const RecordedRun run = medium.run("-v -d" + text);
         EXPECT_EQ(run.exitCode, 1u) << text;
         const std::string command = quoted(packageDirectory + "\\unzip.exe") + " -P " + packagePassword() + " " +
-                                    quoted(packageDirectory + "\\package.zip") + " -d " + quoted(text);
+                                    quoted(packageDirectory + "\\package.zip") + " -d " + quoted(place);
         // Either the platform makes the directory and the extraction is
         // tried there, or the run ends before anything is extracted.
         EXPECT_EQ(run.countWithText(command) + run.countWithText("The work directory could not be created."), 1)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,45 @@ TEST(InstallationRun, TheExtractorGetsItsCommandDirectoryAndWindow) {
     EXPECT_EQ(runs[0].at("showWindow"), "6");
     EXPECT_EQ(runs[0].at("noticeStanding"), "1") << "extraction runs under the notice";
     EXPECT_FALSE(pathExists(medium.workDirectory()));
+}
+
+// A small package is out at once, often before the notice's thread has shown
+// its box: the close waits for the box, so that none shows over SETUP.EXE,
+// which looks for one for three seconds.
+TEST(InstallationRun, NoNoticeStandsOverSetupWhenTheExtractionEndsAtOnce) {
+    Medium medium(testName());
+    ScopedEnvironment noticeWait("KESTRUNE_CHILD_NOTICE_WAIT", "3000");
+    for (int round = 0; round < 3; ++round) {
+        const RecordedRun run = medium.run("");
+        EXPECT_EQ(run.exitCode, 1u);
+        for (const RecordedBox& box : run.boxes) EXPECT_TRUE(box.vanished) << box.text;
+    }
+    const auto runs = medium.childRuns();
+    ASSERT_EQ(runs.size(), 6u);
+    for (size_t i = 0; i < runs.size(); i += 2) EXPECT_EQ(runs[i].at("noticeStanding"), "0") << "round " << i / 2;
+}
+
+// Exit code 1 is Info-ZIP's "warnings only": the package came out and the
+// run goes on to SETUP.EXE (which the test child standing in for the tool
+// did not write). 2 and above end it.
+TEST(InstallationRun, AnExtractionToolEndingWithOneLetsTheRunGoOn) {
+    struct Case {
+        const char* exitCode;
+        const char* lastBox;
+    } cases[] = {
+        {"0", "Varnel Kestrune|SETUP.EXE is not a plain file in the work directory."},
+        {"1", "Varnel Kestrune|SETUP.EXE is not a plain file in the work directory."},
+        {"2", "Varnel Kestrune|The extraction failed with exit code 2."},
+    };
+    for (const Case& c : cases) {
+        Medium medium(testName() + c.exitCode, MediumLayout{"package.zip", false, "", ""});
+        copyFile(testChildPath(), medium.directory + "\\unzip.exe");
+        ScopedEnvironment exitCode("KESTRUNE_CHILD_EXIT", c.exitCode);
+        const auto boxes = medium.run("-s -v").answeredBoxes();
+        ASSERT_FALSE(boxes.empty()) << c.exitCode;
+        EXPECT_EQ(boxes.back(), c.lastBox) << c.exitCode;
+        EXPECT_EQ(medium.childRuns().size(), 1u) << c.exitCode << ": only the extraction tool ran";
+    }
 }
 
 TEST(InstallationRun, TheSwitchesAndTheMarkerChooseTheSetupForm) {
@@ -153,17 +193,23 @@ TEST(InstallationRun, ANamedDirectoryIsLeftWithTheExtractedFiles) {
         {"-d" + withColon, withColon},
         {"-d" + withoutColon, "C:\\" + withoutColon},
         {"-d\"" + withBlank + "\"", withBlank},
+        // Drive-relative: from the current directory of drive C:, which is the
+        // medium's while the launcher runs. Every child gets the full path.
+        {"-dC:relkeep", medium.directory + "\\relkeep"},
     };
+    size_t seen = 0;
     for (const Case& c : cases) {
         medium.run(c.tail);
         EXPECT_TRUE(pathExists(c.work + "\\SETUP.EXE")) << c.tail;
         EXPECT_TRUE(pathExists(c.work + "\\docs\\readme.txt")) << c.tail;
         EXPECT_TRUE(pathExists(c.work + "\\PostProcess.cmd")) << c.tail;
+        const auto runs = medium.childRuns();
+        ASSERT_EQ(runs.size(), seen + 2) << c.tail;
+        EXPECT_EQ(runs[seen].at("commandLine"), quoted(c.work + "\\SETUP.EXE")) << c.tail;
+        EXPECT_EQ(runs[seen].at("currentDirectory"), c.work) << c.tail;
+        EXPECT_EQ(runs[seen + 1].at("run"), c.work + "\\PostProcess.cmd") << c.tail;
+        seen = runs.size();
     }
-    const auto runs = medium.childRuns();
-    ASSERT_EQ(runs.size(), 6u);
-    EXPECT_EQ(runs[4].at("commandLine"), quoted(withBlank + "\\SETUP.EXE"));
-    EXPECT_EQ(runs[4].at("currentDirectory"), withBlank);
     EXPECT_FALSE(pathExists(medium.workDirectory()));
 }
 
@@ -177,21 +223,112 @@ TEST(InstallationRun, AnEarlierWorkDirectoryIsReusedAndRemovedWithItsFiles) {
     EXPECT_FALSE(pathExists(medium.workDirectory()));
 }
 
-TEST(InstallationRun, AFailedExtractionRunsNothingAndLeavesNoWorkDirectory) {
+// Deployment tools decide from the exit code. With exitcode.tag in the tail
+// it is the installer's own, or 1603 when the run ended before the installer
+// started; without it 1, as always; 0 after the usage box either way. A
+// silent run never shows a box, whatever happens: as SYSTEM nobody could
+// answer it.
+TEST(InstallationRun, TheExitCodeTagPassesOnTheInstallersCodeAndTellsAFailure) {
+    const std::string tag = "exitcode.tag \r\n";
+    struct Case {
+        const char* what;
+        std::string markers;
+        MediumLayout layout;
+        std::string arguments;
+        const char* setupExit;  // the test child's, as SETUP.EXE
+        unsigned long exitCode;
+        size_t childRuns;
+        const char* reason = nullptr;  // the one box a run without -s shows, its start; nullptr: none
+    } cases[] = {
+        {"success", tag, {}, "-s", "0", 0, 2},
+        {"restart needed", tag, {}, "-s", "3010", 3010, 2},
+        {"with msi.tag too", "msi.tag \r\n" + tag, {}, "-s", "1641", 1641, 2},
+        {"interactive", tag, {}, "", "5", 5, 2},
+        {"wrong password", tag, {"package-wrong-password.zip", true, "", ""}, "-s", "0", 1603, 0},
+        {"no extraction tool", tag, {"package.zip", false, "", ""}, "-s", "0", 1603, 0},
+        {"no archive", tag, {"", true, "", ""}, "-s", "0", 1603, 0},
+        {"-d cut by the tail's limit", tag, {}, "-s -dC:\\" + std::string(300, 'd'), "0", 1603, 0},
+        // The script still runs after an installer that would not start.
+        {"SETUP.EXE would not start", tag, {"package-setup-not-a-program.zip", true, "", ""}, "-s", "0", 1603, 1},
+        {"SETUP.EXE would not start, not silent",
+         tag,
+         {"package-setup-not-a-program.zip", true, "", ""},
+         "",
+         "0",
+         1603,
+         1,
+         "Varnel Kestrune|Program Exec failed with rc = "},
+        {"usage", tag, {}, "-h", "0", 0, 0},
+        {"untagged success", "", {}, "-s", "0", 1, 2},
+        {"untagged restart needed", "", {}, "-s", "3010", 1, 2},
+        {"untagged wrong password", "", {"package-wrong-password.zip", true, "", ""}, "-s", "0", 1, 0},
+        {"untagged usage", "", {}, "-h", "0", 0, 0},
+    };
+    for (Case& c : cases) {
+        c.layout.tail = c.markers;
+        Medium medium(testName(), c.layout);
+        ScopedEnvironment setupExit("KESTRUNE_CHILD_EXIT", c.setupExit);
+        const RecordedRun run = medium.run(c.arguments);
+        EXPECT_FALSE(run.timedOut) << c.what;
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.what;
+        EXPECT_EQ(medium.childRuns().size(), c.childRuns) << c.what;
+        if (c.arguments.rfind("-s", 0) == 0) {
+            EXPECT_TRUE(run.boxes.empty()) << c.what << ": a silent run showed a box";
+        } else if (c.arguments.empty()) {
+            const auto boxes = run.answeredBoxes();
+            ASSERT_EQ(boxes.size(), c.reason != nullptr ? 1u : 0u) << c.what;
+            if (c.reason != nullptr) EXPECT_EQ(boxes[0].rfind(c.reason, 0), 0u) << c.what << ": " << boxes[0];
+        }
+    }
+}
+
+// A run that ends before SETUP.EXE has started says why in one box, unless
+// it is silent; in verbose mode the same box comes once, last.
+TEST(InstallationRun, ARunThatInstallsNothingSaysWhyUnlessSilent) {
     struct Case {
         const char* what;
         MediumLayout layout;
+        bool refusedDirectory;  // -d names a directory others may change
+        const char* reason;
     } cases[] = {
-        {"wrong password", {"package-wrong-password.zip", true, "", ""}},
-        {"no extraction tool", {"package.zip", false, "", ""}},
-        {"no archive", {"", true, "", ""}},
+        {"wrong password",
+         {"package-wrong-password.zip", true, "", ""},
+         false,
+         "The extraction failed with exit code 82."},
+        {"no extraction tool", {"package.zip", false, "", ""}, false, "The extraction tool did not start."},
+        {"no archive", {"", true, "", ""}, false, "The extraction failed with exit code 9."},
+        {"refused directory",
+         {"package.zip", true, "", ""},
+         true,
+         "The work directory exists and other users may change it."},
     };
     for (const Case& c : cases) {
         Medium medium(testName(), c.layout);
-        const RecordedRun run = medium.run("");
-        EXPECT_EQ(run.exitCode, 1u) << c.what;
-        EXPECT_TRUE(medium.childRuns().empty()) << c.what;
-        EXPECT_FALSE(pathExists(medium.workDirectory())) << c.what;
+        std::string named;
+        if (c.refusedDirectory) {
+            named = " -d" + medium.root + "\\open";
+            makeDirectory(medium.root + "\\open");
+            ASSERT_TRUE(letEveryoneChange(medium.root + "\\open"));
+        }
+        const std::string reason = std::string("Varnel Kestrune|") + c.reason;
+        for (const std::string mode : {"", "-s", "-v"}) {
+            const std::string what = std::string(c.what) + " " + mode;
+            const RecordedRun run = medium.run(mode + named);
+            EXPECT_EQ(run.exitCode, 1u) << what;
+            EXPECT_FALSE(run.timedOut) << what;
+            const auto boxes = run.answeredBoxes();
+            if (mode == "-s") {
+                EXPECT_TRUE(run.boxes.empty()) << what;
+            } else if (mode == "-v") {
+                ASSERT_FALSE(boxes.empty()) << what;
+                EXPECT_EQ(boxes.back(), reason) << what;
+                EXPECT_EQ(std::count(boxes.begin(), boxes.end(), reason), 1) << what;
+            } else {
+                EXPECT_EQ(boxes, std::vector<std::string>{reason}) << what;
+            }
+            EXPECT_TRUE(medium.childRuns().empty()) << what;
+            EXPECT_FALSE(pathExists(medium.workDirectory())) << what;
+        }
     }
 }
 

@@ -25,6 +25,11 @@ zip_into() {  # archive name, password, source dir
 zip_into package.zip "$password" "$work/full"
 zip_into package-no-script.zip "$password" "$work/plain"
 zip_into package-wrong-password.zip "not-the-password" "$work/full"
+# A SETUP.EXE that Windows cannot start.
+mkdir -p "$work/broken"
+echo "not a program" >"$work/broken/SETUP.EXE"
+cp "$work/PostProcess.cmd" "$work/broken/"
+zip_into package-setup-not-a-program.zip "$password" "$work/broken"
 
 # Enough data that the extraction outlasts the notice's first showing.
 mkdir -p "$work/large"

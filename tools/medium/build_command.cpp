@@ -98,15 +98,14 @@ bool planMarkers(const std::string& launcherBytes, const std::vector<std::string
     return true;
 }
 
-// The launcher may find msi.tag where it was not asked for: in another
+// The launcher may find a known tag where it was not asked for: in another
 // tag, or in what --launcher already held.
-void warnAboutUnaskedMsiTag(const MarkerPlan& plan, const BuildRequest& request) {
-    bool msiAsked = false;
-    for (const std::string& tag : request.tags) msiAsked = msiAsked || tag == msiMarkerTag;
-    if (plan.after.msiTagSeen && !msiAsked) {
-        printWarning(std::string("the launcher finds \"") + msiMarkerTag +
+void warnAboutUnaskedTags(const MarkerPlan& plan, const BuildRequest& request) {
+    for (const std::string& known : plan.after.knownTagsSeen) {
+        if (std::find(request.tags.begin(), request.tags.end(), known) != request.tags.end()) continue;
+        printWarning("the launcher finds \"" + known +
                      "\" in the end of setup.exe (as part of another marker or from " + quoted(request.launcher) +
-                     "): silent runs will take the MSI quiet form");
+                     "): " + knownTagEffect(known, true));
     }
 }
 
@@ -455,7 +454,7 @@ int buildMedium(const BuildRequest& request) {
         return failure("no medium was made: " + countText(problems.size(), "problem", "problems") +
                        " (each on a line above)");
     }
-    warnAboutUnaskedMsiTag(markers, request);
+    warnAboutUnaskedTags(markers, request);
     const ReplacedSignatures signedBefore = signedProgramsReplaced(request, imageTool);
     if (interruptRequested()) return exitFailed;
 

@@ -95,6 +95,7 @@ bool reportMarkers(const std::string& launcher, const std::string& caFile, Check
                                         (isSigned ? ", inside the signature)" : ")")
                                   : "";
     report.info("markers: " + (seen.empty() ? std::string("none") : seen) + where);
+    report.info("exit codes: " + knownTagEffect(exitCodeMarkerTag, launcherSeesTag(bytes, exitCodeMarkerTag)));
     report.warningsFrom(findings.warnings);
     report.problemsFrom(findings.problems);
     if (isSigned && !findings.problems.empty()) report.info(std::string("hint: ") + markersIntoSignatureHint);

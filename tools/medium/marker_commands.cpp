@@ -160,9 +160,12 @@ int runMarkers(const std::vector<std::string>& arguments) {
         }
     }
     if (inside == 0) printInfo("no marker lines in the window");
-    printInfo(std::string(msiMarkerTag) + (analysis.msiTagSeen
-                                               ? ": seen by the launcher; silent runs (-s) take the MSI quiet form"
-                                               : ": not seen by the launcher; silent runs (-s) pass -s -SMS"));
+    for (const char* known : knownMarkerTags) {
+        const bool seen = std::find(analysis.knownTagsSeen.begin(), analysis.knownTagsSeen.end(), known) !=
+                          analysis.knownTagsSeen.end();
+        printInfo(std::string(known) + (seen ? ": seen by the launcher; " : ": not seen by the launcher; ") +
+                  knownTagEffect(known, seen));
+    }
     std::vector<std::string> problems = markerFindings(analysis).problems;
     problems.insert(problems.end(), signature.problems.begin(), signature.problems.end());
     std::fflush(stdout);

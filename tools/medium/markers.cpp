@@ -39,7 +39,16 @@ std::string stemOf(const std::string& tag) {
 
 }  // namespace
 
-const char* const knownMarkerTags[1] = {msiMarkerTag};
+const char* const knownMarkerTags[knownMarkerTagCount] = {msiMarkerTag, exitCodeMarkerTag};
+
+std::string knownTagEffect(const std::string& tag, bool seen) {
+    if (tag == msiMarkerTag) {
+        return seen ? "silent runs (-s) take the MSI quiet form" : "silent runs (-s) pass -s -SMS";
+    }
+    return seen ? "the run's exit code is the installer's own, 1603 when the run ends before the installer "
+                  "starts, 1618 when the installer still runs after six minutes (0 after the usage box)"
+                : "every run ends with exit code 1 (0 after the usage box)";
+}
 
 const char* nearMissOf(const std::string& tag) {
     for (const char* known : knownMarkerTags) {

@@ -28,7 +28,11 @@ std::vector<std::string> tagsOfMarkerText(const std::string& text);
 size_t trailingMarkerLinesStart(const std::string& bytes, size_t floor);
 
 // The tags the launcher acts on; any other marker line it ignores.
-extern const char* const knownMarkerTags[1];
+constexpr size_t knownMarkerTagCount = 2;
+extern const char* const knownMarkerTags[knownMarkerTagCount];
+// What the known `tag` does to a run, as the launcher sees it (`seen`) or
+// not.
+std::string knownTagEffect(const std::string& tag, bool seen);
 // The known tag that `tag` looks like a misspelling of (another case, no
 // ".tag", a letter or two off), or nullptr. A tag that holds a known one
 // whole is no miss: the launcher finds the known tag in it.

@@ -68,7 +68,10 @@ const std::vector<CommandHelp>& commandHelps() {
              {{"--marker", true, true},
               "TAG",
               "a marker line for setup.exe; a tag the launcher knows (msi.tag:\n"
-              "silent runs pass /qn REBOOT=ReallySuppress, not -s -SMS)"},
+              "silent runs pass /qn REBOOT=ReallySuppress, not -s -SMS;\n"
+              "exitcode.tag: the run's exit code is the installer's own, 1603\n"
+              "when the installer never started, 1618 when it still ran after\n"
+              "six minutes, instead of 1 for every run)"},
              {{"--any-marker", false, false}, "", "allows tags the launcher does not know, which it ignores"},
              {{"--exclude", true, true},
               "PATTERN",
@@ -113,8 +116,9 @@ const std::vector<CommandHelp>& commandHelps() {
          ""},
         {"markers",
          "markers FILE [--ca-file CERTS]",
-         "Lists the marker tags the launcher sees in the last 256 bytes of FILE, the\n"
-         "marker lines that stand outside that window, and FILE's signature: none, or\n"
+         "Lists the marker tags the launcher sees in the last 256 bytes of FILE, what\n"
+         "each tag the launcher knows does to a run, the marker lines that stand\n"
+         "outside that window, and FILE's signature: none, or\n"
          "by whom and whether it verifies (osslsigncode verify). A marker line the\n"
          "launcher does not see, or a signature that does not verify, is a\n"
          "\"problem: ...\" line and exit status 1.",

@@ -86,11 +86,13 @@ TEST(MediumCommandLine, BadInputIsRefusedWithAReasonAndNoOutput) {
          2,
          "--marker 'MSI.TAG': not a tag the launcher knows; did you mean msi.tag?"},
         {w.build({"--marker", "msi"}), {}, 2, "did you mean msi.tag?"},
+        {w.build({"--marker", "exitcode"}), {}, 2, "did you mean exitcode.tag?"},
+        {w.build({"--marker", "exit-code.tag", "--any-marker"}), {}, 2, "did you mean exitcode.tag?"},
         {w.build({"--marker", "msi.tg", "--any-marker"}), {}, 2, "did you mean msi.tag?"},
         {w.build({"--marker", "product=demo"}),
          {},
          2,
-         "not a tag the launcher knows (it knows msi.tag); give --any-marker"},
+         "not a tag the launcher knows (it knows msi.tag, exitcode.tag); give --any-marker"},
         {w.build({"--marker", std::string(150, 'a'), "--marker", std::string(150, 'b'), "--any-marker"}),
          {},
          1,
@@ -383,6 +385,12 @@ TEST(MediumBuild, BuildThenCheckRoundTrip) {
     EXPECT_EQ(markers.status, 0);
     EXPECT_TRUE(holds(markers.out, "marker: msi.tag\nmarker: product=demo (not a tag the launcher acts on)\n"));
     EXPECT_TRUE(holds(markers.out, "msi.tag: seen by the launcher"));
+    EXPECT_TRUE(holds(markers.out, "exitcode.tag: not seen by the launcher; every run ends with exit code 1"));
+
+    // The exit-code tag is marked like any known tag, and markers says what it does.
+    ASSERT_EQ(runTool({"mark", w.medium + "/setup.exe", "exitcode.tag"}).status, 0);
+    EXPECT_TRUE(holds(runTool({"markers", w.medium + "/setup.exe"}).out,
+                      "exitcode.tag: seen by the launcher; the run's exit code is the installer's own"));
 }
 
 // Real payload folders are years old: a folder's entry must open all the same.
@@ -568,20 +576,30 @@ TEST(MediumCheck, FindsTheProblemsOfBrokenMedia) {
     }
 }
 
-TEST(MediumCheck, TheSilentFormFollowsTheMarkersOfSetupExe) {
+TEST(MediumCheck, TheSilentFormAndTheExitCodesFollowTheMarkersOfSetupExe) {
+    const char* const plain = "exit codes: every run ends with exit code 1";
+    const char* const installers = "exit codes: the run's exit code is the installer's own, 1603 when";
     struct Case {
         std::string appended;  // to setup.exe after the build, as an editor or signer would
         const char* form;
+        const char* exitCodes;
         const char* problem;  // nullptr: none
     } cases[] = {
-        {"", "-s -SMS", nullptr},
-        {"other.tag \r\n", "-s -SMS", nullptr},
-        {"msi.tag \r\n", "/qn REBOOT=ReallySuppress", nullptr},
-        {"msi.tag \r\n" + std::string(300, '\x82'), "-s -SMS", "marker 'msi.tag' starts 310 bytes before the end"},
-        {"MSI.TAG \r\n", "-s -SMS",
+        {"", "-s -SMS", plain, nullptr},
+        {"other.tag \r\n", "-s -SMS", plain, nullptr},
+        {"msi.tag \r\n", "/qn REBOOT=ReallySuppress", plain, nullptr},
+        {"msi.tag \r\n" + std::string(300, '\x82'), "-s -SMS", plain,
+         "marker 'msi.tag' starts 310 bytes before the end"},
+        {"MSI.TAG \r\n", "-s -SMS", plain,
          "marker 'MSI.TAG' is not msi.tag: the launcher compares tags exactly, case "
          "included; did you mean msi.tag?"},
-        {"msi \r\n", "-s -SMS", "marker 'msi' is not msi.tag"},
+        {"msi \r\n", "-s -SMS", plain, "marker 'msi' is not msi.tag"},
+        {"exitcode.tag \r\n", "-s -SMS", installers, nullptr},
+        {"exitcode.tag \r\nmsi.tag \r\n", "/qn REBOOT=ReallySuppress", installers, nullptr},
+        {"msi.tag \r\nexitcode.tag \r\n", "/qn REBOOT=ReallySuppress", installers, nullptr},
+        {"exitcode.tag \r\n" + std::string(300, '\x82'), "-s -SMS", plain,
+         "marker 'exitcode.tag' starts 315 bytes before the end"},
+        {"ExitCode.tag \r\n", "-s -SMS", plain, "marker 'ExitCode.tag' is not exitcode.tag"},
     };
     for (const Case& c : cases) {
         Workspace w;
@@ -591,6 +609,7 @@ TEST(MediumCheck, TheSilentFormFollowsTheMarkersOfSetupExe) {
         EXPECT_NE(run.out.find(std::string("KESTRUNE\\SETUP.EXE\" ") + c.form + " ["), std::string::npos)
             << c.form << "\n"
             << run.out;
+        EXPECT_TRUE(holds(run.out, c.exitCodes)) << c.appended << "\n" << run.out;
         EXPECT_EQ(run.status, c.problem == nullptr ? 0 : 1) << run.out;
         if (c.problem != nullptr) {
             EXPECT_TRUE(hasLine(run.out, "problem: ", c.problem)) << run.out;
