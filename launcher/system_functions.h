@@ -11,7 +11,9 @@ inline constexpr char securityModule[] = "advapi32.dll";
 
 // The platform's documented pseudo-handle of the calling process, as
 // GetCurrentProcess gives it, without importing a function for a constant.
-inline void* currentProcess() { return reinterpret_cast<void*>(static_cast<intptr_t>(-1)); }
+inline void* currentProcess() {
+    return reinterpret_cast<void*>(static_cast<intptr_t>(-1));  // NOLINT(performance-no-int-to-ptr): its value
+}
 
 // The function `name` of the already loaded system DLL `module`, or null.
 // Through the generic function type, which any function pointer may take.
