@@ -455,7 +455,9 @@ TEST(LauncherTrust, AWorkDirectoryStillInUseAfterEveryPauseIsNamedInAVerboseBox)
 
 TEST(LauncherTrust, AnotherProgramsBoxWithTheNoticesCaptionIsNeitherClosedNorWaitedFor) {
     for (const std::string mode : {"hung", "answering"}) {
-        Medium medium(testName() + mode, MediumLayout{"package-large.zip", true, "", ""});
+        MediumLayout layout;
+        layout.extractorWaitsForNotice = true;  // the notice is counted below
+        Medium medium(testName() + mode, layout);
         const std::string standing = medium.root + "\\box-standing";
         StartedProcess box(quoted(foreignBoxPath()) + " " + mode + " " + quoted(standing));
         ASSERT_TRUE(waitForPath(standing, 30000)) << mode;

@@ -34,7 +34,12 @@ Medium::Medium(const std::string& name, const MediumLayout& layout) {
     copyFile(launcherPath(), launcher);
     if (!layout.tail.empty()) writeFile(launcher, readFile(launcher) + layout.tail);
     const std::string base = directory + (directory.back() == '\\' ? "" : "\\");
-    if (layout.withExtractor) copyFile(extractorPath(), base + "unzip.exe");
+    if (layout.withExtractor && layout.extractorWaitsForNotice) {
+        copyFile(noticeFirstExtractorPath(), base + "unzip.exe");
+        copyFile(extractorPath(), base + "unzip-real.exe");
+    } else if (layout.withExtractor) {
+        copyFile(extractorPath(), base + "unzip.exe");
+    }
     if (!layout.package.empty()) copyFile(fixturePath(layout.package), base + "package.zip");
 }
 

@@ -18,6 +18,9 @@ struct MediumLayout {
     bool withExtractor = true;
     std::string tail;       // bytes appended to setup.exe (marker lines)
     std::string directory;  // where the medium goes; empty: <root>\medium
+    // unzip.exe starts the real tool only once the progress notice stands, so
+    // that a test can count on seeing the notice however busy the machine.
+    bool extractorWaitsForNotice = false;
 };
 
 class Medium {

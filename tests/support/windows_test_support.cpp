@@ -18,6 +18,7 @@ std::string extractorPath() { return windowsPathOf(kestruneExtractorFile); }
 std::string dllSearchProbePath() { return windowsPathOf(kestruneDllSearchProbeFile); }
 std::string foreignBoxPath() { return windowsPathOf(kestruneForeignBoxFile); }
 std::string swapperPath() { return windowsPathOf(kestruneSwapperFile); }
+std::string noticeFirstExtractorPath() { return windowsPathOf(kestruneNoticeFirstExtractorFile); }
 std::string fixturePath(const std::string& name) { return windowsPathOf(kestruneFixtureDirectory) + "\\" + name; }
 std::string packagePassword() { return readFile(windowsPathOf(kestrunePasswordFile)); }
 

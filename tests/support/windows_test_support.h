@@ -18,6 +18,7 @@ std::string extractorPath();
 std::string dllSearchProbePath();
 std::string foreignBoxPath();
 std::string swapperPath();
+std::string noticeFirstExtractorPath();
 // A file made on the Linux side before the tests run (see make_fixtures.sh).
 std::string fixturePath(const std::string& name);
 // The package password the build put into the launcher.
