@@ -182,10 +182,40 @@ struct FolderChain {
     size_t openCount;
 };
 
+// A worker's window on the archive: small reads (an entry's local header,
+// its encryption header, a small file's data) are served from one larger
+// read, so that a run of small entries costs few calls to the system.
+constexpr size_t readAheadSize = 16384;
+struct ReadAhead {
+    const ArchiveInput* input;
+    uint8_t* bytes;  // readAheadSize of them
+    uint64_t start;
+    size_t length;  // 0: nothing read yet
+};
+
+bool readThrough(const void* context, uint64_t offset, uint8_t* buffer, size_t length) {
+    ReadAhead& ahead = *static_cast<ReadAhead*>(const_cast<void*>(context));
+    const ArchiveInput& input = *ahead.input;
+    if (length >= readAheadSize) return input.readAt(input.context, offset, buffer, length);
+    if (offset < ahead.start || offset - ahead.start > ahead.length || ahead.start + ahead.length - offset < length) {
+        // The reader keeps every call within the archive, so `length` fits.
+        const uint64_t left = input.size - offset;
+        const size_t fill = left < readAheadSize ? static_cast<size_t>(left) : readAheadSize;
+        ahead.length = 0;
+        if (!input.readAt(input.context, offset, ahead.bytes, fill)) return false;
+        ahead.start = offset;
+        ahead.length = fill;
+    }
+    memcpy(buffer, ahead.bytes + (offset - ahead.start), length);
+    return true;
+}
+
 // One worker's memory: what extractEntry works in, and room for the names
 // and paths of any entry of the archive.
 struct WorkerState {
     ZipWorkspace* workspace;
+    ReadAhead readAhead;
+    ArchiveInput input;  // the archive through readAhead
     FolderChain folders;
     NameComponent* components;  // the current entry's
     size_t componentCount;
@@ -200,7 +230,7 @@ bool startWorkerState(WorkerState& state, const Extraction& extraction) {
     const size_t components = extraction.mostComponents;
     const size_t partName = (extraction.longestName + partSuffixLength) * sizeof(char16_t);
     const size_t path = extraction.destinationLength + extraction.longestName + partSuffixLength + 2;
-    const size_t size = components * (sizeof(OpenFolder) + sizeof(NameComponent)) + partName + path;
+    const size_t size = components * (sizeof(OpenFolder) + sizeof(NameComponent)) + partName + path + readAheadSize;
     state = WorkerState{};
     state.memory = malloc(size);
     state.workspace = createZipWorkspace();
@@ -219,6 +249,9 @@ bool startWorkerState(WorkerState& state, const Extraction& extraction) {
     at += partName;
     state.path = at;
     state.pathCapacity = path;
+    at += path;
+    state.readAhead = ReadAhead{extraction.input, reinterpret_cast<uint8_t*>(at), 0, 0};
+    state.input = ArchiveInput{extraction.input->size, readThrough, &state.readAhead};
     return true;
 }
 
@@ -321,12 +354,23 @@ struct EntryWriter {
     OutputFile* file;
     FileSystemStatus failure;
     size_t failedCount;  // components up to a folder that failed; 0: the file
+    bool atFinalName;    // created new at its final name, no part file
 };
 
 bool openEntryFile(EntryWriter& writer) {
     WorkerState& worker = *writer.worker;
     writer.failure = openFolders(worker, worker.componentCount - 1, writer.failedCount);
     if (writer.failure != FileSystemStatus::ok) return false;
+    const Directory& folder = innermostFolder(worker.folders);
+    // In a folder this run made there is no file to keep from being replaced
+    // by a broken one: the file is created new at its final name. Anything
+    // that stands there even so makes the creation fail, and the entry takes
+    // a part file as everywhere else.
+    if (madeThisRun(folder) && createNewFile(folder, nativeName(worker.components[worker.componentCount - 1]),
+                                             writer.file) == FileSystemStatus::ok) {
+        writer.atFinalName = true;
+        return true;
+    }
     for (int attempt = 0; attempt <= spareSuffixes; ++attempt) {
         makePartName(worker, attempt);
         writer.failure = createNewFile(innermostFolder(worker.folders), partName(worker), writer.file);
@@ -354,23 +398,30 @@ void addWriterProblem(Report& report, const EntryWriter& writer, const Extractio
 }
 
 void extractFile(WorkerState& worker, const Extraction& extraction, const ZipEntry& entry, Report& report) {
-    EntryWriter writer{&worker, nullptr, FileSystemStatus::ok, 0};
+    EntryWriter writer{&worker, nullptr, FileSystemStatus::ok, 0, false};
     makePartName(worker, 0);
-    const ZipStatus status = extractEntry(*extraction.input, entry, extraction.password,
-                                          OutputSink{writeToEntry, &writer}, *worker.workspace);
+    const ZipStatus status =
+        extractEntry(worker.input, entry, extraction.password, OutputSink{writeToEntry, &writer}, *worker.workspace);
     if (status == ZipStatus::ok) {
         if (writer.file == nullptr && !openEntryFile(writer)) {
             addWriterProblem(report, writer, extraction, entry);
             return;
         }
+        const NativeName finalName = nativeName(worker.components[worker.componentCount - 1]);
+        const Directory& folder = innermostFolder(worker.folders);
         const FileSystemStatus committed =
-            commitOutputFile(writer.file, innermostFolder(worker.folders), partName(worker),
-                             nativeName(worker.components[worker.componentCount - 1]), zipEntryTime(entry));
+            writer.atFinalName
+                ? finishNewFile(writer.file, folder, finalName, zipEntryTime(entry))
+                : commitOutputFile(writer.file, folder, partName(worker), finalName, zipEntryTime(entry));
         addFileSystemProblem(report, pathBelow(worker, extraction, entry, worker.componentCount), committed,
                              "cannot write file");
         return;
     }
-    if (writer.file != nullptr) discardOutputFile(writer.file, innermostFolder(worker.folders), partName(worker));
+    if (writer.file != nullptr) {
+        discardOutputFile(
+            writer.file, innermostFolder(worker.folders),
+            writer.atFinalName ? nativeName(worker.components[worker.componentCount - 1]) : partName(worker));
+    }
     if (status == ZipStatus::outputFailed) {
         addWriterProblem(report, writer, extraction, entry);
     } else if (status == ZipStatus::damaged && zipEntryIsEncrypted(entry)) {
@@ -417,23 +468,54 @@ void unlock(const Extraction& extraction) {
     if (extraction.lock != nullptr) unlockWorkers(extraction.lock);
 }
 
-// Takes the next entry until none is left. Each entry's lines wait for
-// those of the entries before it.
+// The folder an entry makes or stands in, as the length of the start of its
+// name that names it: all of a folder entry's name, a file's up to its last
+// separator.
+size_t folderPartLength(const EntryName& name) {
+    size_t length = name.length;
+    if (length > 0 && isNameSeparator(name.text[length - 1])) --length;  // a folder entry
+    while (length > 0 && !isNameSeparator(name.text[length - 1])) --length;
+    return length;
+}
+
+// Whether entry `index` belongs to the run that starts at `first`: in the
+// same folder, the run's files under runBytes in all.
+bool sameRun(const Extraction& extraction, size_t first, size_t index, uint64_t runBytes) {
+    constexpr uint64_t runBytesLimit = 1u << 20;
+    const EntryName& a = extraction.names[first];
+    const EntryName& b = extraction.names[index];
+    const size_t length = zipEntryIsDirectory(extraction.entries[first]) ? a.length : folderPartLength(a);
+    return runBytes < runBytesLimit && folderPartLength(b) == length &&
+           (length == 0 || memcmp(a.text, b.text, length * sizeof(char16_t)) == 0);
+}
+
+// Takes runs of entries until none is left: the entries of one folder go to
+// one worker, which makes the folder and keeps it open for all of them, while
+// large files still go side by side. Each entry's lines wait for those of the
+// entries before it.
 void runWorker(Extraction& extraction, WorkerState& worker) {
     for (;;) {
         lock(extraction);
-        const size_t index = extraction.nextEntry++;
-        unlock(extraction);
-        if (index >= extraction.count) break;
-        Report report{};
-        extractOne(worker, extraction, index, report);
-        lock(extraction);
-        extraction.reports[index] = report;
-        extraction.finished[index] = true;
-        while (extraction.printed < extraction.count && extraction.finished[extraction.printed]) {
-            printReport(extraction.reports[extraction.printed++], *extraction.firstCode);
+        const size_t first = extraction.nextEntry;
+        size_t end = first;
+        uint64_t runBytes = 0;
+        while (end < extraction.count && (end == first || sameRun(extraction, first, end, runBytes))) {
+            runBytes += extraction.entries[end++].uncompressedSize;
         }
+        extraction.nextEntry = end;
         unlock(extraction);
+        if (first >= extraction.count) break;
+        for (size_t index = first; index < end; ++index) {
+            Report report{};
+            extractOne(worker, extraction, index, report);
+            lock(extraction);
+            extraction.reports[index] = report;
+            extraction.finished[index] = true;
+            while (extraction.printed < extraction.count && extraction.finished[extraction.printed]) {
+                printReport(extraction.reports[extraction.printed++], *extraction.firstCode);
+            }
+            unlock(extraction);
+        }
     }
     closeFoldersFrom(worker.folders, 0);
 }
