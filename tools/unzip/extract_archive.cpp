@@ -149,6 +149,7 @@ void addFileSystemProblem(Report& report, const char* path, FileSystemStatus sta
 // only while they run.
 struct Extraction {
     const ArchiveInput* input;
+    const ArchiveInput* scan;  // the input through the main thread's window, before the workers start
     const ZipEntry* entries;
     const EntryName* names;  // each entry's in UTF-16; undecodedName when it has none
     size_t count;
@@ -741,7 +742,7 @@ uint64_t declaredBytesToWrite(const ArchiveInput& input, const ZipEntry* entries
 bool refuseWithoutSpace(const Extraction& extraction, const Directory& directory, Report& report) {
     uint64_t freeBytes = 0;
     const uint64_t needed =
-        declaredBytesToWrite(*extraction.input, extraction.entries, extraction.names, extraction.count);
+        declaredBytesToWrite(*extraction.scan, extraction.entries, extraction.names, extraction.count);
     // When the system cannot say, writing finds out.
     if (!queryFreeSpace(directory, freeBytes) || needed <= freeBytes) return false;
     beginProblem(report, extraction.destination, strlen(extraction.destination));
@@ -828,6 +829,10 @@ int extractArchive(const char* archivePath, const char* password, const char* de
         return firstCode;
     }
     const ArchiveInput input = inputFileArchive(file);
+    // The checks of the whole archive read every entry's local header in
+    // order: through a window too, when there is memory for one.
+    ReadAhead scanWindow{&input, static_cast<uint8_t*>(malloc(readAheadSize)), 0, 0};
+    const ArchiveInput scan = scanWindow.bytes != nullptr ? ArchiveInput{input.size, readThrough, &scanWindow} : input;
     ReadDirectory read;
     const ZipStatus status = readDirectory(input, read);
     if (status != ZipStatus::ok) addProblem(report, archivePath, zipStatusText(status), exitCodeFor(status));
@@ -835,11 +840,12 @@ int extractArchive(const char* archivePath, const char* password, const char* de
     // A damaged directory may still have yielded entries that can be saved.
     if (read.names != nullptr && (status == ZipStatus::ok || read.count > 0) &&
         !refuseClashingNames(read.entries, read.names, read.count, archivePath, report) &&
-        !refuseOverlappingEntries(input, read.place, read.entries, read.count, archivePath, report)) {
+        !refuseOverlappingEntries(scan, read.place, read.entries, read.count, archivePath, report)) {
         // The archive's own lines come first; the entries' follow as they are done.
         printReport(report, firstCode);
         Extraction extraction{};
         extraction.input = &input;
+        extraction.scan = &scan;
         extraction.entries = read.entries;
         extraction.names = read.names;
         extraction.count = read.count;
@@ -850,6 +856,7 @@ int extractArchive(const char* archivePath, const char* password, const char* de
     }
     printReport(report, firstCode);
     freeDirectory(read);
+    free(scanWindow.bytes);
     closeInputFile(file);
     return firstCode;
 }
