@@ -472,9 +472,9 @@ void unlock(const Extraction& extraction) {
 // The folder an entry makes or stands in, as the length of the start of its
 // name that names it: all of a folder entry's name, a file's up to its last
 // separator.
-size_t folderPartLength(const EntryName& name) {
+size_t folderPartLength(const ZipEntry& entry, const EntryName& name) {
     size_t length = name.length;
-    if (length > 0 && isNameSeparator(name.text[length - 1])) --length;  // a folder entry
+    if (zipEntryIsDirectory(entry)) return length;
     while (length > 0 && !isNameSeparator(name.text[length - 1])) --length;
     return length;
 }
@@ -485,8 +485,8 @@ bool sameRun(const Extraction& extraction, size_t first, size_t index, uint64_t 
     constexpr uint64_t runBytesLimit = 1u << 20;
     const EntryName& a = extraction.names[first];
     const EntryName& b = extraction.names[index];
-    const size_t length = zipEntryIsDirectory(extraction.entries[first]) ? a.length : folderPartLength(a);
-    return runBytes < runBytesLimit && folderPartLength(b) == length &&
+    const size_t length = folderPartLength(extraction.entries[first], a);
+    return runBytes < runBytesLimit && folderPartLength(extraction.entries[index], b) == length &&
            (length == 0 || memcmp(a.text, b.text, length * sizeof(char16_t)) == 0);
 }
 
