@@ -398,11 +398,20 @@ struct Bench {
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
         LARGE_INTEGER startCount;
-        QueryPerformanceCounter(&startCount);
-        const double start = nowMs();
-        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, root.c_str(), &startup,
-                            &process)) {
-            fail("cannot start " + command);
+        double start = 0;
+        // Under load Wine now and then fails to create a process at all
+        // (ERROR_INTERNAL_ERROR): that start is tried again, timed afresh.
+        for (int attempt = 1;; ++attempt) {
+            QueryPerformanceCounter(&startCount);
+            start = nowMs();
+            if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, root.c_str(), &startup,
+                               &process)) {
+                break;
+            }
+            if (attempt == 3) fail("cannot start " + command);
+            std::fprintf(out, "restart %s %d %lu\n", variant.c_str(), currentRound,
+                         static_cast<unsigned long>(GetLastError()));
+            Sleep(200);
         }
         waitForEnd(process.hProcess, 2 * childWaitLimit, command, peaks);
         TopRun run;

@@ -215,6 +215,7 @@ if [ ! -s "$driver_out" ] || grep -q '^fail' "$driver_out" || ! grep -q '^mem un
     echo "the driver failed:"; cat "$driver_out" "$driver_out.err" 2>/dev/null; exit 1
 fi
 grep -E '^(run|wait|step|mem|left) ' "$driver_out" >>"$results"
+restarts=$(grep -c '^restart ' "$driver_out" || true)
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 # unzip.exe's output on the large package, byte for byte the packed files.
 identical="yes: byte for byte the packed files (diff -r)"
@@ -272,6 +273,7 @@ echo "  in rotating order; Windows times by QueryPerformanceCounter in bench-dri
 echo "  CreateProcessA ... WaitForSingleObject, native times by date +%s%N around the command; all times in ms."
 echo "  bench-driver.exe is a GUI program without a console, as the launcher is, so in both kinds of run"
 echo "  unzip.exe gets a console of its own, as when a medium is started from the desktop"
+echo "process starts that Wine refused (ERROR_INTERNAL_ERROR, under load) and the driver tried again, timed afresh: $restarts"
 echo "wait until SETUP.EXE starts: from the counter the driver reads just before CreateProcessA of setup.exe or"
 echo "  the bootstrapper to the counter SETUP.EXE reads as the first thing its own code does (it logs it);"
 echo "  QueryPerformanceCounter is one counter for the whole system (under Wine: the monotonic clock)"
