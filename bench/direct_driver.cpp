@@ -3,12 +3,14 @@
 // same payload, interleaved, with QueryPerformanceCounter around
 // CreateProcessA ... WaitForSingleObject.
 //
-//   bench-driver ROUNDS ROOT PASSWORD LARGE_TOTAL_BYTES LARGE_RANDOM_BYTES
+//   bench-driver ROUNDS ROOT PASSWORD LARGE_TOTAL_BYTES LARGE_RANDOM_BYTES MANY_TOTAL_BYTES
 //
-// ROOT (short, so that every command line fits in 259 characters) holds two
-// media, small\ and large\, each with setup.exe, unzip.exe and package.zip,
-// the two bootstrappers peer\small.exe and peer\large.exe, a directory
-// empty\ with only setup.exe and quick.exe, and temp\, the TEMP of every run
+// ROOT (short, so that every command line fits in 259 characters) holds three
+// media, small\, large\ and many\ (thousands of small files), each with
+// setup.exe, unzip.exe and package.zip, the three bootstrappers
+// peer\small.exe, peer\large.exe and peer\many.exe, a directory empty\ with
+// only setup.exe, quick.exe and remove-tree.exe (the launcher's removal in a
+// program of its own, from the tests), and temp\, the TEMP of every run
 // (so W is ROOT\temp\KESTRUNE, and the bootstrapper unpacks into a folder
 // ROOT\temp\nsNNNN.tmp of its own).
 //
@@ -26,6 +28,12 @@
 //                   W is checked and removed after the timed span
 //   large-direct    the small-direct sequence on the large medium
 //   large-peer      "ROOT\peer\large.exe"
+//   many-launcher   "ROOT\many\setup.exe" -s
+//   many-extract    only the extraction of the many-files package, as
+//                   large-extract; then, timed on its own as many-remove,
+//                   ROOT\empty\remove-tree.exe W: the launcher's removal of
+//                   that tree, with its process start (see process-start)
+//   many-peer       "ROOT\peer\many.exe"
 //   process-start   ROOT\empty\quick.exe (the packages' SETUP.EXE, a GUI
 //                   program that does next to nothing) started as the
 //                   launcher is: what any process costs to start and end
@@ -275,7 +283,7 @@ struct Bench {
     std::string root, password, log, temp;
     mutable PROCESS_MEMORY_COUNTERS lastEnded{};  // of the last timed launcher run, read after its end
     mutable int currentRound = 0;
-    unsigned long long largeTotalBytes = 0, largeRandomBytes = 0;
+    unsigned long long largeTotalBytes = 0, largeRandomBytes = 0, manyTotalBytes = 0;
 
     std::string workDirectory() const { return temp + "KESTRUNE"; }
 
@@ -390,11 +398,20 @@ struct Bench {
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
         LARGE_INTEGER startCount;
-        QueryPerformanceCounter(&startCount);
-        const double start = nowMs();
-        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, root.c_str(), &startup,
-                            &process)) {
-            fail("cannot start " + command);
+        double start = 0;
+        // Under load Wine now and then fails to create a process at all
+        // (ERROR_INTERNAL_ERROR): that start is tried again, timed afresh.
+        for (int attempt = 1;; ++attempt) {
+            QueryPerformanceCounter(&startCount);
+            start = nowMs();
+            if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, root.c_str(), &startup,
+                               &process)) {
+                break;
+            }
+            if (attempt == 3) fail("cannot start " + command);
+            std::fprintf(out, "restart %s %d %lu\n", variant.c_str(), currentRound,
+                         static_cast<unsigned long>(GetLastError()));
+            Sleep(200);
         }
         waitForEnd(process.hProcess, 2 * childWaitLimit, command, peaks);
         TopRun run;
@@ -462,22 +479,35 @@ struct Bench {
         reportStep(variant.c_str(), round, "removal", end - removalStart);
     }
 
-    // The extraction alone into `w`; returns its time. The tree is checked
-    // and, unless `keep`, removed after the timed span.
-    double extractionRun(const std::string& w, bool keep = false, MemoryPeaks* peaks = nullptr) const {
+    // The extraction alone of `medium` into `w`; returns its time. The tree
+    // is checked and, unless `keep`, removed after the timed span.
+    double extractionRun(const std::string& w, bool keep = false, MemoryPeaks* peaks = nullptr,
+                         const std::string& medium = "large") const {
         startClean();
-        const std::string p = root + "\\large";
+        const std::string p = root + "\\" + medium;
         const double start = nowMs();
         CreateDirectoryA(w.c_str(), nullptr);
-        const ChildResult extraction = runChild(true, p, extractionCommand("large", w), peaks);
+        const ChildResult extraction = runChild(true, p, extractionCommand(medium, w), peaks);
         const double ms = nowMs() - start;
-        if (extraction.exitCode != 0) fail("large-extract: unzip.exe exit code " + std::to_string(extraction.exitCode));
+        const std::string variant = medium + "-extract";
+        if (extraction.exitCode != 0) fail(variant + ": unzip.exe exit code " + std::to_string(extraction.exitCode));
         const unsigned long long bytes = treeBytes(w);
-        if (bytes != largeTotalBytes)
-            fail("large-extract: " + std::to_string(bytes) + " bytes extracted, not " +
-                 std::to_string(largeTotalBytes));
+        const unsigned long long expected = medium == "large" ? largeTotalBytes : manyTotalBytes;
+        if (bytes != expected)
+            fail(variant + ": " + std::to_string(bytes) + " bytes extracted, not " + std::to_string(expected));
         if (!keep) removeTree(w);
         return ms;
+    }
+
+    // The many-files extraction, then the launcher's removal of its tree,
+    // each timed on its own.
+    void manyExtractAndRemove(int round) const {
+        const std::string w = workDirectory();
+        report("many-extract", round, extractionRun(w, true, nullptr, "many"));
+        settle();
+        const ChildResult removal = runChild(false, root, "\"" + root + "\\empty\\remove-tree.exe\" \"" + w + "\"");
+        if (exists(w)) fail("many-remove: the tree is still there");
+        report("many-remove", round, removal.ms);
     }
 
     // The small runs are short and so noisier: each round runs them
@@ -507,6 +537,16 @@ struct Bench {
             }
         }
         currentRound = number;
+        // The three many-files runs take every place in turn.
+        for (int i = 0; i < 3; ++i) {
+            const int which = (number + i) % 3;
+            if (which == 0)
+                launcherRun("many");
+            else if (which == 1)
+                manyExtractAndRemove(number);
+            else
+                peerRun("many");
+        }
         // The four large runs take every place in turn.
         for (int i = 0; i < 4; ++i) {
             const int which = (number + i) % 4;
@@ -538,8 +578,9 @@ struct Bench {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) {
-        std::fputs("usage: bench-driver ROUNDS ROOT PASSWORD LARGE_TOTAL_BYTES LARGE_RANDOM_BYTES\n", stderr);
+    if (argc != 7) {
+        std::fputs("usage: bench-driver ROUNDS ROOT PASSWORD LARGE_TOTAL_BYTES LARGE_RANDOM_BYTES MANY_TOTAL_BYTES\n",
+                   stderr);
         return 2;
     }
     LARGE_INTEGER frequency;
@@ -552,6 +593,7 @@ int main(int argc, char** argv) {
     bench.password = argv[3];
     bench.largeTotalBytes = std::strtoull(argv[4], nullptr, 10);
     bench.largeRandomBytes = std::strtoull(argv[5], nullptr, 10);
+    bench.manyTotalBytes = std::strtoull(argv[6], nullptr, 10);
     bench.log = bench.root + "\\children.log";
     bench.temp = bench.root + "\\temp\\";
     out = std::fopen((bench.root + "\\driver.txt").c_str(), "w");

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The benchmark: launcher overhead, large-package overhead, extraction speed,
 # the launcher's peak memory, and a kestrune medium against the one-file NSIS
-# bootstrapper a package author would make instead (bench/peer.nsi), each
-# measured in this run. The pair it times: where this machine runs 32-bit
+# bootstrapper a package author would make instead (bench/peer.nsi), on a
+# small, a large and a many-files package, each measured in this run. The pair it times: where this machine runs 32-bit
 # programs (scripts/probe-32bit.sh), the shipped 32-bit setup.exe and
 # unzip.exe against the x86-unicode bootstrapper under the 32-bit Wine;
 # elsewhere the x86-64 build of the same sources against the amd64-unicode
@@ -28,6 +28,8 @@ rounds=${KESTRUNE_BENCH_ROUNDS:-9}
 work=${KESTRUNE_BENCH_DIR:-$repo/build/bench}
 random_mib=60  # incompressible: zip keeps it as deflate's stored blocks
 text_mib=60    # log-like text, deflated
+many_folders=50      # the many-files package: SETUP.EXE and
+many_per_folder=100  # 5,000 files of about 200 bytes
 mkdir -p "$work"
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
@@ -64,7 +66,9 @@ launcher=$windows_build/setup.exe
 extractor=$windows_build/tools/unzip/unzip.exe
 host_unzip=$host_build/unzip/kestrune-unzip
 password=$(cat "$windows_build/generated/package_password.txt")
-for file in "$launcher" "$extractor" "$host_unzip" "$product_build/setup.exe"; do
+medium_tool=$host_build/medium/kestrune-medium
+remove_tree=$windows_build/tests/remove-tree.exe
+for file in "$launcher" "$extractor" "$host_unzip" "$product_build/setup.exe" "$medium_tool" "$remove_tree"; do
     [ -f "$file" ] || die "missing: $file"
 done
 
@@ -91,6 +95,38 @@ awk -v bytes=$((text_mib * 1048576)) 'BEGIN {
 large_zip_bytes=$(stat -c %s "$data/large.zip")
 [ "$large_zip_bytes" -ge $((64 * 1048576)) ] || { echo "large.zip is only $large_zip_bytes bytes"; exit 1; }
 large_total=$(find "$data/large" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+# Many small files: text of the kinds products ship (settings, messages,
+# scripts), each file different, 120 to 280 bytes.
+mkdir -p "$data/many"
+cp "$data/small/SETUP.EXE" "$data/many/SETUP.EXE"
+awk -v folders=$many_folders -v files=$many_per_folder -v root="$data/many" 'BEGIN {
+    srand(27)
+    split("name title path color size mode level timeout retries language region server port user group", keys, " ")
+    split("enabled disabled default none auto manual high low north south east west", words, " ")
+    for (d = 0; d < folders; d++) {
+        folder = sprintf("%s/module%02d", root, d)
+        system("mkdir -p " folder)
+        for (f = 0; f < files; f++) {
+            file = sprintf("%s/part%03d.%s", folder, f, f % 3 == 0 ? "ini" : f % 3 == 1 ? "txt" : "cmd")
+            want = 120 + int(rand() * 160)
+            text = sprintf("[module%02d.part%03d]\r\n", d, f)
+            while (length(text) < want)
+                text = text sprintf("%s=%s %d\r\n", keys[1 + int(rand() * 15)], words[1 + int(rand() * 12)], int(rand() * 10000))
+            printf "%s", substr(text, 1, want) >file
+            close(file)
+        }
+    }
+}'
+many_files=$(find "$data/many" -type f | wc -l)
+many_total=$(find "$data/many" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+# The many-files medium as kestrune-medium builds it (its package.zip keeps
+# each file deflated or stored, whichever is smaller).
+rm -rf "$data/many-medium"
+run_logged "$work/many-medium.log" "$medium_tool" build "$data/many" --out "$data/many-medium" \
+    --launcher "$launcher" --extractor "$extractor"
+cp "$data/many-medium/package.zip" "$data/many.zip"
+unzip -qq -t -P "$password" "$data/many.zip" || die "Info-ZIP unzip -t refuses the many-files package.zip"
+many_entries=$(unzip -Z -1 "$data/many.zip" | wc -l)
 random_bytes=$(stat -c %s "$data/large/payload/random.bin")
 
 # --- the peer: the NSIS bootstrapper of each payload, for the target of the
@@ -108,7 +144,7 @@ make_peer() {  # target medium
     run_logged "$peers/$1-$2.log" makensis -V2 -DTARGET="$1" -DPAYLOAD="$data/$2" -DOUTFILE="$peers/$1-$2.exe" \
         bench/peer.nsi
 }
-for medium in small large; do
+for medium in small large many; do
     make_peer "$peer_target" "$medium"
     [ "$product_peer_target" = "$peer_target" ] || make_peer "$product_peer_target" "$medium"
 done
@@ -151,16 +187,17 @@ echo "launcher runs under Wine ($rounds rounds) ..."
 root_linux=$WINEPREFIX/drive_c/kbench
 mkdir -p "$WINEPREFIX"
 rm -rf "$root_linux"
-for medium in small large; do
+for medium in small large many; do
     mkdir -p "$root_linux/$medium"
     cp "$launcher" "$root_linux/$medium/setup.exe"
     cp "$extractor" "$root_linux/$medium/unzip.exe"
     cp "$data/$medium.zip" "$root_linux/$medium/package.zip"
 done
 mkdir -p "$root_linux/peer"
-for medium in small large; do cp "$peers/$peer_target-$medium.exe" "$root_linux/peer/$medium.exe"; done
+for medium in small large many; do cp "$peers/$peer_target-$medium.exe" "$root_linux/peer/$medium.exe"; done
 mkdir -p "$root_linux/empty"
 cp "$launcher" "$root_linux/empty/setup.exe"
+cp "$remove_tree" "$root_linux/empty/remove-tree.exe"
 cp "$data/small/SETUP.EXE" "$root_linux/empty/quick.exe"
 driver_out=$work/driver.txt
 rm -f "$driver_out"
@@ -172,12 +209,13 @@ KESTRUNE_BENCH_OUT=$driver_out xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     status=$?
     wine_down
     exit $status' _ "$arch" "$work/programs-$arch/bench-driver.exe" "$rounds" 'C:\kbench' "$password" "$large_total" \
-    "$random_bytes" </dev/null || true
+    "$random_bytes" "$many_total" </dev/null || true
 cp "$root_linux/driver.txt" "$driver_out" 2>/dev/null || true
 if [ ! -s "$driver_out" ] || grep -q '^fail' "$driver_out" || ! grep -q '^mem unzip-large 3 ' "$driver_out"; then
     echo "the driver failed:"; cat "$driver_out" "$driver_out.err" 2>/dev/null; exit 1
 fi
 grep -E '^(run|wait|step|mem|left) ' "$driver_out" >>"$results"
+restarts=$(grep -c '^restart ' "$driver_out" || true)
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 # unzip.exe's output on the large package, byte for byte the packed files.
 identical="yes: byte for byte the packed files (diff -r)"
@@ -197,7 +235,7 @@ product_extractor_imports=$(i686-w64-mingw32-objdump -p "$product_extractor" | a
 medium_bytes() {  # setup.exe unzip.exe package.zip
     echo $(($(stat -c %s "$1") + $(stat -c %s "$2") + $(stat -c %s "$3")))
 }
-for medium in small large; do
+for medium in small large many; do
     echo "bytes $medium ours $(medium_bytes "$launcher" "$extractor" "$data/$medium.zip")" >>"$results"
     echo "bytes $medium peer $(stat -c %s "$peers/$peer_target-$medium.exe")" >>"$results"
     echo "bytes $medium product $(medium_bytes "$product_build/setup.exe" "$product_extractor" "$data/$medium.zip")" >>"$results"
@@ -226,6 +264,8 @@ echo "  SetCompressor /SOLID zlib, CRCCheck on (the default): unpacks into a fre
 echo "  ExecWait \"...\\SETUP.EXE\" -s -SMS, removes the folder"
 echo "small package: $(stat -c %s "$data/small.zip") bytes = SETUP.EXE (bench/quick_setup.cpp: a $(stat -c %s "$data/small/SETUP.EXE")-byte GUI program that logs its command line and exits) + readme.txt; no PostProcess.cmd"
 echo "large package: $large_zip_bytes bytes = the small one + ${random_mib} MiB from /dev/urandom (deflate's stored blocks) + ${text_mib} MiB log-like text (deflated); $large_total bytes extracted"
+echo "many-files package: $(stat -c %s "$data/many.zip") bytes, made by kestrune-medium build = SETUP.EXE + $((many_files - 1)) files of 120 to 280 bytes"
+echo "  (settings-like text) in $many_folders folders, $many_total bytes extracted; $many_entries entries (folders included)"
 echo "unzip.exe's output on the large package (one untimed run): $identical"
 echo "runs: $rounds rounds after one warm-up round; the short small runs (and process-start, launcher-alone) three"
 echo "  times a round; interleaved: pairs in alternating order, the three small and the four large Windows runs"
@@ -233,6 +273,7 @@ echo "  in rotating order; Windows times by QueryPerformanceCounter in bench-dri
 echo "  CreateProcessA ... WaitForSingleObject, native times by date +%s%N around the command; all times in ms."
 echo "  bench-driver.exe is a GUI program without a console, as the launcher is, so in both kinds of run"
 echo "  unzip.exe gets a console of its own, as when a medium is started from the desktop"
+echo "process starts that Wine refused (ERROR_INTERNAL_ERROR, under load) and the driver tried again, timed afresh: $restarts"
 echo "wait until SETUP.EXE starts: from the counter the driver reads just before CreateProcessA of setup.exe or"
 echo "  the bootstrapper to the counter SETUP.EXE reads as the first thing its own code does (it logs it);"
 echo "  QueryPerformanceCounter is one counter for the whole system (under Wine: the monotonic clock)"
@@ -246,12 +287,17 @@ echo "  large-extract   the driver runs only unzip.exe, as the launcher does (W 
 echo "  large-direct    the small-direct sequence on the large medium"
 echo "  small-peer      the NSIS bootstrapper of the small payload, started as setup.exe is (no arguments)"
 echo "  large-peer      the NSIS bootstrapper of the large payload"
+echo "  many-launcher   \"P\\setup.exe\" -s on the many-files medium"
+echo "  many-extract    the driver runs only unzip.exe on the many-files package, as the launcher does"
+echo "  many-remove     then, timed on its own, remove-tree.exe (from the tests: the launcher's removal, one attempt)"
+echo "                  on the tree many-extract made, its process start included (see process-start)"
+echo "  many-peer       the NSIS bootstrapper of the many-files payload"
 echo "  process-start   a GUI program that does next to nothing (the packages' SETUP.EXE) started as the launcher is"
 echo "  launcher-alone  \"setup.exe\" -s with nothing beside it: the launcher's own start and end"
 echo "  native-ours     $host_unzip -P pw large.zip -d DEST"
 echo "  native-infozip  unzip -P pw -o -q large.zip -d DEST (Debian's Info-ZIP $(unzip -v 2>/dev/null | awk 'NR == 1 { print $2 }'))"
 echo
-awk '
+awk -v many_files="$many_files" '
 function sorted_median(list, count,   a, n, i, j, t) {
     n = split(list, a, " ")
     for (i = 2; i <= n; i++) { t = a[i]; for (j = i - 1; j >= 1 && a[j] + 0 > t + 0; j--) a[j + 1] = a[j]; a[j + 1] = t }
@@ -278,9 +324,9 @@ $1 == "mem" && $4 != "running" {
     else { end_ws[$2] = end_ws[$2] " " $5; end_pf[$2] = end_pf[$2] " " $6 }
 }
 END {
-    variants = split("small-launcher small-direct small-peer process-start launcher-alone large-launcher large-extract large-direct large-peer native-ours native-infozip", order, " ")
-    for (g = 1; g <= 2; g++) {
-        first = g == 1 ? 1 : 6; final = g == 1 ? 5 : variants
+    variants = split("small-launcher small-direct small-peer process-start launcher-alone large-launcher large-extract large-direct large-peer native-ours native-infozip many-launcher many-extract many-remove many-peer", order, " ")
+    for (g = 1; g <= 3; g++) {
+        first = g == 1 ? 1 : g == 2 ? 6 : 12; final = g == 1 ? 5 : g == 2 ? 11 : variants
         rows = 0
         for (n = 1; n <= last; n++) if (at[order[first], n] != "") rows = n
         printf "%sper run (ms):\n  %-4s", g == 1 ? "" : "\n", "run"
@@ -296,15 +342,15 @@ END {
     for (k = 1; k <= variants; k++) { v = order[k]; stats(v); printf "  %-15s %9.1f %9.1f %9.1f\n", v, lo[v], med[v], hi[v] }
     printf "\nuntil SETUP.EXE starts (the user'"'"'s wait, ms):\n"
     printf "  %-15s %9s %9s %9s\n", "", "min", "median", "max"
-    split("small-launcher small-peer large-launcher large-peer", wv, " ")
-    for (k = 1; k <= 4; k++) {
+    split("small-launcher small-peer large-launcher large-peer many-launcher many-peer", wv, " ")
+    for (k = 1; k <= 6; k++) {
         v = wv[k]
         wait_med[v] = sorted_median(waits[v])
         printf "  %-15s %9.1f %9.1f %9.1f\n", v, smin, wait_med[v], smax
     }
     printf "\nbytes on the medium (ours: setup.exe + unzip.exe + package.zip; peer: its one file):\n"
-    for (m = 1; m <= 2; m++) {
-        medium = m == 1 ? "small" : "large"
+    for (m = 1; m <= 3; m++) {
+        medium = m == 1 ? "small" : m == 2 ? "large" : "many"
         printf "  %-6s as run: ours %10d, peer %10d, ratio %6.3f;  32-bit product: ours %10d, peer %10d, ratio %6.3f\n",
             medium, bytes[medium, "ours"], bytes[medium, "peer"], bytes[medium, "ours"] / bytes[medium, "peer"],
             bytes[medium, "product"], bytes[medium, "product-peer"], bytes[medium, "product"] / bytes[medium, "product-peer"]
@@ -330,13 +376,25 @@ END {
     printf "\nagainst the NSIS bootstrapper, ours / peer (ratios of the medians):\n"
     ratio("small package", "small-launcher", "small-peer", 1.00)
     ratio("large package", "large-launcher", "large-peer", 0.90)
+    ratio("many files", "many-launcher", "many-peer", 0.75)
     r = wait_med["large-launcher"] / wait_med["large-peer"]
     printf "  %-14s %-45s %6.3f  target <= %.2f  %s\n", "wait, large", "until SETUP.EXE: large-launcher / large-peer", r, 0.90, verdict(r, 0.90)
     printf "  %-14s %-45s %6.3f  (information)\n", "wait, small", "until SETUP.EXE: small-launcher / small-peer",
         wait_med["small-launcher"] / wait_med["small-peer"]
+    printf "  %-14s %-45s %6.3f  (information)\n", "wait, many", "until SETUP.EXE: many-launcher / many-peer",
+        wait_med["many-launcher"] / wait_med["many-peer"]
+    printf "\nthe many-files package per file (%d files; medians, ms per file):\n", many_files
+    printf "  %-44s ours %6.3f  peer %6.3f\n", "the whole run", med["many-launcher"] / many_files, med["many-peer"] / many_files
+    printf "  %-44s ours %6.3f  peer %6.3f\n", "until SETUP.EXE starts (extraction included)",
+        wait_med["many-launcher"] / many_files, wait_med["many-peer"] / many_files
+    printf "  %-44s ours %6.3f\n", "unzip.exe alone (many-extract)", med["many-extract"] / many_files
+    printf "  %-44s ours %6.3f  (%.1f ms less process-start)\n", "the removal alone (many-remove)",
+        med["many-remove"] / many_files, med["many-remove"] - med["process-start"]
+    printf "  %-44s ours %6.3f  peer %6.3f\n", "after SETUP.EXE started (its run, removal, end)",
+        (med["many-launcher"] - wait_med["many-launcher"]) / many_files, (med["many-peer"] - wait_med["many-peer"]) / many_files
     printf "\nleft in TEMP right after the run (W, or the bootstrapper'"'"'s folder):"
-    split("small-launcher small-direct small-peer large-launcher large-direct large-peer", wv, " ")
-    for (k = 1; k <= 6; k++) printf " %s %d%s", wv[k], left[wv[k]], left_full[wv[k]] ? " (" left_full[wv[k]] " not empty)" : ""
+    split("small-launcher small-direct small-peer large-launcher large-direct large-peer many-launcher many-peer", wv, " ")
+    for (k = 1; k <= 8; k++) printf " %s %d%s", wv[k], left[wv[k]], left_full[wv[k]] ? " (" left_full[wv[k]] " not empty)" : ""
     printf "\n  (0 expected: with no console child running from W nothing holds it. Then it is removed outside the timed span.)\n"
     printf "\npeak memory as Wine reports it (GetProcessMemoryInfo on the process handle, KiB, medians):\n"
     split("small-launcher large-launcher unzip-large", mv, " ")

@@ -29,6 +29,8 @@ constexpr LONG statusUnsuccessful = static_cast<LONG>(0xC0000001);
 constexpr LONG statusNameNotFound = static_cast<LONG>(0xC0000034);
 constexpr LONG statusNameCollision = static_cast<LONG>(0xC0000035);
 constexpr LONG statusNotADirectory = static_cast<LONG>(0xC0000103);
+constexpr LONG statusFileIsADirectory = static_cast<LONG>(0xC00000BA);
+constexpr LONG statusCannotDelete = static_cast<LONG>(0xC0000121);
 constexpr LONG statusNoMoreFiles = static_cast<LONG>(0x80000006);
 // An entry that is a link, or not where its name says.
 constexpr LONG statusNotInPlace = static_cast<LONG>(0xC0000280);  // STATUS_REPARSE_POINT_NOT_RESOLVED

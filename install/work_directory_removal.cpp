@@ -114,16 +114,39 @@ struct Place {
     bool restart;  // its listing starts from the beginning
 };
 
+// A file opened as itself and found in place, deleted through its handle.
+// Its attributes are not read first: only a read-only one refuses, and in a
+// tree this run made it is cleared and tried once more.
+RemovalAttempt deleteFile(const Walk& walk, HANDLE entry) {
+    LONG status = markForDeletion(walk.calls, entry);
+    if (status == statusCannotDelete && walk.ownTree && clearReadOnly(walk.calls, entry, 0) >= 0) {
+        status = markForDeletion(walk.calls, entry);
+    }
+    return judgeRemovalStatus(static_cast<unsigned long>(status));
+}
+
 // One listed entry: opened as itself, checked and deleted through that
 // handle; a directory is entered instead, and deleted once listed through.
 RemovalAttempt takeEntry(Walk& walk, Place& place, const ListedEntry& listed) {
     const ACCESS_MASK access =
         DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE | (walk.ownTree ? FILE_WRITE_ATTRIBUTES : 0);
     HANDLE entry = nullptr;
-    const LONG opened = openInDirectory(walk.calls, place.directory, listed.name, listed.length, access,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, openExisting,
-                                        openLinkItself | openForBackup | openSynchronously, nullptr, &entry);
-    if (opened < 0) return judgeRemovalStatus(static_cast<unsigned long>(opened));
+    // Most entries are files: opened as a file first, which needs no second
+    // look at what it is (a file link is then the link itself); a directory
+    // refuses that, and is opened as whatever it is.
+    for (ULONG kind = fileOnly;; kind = 0) {
+        const LONG opened = openInDirectory(walk.calls, place.directory, listed.name, listed.length, access,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, openExisting,
+                                            kind | openLinkItself | openForBackup | openSynchronously, nullptr, &entry);
+        if (opened == statusFileIsADirectory && kind != 0) continue;
+        if (opened < 0) return judgeRemovalStatus(static_cast<unsigned long>(opened));
+        if (kind == 0) break;
+        const RemovalAttempt outcome = openedInPlace(walk.calls, walk.directoryName, listed.name, entry, walk.entryName)
+                                           ? deleteFile(walk, entry)
+                                           : RemovalAttempt::stuck;
+        CloseHandle(entry);
+        return outcome;
+    }
     const DWORD attributes = attributesOf(entry);
     RemovalAttempt outcome = RemovalAttempt::stuck;
     if (attributes != INVALID_FILE_ATTRIBUTES &&

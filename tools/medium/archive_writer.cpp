@@ -71,6 +71,20 @@ struct ArchiveFile {
         offset += bytes.size();
         return buffer.size() < (1u << 20) || flush(error);
     }
+    // Drops everything from `at` on, to write it again otherwise.
+    bool cutAt(uint64_t at, std::string& error) {
+        const uint64_t buffered = buffer.size();
+        if (offset - at <= buffered) {
+            buffer.resize(static_cast<size_t>(buffered - (offset - at)));
+        } else if (!flush(error)) {
+            return false;
+        } else if (ftruncate(fd, static_cast<off_t>(at)) != 0 || lseek(fd, static_cast<off_t>(at), SEEK_SET) < 0) {
+            error = "cannot write " + quoted(path) + ": " + systemErrorText(errno);
+            return false;
+        }
+        offset = at;
+        return true;
+    }
     // Writes `bytes` at `at`, before the buffered end.
     bool patch(uint64_t at, const std::string& bytes, std::string& error) {
         if (!flush(error)) return false;
@@ -275,8 +289,8 @@ std::string endRecords(uint64_t count, uint64_t directoryStart, uint64_t directo
     return end;
 }
 
-// Compresses (unless the file is empty) and encrypts the file's data into the
-// archive; `compressed` counts what was written, encryption header included.
+// Compresses (or stores) and encrypts the file's data into the archive;
+// `compressed` counts what was written, encryption header included.
 bool packData(int fd, const PayloadEntry& entry, bool deflated, ZipCryptoKeys& keys, WriteState& state,
               uint32_t expectedCrc, uint64_t& compressed, std::string& error) {
     z_stream stream{};
@@ -289,7 +303,7 @@ bool packData(int fd, const PayloadEntry& entry, bool deflated, ZipCryptoKeys& k
     uLong crc = crc32(0, Z_NULL, 0);
     uint64_t offset = 0;
     bool ok = true;
-    bool finished = !deflated;
+    bool finished = false;
     while (ok && !finished) {
         size_t got = 0;
         ok = !interrupted(state, error) && readChunk(fd, entry, offset, in.data(), in.size(), got, state, error);
@@ -301,6 +315,14 @@ bool packData(int fd, const PayloadEntry& entry, bool deflated, ZipCryptoKeys& k
             break;
         }
         crc = crc32(crc, in.data(), static_cast<uInt>(got));
+        if (!deflated) {
+            // Stored: the data as it is, after a deflated try that was no smaller.
+            zipCryptoEncrypt(keys, in.data(), got);
+            compressed += got;
+            ok = state.archive->append(std::string(reinterpret_cast<const char*>(in.data()), got), error);
+            finished = got == 0;
+            continue;
+        }
         progressBytes(state.progress, got);
         stream.next_in = in.data();
         stream.avail_in = static_cast<uInt>(got);
@@ -333,16 +355,12 @@ bool writeFolder(WrittenEntry& written, WriteState& state, std::string& error) {
     return state.archive->append(localHeader(written), error);
 }
 
-bool writeFile(const PayloadEntry& entry, WrittenEntry& written, WriteState& state, std::string& error) {
-    Descriptor file(openPayloadFile(entry, error));
-    if (file.fd < 0) return false;
-    progressFileStarted(state.progress);
-    if (!crcOfFile(file.fd, entry, state, written.crc, error)) return false;
-    written.flags |= flagEncrypted;
-    // An empty file is stored: there is nothing to compress.
-    written.method = entry.size == 0 ? methodStored : methodDeflated;
+// The entry's headers and data, deflated or stored, from its local header at
+// written.offset on.
+bool writeFileAs(uint16_t method, int fd, const PayloadEntry& entry, WrittenEntry& written, WriteState& state,
+                 std::string& error) {
+    written.method = method;
     written.compressedSize = 0;
-    written.zip64Sizes = written.zip64Sizes || mostPackedBytes(entry.size) >= zip64Marker32;
     if (!state.archive->append(localHeader(written), error)) return false;
 
     ZipCryptoKeys keys = zipCryptoKeysForPassword(state.options->password);
@@ -350,7 +368,7 @@ bool writeFile(const PayloadEntry& entry, WrittenEntry& written, WriteState& sta
     zipCryptoEncrypt(keys, reinterpret_cast<uint8_t*>(&header[0]), header.size());
     if (!state.archive->append(header, error)) return false;
     uint64_t compressed = header.size();
-    if (!packData(file.fd, entry, written.method == methodDeflated, keys, state, written.crc, compressed, error)) {
+    if (!packData(fd, entry, written.method == methodDeflated, keys, state, written.crc, compressed, error)) {
         return false;
     }
     written.compressedSize = compressed;
@@ -359,6 +377,24 @@ bool writeFile(const PayloadEntry& entry, WrittenEntry& written, WriteState& sta
     std::string size;
     appendLittle(size, written.compressedSize, width);
     return state.archive->patch(place, size, error);
+}
+
+// Each file in the smaller of its two forms: deflated at the best level, or,
+// where that makes it no smaller (small or incompressible files), stored;
+// stored is then also quicker to extract.
+bool writeFile(const PayloadEntry& entry, WrittenEntry& written, WriteState& state, std::string& error) {
+    Descriptor file(openPayloadFile(entry, error));
+    if (file.fd < 0) return false;
+    progressFileStarted(state.progress);
+    if (!crcOfFile(file.fd, entry, state, written.crc, error)) return false;
+    written.flags |= flagEncrypted;
+    written.zip64Sizes = written.zip64Sizes || mostPackedBytes(entry.size) >= zip64Marker32;
+    // An empty file is stored: there is nothing to compress.
+    if (entry.size == 0) return writeFileAs(methodStored, file.fd, entry, written, state, error);
+    if (!writeFileAs(methodDeflated, file.fd, entry, written, state, error)) return false;
+    if (written.compressedSize - zipCryptoHeaderSize < entry.size) return true;
+    return state.archive->cutAt(written.offset, error) &&
+           writeFileAs(methodStored, file.fd, entry, written, state, error);
 }
 
 bool writeEntries(const Payload& payload, WriteState& state, std::string& error) {

@@ -1,5 +1,5 @@
-// Writing package.zip: each file deflated and encrypted with traditional
-// PKWARE encryption under the password built into the launcher (the cipher
+// Writing package.zip: each file deflated at the best level, or stored where
+// that is no larger, and encrypted with traditional PKWARE encryption under the password built into the launcher (the cipher
 // unzip.exe decrypts); each folder stored empty and unencrypted, as
 // `zip -P` stores it, since a folder has no data to protect and its name
 // stands in the clear in any ZIP archive. Names beyond ASCII that are UTF-8

@@ -149,6 +149,7 @@ void addFileSystemProblem(Report& report, const char* path, FileSystemStatus sta
 // only while they run.
 struct Extraction {
     const ArchiveInput* input;
+    const ArchiveInput* scan;  // the input through the main thread's window, before the workers start
     const ZipEntry* entries;
     const EntryName* names;  // each entry's in UTF-16; undecodedName when it has none
     size_t count;
@@ -182,10 +183,40 @@ struct FolderChain {
     size_t openCount;
 };
 
+// A worker's window on the archive: small reads (an entry's local header,
+// its encryption header, a small file's data) are served from one larger
+// read, so that a run of small entries costs few calls to the system.
+constexpr size_t readAheadSize = 16384;
+struct ReadAhead {
+    const ArchiveInput* input;
+    uint8_t* bytes;  // readAheadSize of them
+    uint64_t start;
+    size_t length;  // 0: nothing read yet
+};
+
+bool readThrough(const void* context, uint64_t offset, uint8_t* buffer, size_t length) {
+    ReadAhead& ahead = *static_cast<ReadAhead*>(const_cast<void*>(context));
+    const ArchiveInput& input = *ahead.input;
+    if (length >= readAheadSize) return input.readAt(input.context, offset, buffer, length);
+    if (offset < ahead.start || offset - ahead.start > ahead.length || ahead.start + ahead.length - offset < length) {
+        // The reader keeps every call within the archive, so `length` fits.
+        const uint64_t left = input.size - offset;
+        const size_t fill = left < readAheadSize ? static_cast<size_t>(left) : readAheadSize;
+        ahead.length = 0;
+        if (!input.readAt(input.context, offset, ahead.bytes, fill)) return false;
+        ahead.start = offset;
+        ahead.length = fill;
+    }
+    memcpy(buffer, ahead.bytes + (offset - ahead.start), length);
+    return true;
+}
+
 // One worker's memory: what extractEntry works in, and room for the names
 // and paths of any entry of the archive.
 struct WorkerState {
     ZipWorkspace* workspace;
+    ReadAhead readAhead;
+    ArchiveInput input;  // the archive through readAhead
     FolderChain folders;
     NameComponent* components;  // the current entry's
     size_t componentCount;
@@ -200,7 +231,7 @@ bool startWorkerState(WorkerState& state, const Extraction& extraction) {
     const size_t components = extraction.mostComponents;
     const size_t partName = (extraction.longestName + partSuffixLength) * sizeof(char16_t);
     const size_t path = extraction.destinationLength + extraction.longestName + partSuffixLength + 2;
-    const size_t size = components * (sizeof(OpenFolder) + sizeof(NameComponent)) + partName + path;
+    const size_t size = components * (sizeof(OpenFolder) + sizeof(NameComponent)) + partName + path + readAheadSize;
     state = WorkerState{};
     state.memory = malloc(size);
     state.workspace = createZipWorkspace();
@@ -219,6 +250,9 @@ bool startWorkerState(WorkerState& state, const Extraction& extraction) {
     at += partName;
     state.path = at;
     state.pathCapacity = path;
+    at += path;
+    state.readAhead = ReadAhead{extraction.input, reinterpret_cast<uint8_t*>(at), 0, 0};
+    state.input = ArchiveInput{extraction.input->size, readThrough, &state.readAhead};
     return true;
 }
 
@@ -321,12 +355,23 @@ struct EntryWriter {
     OutputFile* file;
     FileSystemStatus failure;
     size_t failedCount;  // components up to a folder that failed; 0: the file
+    bool atFinalName;    // created new at its final name, no part file
 };
 
 bool openEntryFile(EntryWriter& writer) {
     WorkerState& worker = *writer.worker;
     writer.failure = openFolders(worker, worker.componentCount - 1, writer.failedCount);
     if (writer.failure != FileSystemStatus::ok) return false;
+    const Directory& folder = innermostFolder(worker.folders);
+    // In a folder this run made there is no file to keep from being replaced
+    // by a broken one: the file is created new at its final name. Anything
+    // that stands there even so makes the creation fail, and the entry takes
+    // a part file as everywhere else.
+    if (madeThisRun(folder) && createNewFile(folder, nativeName(worker.components[worker.componentCount - 1]),
+                                             writer.file) == FileSystemStatus::ok) {
+        writer.atFinalName = true;
+        return true;
+    }
     for (int attempt = 0; attempt <= spareSuffixes; ++attempt) {
         makePartName(worker, attempt);
         writer.failure = createNewFile(innermostFolder(worker.folders), partName(worker), writer.file);
@@ -354,23 +399,30 @@ void addWriterProblem(Report& report, const EntryWriter& writer, const Extractio
 }
 
 void extractFile(WorkerState& worker, const Extraction& extraction, const ZipEntry& entry, Report& report) {
-    EntryWriter writer{&worker, nullptr, FileSystemStatus::ok, 0};
+    EntryWriter writer{&worker, nullptr, FileSystemStatus::ok, 0, false};
     makePartName(worker, 0);
-    const ZipStatus status = extractEntry(*extraction.input, entry, extraction.password,
-                                          OutputSink{writeToEntry, &writer}, *worker.workspace);
+    const ZipStatus status =
+        extractEntry(worker.input, entry, extraction.password, OutputSink{writeToEntry, &writer}, *worker.workspace);
     if (status == ZipStatus::ok) {
         if (writer.file == nullptr && !openEntryFile(writer)) {
             addWriterProblem(report, writer, extraction, entry);
             return;
         }
+        const NativeName finalName = nativeName(worker.components[worker.componentCount - 1]);
+        const Directory& folder = innermostFolder(worker.folders);
         const FileSystemStatus committed =
-            commitOutputFile(writer.file, innermostFolder(worker.folders), partName(worker),
-                             nativeName(worker.components[worker.componentCount - 1]), zipEntryTime(entry));
+            writer.atFinalName
+                ? finishNewFile(writer.file, folder, finalName, zipEntryTime(entry))
+                : commitOutputFile(writer.file, folder, partName(worker), finalName, zipEntryTime(entry));
         addFileSystemProblem(report, pathBelow(worker, extraction, entry, worker.componentCount), committed,
                              "cannot write file");
         return;
     }
-    if (writer.file != nullptr) discardOutputFile(writer.file, innermostFolder(worker.folders), partName(worker));
+    if (writer.file != nullptr) {
+        discardOutputFile(
+            writer.file, innermostFolder(worker.folders),
+            writer.atFinalName ? nativeName(worker.components[worker.componentCount - 1]) : partName(worker));
+    }
     if (status == ZipStatus::outputFailed) {
         addWriterProblem(report, writer, extraction, entry);
     } else if (status == ZipStatus::damaged && zipEntryIsEncrypted(entry)) {
@@ -417,23 +469,54 @@ void unlock(const Extraction& extraction) {
     if (extraction.lock != nullptr) unlockWorkers(extraction.lock);
 }
 
-// Takes the next entry until none is left. Each entry's lines wait for
-// those of the entries before it.
+// The folder an entry makes or stands in, as the length of the start of its
+// name that names it: all of a folder entry's name, a file's up to its last
+// separator.
+size_t folderPartLength(const ZipEntry& entry, const EntryName& name) {
+    size_t length = name.length;
+    if (zipEntryIsDirectory(entry)) return length;
+    while (length > 0 && !isNameSeparator(name.text[length - 1])) --length;
+    return length;
+}
+
+// Whether entry `index` belongs to the run that starts at `first`: in the
+// same folder, the run's files under runBytes in all.
+bool sameRun(const Extraction& extraction, size_t first, size_t index, uint64_t runBytes) {
+    constexpr uint64_t runBytesLimit = 1u << 20;
+    const EntryName& a = extraction.names[first];
+    const EntryName& b = extraction.names[index];
+    const size_t length = folderPartLength(extraction.entries[first], a);
+    return runBytes < runBytesLimit && folderPartLength(extraction.entries[index], b) == length &&
+           (length == 0 || memcmp(a.text, b.text, length * sizeof(char16_t)) == 0);
+}
+
+// Takes runs of entries until none is left: the entries of one folder go to
+// one worker, which makes the folder and keeps it open for all of them, while
+// large files still go side by side. Each entry's lines wait for those of the
+// entries before it.
 void runWorker(Extraction& extraction, WorkerState& worker) {
     for (;;) {
         lock(extraction);
-        const size_t index = extraction.nextEntry++;
-        unlock(extraction);
-        if (index >= extraction.count) break;
-        Report report{};
-        extractOne(worker, extraction, index, report);
-        lock(extraction);
-        extraction.reports[index] = report;
-        extraction.finished[index] = true;
-        while (extraction.printed < extraction.count && extraction.finished[extraction.printed]) {
-            printReport(extraction.reports[extraction.printed++], *extraction.firstCode);
+        const size_t first = extraction.nextEntry;
+        size_t end = first;
+        uint64_t runBytes = 0;
+        while (end < extraction.count && (end == first || sameRun(extraction, first, end, runBytes))) {
+            runBytes += extraction.entries[end++].uncompressedSize;
         }
+        extraction.nextEntry = end;
         unlock(extraction);
+        if (first >= extraction.count) break;
+        for (size_t index = first; index < end; ++index) {
+            Report report{};
+            extractOne(worker, extraction, index, report);
+            lock(extraction);
+            extraction.reports[index] = report;
+            extraction.finished[index] = true;
+            while (extraction.printed < extraction.count && extraction.finished[extraction.printed]) {
+                printReport(extraction.reports[extraction.printed++], *extraction.firstCode);
+            }
+            unlock(extraction);
+        }
     }
     closeFoldersFrom(worker.folders, 0);
 }
@@ -659,7 +742,7 @@ uint64_t declaredBytesToWrite(const ArchiveInput& input, const ZipEntry* entries
 bool refuseWithoutSpace(const Extraction& extraction, const Directory& directory, Report& report) {
     uint64_t freeBytes = 0;
     const uint64_t needed =
-        declaredBytesToWrite(*extraction.input, extraction.entries, extraction.names, extraction.count);
+        declaredBytesToWrite(*extraction.scan, extraction.entries, extraction.names, extraction.count);
     // When the system cannot say, writing finds out.
     if (!queryFreeSpace(directory, freeBytes) || needed <= freeBytes) return false;
     beginProblem(report, extraction.destination, strlen(extraction.destination));
@@ -746,6 +829,10 @@ int extractArchive(const char* archivePath, const char* password, const char* de
         return firstCode;
     }
     const ArchiveInput input = inputFileArchive(file);
+    // The checks of the whole archive read every entry's local header in
+    // order: through a window too, when there is memory for one.
+    ReadAhead scanWindow{&input, static_cast<uint8_t*>(malloc(readAheadSize)), 0, 0};
+    const ArchiveInput scan = scanWindow.bytes != nullptr ? ArchiveInput{input.size, readThrough, &scanWindow} : input;
     ReadDirectory read;
     const ZipStatus status = readDirectory(input, read);
     if (status != ZipStatus::ok) addProblem(report, archivePath, zipStatusText(status), exitCodeFor(status));
@@ -753,11 +840,12 @@ int extractArchive(const char* archivePath, const char* password, const char* de
     // A damaged directory may still have yielded entries that can be saved.
     if (read.names != nullptr && (status == ZipStatus::ok || read.count > 0) &&
         !refuseClashingNames(read.entries, read.names, read.count, archivePath, report) &&
-        !refuseOverlappingEntries(input, read.place, read.entries, read.count, archivePath, report)) {
+        !refuseOverlappingEntries(scan, read.place, read.entries, read.count, archivePath, report)) {
         // The archive's own lines come first; the entries' follow as they are done.
         printReport(report, firstCode);
         Extraction extraction{};
         extraction.input = &input;
+        extraction.scan = &scan;
         extraction.entries = read.entries;
         extraction.names = read.names;
         extraction.count = read.count;
@@ -768,6 +856,7 @@ int extractArchive(const char* archivePath, const char* password, const char* de
     }
     printReport(report, firstCode);
     freeDirectory(read);
+    free(scanWindow.bytes);
     closeInputFile(file);
     return firstCode;
 }

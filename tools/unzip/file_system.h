@@ -48,6 +48,11 @@ FileSystemStatus openDestination(const char* path, Directory*& directory);
 // The folder `name` inside `parent`, created first when missing.
 FileSystemStatus openSubdirectory(const Directory& parent, const NativeName& name, Directory*& directory);
 
+// Whether this run made the open folder: it was missing when it was opened,
+// and it has been held since, so nothing stood in it before this run. Files
+// are then created at their final names directly, without a part file.
+bool madeThisRun(const Directory& directory);
+
 // Gives the open folder the modification time `time` (when it says one).
 void setDirectoryTime(const Directory& directory, const EntryTime& time);
 
@@ -73,6 +78,12 @@ bool writeOutputFile(OutputFile* file, const uint8_t* data, size_t length);
 // is freed in every case.
 FileSystemStatus commitOutputFile(OutputFile* file, const Directory& parent, const NativeName& name,
                                   const NativeName& finalName, const EntryTime& time);
+
+// For a file created new at its final name (createNewFile in a folder this
+// run made): gives it the time `time` (when it says one) and closes it. On
+// failure the file is removed. `file` is freed in every case.
+FileSystemStatus finishNewFile(OutputFile* file, const Directory& parent, const NativeName& name,
+                               const EntryTime& time);
 
 // Closes, removes and frees `file`.
 void discardOutputFile(OutputFile* file, const Directory& parent, const NativeName& name);

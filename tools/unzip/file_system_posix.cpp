@@ -21,6 +21,7 @@ const char nativeLineEnd[] = "\n";
 
 struct Directory {
     int descriptor;
+    bool made;  // by mkdirat in this run
 };
 
 struct OutputFile {
@@ -99,13 +100,13 @@ FileSystemStatus whyNotADirectory(const Directory& parent, const char* name) {
 
 // The directory object that owns `descriptor` from here on; closes it when
 // there is no memory for one.
-Directory* directoryOwning(int descriptor) {
+Directory* directoryOwning(int descriptor, bool made) {
     Directory* directory = allocate<Directory>();
     if (directory == nullptr) {
         close(descriptor);
         return nullptr;
     }
-    directory->descriptor = descriptor;
+    *directory = Directory{descriptor, made};
     return directory;
 }
 
@@ -137,7 +138,7 @@ FileSystemStatus openDestination(const char* path, Directory*& directory) {
     if (mkdir(path, 0777) != 0 && errno != EEXIST) return FileSystemStatus::failed;
     const int descriptor = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (descriptor < 0) return errno == ENOTDIR ? FileSystemStatus::inTheWay : FileSystemStatus::failed;
-    directory = directoryOwning(descriptor);
+    directory = directoryOwning(descriptor, false);
     return directory == nullptr ? FileSystemStatus::failed : FileSystemStatus::ok;
 }
 
@@ -148,10 +149,14 @@ FileSystemStatus openSubdirectory(const Directory& parent, const NativeName& nat
     if (!name.fits) return FileSystemStatus::failed;
     // mkdirat creates nothing through a link standing at the name: it fails
     // with EEXIST, and the open below refuses the link.
-    if (mkdirat(parent.descriptor, name.text, 0777) != 0 && errno != EEXIST) return FileSystemStatus::failed;
+    const bool made = mkdirat(parent.descriptor, name.text, 0777) == 0;
+    if (!made && errno != EEXIST) return FileSystemStatus::failed;
     const int descriptor = openat(parent.descriptor, name.text, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor < 0) return whyNotADirectory(parent, name.text);
-    directory = directoryOwning(descriptor);
+    // Between mkdirat and openat another folder could take the name; a file
+    // created at its final name in it is still created new (O_EXCL), and
+    // anything standing there sends the entry to a part file as before.
+    directory = directoryOwning(descriptor, made);
     return directory == nullptr ? FileSystemStatus::failed : FileSystemStatus::ok;
 }
 
@@ -161,6 +166,8 @@ void closeDirectory(Directory* directory) {
     close(directory->descriptor);
     free(directory);
 }
+
+bool madeThisRun(const Directory& directory) { return directory.made; }
 
 bool queryFreeSpace(const Directory& directory, uint64_t& freeBytes) {
     struct statvfs volume;
@@ -231,6 +238,16 @@ FileSystemStatus commitOutputFile(OutputFile* file, const Directory& parent, con
         result = FileSystemStatus::failed;
     }
     if (result != FileSystemStatus::ok) removeIfWritten(*file, parent, name);
+    free(file);
+    return result;
+}
+
+FileSystemStatus finishNewFile(OutputFile* file, const Directory& parent, const NativeName& name,
+                               const EntryTime& time) {
+    setTimeOf(file->descriptor, time);
+    // close reports late write errors (a full disk over NFS, say).
+    const FileSystemStatus result = close(file->descriptor) == 0 ? FileSystemStatus::ok : FileSystemStatus::failed;
+    if (result != FileSystemStatus::ok) removeIfWritten(*file, parent, hostName(name).text);
     free(file);
     return result;
 }

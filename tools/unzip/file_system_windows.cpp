@@ -19,6 +19,7 @@ struct Directory {
     HANDLE handle;
     char16_t* finalPath;
     size_t finalLength;
+    bool made;  // created by the open that gave `handle`
 };
 
 // Opened without sharing and with DELETE access: nobody else can open,
@@ -67,6 +68,7 @@ constexpr ULONG linkItself = 0x00200000;                      // FILE_OPEN_REPAR
 constexpr ULONG caseInsensitive = 0x00000040;                 // OBJ_CASE_INSENSITIVE
 constexpr ULONG renameInformation = 10;                       // FileRenameInformation
 constexpr ULONG fullSizeInformation = 7;                      // FileFsFullSizeInformation
+constexpr ULONG_PTR fileCreated = 2;                          // FILE_CREATED
 constexpr LONG noSuchFile = static_cast<LONG>(0xc000000f);    // STATUS_NO_SUCH_FILE
 constexpr LONG nameNotFound = static_cast<LONG>(0xc0000034);  // STATUS_OBJECT_NAME_NOT_FOUND
 
@@ -107,14 +109,16 @@ struct RelativeName {
 };
 
 // Opens `name` inside `parent`, never a path; null on failure, with the
-// system's status.
+// system's status. `created` tells whether the open made it.
 HANDLE openRelative(HANDLE parent, const NativeName& name, ACCESS_MASK access, ULONG share, ULONG disposition,
-                    ULONG options, LONG& result) {
+                    ULONG options, LONG& result, bool* created = nullptr) {
     RelativeName relative(parent, name);
     IO_STATUS_BLOCK status;
+    status.Information = 0;
     HANDLE handle = nullptr;
     result = native.openRelative(&handle, access | SYNCHRONIZE, &relative.attributes, &status, nullptr,
                                  FILE_ATTRIBUTE_NORMAL, share, disposition, options | synchronous, nullptr, 0);
+    if (created != nullptr) *created = result >= 0 && status.Information == fileCreated;
     return result >= 0 ? handle : nullptr;
 }
 
@@ -182,11 +186,12 @@ FileSystemStatus whyNot(const Directory& parent, const NativeName& name) {
 
 // The open folder as a Directory, unless it is a link or no folder at all
 // (then it is closed). `parent` is null for the destination.
-FileSystemStatus holdFolder(HANDLE handle, const Directory* parent, const NativeName& name, Directory*& directory) {
+FileSystemStatus holdFolder(HANDLE handle, const Directory* parent, const NativeName& name, bool made,
+                            Directory*& directory) {
     ULONG attributes = 0;
     char16_t* finalPath = nullptr;
     size_t finalLength = 0;
-    const Directory none{nullptr, nullptr, 0};
+    const Directory none{nullptr, nullptr, 0, false};
     FileSystemStatus status =
         whatWasOpened(handle, parent != nullptr ? *parent : none, name, attributes, &finalPath, &finalLength);
     if (status == FileSystemStatus::ok && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) status = FileSystemStatus::inTheWay;
@@ -196,7 +201,7 @@ FileSystemStatus holdFolder(HANDLE handle, const Directory* parent, const Native
         free(finalPath);
         return status == FileSystemStatus::ok ? FileSystemStatus::failed : status;
     }
-    *opened = Directory{handle, finalPath, finalLength};
+    *opened = Directory{handle, finalPath, finalLength, made};
     directory = opened;
     return FileSystemStatus::ok;
 }
@@ -289,16 +294,17 @@ FileSystemStatus openDestination(const char* path, Directory*& directory) {
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     }
     if (handle == INVALID_HANDLE_VALUE) return FileSystemStatus::failed;
-    return holdFolder(handle, nullptr, NativeName{u"", 0}, directory);
+    return holdFolder(handle, nullptr, NativeName{u"", 0}, false, directory);
 }
 
 FileSystemStatus openSubdirectory(const Directory& parent, const NativeName& name, Directory*& directory) {
     LONG result = 0;
+    bool made = false;
     const HANDLE handle =
         openRelative(parent.handle, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE, openOrCreate, directoryFile | linkItself, result);
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, openOrCreate, directoryFile | linkItself, result, &made);
     if (handle == nullptr) return whyNot(parent, name);
-    return holdFolder(handle, &parent, name, directory);
+    return holdFolder(handle, &parent, name, made, directory);
 }
 
 void setDirectoryTime(const Directory& directory, const EntryTime& time) {
@@ -311,6 +317,8 @@ void setDirectoryTime(const Directory& directory, const EntryTime& time) {
     setTimeOf(handle, time);
     CloseHandle(handle);
 }
+
+bool madeThisRun(const Directory& directory) { return directory.made; }
 
 void closeDirectory(Directory* directory) {
     CloseHandle(directory->handle);
@@ -365,6 +373,13 @@ FileSystemStatus commitOutputFile(OutputFile* file, const Directory& parent, con
     CloseHandle(file->handle);
     free(file);
     return result;
+}
+
+FileSystemStatus finishNewFile(OutputFile* file, const Directory&, const NativeName&, const EntryTime& time) {
+    setTimeOf(file->handle, time);
+    CloseHandle(file->handle);
+    free(file);
+    return FileSystemStatus::ok;
 }
 
 void discardOutputFile(OutputFile* file, const Directory&, const NativeName&) {

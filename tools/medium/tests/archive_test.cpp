@@ -58,15 +58,24 @@ TEST(PackageArchive, TheExtractorsReaderGetsBackEveryFileWithThePassword) {
     // Larger than one read chunk of either side, and not compressible.
     writeFile(scratch / "payload/docs/data.bin", incompressibleBytes(300 * 1024));
     writeFile(scratch / "payload/empty.txt", "");
+    std::string log;
+    for (int line = 0; line < 4000; ++line) log += "2026-12-09 INFO request " + std::to_string(line % 7) + " done\n";
+    writeFile(scratch / "payload/docs/log.txt", log);
+    writeFile(scratch / "payload/docs/tiny.ini", "a=1\n");
     std::string error;
     ASSERT_TRUE(write(scanned(scratch / "payload"), scratch / "package.zip", error)) << error;
 
     EXPECT_EQ(archiveContents(scratch / "package.zip", packagePassword), payloadContents(scratch / "payload"));
+    // Each file in the smaller form: deflated (8) where that is smaller, else
+    // stored (0), as incompressible and tiny files are.
+    const std::map<std::string, uint16_t> methods = {
+        {"docs/data.bin", 0}, {"empty.txt", 0}, {"docs/log.txt", 8}, {"docs/tiny.ini", 0}};
 
     const std::string bytes = readFile(scratch / "package.zip");
     const ArchiveInput input = memoryArchiveInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     ZipDirectory directory;
     ASSERT_EQ(readZipDirectory(input, directory), ZipStatus::ok);
+    size_t methodsSeen = 0;
     for (const ZipEntry& entry : directory.entries) {
         const std::string name = entryNameText(entry);
         if (zipEntryIsDirectory(entry)) {
@@ -77,12 +86,23 @@ TEST(PackageArchive, TheExtractorsReaderGetsBackEveryFileWithThePassword) {
             continue;
         }
         EXPECT_TRUE(zipEntryIsEncrypted(entry)) << name;
-        EXPECT_EQ(entry.method, entry.uncompressedSize > 0 ? 8 : 0) << name;
+        if (methods.count(name) != 0) {
+            EXPECT_EQ(entry.method, methods.at(name)) << name;
+            ++methodsSeen;
+        }
+        // Data and the 12-byte encryption header; never more than stored.
+        if (entry.method == 0) {
+            EXPECT_EQ(entry.compressedSize, entry.uncompressedSize + 12) << name;
+        } else {
+            EXPECT_EQ(entry.method, 8) << name;
+            EXPECT_LT(entry.compressedSize, entry.uncompressedSize + 12) << name;
+        }
         if (entry.uncompressedSize == 0) continue;
         const ZipStatus status = extractEntry(input, entry, "not-the-password",
                                               OutputSink{[](void*, const uint8_t*, size_t) { return true; }, nullptr});
         EXPECT_NE(status, ZipStatus::ok) << name;
     }
+    EXPECT_EQ(methodsSeen, methods.size());
 }
 
 TEST(PackageArchive, EntryTimesAreDosFieldsWithinWhatTheyCanHold) {
@@ -230,6 +250,10 @@ TEST(PackageArchive, InfoZipUnzipAcceptsItToo) {
     if (std::system("command -v unzip >/dev/null 2>&1") != 0) GTEST_SKIP() << "Info-ZIP unzip is not installed";
     ScratchDirectory scratch;
     makePayload(scratch / "payload");
+    // Stored entries beside deflated ones: incompressible, tiny and empty files.
+    writeFile(scratch / "payload/docs/data.bin", incompressibleBytes(300 * 1024));
+    writeFile(scratch / "payload/docs/tiny.ini", "a=1\n");
+    writeFile(scratch / "payload/empty.txt", "");
     std::string error;
     ASSERT_TRUE(write(scanned(scratch / "payload"), scratch / "package.zip", error)) << error;
     const std::string test = "unzip -qq -t -P '" + std::string(packagePassword) + "' " + scratch / "package.zip";

@@ -181,8 +181,16 @@ TEST(ExtractArchive, VerifiedEntryReplacesFileButFailedOneLeavesItAlone) {
     writeFile(box.destination / "bad.txt", "old bad");
     CraftedEntry bad = deflatedEntry("bad.txt", compressibleData(100000));
     bad.crc32 ^= 1;
-    EXPECT_EQ(box.extract(buildArchive({storedEntry("good.txt", "new"), bad}), nullptr), exitDamagedArchive);
-    const std::map<std::string, std::string> expected{{"good.txt", "new"}, {"bad.txt", "old bad"}};
+    // In a folder this run makes, files are written at their final names:
+    // a failed one is removed from there.
+    CraftedEntry badInNewFolder = deflatedEntry("new/bad.txt", compressibleData(100000));
+    badInNewFolder.crc32 ^= 1;
+    EXPECT_EQ(box.extract(buildArchive({storedEntry("good.txt", "new"), bad, storedEntry("new/good.txt", "fresh"),
+                                        badInNewFolder}),
+                          nullptr),
+              exitDamagedArchive);
+    const std::map<std::string, std::string> expected{
+        {"good.txt", "new"}, {"bad.txt", "old bad"}, {"new/", ""}, {"new/good.txt", "fresh"}};
     EXPECT_EQ(treeOf(box.destination), expected);
 }
 
