@@ -41,10 +41,11 @@ run_windows_tests() {  # build, first display number to try, host-built mark
 }
 windows_pids=()
 stop_windows_tests() {
+    [ ${#windows_pids[@]} -gt 0 ] || return 0
     for pid in "${windows_pids[@]}"; do kill -- "-$pid" 2>/dev/null || true; done
     # The Wine server leaves the session when it starts; it is stopped apart.
     for build in "${windows_builds[@]}"; do
-        [ ${#windows_pids[@]} -eq 0 ] || (source scripts/wine-env.sh "$(basename "$build")" && wine_down)
+        (source scripts/wine-env.sh "$(basename "$build")" && wine_down)
     done
 }
 trap 'stop_windows_tests; describe_32bit' EXIT

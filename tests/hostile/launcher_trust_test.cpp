@@ -455,9 +455,7 @@ TEST(LauncherTrust, AWorkDirectoryStillInUseAfterEveryPauseIsNamedInAVerboseBox)
 
 TEST(LauncherTrust, AnotherProgramsBoxWithTheNoticesCaptionIsNeitherClosedNorWaitedFor) {
     for (const std::string mode : {"hung", "answering"}) {
-        MediumLayout layout;
-        layout.extractorWaitsForNotice = true;  // the notice is counted below
-        Medium medium(testName() + mode, layout);
+        Medium medium(testName() + mode, waitingForTheNotice());  // the notice is counted below
         const std::string standing = medium.root + "\\box-standing";
         StartedProcess box(quoted(foreignBoxPath()) + " " + mode + " " + quoted(standing));
         ASSERT_TRUE(waitForPath(standing, 30000)) << mode;

@@ -20,14 +20,6 @@ std::string extractionCommand(const std::string& packageDirectory, const std::st
            quoted(packageDirectory + "\\package.zip") + " -d " + quoted(workDirectory);
 }
 
-// Tests that count the notice use an extraction tool that waits for it: a
-// small package may otherwise be out before a busy machine shows it.
-MediumLayout waitingForTheNotice(const char* package = "package.zip") {
-    MediumLayout layout{package, true, "", ""};
-    layout.extractorWaitsForNotice = true;
-    return layout;
-}
-
 TEST(InstallationRun, APlainRunExtractsRunsSetupThenTheScriptAndRemovesTheWorkDirectory) {
     Medium medium(testName(), waitingForTheNotice());
     const RecordedRun run = medium.run("");

@@ -38,11 +38,7 @@ TEST(LauncherCommandLine, AnUnquotedProgramNameIsSkippedToo) {
 }
 
 TEST(LauncherCommandLine, APlainRunShowsNoBoxButTheNoticeAndEndsWithOne) {
-    // The tool waits for the notice, which a small package may otherwise
-    // outrun on a busy machine.
-    MediumLayout layout;
-    layout.extractorWaitsForNotice = true;
-    Medium medium(testName(), layout);
+    Medium medium(testName(), waitingForTheNotice());
     const RecordedRun run = medium.run("");
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_EQ(run.answeredBoxes(), std::vector<std::string>{});

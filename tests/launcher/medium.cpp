@@ -43,6 +43,12 @@ Medium::Medium(const std::string& name, const MediumLayout& layout) {
     if (!layout.package.empty()) copyFile(fixturePath(layout.package), base + "package.zip");
 }
 
+MediumLayout waitingForTheNotice() {
+    MediumLayout layout;
+    layout.extractorWaitsForNotice = true;
+    return layout;
+}
+
 void Medium::useEnvironment() const {
     // Children inherit the launcher's environment, so this reaches them all.
     SetEnvironmentVariableA("TMP", temp.c_str());

@@ -23,6 +23,11 @@ struct MediumLayout {
     bool extractorWaitsForNotice = false;
 };
 
+// The default medium, its unzip.exe waiting for the notice: for tests that
+// count the notice, which a small package may otherwise outrun on a busy
+// machine.
+MediumLayout waitingForTheNotice();
+
 class Medium {
 public:
     Medium(const std::string& name, const MediumLayout& layout = {});
